@@ -1,0 +1,275 @@
+#include "dataset/mmapfile.h"
+
+#include <cerrno>
+#include <cmath>
+
+#include "dataset/byte_order.h"
+#include "dataset/identify.h"
+#include "dataset/utils.h"
+
+namespace clipra {
+
+TMap::TMap(const std::string& file_name, uint8_t cell_type, uint8_t mode, bool msb_first)
+    : FileName(file_name), CellType(cell_type), LSBFirst(!msb_first), Mode(mode) {
+  if (file_name.empty()) throw EMapError("No file name");
+}
+
+TMap::~TMap() { CloseFile(); }
+
+void TMap::CloseFile() {
+  view_.Unmap();
+  Data = nullptr;
+  file_.Close();
+}
+
+bool TMap::OpenExisting(FileAccess access) {
+  if (Mode == 1) return false;
+  CloseFile();
+  if (const int err = file_.Open(FileName, access); err != 0) {
+    LastError = static_cast<uint32_t>(err);
+    return false;
+  }
+  if (const int err = file_.Size(FileSize); err != 0) {
+    LastError = static_cast<uint32_t>(err);
+    CloseFile();
+    return false;
+  }
+  if (const int err = view_.Map(file_, 0, FileSize, access != FileAccess::kRead); err != 0) {
+    LastError = static_cast<uint32_t>(err);
+    CloseFile();
+    return false;
+  }
+  Data = view_.data();
+  const uint32_t size = CellTypeSize(CellType);
+  Count = CellType == kCellOneBit ? FileSize * 8 : FileSize / size;
+  LastError = 0;
+  return true;
+}
+
+bool TMap::OpenRead() { return OpenExisting(FileAccess::kRead); }
+
+bool TMap::OpenReadWrite() { return OpenExisting(FileAccess::kReadWrite); }
+
+bool TMap::CreateNew(uint64_t count) {
+  if (Mode != 1 || count == 0) return false;
+  CloseFile();
+  uint64_t size = 0;
+  if (CellType == kCellOneBit) {
+    size = count / 8 + (count % 8 != 0);
+  } else if (__builtin_mul_overflow(count, uint64_t{CellTypeSize(CellType)}, &size)) {
+    LastError = EFBIG;
+    return false;
+  }
+  Count = count;
+  FileSize = size;
+  if (const int err = file_.Open(FileName, FileAccess::kCreate); err != 0) {
+    LastError = static_cast<uint32_t>(err);
+    return false;
+  }
+  if (const int err = file_.Reserve(FileSize); err != 0) {
+    LastError = static_cast<uint32_t>(err);
+    CloseFile();
+    return false;
+  }
+  if (const int err = view_.Map(file_, 0, FileSize, true); err != 0) {
+    LastError = static_cast<uint32_t>(err);
+    CloseFile();
+    return false;
+  }
+  Data = view_.data();
+  LastError = 0;
+  return true;
+}
+
+bool TMap::CellOffset(uint64_t index, uint64_t& offset) const {
+  if (CellType == kCellOneBit) {
+    offset = index / 8;
+  } else if (__builtin_mul_overflow(index, uint64_t{CellTypeSize(CellType)}, &offset)) {
+    return false;
+  }
+  // The cell's last byte must lie inside the file, not only its first.
+  const uint64_t size = CellType == kCellOneBit ? 1 : CellTypeSize(CellType);
+  return Data != nullptr && offset < FileSize && size <= FileSize - offset;
+}
+
+double TMap::ReadCell(uint64_t index, uint64_t offset) const {
+  const uint8_t* p = Data + offset;
+  switch (CellType) {
+    case kCellOneBit:
+      return ((*p >> (7 - index % 8)) & 1) ? 255.0 : 0.0;
+    case kCellUnsigned8:
+      return *p;
+    case kCellSigned16:
+      return read_ordered<int16_t>(p, LSBFirst);
+    case kCellUnsigned16:
+      return read_ordered<uint16_t>(p, LSBFirst);
+    case kCellSigned32:
+      return read_ordered<int32_t>(p, LSBFirst);
+    case kCellFloat32:
+      return read_ordered<float>(p, LSBFirst);
+    default:
+      return 0;
+  }
+}
+
+void TMap::StoreCell(uint64_t index, uint64_t offset, double value) {
+  uint8_t* p = Data + offset;
+  int64_t v = 0;
+  switch (CellType) {
+    case kCellOneBit: {
+      const uint8_t mask = static_cast<uint8_t>(0x80u >> (index % 8));
+      *p = value > 0 ? static_cast<uint8_t>(*p | mask) : static_cast<uint8_t>(*p & ~mask);
+      return;
+    }
+    case kCellUnsigned8:
+    case kCellSigned16:
+    case kCellUnsigned16:
+    case kCellSigned32:
+      // Not a number stores 0; the low bits of the rounded value are kept.
+      if (!RoundToInt64(value, v)) v = 0;
+      break;
+    default:
+      break;
+  }
+  switch (CellType) {
+    case kCellUnsigned8:
+      *p = static_cast<uint8_t>(v);
+      break;
+    case kCellSigned16:
+    case kCellUnsigned16:
+      write_ordered<uint16_t>(p, static_cast<uint16_t>(v), LSBFirst);
+      break;
+    case kCellSigned32:
+      write_ordered<uint32_t>(p, static_cast<uint32_t>(v), LSBFirst);
+      break;
+    case kCellFloat32:
+      write_ordered<float>(p, static_cast<float>(value), LSBFirst);
+      break;
+    default:
+      break;
+  }
+}
+
+bool TMap::GetValue(uint64_t index, double& value) const {
+  uint64_t offset = 0;
+  if (!CellOffset(index, offset)) {
+    value = 0;
+    return false;
+  }
+  value = ReadCell(index, offset);
+  return true;
+}
+
+bool TMap::SetValue(uint64_t index, double value) {
+  uint64_t offset = 0;
+  if (Mode == 0 || !CellOffset(index, offset)) return false;
+  StoreCell(index, offset, value);
+  return true;
+}
+
+namespace {
+std::string MakeName(const std::string& file_name, int32_t bands) {
+  if (bands < 1) throw EMMapFileError("MMapFile " + std::to_string(bands) + " Bands");
+  return file_name;
+}
+}  // namespace
+
+TMMapFile::TMMapFile(const std::string& file_name, uint16_t width, uint16_t lines,
+                     uint8_t cell_type, int32_t bands, uint8_t mode, bool msb_first) try
+    : TMap(MakeName(file_name, bands), cell_type, mode, msb_first),
+      Bands(bands),
+      Width(width),
+      Lines(lines) {
+} catch (const EMapError& e) {
+  throw EMMapFileError(std::string("MMapFile ") + e.what());
+}
+
+bool TMMapFile::GetCell(uint32_t x, uint32_t y, uint32_t band, double& value) {
+  value = 0;
+  if (band >= static_cast<uint32_t>(Bands)) band = static_cast<uint32_t>(Bands - 1);
+  if (x >= Width || y >= Lines) return false;
+  const uint64_t index = CellIndex(x, y, band);
+  uint64_t offset = 0;
+  if (!CellOffset(index, offset)) return false;
+  value = ReadCell(index, offset);
+  return true;
+}
+
+bool TMMapFile::SetCell(uint32_t x, uint32_t y, uint32_t band, double value) {
+  if (Mode == 0) return false;
+  if (band >= static_cast<uint32_t>(Bands)) band = static_cast<uint32_t>(Bands - 1);
+  if (x >= Width || y >= Lines) return false;
+  const uint64_t index = CellIndex(x, y, band);
+  uint64_t offset = 0;
+  // Raster dimensions always fit a created file; the test only guards a
+  // file opened with other dimensions.
+  if (!CellOffset(index, offset)) return false;
+  StoreCell(index, offset, value);
+  return true;
+}
+
+bool TMMapFile::GetNearest(uint32_t band, double& value, double x, double y) {
+  int64_t cx = 0;
+  int64_t cy = 0;
+  if (!RoundToInt64(x, cx) || !RoundToInt64(y, cy)) return false;
+  if (cx < 0 || cy < 0 || cx > UINT32_MAX || cy > UINT32_MAX) return false;
+  return GetCell(static_cast<uint32_t>(cx), static_cast<uint32_t>(cy), band, value);
+}
+
+bool TMMapFile::Get4Cells(uint16_t x, uint16_t y, uint16_t band, double values[4]) {
+  uint32_t b = band;
+  if (b >= static_cast<uint32_t>(Bands)) b = static_cast<uint32_t>(Bands - 1);
+  if (x >= Width || y >= Lines) return false;
+  const uint32_t x1 = x + 1u < Width ? x + 1u : x;
+  const uint32_t y1 = y + 1u < Lines ? y + 1u : y;
+  const uint64_t idx[4] = {CellIndex(x, y, b), CellIndex(x, y1, b), CellIndex(x1, y1, b),
+                           CellIndex(x1, y, b)};
+  switch (CellType) {
+    case kCellOneBit:
+    case kCellUnsigned8:
+    case kCellSigned16:
+    case kCellUnsigned16:
+    case kCellSigned32:
+    case kCellFloat32:
+      break;
+    default:
+      return false;
+  }
+  for (int k = 0; k < 4; ++k) {
+    uint64_t offset = 0;
+    if (idx[k] >= Count || !CellOffset(idx[k], offset)) return false;
+    values[k] = ReadCell(idx[k], offset);
+  }
+  return true;
+}
+
+bool TMMapFile::GetBilinear(uint32_t band, double& value, double x, double y) {
+  value = 0;
+  if (!(x >= 0) || !(y >= 0) || x >= 65536.0 || y >= 65536.0) return false;
+  const double ix = std::floor(x);
+  const double iy = std::floor(y);
+  if (x == ix && y == iy)
+    return GetCell(static_cast<uint32_t>(ix), static_cast<uint32_t>(iy), band, value);
+  double c[4];
+  if (band > 0xFFFF) band = 0xFFFF;
+  if (!Get4Cells(static_cast<uint16_t>(ix), static_cast<uint16_t>(iy),
+                 static_cast<uint16_t>(band), c)) {
+    value = 0;
+    return false;
+  }
+  const double dx = x - ix;
+  const double dy = y - iy;
+  value = c[0] + (c[3] - c[0]) * dx + (c[1] - c[0]) * dy + (c[2] - c[3] - c[1] + c[0]) * dx * dy;
+  return true;
+}
+
+uint8_t* TMMapFile::LineAddress(uint16_t line, uint16_t band) {
+  uint32_t b = band;
+  if (b >= static_cast<uint32_t>(Bands)) b = static_cast<uint32_t>(Bands - 1);
+  if (line >= Lines || Data == nullptr) return nullptr;
+  uint64_t offset = 0;
+  if (!CellOffset(CellIndex(0, line, b), offset)) return nullptr;
+  return Data + offset;
+}
+
+}  // namespace clipra

@@ -1,0 +1,91 @@
+// Buffered file for writers: the whole file mapped as one view, addressed as
+// a flat array of cells, and raster addressing on top of it.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+#include "dataset/os_file.h"
+
+namespace clipra {
+
+class EMapError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+class EMMapFileError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+class TMap {
+ public:
+  // Raises EMapError "No file name" for an empty name. Opens nothing.
+  TMap(const std::string& file_name, uint8_t cell_type, uint8_t mode, bool msb_first);
+  virtual ~TMap();
+  TMap(const TMap&) = delete;
+  TMap& operator=(const TMap&) = delete;
+
+  bool OpenRead();
+  bool OpenReadWrite();
+  bool CreateNew(uint64_t count);
+
+  bool GetValue(uint64_t index, double& value) const;
+  bool SetValue(uint64_t index, double value);
+
+  void SetByteOrder(bool msb_first) { LSBFirst = !msb_first; }
+  bool IsMSBFirstOrder() const { return !LSBFirst; }
+
+  std::string FileName;
+  uint64_t FileSize = 0;
+  uint64_t Count = 0;
+  uint8_t CellType = 0;
+  bool LSBFirst = true;
+  uint8_t* Data = nullptr;
+  uint8_t Mode = 0;
+  uint32_t LastError = 0;
+
+ protected:
+  // Byte offset of a cell; false when it lies outside the file.
+  bool CellOffset(uint64_t index, uint64_t& offset) const;
+  double ReadCell(uint64_t index, uint64_t offset) const;
+  void StoreCell(uint64_t index, uint64_t offset, double value);
+  void CloseFile();
+
+ private:
+  bool OpenExisting(FileAccess access);
+
+  OsFile file_;
+  MappedView view_;
+};
+
+class TMMapFile : public TMap {
+ public:
+  // Raises EMMapFileError "MMapFile <n> Bands" or "MMapFile " + the EMapError text.
+  TMMapFile(const std::string& file_name, uint16_t width, uint16_t lines, uint8_t cell_type,
+            int32_t bands, uint8_t mode, bool msb_first);
+
+  virtual bool GetCell(uint32_t x, uint32_t y, uint32_t band, double& value);
+  virtual bool SetCell(uint32_t x, uint32_t y, uint32_t band, double value);
+  virtual bool GetNearest(uint32_t band, double& value, double x, double y);
+  virtual bool Get4Cells(uint16_t x, uint16_t y, uint16_t band, double values[4]);
+  virtual bool GetBilinear(uint32_t band, double& value, double x, double y);
+  virtual uint8_t* LineAddress(uint16_t line, uint16_t band);
+  // True when SetCell stores the plain band-interleaved layout of this
+  // class, so that callers may fill lines through LineAddress.
+  virtual bool HasPlainLayout() const { return true; }
+
+  int32_t Bands = 1;
+  uint32_t Width = 0;
+  uint32_t Lines = 0;
+
+ protected:
+  uint64_t CellIndex(uint32_t x, uint32_t y, uint32_t band) const {
+    return (static_cast<uint64_t>(y) * Width * static_cast<uint64_t>(Bands) +
+            static_cast<uint64_t>(band) * Width + x);
+  }
+};
+
+}  // namespace clipra

@@ -1,0 +1,307 @@
+#include "dataset/mmapfile2.h"
+
+#include <cmath>
+
+#include "dataset/byte_order.h"
+#include "dataset/identify.h"
+#include "dataset/utils.h"
+
+namespace clipra {
+
+namespace {
+constexpr uint64_t kFourGiB = uint64_t{1} << 32;
+}
+
+bool TMapByte::Open(const std::string& file_name, uint8_t mode, uint64_t size) {
+  Close();
+  FileName = file_name;
+  FileSize = size;
+  Mode = mode;
+  const FileAccess access = mode == 1   ? FileAccess::kCreate
+                            : mode == 2 ? FileAccess::kReadWrite
+                                        : FileAccess::kRead;
+  if (const int err = file_.Open(file_name, access); err != 0) {
+    LastError = static_cast<uint32_t>(err);
+    return false;
+  }
+  if (mode != 1) {
+    if (const int err = file_.Size(FileSize); err != 0) {
+      LastError = static_cast<uint32_t>(err);
+      Close();
+      return false;
+    }
+  }
+  if (FileSize < kFourGiB && FileSize < ViewSize) {
+    MaxViewSize = FileSize;
+    ViewSize = FileSize;
+  }
+  // An empty file cannot be mapped.
+  if (FileSize == 0) {
+    LastError = EINVAL;
+    Close();
+    return false;
+  }
+  if (mode == 1) {
+    if (const int err = file_.Reserve(FileSize); err != 0) {
+      LastError = static_cast<uint32_t>(err);
+      Close();
+      return false;
+    }
+  }
+  Remap = true;
+  Position = 0;
+  return MapAt();
+}
+
+void TMapByte::Close() {
+  view_.Unmap();
+  View = nullptr;
+  Current = nullptr;
+  file_.Close();
+  FirstLine = 0;
+  EndLine = -1;
+}
+
+bool TMapByte::MapAt() {
+  if (Position >= FileSize) {
+    LastError = 1;
+    ErrorText = "Position outside of file";
+    return false;
+  }
+  // The requested bytes must lie inside the file, whatever the view.
+  if (Need > FileSize - Position) {
+    LastError = 1;
+    ErrorText = "The rest of file is smaller than needed num of bytes";
+    return false;
+  }
+  const bool keep = !Remap && View != nullptr && Position >= ViewOffset &&
+                    Position - ViewOffset < ViewSize && Need <= ViewSize - (Position - ViewOffset);
+  if (!keep) {
+    Remap = false;
+    const uint64_t offset = Position - Position % kViewGranularity;
+    const uint64_t rest = FileSize - offset;
+    // Grow the view past MaxViewSize only as far as a single request needs.
+    uint64_t length = MaxViewSize;
+    const uint64_t wanted = Position - offset + Need;
+    if (length < wanted) length = wanted;
+    if (length > rest) length = rest;
+    if (!file_.IsOpen()) return false;
+    view_.Unmap();
+    View = nullptr;
+    Current = nullptr;
+    if (const int err = view_.Map(file_, offset, length, Mode != 0); err != 0) {
+      LastError = static_cast<uint32_t>(err);
+      ErrorText = SystemErrorText(err);
+      FirstLine = 0;
+      EndLine = -1;
+      return false;
+    }
+    LastError = 0;
+    View = view_.data();
+    ViewOffset = offset;
+    ViewSize = length;
+  }
+  Current = View + (Position - ViewOffset);
+  FirstLine = 0;
+  EndLine = -1;
+  return true;
+}
+
+const uint8_t* TMapByte::At(uint64_t position, uint32_t need) {
+  Position = position;
+  Need = need;
+  return MapAt() ? Current : nullptr;
+}
+
+uint64_t TMapByte::Available() const {
+  if (!View || !Current) return 0;
+  return ViewSize - static_cast<uint64_t>(Current - View);
+}
+
+uint32_t TMMapFile2::CellBytes() const {
+  const uint32_t size = CellTypeSize(CellType);
+  return size == 0 ? 1 : size;
+}
+
+bool TMMapFile2::OpenRaster(const std::string& file_name, uint32_t width, uint32_t lines,
+                            uint8_t cell_type, uint32_t bands, uint8_t mode, bool msb_first) {
+  Width = width;
+  Lines = lines;
+  Bands = bands;
+  CellType = cell_type;
+  SetByteOrder(msb_first);
+  const uint64_t cell_size = CellBytes();
+  uint64_t count = 0;
+  bool count_fits = !__builtin_mul_overflow(uint64_t{width}, uint64_t{lines}, &count) &&
+                    !__builtin_mul_overflow(count, uint64_t{bands}, &count);
+  uint64_t expected = 0;
+  if (count_fits) count_fits = !__builtin_mul_overflow(count, cell_size, &expected);
+  CellCount = count_fits ? count : 0;
+  if (mode == 1 && !count_fits) {
+    LastError = EFBIG;
+    return false;
+  }
+  const bool opened = Open(file_name, mode, expected);
+  if (!opened) return false;
+  // A data file that does not match its dimensions is read as one line of all its cells.
+  const uint64_t n = FileSize / cell_size;
+  if (!count_fits || n != CellCount) {
+    if (n > UINT32_MAX) {
+      ErrorText = "Buffer size is less than one line";
+      return false;
+    }
+    Bands = 1;
+    Lines = 1;
+    Width = static_cast<uint32_t>(n);
+    CellCount = n;
+  }
+  LineSize = cell_size * Width * Bands;
+  if (LineSize > MaxViewSize || LineSize == 0) {
+    ErrorText = "Buffer size is less than one line";
+    return false;
+  }
+  FirstLine = 0;
+  EndLine = static_cast<int64_t>(ViewSize / LineSize);
+  LineStart = View;
+  return true;
+}
+
+bool TMMapFile2::SeekLine(uint32_t line, uint32_t /*band*/) {
+  if (line >= Lines || LineSize == 0) return false;
+  if (FirstLine <= line && line < EndLine) {
+    Current = LineStart + (static_cast<uint64_t>(line) - FirstLine) * LineSize;
+    return true;
+  }
+  Remap = true;
+  if (LineSize > UINT32_MAX) return false;
+  Need = static_cast<uint32_t>(LineSize);
+  Position = static_cast<uint64_t>(line) * LineSize;
+  const bool ok = MapAt();
+  LineStart = Current;
+  if (ok) {
+    FirstLine = line;
+    EndLine = line + static_cast<int64_t>((ViewSize - (Current - View)) / LineSize);
+  } else {
+    FirstLine = 0;
+    EndLine = -1;
+  }
+  return ok;
+}
+
+bool TMMapFile2::GetCell(uint32_t x, uint32_t y, uint32_t band, float& value) {
+  if (Bands == 0) return false;
+  if (band >= Bands) band = Bands - 1;
+  if (x >= Width || y >= Lines) return false;
+  if (!SeekLine(y, band)) return false;
+  const uint8_t* p = Current + (static_cast<uint64_t>(band) * Width + x) * CellBytes();
+  switch (CellType) {
+    case kCellUnsigned8:
+      value = *p;
+      break;
+    case kCellSigned16:
+      value = read_ordered<int16_t>(p, LSBFirst);
+      break;
+    case kCellUnsigned16:
+      value = read_ordered<uint16_t>(p, LSBFirst);
+      break;
+    case kCellSigned32:
+      value = static_cast<float>(read_ordered<int32_t>(p, LSBFirst));
+      break;
+    case kCellFloat32:
+      value = read_ordered<float>(p, LSBFirst);
+      break;
+    default:
+      value = 0;
+      break;
+  }
+  return true;
+}
+
+bool TMMapFile2::SetCell(uint32_t x, uint32_t y, uint32_t band, float value) {
+  if (Mode == 0 || Bands == 0) return false;
+  if (band >= Bands) band = Bands - 1;
+  if (x >= Width || y >= Lines) return false;
+  if (!SeekLine(y, band)) return false;
+  uint8_t* p = Current + (static_cast<uint64_t>(band) * Width + x) * CellBytes();
+  int64_t v = 0;
+  switch (CellType) {
+    case kCellUnsigned8:
+    case kCellSigned16:
+    case kCellUnsigned16:
+    case kCellSigned32:
+      if (!RoundToInt64(value, v)) v = 0;
+      break;
+    default:
+      break;
+  }
+  switch (CellType) {
+    case kCellUnsigned8:
+      *p = static_cast<uint8_t>(v);
+      break;
+    case kCellSigned16:
+    case kCellUnsigned16:
+      write_ordered<uint16_t>(p, static_cast<uint16_t>(v), LSBFirst);
+      break;
+    case kCellSigned32:
+      write_ordered<uint32_t>(p, static_cast<uint32_t>(v), LSBFirst);
+      break;
+    case kCellFloat32:
+      write_ordered<float>(p, value, LSBFirst);
+      break;
+    default:
+      break;
+  }
+  return true;
+}
+
+bool TMMapFile2::GetRGB(uint32_t x, uint32_t y, uint32_t& color) {
+  if (x >= Width || y >= Lines || Bands != 3 || CellType != kCellUnsigned8) return false;
+  if (!SeekLine(y, 0)) return false;
+  const uint8_t* p = Current + 3 * static_cast<uint64_t>(x);
+  color = p[0] | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16);
+  return true;
+}
+
+bool TMMapFile2::SetRGB(uint32_t x, uint32_t y, uint32_t color) {
+  if (Mode == 0) return false;
+  if (x >= Width || y >= Lines || Bands != 3 || CellType != kCellUnsigned8) return false;
+  if (!SeekLine(y, 0)) return false;
+  uint8_t* p = Current + 3 * static_cast<uint64_t>(x);
+  p[0] = static_cast<uint8_t>(color);
+  p[1] = static_cast<uint8_t>(color >> 8);
+  p[2] = static_cast<uint8_t>(color >> 16);
+  return true;
+}
+
+bool TMMapFile2::Get4Cells(uint32_t x, uint32_t y, float values[4], uint32_t band) {
+  if (Bands > 0 && band >= Bands) band = Bands - 1;
+  if (!(uint64_t{x} + 1 < Width && uint64_t{y} + 1 < Lines)) return false;
+  return GetCell(x, y, band, values[0]) && GetCell(x + 1, y, band, values[3]) &&
+         GetCell(x + 1, y + 1, band, values[2]) && GetCell(x, y + 1, band, values[1]);
+}
+
+bool TMMapFile2::GetBilinear(uint32_t band, float& value, double x, double y) {
+  if (!(x >= 0) || !(y >= 0) || x >= 4294967296.0 || y >= 4294967296.0) {
+    value = 0;
+    return false;
+  }
+  const double ix = std::floor(x);
+  const double iy = std::floor(y);
+  const auto cx = static_cast<uint32_t>(ix);
+  const auto cy = static_cast<uint32_t>(iy);
+  if (x == ix && y == iy) return GetCell(cx, cy, band, value);
+  float c[4];
+  if (!Get4Cells(cx, cy, c, band)) {
+    value = 0;
+    return false;
+  }
+  const long double dx = static_cast<long double>(x) - ix;
+  const long double dy = static_cast<long double>(y) - iy;
+  const long double v = c[0] + (static_cast<long double>(c[3]) - c[0]) * dx +
+                        (static_cast<long double>(c[1]) - c[0]) * dy +
+                        (static_cast<long double>(c[2]) - c[3] - c[1] + c[0]) * dx * dy;
+  value = static_cast<float>(v);
+  return true;
+}
+
+}  // namespace clipra

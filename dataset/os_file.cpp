@@ -1,0 +1,135 @@
+#include "dataset/os_file.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <limits>
+#include <mutex>
+#include <vector>
+
+namespace clipra {
+
+std::string SystemErrorText(int code) {
+  char buf[256];
+  // The GNU strerror_r returns a pointer that may or may not be `buf`.
+  const char* text = strerror_r(code, buf, sizeof buf);
+  return text ? text : "Unknown error";
+}
+
+OsFile& OsFile::operator=(OsFile&& other) noexcept {
+  if (this != &other) {
+    Close();
+    fd_ = other.fd_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+int OsFile::Open(const std::string& path, FileAccess access) {
+  Close();
+  int flags = O_CLOEXEC;
+  switch (access) {
+    case FileAccess::kRead:
+      flags |= O_RDONLY;
+      break;
+    case FileAccess::kReadWrite:
+      flags |= O_RDWR;
+      break;
+    case FileAccess::kCreate:
+      flags |= O_RDWR | O_CREAT | O_TRUNC;
+      break;
+  }
+  const int fd = ::open(path.c_str(), flags, 0666);
+  if (fd < 0) return errno;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    const int err = S_ISDIR(st.st_mode) ? EISDIR : errno;
+    ::close(fd);
+    return err;
+  }
+  fd_ = fd;
+  return 0;
+}
+
+int OsFile::Size(uint64_t& size) const {
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0) return errno;
+  size = static_cast<uint64_t>(st.st_size);
+  return 0;
+}
+
+int OsFile::Reserve(uint64_t size) {
+  // A file-size limit must come back as EFBIG, not end the process.
+  static std::once_flag ignore_xfsz;
+  std::call_once(ignore_xfsz, [] { std::signal(SIGXFSZ, SIG_IGN); });
+  if (size > static_cast<uint64_t>(std::numeric_limits<off_t>::max())) return EFBIG;
+  const off_t length = static_cast<off_t>(size);
+  if (::ftruncate(fd_, length) != 0) return errno;
+  if (length == 0) return 0;
+  int err = ::posix_fallocate(fd_, 0, length);
+  if (err == 0) return 0;
+  if (err != EOPNOTSUPP && err != EINVAL) return err;
+  // The file system cannot reserve: write the zeros ourselves.
+  std::vector<char> zeros(1 << 20, 0);
+  off_t done = 0;
+  while (done < length) {
+    const size_t chunk =
+        static_cast<size_t>(std::min<off_t>(length - done, static_cast<off_t>(zeros.size())));
+    const ssize_t n = ::pwrite(fd_, zeros.data(), chunk, done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    done += n;
+  }
+  return 0;
+}
+
+void OsFile::Close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+MappedView::MappedView(MappedView&& other) noexcept : data_(other.data_), size_(other.size_) {
+  other.data_ = nullptr;
+  other.size_ = 0;
+}
+
+MappedView& MappedView::operator=(MappedView&& other) noexcept {
+  if (this != &other) {
+    Unmap();
+    data_ = other.data_;
+    size_ = other.size_;
+    other.data_ = nullptr;
+    other.size_ = 0;
+  }
+  return *this;
+}
+
+int MappedView::Map(const OsFile& file, uint64_t offset, uint64_t length, bool writable) {
+  Unmap();
+  if (length == 0) return EINVAL;
+  if (length > std::numeric_limits<size_t>::max() ||
+      offset > static_cast<uint64_t>(std::numeric_limits<off_t>::max()))
+    return EOVERFLOW;
+  const int prot = writable ? PROT_READ | PROT_WRITE : PROT_READ;
+  void* p = ::mmap(nullptr, static_cast<size_t>(length), prot, MAP_SHARED, file.fd(),
+                   static_cast<off_t>(offset));
+  if (p == MAP_FAILED) return errno;
+  data_ = static_cast<uint8_t*>(p);
+  size_ = length;
+  return 0;
+}
+
+void MappedView::Unmap() {
+  if (data_) ::munmap(data_, static_cast<size_t>(size_));
+  data_ = nullptr;
+  size_ = 0;
+}
+
+}  // namespace clipra
