@@ -73,6 +73,8 @@ std::string& IdentifyErrorText() {
 }
 
 uint8_t IdentifyExisting(const std::string& file_name) {
+  // The text speaks of this identification only, never of an earlier one.
+  IdentifyErrorText().clear();
   if (!FileExists(file_name)) return kFormatNoFile;
   OsFile file;
   if (const int err = file.Open(file_name, FileAccess::kRead); err != 0) {

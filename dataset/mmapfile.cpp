@@ -19,6 +19,7 @@ TMap::~TMap() { CloseFile(); }
 void TMap::CloseFile() {
   view_.Unmap();
   Data = nullptr;
+  writable_ = false;
   file_.Close();
 }
 
@@ -40,6 +41,7 @@ bool TMap::OpenExisting(FileAccess access) {
     return false;
   }
   Data = view_.data();
+  writable_ = access != FileAccess::kRead;
   const uint32_t size = CellTypeSize(CellType);
   Count = CellType == kCellOneBit ? FileSize * 8 : FileSize / size;
   LastError = 0;
@@ -77,6 +79,7 @@ bool TMap::CreateNew(uint64_t count) {
     return false;
   }
   Data = view_.data();
+  writable_ = true;
   LastError = 0;
   return true;
 }
@@ -162,7 +165,7 @@ bool TMap::GetValue(uint64_t index, double& value) const {
 
 bool TMap::SetValue(uint64_t index, double value) {
   uint64_t offset = 0;
-  if (Mode == 0 || !CellOffset(index, offset)) return false;
+  if (Mode == 0 || !writable_ || !CellOffset(index, offset)) return false;
   StoreCell(index, offset, value);
   return true;
 }
@@ -196,7 +199,7 @@ bool TMMapFile::GetCell(uint32_t x, uint32_t y, uint32_t band, double& value) {
 }
 
 bool TMMapFile::SetCell(uint32_t x, uint32_t y, uint32_t band, double value) {
-  if (Mode == 0) return false;
+  if (Mode == 0 || !writable_) return false;
   if (band >= static_cast<uint32_t>(Bands)) band = static_cast<uint32_t>(Bands - 1);
   if (x >= Width || y >= Lines) return false;
   const uint64_t index = CellIndex(x, y, band);

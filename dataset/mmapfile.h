@@ -54,6 +54,9 @@ class TMap {
   void StoreCell(uint64_t index, uint64_t offset, double value);
   void CloseFile();
 
+  // False while the view is read-only, whatever Mode says.
+  bool writable_ = false;
+
  private:
   bool OpenExisting(FileAccess access);
 
@@ -74,8 +77,9 @@ class TMMapFile : public TMap {
   virtual bool GetBilinear(uint32_t band, double& value, double x, double y);
   virtual uint8_t* LineAddress(uint16_t line, uint16_t band);
   // True when SetCell stores the plain band-interleaved layout of this
-  // class, so that callers may fill lines through LineAddress.
-  virtual bool HasPlainLayout() const { return true; }
+  // class, so that callers may fill lines through LineAddress. A writer that
+  // keeps this layout says so; one that overrides the cell access must not.
+  virtual bool HasPlainLayout() const { return false; }
 
   int32_t Bands = 1;
   uint32_t Width = 0;

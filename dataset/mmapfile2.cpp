@@ -50,7 +50,13 @@ bool TMapByte::Open(const std::string& file_name, uint8_t mode, uint64_t size) {
   }
   Remap = true;
   Position = 0;
-  return MapAt();
+  // The first view needs only one byte: a file shorter than the caller's
+  // Need still opens, and its own MapAt calls then judge each request.
+  const uint32_t need = Need;
+  Need = 1;
+  const bool mapped = MapAt();
+  Need = need;
+  return mapped;
 }
 
 void TMapByte::Close() {

@@ -74,8 +74,10 @@ class TMMapFile2 : public TMapByte {
   // Bytes per cell for addressing; bit cells are addressed as bytes.
   uint32_t CellBytes() const;
   // True when GetCell reads the plain band-interleaved layout of this class,
-  // so that callers may address lines directly through SeekLine/Current.
-  virtual bool HasPlainLayout() const { return true; }
+  // so that callers may address lines directly through SeekLine/Current. A
+  // reader that keeps this layout says so; one that overrides the cell
+  // access must not.
+  virtual bool HasPlainLayout() const { return false; }
 
   uint32_t Width = 0;
   uint32_t Lines = 0;

@@ -191,9 +191,10 @@ std::string FormatGeneral(long double value) {
 }
 
 std::string FormatRight3(long double value, int width) {
-  char buf[96];
-  std::snprintf(buf, sizeof buf, "%*.3Lf", width, value);
-  return buf;
+  const int n = std::snprintf(nullptr, 0, "%*.3Lf", width, value);
+  std::string s(static_cast<size_t>(n > 0 ? n : 0), '\0');
+  std::snprintf(s.data(), s.size() + 1, "%*.3Lf", width, value);
+  return s;
 }
 
 std::string ExtractFileExt(const std::string& path) {

@@ -1,0 +1,210 @@
+#include "app/core/cli.h"
+
+#include <csignal>
+#include <cstdio>
+#include <sstream>
+
+#include "app/core/command_line.h"
+#include "app/core/job.h"
+#include "dataset/gcp.h"
+#include "dataset/identify.h"
+#include "dataset/utils.h"
+
+namespace clipra {
+
+namespace {
+
+constexpr const char* kVersion = "Clipra Utility ver 1.00";
+
+constexpr const char* kUsage =
+    "Usage: clipra-cli [options] SOURCE OUTPUT\n"
+    "       clipra-cli --info SOURCE\n"
+    "\n"
+    "Cuts a rectangle, given in the source's map coordinates, out of SOURCE and\n"
+    "writes it to OUTPUT in the format that OUTPUT's extension selects\n"
+    "(.ers, .tif, .bmp, .dtm, .001; any other name gives an OrthoSetData raster).\n"
+    "\n"
+    "Options (\"/\" works as well as \"-\", letters in either case):\n"
+    "  -A<TopLeftX>:<TopLeftY>:<BotRightX>:<BotRightY>\n"
+    "                 the rectangle (required)\n"
+    "  -B<red>:<green>:<blue>\n"
+    "                 background for cells outside a three-band source, each\n"
+    "                 0 to 255 (default 0:0:0)\n"
+    "  --info SOURCE  describe SOURCE: size, cell type, georeference\n"
+    "  --help         this text\n"
+    "  --version      the program's version\n"
+    "\n"
+    "Exit status: 0 finished, 1 failed, 2 usage error, 130 stopped by Ctrl-C.\n";
+
+void OnInterrupt(int) { AbortRequested = true; }
+
+int UsageError(std::ostream& err, const std::string& text) {
+  err << "clipra-cli: " << text << "\n" << "Try 'clipra-cli --help'.\n";
+  return kExitUsage;
+}
+
+// Parses "r:g:b" with each part a whole number from 0 to 255.
+bool ParseColour(const std::string& text, uint32_t& colour) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  for (;;) {
+    const size_t colon = text.find(':', start);
+    parts.push_back(text.substr(start, colon == std::string::npos ? colon : colon - start));
+    if (colon == std::string::npos) break;
+    start = colon + 1;
+  }
+  if (parts.size() != 3) return false;
+  colour = 0;
+  for (int i = 0; i < 3; ++i) {
+    int32_t v = 0;
+    if (!ParseInt32(parts[i], v) || v < 0 || v > 255) return false;
+    colour |= static_cast<uint32_t>(v) << (8 * i);
+  }
+  return true;
+}
+
+// Draws the progress: a bar on a terminal, otherwise a line every 10 %.
+class ProgressPrinter {
+ public:
+  ProgressPrinter(std::ostream& err, bool terminal) : err_(err), terminal_(terminal) {}
+
+  void Show(int percent, const std::string& elapsed, const std::string& remaining) {
+    if (terminal_) {
+      const int filled = percent / 5;
+      err_ << "\r[" << std::string(filled, '#') << std::string(20 - filled, ' ') << "] ";
+      char pct[8];
+      std::snprintf(pct, sizeof pct, "%3d%%", percent);
+      err_ << pct << "  Elapsed Time " << elapsed << "  Remaining Time " << remaining << "   "
+           << std::flush;
+      drawn_ = true;
+    } else if (percent / 10 > last_decile_) {
+      last_decile_ = percent / 10;
+      err_ << percent << "%  Elapsed Time " << elapsed << "  Remaining Time " << remaining
+           << "\n";
+    }
+  }
+
+  void Finish() {
+    if (drawn_) err_ << "\n";
+  }
+
+ private:
+  std::ostream& err_;
+  bool terminal_;
+  bool drawn_ = false;
+  int last_decile_ = 0;
+};
+
+std::string Number(double v) { return FormatGeneral(v); }
+
+}  // namespace
+
+bool PrintInfo(const std::string& source, std::ostream& out, std::ostream& err) {
+  TDataSet2 data;
+  if (!data.Open(source, 0, 0, 1, 1, 0)) {
+    err << "clipra-cli: " << data.GetErrorText() << "\n";
+    return false;
+  }
+  TDataSetRoot2& r = *data.GetReader();
+  const uint8_t cell_type = r.GetCellType();
+  const std::string type_name = CellTypeName(cell_type);
+  double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+  r.CellToMap(0, 0, x0, y0);
+  const uint32_t width = r.GetWidth();
+  const uint32_t lines = r.GetLines();
+  r.CellToMap(width > 0 ? width - 1.0 : 0.0, lines > 0 ? lines - 1.0 : 0.0, x1, y1);
+  const TGCPList* points = r.GetControlPoints();
+  out << "Format:          " << FormatName(IdentifyExisting(source)) << "\n"
+      << "Width:           " << width << "\n"
+      << "Lines:           " << lines << "\n"
+      << "Bands:           " << r.GetBands() << "\n"
+      << "Cell type:       " << (type_name.empty() ? "unknown" : type_name) << "\n"
+      << "Byte order:      " << (r.IsMSBFirst() ? "MSBFirst" : "LSBFirst") << "\n"
+      << "Cell size X:     " << Number(r.GetCellSizeX()) << "\n"
+      << "Cell size Y:     " << Number(r.GetCellSizeY()) << "\n"
+      << "First cell X Y:  " << Number(x0) << " " << Number(y0) << "\n"
+      << "Last cell X Y:   " << Number(x1) << " " << Number(y1) << "\n"
+      << "Datum:           " << r.GetDatum() << "\n"
+      << "Projection:      " << r.GetProjection() << "\n"
+      << "Spheroid:        " << r.GetSpheroid() << "\n"
+      << "Control points:  " << (points ? points->Count() : 0) << "\n";
+  return true;
+}
+
+int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+           bool err_is_terminal) {
+  std::vector<std::string> rest;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--help" || a == "-h") {
+      out << kUsage;
+      return kExitSuccess;
+    }
+    if (a == "--version") {
+      out << kVersion << "\n";
+      return kExitSuccess;
+    }
+    if (a == "--info") {
+      if (i + 2 != args.size()) return UsageError(err, "--info takes exactly one SOURCE");
+      return PrintInfo(args[i + 1], out, err) ? kExitSuccess : kExitFailure;
+    }
+    if (a.rfind("--", 0) == 0) return UsageError(err, "unknown option " + a);
+    rest.push_back(a);
+  }
+
+  const CommandLine cl = ParseCommandLine(rest, FileExists);
+  TExtractOptions options;
+  for (const CommandLineOption& opt : cl.options) {
+    switch (opt.letter) {
+      case 'A':
+      case 'F':
+        break;
+      case 'B':
+        if (!ParseColour(opt.rest, options.BgrColor))
+          return UsageError(err, "-B takes <red>:<green>:<blue>, each from 0 to 255");
+        break;
+      default:
+        return UsageError(err, std::string("unknown option -") + opt.letter);
+    }
+  }
+  if (!cl.extra_files.empty())
+    return UsageError(err, "too many file names: " + cl.extra_files.front());
+  if (cl.in_file.empty() || cl.out_name.empty())
+    return UsageError(err, "give a SOURCE and an OUTPUT");
+  if (!cl.has_area) return UsageError(err, "give the rectangle with -A");
+  options.TopLeftX = cl.top_left_x;
+  options.TopLeftY = cl.top_left_y;
+  options.BotRightX = cl.bot_right_x;
+  options.BotRightY = cl.bot_right_y;
+
+  AbortRequested = false;
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  struct sigaction previous {};
+  sigaction(SIGINT, &action, &previous);
+
+  LoopHost host;
+  ProgressPrinter progress(err, err_is_terminal);
+  TMyThread job(cl.in_file, cl.out_name, options, &host);
+  job.OnProgress = [&progress](int percent, const std::string& elapsed,
+                               const std::string& remaining) {
+    progress.Show(percent, elapsed, remaining);
+  };
+  job.OnTerminate = [&host] { host.Quit(); };
+  job.Start();
+  host.Run();
+  job.WaitFor();
+  sigaction(SIGINT, &previous, nullptr);
+  progress.Finish();
+
+  const std::string status = job.StatusText;
+  if (status == "Successful Finish") {
+    out << status << ": " << cl.out_name << "\n";
+    return kExitSuccess;
+  }
+  err << status << "\n";
+  return status == "User Abort" ? kExitAborted : kExitFailure;
+}
+
+}  // namespace clipra

@@ -1,0 +1,299 @@
+#include "app/core/job.h"
+
+#include <cmath>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "dataset/byte_order.h"
+#include "dataset/identify.h"
+#include "dataset/os_locale.h"
+#include "dataset/utils.h"
+
+namespace clipra {
+
+std::atomic<bool> Busy{false};
+std::atomic<bool> AbortRequested{false};
+
+std::string FormatTimeSpan(double days) {
+  const long double seconds = static_cast<long double>(days) * 60 * 60 * 24;
+  int64_t s = 0;
+  if (!RoundToInt64(seconds, s)) s = 0;
+  const int64_t h = s / 3600;
+  const int64_t m = (s - h * 3600) / 60;
+  const int64_t sec = s - h * 3600 - m * 60;
+  return std::to_string(h) + ":" + std::to_string(m) + ":" + std::to_string(sec);
+}
+
+TMyThread::TMyThread(const std::string& source_name, const std::string& output_name,
+                     const TExtractOptions& options, ThreadHost* host)
+    : TWorkerThread(host), SourceName(source_name), OutputName(output_name), Options(options) {
+  StatusText.clear();
+  BgRed = static_cast<int32_t>(options.BgrColor & 0xFF);
+  BgGreen = static_cast<int32_t>((options.BgrColor >> 8) & 0xFF);
+  BgBlue = static_cast<int32_t>((options.BgrColor >> 16) & 0xFF);
+}
+
+TMyThread::~TMyThread() { WaitFor(); }
+
+void TMyThread::Run() {
+  StartTime = NowDays();
+  Busy = true;
+  StatusText = "Successful Finish";
+  try {
+    if (OpenSource(SourceName) && CreateOutput(OutputName)) {
+      std::string spheroid, datum, projection;
+      Source->GetSpheroid(spheroid);
+      Source->GetDatum(datum);
+      Source->GetProjection(projection);
+      Output->SetGeoreference(spheroid, datum, CellSize, CellSize, 0, 0, OriginX, OriginY,
+                              projection);
+      MaxRow = OutLines - 1;
+      const bool aborted = CellByCell ? SampleCellByCell() : SampleIndexed();
+      if (aborted) StatusText = "User Abort";
+    }
+  } catch (const std::bad_alloc&) {
+    StatusText = "Out of memory";
+  } catch (const std::exception& e) {
+    StatusText = e.what();
+  } catch (...) {
+    StatusText = "Unexpected error";
+  }
+  // The output first: freeing the writer completes its file.
+  Output.reset();
+  Source.reset();
+  Busy = false;
+}
+
+bool TMyThread::OpenSource(const std::string& file_name) {
+  try {
+    Source = std::make_unique<TDataSet2>();
+    if (!Source->Open(file_name, 0, 0, 1, 1, 0)) {
+      StatusText = Source->GetErrorText();
+      if (StatusText.empty()) StatusText = "Cannot open " + file_name;
+      return false;
+    }
+    CellSize = Source->GetCellSizeX();
+    OriginX = Options.TopLeftX;
+    OriginY = Options.TopLeftY;
+    if (!std::isfinite(Options.TopLeftX) || !std::isfinite(Options.TopLeftY) ||
+        !std::isfinite(Options.BotRightX) || !std::isfinite(Options.BotRightY)) {
+      StatusText = "The rectangle's corners must be finite numbers";
+      return false;
+    }
+    if (!std::isfinite(CellSize) || CellSize <= 0) {
+      StatusText = "The source's cell size is not a positive number: " + FormatGeneral(CellSize);
+      return false;
+    }
+    const long double width =
+        std::trunc(std::fabs(static_cast<long double>(Options.BotRightX) - OriginX) / CellSize) +
+        1;
+    const long double lines =
+        std::trunc(std::fabs(static_cast<long double>(Options.BotRightY) - OriginY) / CellSize) +
+        1;
+    if (!(width <= TDataSet::kMaxDimension) || !(lines <= TDataSet::kMaxDimension)) {
+      StatusText = "Output window too large: " + FormatGeneral(width) + " x " +
+                   FormatGeneral(lines) + " cells (at most 65535 x 65535)";
+      return false;
+    }
+    OutWidth = static_cast<int32_t>(width);
+    OutLines = static_cast<int32_t>(lines);
+    return true;
+  } catch (const EDataSetError& e) {
+    StatusText = e.what();
+    return false;
+  }
+}
+
+bool TMyThread::CreateOutput(const std::string& file_name) {
+  if (file_name.empty()) {
+    StatusText = "No output file name";
+    return false;
+  }
+  const std::string ext = ExtractFileExt(file_name);
+  const uint32_t bands = Source->GetBands();
+  const uint8_t cell_type = Source->GetCellType();
+  if (ext == ".tif") {
+    if (bands > 3) {
+      StatusText = "TIFF files do not support more than 3 bands";
+      return false;
+    }
+    if (cell_type > 4) {
+      StatusText = "TIFF files do not support word cells";
+      return false;
+    }
+  }
+  if (ext == ".bmp") {
+    if (bands > 3) {
+      StatusText = "BMP files do not support more than 3 bands";
+      return false;
+    }
+    if (cell_type != 1) {
+      StatusText = "BMP files support only byte data";
+      return false;
+    }
+  }
+  try {
+    Output = std::make_unique<TDataSet>(file_name, static_cast<uint32_t>(OutWidth),
+                                        static_cast<uint32_t>(OutLines), cell_type,
+                                        static_cast<int32_t>(bands), 1);
+  } catch (const EDataSetError& e) {
+    StatusText = e.what();
+    return false;
+  }
+  return true;
+}
+
+void TMyThread::UpdateProgress() {
+  if (MaxRow == 0 || CurrentRow < 0) return;
+  const int percent = static_cast<int>(
+      RoundHalfEven(static_cast<long double>(CurrentRow) / MaxRow * 100.0L));
+  const double elapsed = NowDays() - StartTime;
+  const double remaining =
+      static_cast<double>(static_cast<long double>(MaxRow - CurrentRow) * elapsed /
+                          (CurrentRow + 1));
+  if (OnProgress) OnProgress(percent, FormatTimeSpan(elapsed), FormatTimeSpan(remaining));
+}
+
+bool TMyThread::LineEnd(int32_t row) {
+  if (AbortRequested) return true;
+  CurrentRow = row;
+  Synchronize([this] { UpdateProgress(); });
+  return false;
+}
+
+bool TMyThread::SampleCellByCell() {
+  const bool colour = Source->GetBands() == 3;
+  for (int32_t r = 0; r < OutLines; ++r) {
+    const double map_y = static_cast<double>(OriginY - static_cast<long double>(r) * CellSize);
+    for (int32_t c = 0; c < OutWidth; ++c) {
+      const double map_x =
+          static_cast<double>(static_cast<long double>(c) * CellSize + OriginX);
+      const uint32_t x = static_cast<uint32_t>(c);
+      const uint32_t y = static_cast<uint32_t>(r);
+      if (colour) {
+        float red = 0, green = 0, blue = 0;
+        if (Source->GetValue(0, red, map_x, map_y, 0)) {
+          Source->GetValue(1, green, map_x, map_y, 0);
+          Source->GetValue(2, blue, map_x, map_y, 0);
+        } else {
+          red = static_cast<float>(BgRed);
+          green = static_cast<float>(BgGreen);
+          blue = static_cast<float>(BgBlue);
+        }
+        Output->PutValue(x, y, 0, red);
+        Output->PutValue(x, y, 1, green);
+        Output->PutValue(x, y, 2, blue);
+      } else {
+        for (uint32_t b = 0; b < Source->GetBands(); ++b) {
+          // Cells the source does not cover are 0.
+          float v = 0;
+          Source->GetValue(b, v, map_x, map_y, 0);
+          Output->PutValue(x, y, b, v);
+        }
+      }
+    }
+    if (LineEnd(r)) return true;
+  }
+  return false;
+}
+
+namespace {
+
+constexpr int64_t kNoCell = -1;
+
+// Whether whole runs of cells may be copied as bytes: both sides keep the
+// plain band-interleaved layout and the cell type survives the trip through
+// a float unchanged.
+bool CanCopyBytes(const TDataSetRoot2& src, const TDataSetRoot& dst) {
+  if (!src.HasPlainLayout() || !dst.HasPlainLayout()) return false;
+  if (src.CellType != dst.CellType || !dst.LSBFirst || dst.Mode != 1) return false;
+  return src.CellType == kCellUnsigned8 || src.CellType == kCellSigned16 ||
+         src.CellType == kCellUnsigned16;
+}
+
+}  // namespace
+
+bool TMyThread::SampleIndexed() {
+  TDataSetRoot2& src = *Source->Reader;
+  TDataSetRoot& dst = *Output->Writer;
+  const uint32_t bands = Source->GetBands();
+  const bool colour = bands == 3;
+  const float background[3] = {static_cast<float>(BgRed), static_cast<float>(BgGreen),
+                               static_cast<float>(BgBlue)};
+
+  // The source column of every output column, with the arithmetic of GetValue.
+  const double left = src.GetLeftX();
+  const double cell_x = src.GetCellSizeX();
+  std::vector<int64_t> columns(static_cast<size_t>(OutWidth));
+  for (int32_t c = 0; c < OutWidth; ++c) {
+    const double map_x = static_cast<double>(static_cast<long double>(c) * CellSize + OriginX);
+    uint32_t index = 0;
+    columns[c] = MapToIndex(map_x, left, cell_x, +1, index) ? index : kNoCell;
+  }
+  const bool copy_bytes = CanCopyBytes(src, dst);
+  const uint32_t cell_bytes = copy_bytes ? CellTypeSize(src.CellType) : 0;
+
+  for (int32_t r = 0; r < OutLines; ++r) {
+    const double map_y = static_cast<double>(OriginY - static_cast<long double>(r) * CellSize);
+    uint32_t row = 0;
+    const bool row_ok = MapToIndex(map_y, src.GetTopY(), src.GetCellSizeY(), -1, row);
+    const uint32_t y = static_cast<uint32_t>(r);
+
+    if (copy_bytes) {
+      const uint8_t* line = row_ok && src.SeekLine(row, 0) ? src.Current : nullptr;
+      for (uint32_t b = 0; b < bands; ++b) {
+        const uint32_t sb = b < src.Bands ? b : src.Bands - 1;
+        const uint32_t db = b < static_cast<uint32_t>(dst.Bands) ? b : dst.Bands - 1;
+        uint8_t* out = dst.LineAddress(static_cast<uint16_t>(y), static_cast<uint16_t>(db));
+        const uint8_t* in = line ? line + uint64_t{sb} * src.Width * cell_bytes : nullptr;
+        for (int32_t c = 0; c < OutWidth; ++c) {
+          const int64_t col = columns[c];
+          if (in && out && col != kNoCell && col < src.Width) {
+            const uint8_t* from = in + uint64_t(col) * cell_bytes;
+            uint8_t* to = out + uint64_t(c) * cell_bytes;
+            if (cell_bytes == 1) {
+              *to = *from;
+            } else if (src.LSBFirst) {
+              std::memcpy(to, from, 2);
+            } else {
+              to[0] = from[1];
+              to[1] = from[0];
+            }
+          } else {
+            dst.SetCell(static_cast<uint32_t>(c), y, b, colour ? background[b] : 0.0);
+          }
+        }
+      }
+    } else {
+      for (int32_t c = 0; c < OutWidth; ++c) {
+        const int64_t col = columns[c];
+        const bool covered = row_ok && col != kNoCell;
+        const uint32_t x = static_cast<uint32_t>(c);
+        if (colour) {
+          float rgb[3] = {0, 0, 0};
+          float v = 0;
+          if (covered && src.GetCell(static_cast<uint32_t>(col), row, 0, v)) {
+            rgb[0] = v;
+            for (uint32_t b = 1; b < 3; ++b)
+              if (src.GetCell(static_cast<uint32_t>(col), row, b, v)) rgb[b] = v;
+          } else {
+            std::memcpy(rgb, background, sizeof rgb);
+          }
+          for (uint32_t b = 0; b < 3; ++b) dst.SetCell(x, y, b, rgb[b]);
+        } else {
+          for (uint32_t b = 0; b < bands; ++b) {
+            float value = 0;
+            float v = 0;
+            if (covered && src.GetCell(static_cast<uint32_t>(col), row, b, v)) value = v;
+            dst.SetCell(x, y, b, value);
+          }
+        }
+      }
+    }
+    if (LineEnd(r)) return true;
+  }
+  return false;
+}
+
+}  // namespace clipra

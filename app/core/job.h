@@ -1,0 +1,80 @@
+// One extraction job: cuts a rectangle of map coordinates out of a source
+// raster into a new raster, nearest cell by nearest cell, on a worker thread.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/core/worker_thread.h"
+#include "dataset/dataset.h"
+#include "dataset/dataset2.h"
+
+namespace clipra {
+
+struct TExtractOptions {
+  double TopLeftX = 0;
+  double TopLeftY = 0;
+  double BotRightX = 0;
+  double BotRightY = 0;
+  uint32_t BgrColor = 0;  // red in bits 0-7, green 8-15, blue 16-23
+};
+
+// Shared with the window: set while a job runs, and the user's stop request.
+extern std::atomic<bool> Busy;
+extern std::atomic<bool> AbortRequested;
+
+// "H:M:S" for a span in days.
+std::string FormatTimeSpan(double days);
+
+class TMyThread : public TWorkerThread {
+ public:
+  // Copies the three; call Start once OnTerminate is attached.
+  TMyThread(const std::string& source_name, const std::string& output_name,
+            const TExtractOptions& options, ThreadHost* host);
+  ~TMyThread() override;
+
+  // Runs on the host thread after every finished line.
+  std::function<void(int percent, const std::string& elapsed, const std::string& remaining)>
+      OnProgress;
+  // Samples every cell through the facades' GetValue and PutValue instead
+  // of the indexed path; the output is the same byte for byte.
+  bool CellByCell = false;
+
+  std::string SourceName;
+  std::string OutputName;
+  TExtractOptions Options;
+  std::unique_ptr<TDataSet2> Source;
+  std::unique_ptr<TDataSet> Output;
+  int32_t OutLines = 0;
+  int32_t OutWidth = 0;
+  double CellSize = 1.0;
+  double OriginX = 0;
+  double OriginY = 0;
+  double StartTime = 0;
+  int32_t MaxRow = 0;
+  int32_t CurrentRow = -1;
+  int32_t BgRed = 0;
+  int32_t BgGreen = 0;
+  int32_t BgBlue = 0;
+  std::string StatusText;
+
+  // Runs the whole job on the calling thread; Execute calls it.
+  void Run();
+  bool OpenSource(const std::string& file_name);
+  bool CreateOutput(const std::string& file_name);
+  void UpdateProgress();
+
+ protected:
+  void Execute() override { Run(); }
+
+ private:
+  // Both end with true when the user stopped the job.
+  bool SampleCellByCell();
+  bool SampleIndexed();
+  bool LineEnd(int32_t row);
+};
+
+}  // namespace clipra

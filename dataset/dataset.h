@@ -1,0 +1,115 @@
+// The writing side: the writer base that every output format derives from,
+// and the facade that picks a writer by extension.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "dataset/mmapfile.h"
+
+namespace clipra {
+
+class TGCPList;
+class TGCPoint;
+
+class EDataSetError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The base of every writer's own exception class; the facade turns these
+// into EDataSetError with the same text.
+class EWriterError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+class TDataSetRoot : public TMMapFile {
+ public:
+  TDataSetRoot(const std::string& file_name, uint16_t width, uint16_t lines, uint8_t cell_type,
+               int32_t bands, uint8_t mode, bool msb_first)
+      : TMMapFile(file_name, width, lines, cell_type, bands, mode, msb_first) {}
+
+  virtual uint32_t GetWidth() { return Width; }
+  virtual uint32_t GetLines() { return Lines; }
+  virtual double GetCellSizeX() { return 1.0; }
+  virtual double GetCellSizeY() { return 1.0; }
+  virtual uint16_t GetBands() { return static_cast<uint16_t>(Bands); }
+  virtual uint8_t GetCellType() { return CellType; }
+  virtual uint8_t IsMSBFirst() { return LSBFirst ? 0 : 1; }
+  virtual double GetLeftX() { return 0; }
+  virtual double GetTopY() { return 0; }
+  virtual void GetSpheroid(std::string& s) { s = "RAW"; }
+  virtual void GetDatum(std::string& s) { s = "RAW"; }
+  virtual void GetProjection(std::string& s) { s = "RAW"; }
+  virtual void SetGeoreference(const std::string& /*spheroid*/, const std::string& /*datum*/,
+                               double /*cell_size_x*/, double /*cell_size_y*/,
+                               double /*reg_cell_x*/, double /*reg_cell_y*/, double /*reg_x*/,
+                               double /*reg_y*/, const std::string& /*projection*/) {}
+  virtual void CellToMap(double col, double row, double& map_x, double& map_y);
+  virtual void MapToCell(double map_x, double map_y, double& col, double& row);
+  // Nearest or bilinear sample at a map point; writers keep the plain grid.
+  virtual bool GetValueAt(uint32_t band, double& value, double map_x, double map_y,
+                          uint8_t interpolate);
+  virtual bool SetValueAt(uint32_t band, double map_x, double map_y, double value);
+
+  virtual bool LoadControlPoints(const std::string& /*file_name*/) { return false; }
+  virtual uint32_t GetControlPointCount();
+  virtual TGCPList* GetControlPoints() { return nullptr; }
+  virtual TGCPoint* GetControlPoint(int32_t index);
+  virtual void AddControlPoint(const TGCPoint* /*source*/) {}
+  virtual void DeleteControlPoint(int32_t /*index*/) {}
+  virtual void GetControlPointName(int32_t index, std::string& name);
+  virtual uint8_t GetControlPointActive(int32_t index);
+  // Values 1 to 5: CellX, CellY, MapX, MapY, MapZ.
+  virtual double GetControlPointValue(int value_number, int32_t index);
+  virtual void SetControlPointName(int32_t index, const std::string& name);
+  virtual void SetControlPointActive(int32_t index, uint8_t active);
+  virtual void SetControlPointValue(int value_number, int32_t index, double value);
+
+  std::function<void()> OnChange;
+};
+
+class TDataSet {
+ public:
+  static constexpr uint32_t kMaxDimension = 65535;
+
+  // Mode 1 creates the writer that the extension selects; other modes give a
+  // facade without a writer. Raises EDataSetError.
+  TDataSet(const std::string& file_name, uint32_t width, uint32_t lines, uint8_t cell_type,
+           int32_t bands, uint8_t mode);
+  ~TDataSet();
+  TDataSet(const TDataSet&) = delete;
+  TDataSet& operator=(const TDataSet&) = delete;
+
+  bool PutValue(uint32_t x, uint32_t y, uint32_t band, double value);
+  void SetGeoreference(const std::string& spheroid, const std::string& datum, double cell_size_x,
+                       double cell_size_y, double reg_cell_x, double reg_cell_y, double reg_x,
+                       double reg_y, const std::string& projection);
+  void CellToMap(double col, double row, double& map_x, double& map_y);
+  void MapToCell(double map_x, double map_y, double& col, double& row);
+  TGCPList* GetControlPoints();
+  void GetControlPointName(int32_t index, std::string& name);
+  void SetControlPointName(int32_t index, const std::string& name);
+  uint8_t GetControlPointActive(int32_t index);
+  void SetControlPointActive(int32_t index, uint8_t active);
+  double GetControlPointValue(int value_number, int32_t index);
+  void SetControlPointValue(int value_number, int32_t index, double value);
+
+  TDataSetRoot* GetWriter() { return Writer.get(); }
+
+  std::unique_ptr<TDataSetRoot> Writer;
+
+ private:
+  void Changed();
+};
+
+// The writer for a format code (already masked), as the facade picks it.
+std::unique_ptr<TDataSetRoot> CreateWriter(uint8_t code, const std::string& file_name,
+                                           uint16_t width, uint16_t lines, uint8_t cell_type,
+                                           int32_t bands, uint8_t mode);
+
+}  // namespace clipra

@@ -1,0 +1,152 @@
+#include "dataset/dataset2.h"
+
+#include <cmath>
+#include <exception>
+
+#include "dataset/gcp.h"
+#include "dataset/identify.h"
+#include "dataset/utils.h"
+
+namespace clipra {
+
+TDataSetRoot2::TDataSetRoot2() = default;
+TDataSetRoot2::~TDataSetRoot2() = default;
+
+double TDataSetRoot2::GetLeftX() {
+  return static_cast<double>(static_cast<long double>(GetRegX()) -
+                             static_cast<long double>(GetCellSizeX()) * GetRegCellX());
+}
+
+double TDataSetRoot2::GetTopY() {
+  return static_cast<double>(static_cast<long double>(GetRegY()) +
+                             static_cast<long double>(GetCellSizeY()) * GetRegCellY());
+}
+
+uint8_t TDataSetRoot2::GetCoordinateType() { return kCoordRaw; }
+
+void TDataSetRoot2::CellToMap(double col, double row, double& map_x, double& map_y) {
+  map_x = static_cast<double>(GetLeftX() + static_cast<long double>(GetCellSizeX()) * col);
+  map_y = static_cast<double>(GetTopY() - static_cast<long double>(GetCellSizeY()) * row);
+}
+
+void TDataSetRoot2::MapToCell(double map_x, double map_y, double& col, double& row) {
+  col = static_cast<double>((static_cast<long double>(map_x) - GetLeftX()) / GetCellSizeX());
+  row = static_cast<double>((static_cast<long double>(GetTopY()) - map_y) / GetCellSizeY());
+}
+
+void TDataSetRoot2::SetControlPoints(std::unique_ptr<TGCPList> list) {
+  ControlPoints = std::move(list);
+}
+
+bool MapToIndex(double map, double origin, double cell_size, int sign, uint32_t& index) {
+  const long double diff = sign > 0 ? static_cast<long double>(map) - origin
+                                    : static_cast<long double>(origin) - map;
+  const double cell = static_cast<double>(diff / cell_size);
+  if (!(cell >= 0)) return false;
+  const double rounded = std::nearbyint(cell);
+  // Beyond the 32-bit cell range there is no cell; the low bits would wrap
+  // onto a wrong one.
+  if (!(rounded < 4294967296.0)) return false;
+  index = static_cast<uint32_t>(rounded);
+  return true;
+}
+
+TDataSet2::~TDataSet2() = default;
+
+bool TDataSet2::Open(const std::string& file_name, uint32_t width, uint32_t lines,
+                     uint8_t cell_type, uint32_t bands, uint8_t mode) {
+  // A second Open replaces, and frees, the reader of the first.
+  Reader.reset();
+  SetErrorText("");
+  if (file_name.empty()) {
+    SetErrorText("No file name");
+    return false;
+  }
+  const uint8_t code =
+      (mode == 1 ? IdentifyForCreate(file_name) : IdentifyExisting(file_name)) & 0x7F;
+  if (code == kFormatUnknown) {
+    SetErrorText(IdentifyErrorText().empty() ? "Unknown file format: " + file_name
+                                             : IdentifyErrorText());
+    return false;
+  }
+  if (code == kFormatNoFile) {
+    SetErrorText("No file: " + file_name);
+    return false;
+  }
+  const bool known = code == kFormatErs || code == kFormatOsd || code == kFormatTif ||
+                     code == kFormatBmp || code == kFormatDtm || code == kFormatNog ||
+                     code == kFormatJpg || code == kFormatVeg || code == kFormatEcw ||
+                     code == kFormatRsw;
+  Reader = CreateReader(known ? code : uint8_t{kFormatOsd});
+  if (!Reader) {
+    SetErrorText("Reading " + FormatName(known ? code : uint8_t{kFormatOsd}) +
+                 " files is not supported by this build");
+    return false;
+  }
+  try {
+    return Reader->Open(file_name, width, lines, cell_type, bands, mode);
+  } catch (const std::bad_alloc&) {
+    SetErrorText("Out of memory");
+  } catch (const std::exception& e) {
+    SetErrorText(e.what());
+  }
+  return false;
+}
+
+uint32_t TDataSet2::GetBands() { return Reader ? Reader->GetBands() : 0; }
+
+uint8_t TDataSet2::GetCellType() { return Reader ? Reader->GetCellType() : uint8_t{1}; }
+
+double TDataSet2::GetCellSizeX() {
+  if (!Reader) return 1.0;
+  const double size = Reader->GetCellSizeX();
+  return size == 0 ? 1.0 : size;
+}
+
+void TDataSet2::GetSpheroid(std::string& s) {
+  if (Reader) s = Reader->GetSpheroid();
+}
+
+void TDataSet2::GetDatum(std::string& s) {
+  if (Reader) s = Reader->GetDatum();
+}
+
+void TDataSet2::GetProjection(std::string& s) {
+  if (Reader) s = Reader->GetProjection();
+}
+
+std::string TDataSet2::GetErrorText() const { return Reader ? Reader->ErrorText : ErrorText; }
+
+void TDataSet2::SetErrorText(const std::string& text) {
+  if (Reader)
+    Reader->ErrorText = text;
+  else
+    ErrorText = text;
+}
+
+bool TDataSet2::GetValue(uint32_t band, float& value, double map_x, double map_y,
+                         uint8_t interpolate) {
+  if (!Reader) return false;
+  TDataSetRoot2& r = *Reader;
+  const double col =
+      static_cast<double>((static_cast<long double>(map_x) - r.GetLeftX()) / r.GetCellSizeX());
+  if (!(col >= 0)) return false;
+  const double row =
+      static_cast<double>((static_cast<long double>(r.GetTopY()) - map_y) / r.GetCellSizeY());
+  if (!(row >= 0)) return false;
+  if (interpolate == 1) {
+    float v = 0;
+    if (!r.GetBilinear(band, v, col, row)) return false;
+    value = v;
+    return true;
+  }
+  const double rc = std::nearbyint(col);
+  const double rr = std::nearbyint(row);
+  if (!(rc < 4294967296.0) || !(rr < 4294967296.0)) return false;
+  float v = 0;
+  if (!r.GetCell(static_cast<uint32_t>(rc), static_cast<uint32_t>(rr), band, v)) return false;
+  value = v;
+  return true;
+}
+
+}  // namespace clipra

@@ -1,0 +1,117 @@
+// The reading side: the reader base that every source format derives from,
+// and the facade that picks a reader by format and samples it by map point.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "dataset/mmapfile2.h"
+
+namespace clipra {
+
+class TGCPList;
+
+// A header value that should be a whole number and is not.
+class EConvertError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+class TDataSetRoot2 : public TMMapFile2 {
+ public:
+  TDataSetRoot2();
+  ~TDataSetRoot2() override;
+
+  virtual bool Open(const std::string& file_name, uint32_t width, uint32_t lines,
+                    uint8_t cell_type, uint32_t bands, uint8_t mode) = 0;
+  virtual bool OpenExisting(const std::string& file_name) = 0;
+  virtual void SetFileName(const std::string& file_name) { FileName = file_name; }
+
+  virtual uint32_t GetBands() = 0;
+  virtual uint32_t GetLines() = 0;
+  virtual uint32_t GetWidth() = 0;
+  virtual uint8_t GetCellType() = 0;
+  virtual uint8_t IsMSBFirst() = 0;
+
+  virtual double GetRegCellX() { return RegCellX; }
+  virtual void SetRegCellX(double v) { RegCellX = v; }
+  virtual double GetRegCellY() { return RegCellY; }
+  virtual void SetRegCellY(double v) { RegCellY = v; }
+  virtual double GetRegX() { return RegX; }
+  virtual void SetRegX(double v) { RegX = v; }
+  virtual double GetRegY() { return RegY; }
+  virtual void SetRegY(double v) { RegY = v; }
+  // A stored cell size of 0 reads as 1.0.
+  virtual double GetCellSizeX() { return CellSizeX == 0 ? 1.0 : CellSizeX; }
+  virtual void SetCellSizeX(double v) { CellSizeX = v; }
+  virtual double GetCellSizeY() { return CellSizeY == 0 ? 1.0 : CellSizeY; }
+  virtual void SetCellSizeY(double v) { CellSizeY = v; }
+  virtual double GetLeftX();
+  virtual double GetTopY();
+  virtual uint8_t GetCoordinateType();
+  virtual void SetCoordinateType(uint8_t) {}
+  virtual std::string GetSpheroid() { return Spheroid; }
+  virtual void SetSpheroid(const std::string& v) { Spheroid = v; }
+  virtual std::string GetDatum() { return Datum; }
+  virtual void SetDatum(const std::string& v) { Datum = v; }
+  virtual std::string GetProjection() { return Projection; }
+  virtual void SetProjection(const std::string& v) { Projection = v; }
+  virtual bool SetGeoreference(const std::string& spheroid, const std::string& datum,
+                               double cell_size_x, double cell_size_y, double reg_cell_x,
+                               double reg_cell_y, double reg_x, double reg_y,
+                               const std::string& projection) = 0;
+  virtual void CellToMap(double col, double row, double& map_x, double& map_y);
+  virtual void MapToCell(double map_x, double map_y, double& col, double& row);
+  virtual TGCPList* GetControlPoints() { return ControlPoints.get(); }
+  // Ownership of the list passes to the reader.
+  virtual void SetControlPoints(std::unique_ptr<TGCPList> list);
+
+  std::unique_ptr<TGCPList> ControlPoints;
+  double RegCellX = 0;
+  double RegCellY = 0;
+  double RegX = 0;
+  double RegY = 0;
+  double CellSizeX = 1.0;
+  double CellSizeY = 1.0;
+  std::string Projection = "RAW";
+  std::string Datum = "RAW";
+  std::string Spheroid = "RAW";
+};
+
+// Where a map coordinate falls on a grid: the index of the nearest cell
+// (ties to even), or false when it lies before the first cell, is not a
+// number, or beyond 32-bit cell indices. `origin` is LeftX for columns and
+// TopY for lines; `sign` is +1 for columns and -1 for lines.
+bool MapToIndex(double map, double origin, double cell_size, int sign, uint32_t& index);
+
+class TDataSet2 {
+ public:
+  TDataSet2() = default;
+  ~TDataSet2();
+  TDataSet2(const TDataSet2&) = delete;
+  TDataSet2& operator=(const TDataSet2&) = delete;
+
+  bool Open(const std::string& file_name, uint32_t width, uint32_t lines, uint8_t cell_type,
+            uint32_t bands, uint8_t mode);
+  uint32_t GetBands();
+  uint8_t GetCellType();
+  double GetCellSizeX();
+  void GetSpheroid(std::string& s);
+  void GetDatum(std::string& s);
+  void GetProjection(std::string& s);
+  std::string GetErrorText() const;
+  void SetErrorText(const std::string& text);
+  bool GetValue(uint32_t band, float& value, double map_x, double map_y, uint8_t interpolate);
+
+  TDataSetRoot2* GetReader() { return Reader.get(); }
+
+  std::string ErrorText;
+  std::unique_ptr<TDataSetRoot2> Reader;
+};
+
+// The reader for a format code, or nullptr when this build has none.
+std::unique_ptr<TDataSetRoot2> CreateReader(uint8_t code);
+
+}  // namespace clipra

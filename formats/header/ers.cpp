@@ -1,0 +1,261 @@
+#include "formats/header/ers.h"
+
+#include <cstdio>
+
+#include "dataset/identify.h"
+#include "dataset/os_file.h"
+#include "dataset/os_locale.h"
+#include "dataset/utils.h"
+
+namespace clipra {
+
+namespace {
+
+constexpr const char* kEol = "\r\n";
+
+bool Has(const std::string& line, const char* keyword) {
+  return line.find(keyword) != std::string::npos;
+}
+
+// "Sat Dec 05 16:46:03 GMT 2026": local time, labelled GMT as it always was.
+std::string TimeStamp(bool english_names) {
+  static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  const LocalTime t = LocalTimeNow();
+  const std::string day = english_names ? kDays[t.week_day] : LocaleShortDayName(t.week_day);
+  const std::string month = english_names ? kMonths[t.month] : LocaleShortMonthName(t.month);
+  char buf[64];
+  std::snprintf(buf, sizeof buf, " %02d %02d:%02d:%02d GMT %04d", t.day, t.hour, t.minute,
+                t.second, t.year);
+  return day + " " + month + buf;
+}
+
+// Both strings name RAW: the dataset is in raw cell coordinates.
+void ApplyRawRule(THeader& h) {
+  if (h.Datum.find("RAW") != std::string::npos && h.Projection.find("RAW") != std::string::npos)
+    h.CoordinateType = kCoordRaw;
+}
+
+}  // namespace
+
+void TErsHeader::ParseLine(const std::string& line) {
+  if (in_control_points_) {
+    if (Has(line, "}"))
+      in_control_points_ = false;
+    else
+      ControlPoints->AddFromErsLine(line);
+  } else if (Has(line, "CONTROLPOINTS")) {
+    in_control_points_ = true;
+  }
+  const std::string value = keyword::Value(line);
+  if (Has(line, "PROJECTION")) {
+    (projection_seen_ ? WarpProjection : Projection) = value;
+    projection_seen_ = true;
+  }
+  if (Has(line, "DATUM")) {
+    (datum_seen_ ? WarpDatum : Datum) = value;
+    datum_seen_ = true;
+  }
+  if (Has(line, "COORDINATETYPE")) {
+    (coordinate_type_seen_ ? WarpCoordinateType : CoordinateType) =
+        CoordinateTypeFromName(value);
+    coordinate_type_seen_ = true;
+  }
+  if (Has(line, "BYTEORDER")) MSBFirst = value == "MSBFIRST" ? 1 : 0;
+  if (Has(line, "CELLTYPE")) CellType = CellTypeFromName(value);
+  if (Has(line, "XDIMENSION")) CellSizeX = static_cast<double>(ParseFloatDef(value, 1.0));
+  if (Has(line, "YDIMENSION")) CellSizeY = static_cast<double>(ParseFloatDef(value, 1.0));
+  if (Has(line, "NROFBANDS")) Bands = keyword::Count(line, "NrOfBands");
+  if (Has(line, "NROFLINES")) Lines = keyword::Count(line, "NrOfLines");
+  if (Has(line, "NROFCELLSPERLINE")) Width = keyword::Count(line, "NrOfCellsPerLine");
+  if (Has(line, "REGISTRATIONCELLX")) RegCellX = static_cast<double>(ParseFloatDef(value, 0));
+  if (Has(line, "REGISTRATIONCELLY")) RegCellY = static_cast<double>(ParseFloatDef(value, 0));
+  if (Has(line, "EASTINGS")) RegX = static_cast<double>(ParseFloatDef(value, 0));
+  if (Has(line, "NORTHINGS")) RegY = static_cast<double>(ParseFloatDef(value, 0));
+}
+
+bool TErsHeader::Read(const std::string& file_name) {
+  in_control_points_ = false;
+  datum_seen_ = projection_seen_ = coordinate_type_seen_ = false;
+  return ReadKeywords(file_name, "DATA");
+}
+
+bool TErsHeader::Write(const std::string& file_name) {
+  return WriteTextFile(file_name, Compose(true, true));
+}
+
+std::string TErsHeader::Compose(bool english_names, bool unsigned_counts) {
+  auto count = [unsigned_counts](int32_t v) {
+    return unsigned_counts ? std::to_string(static_cast<uint32_t>(v)) : std::to_string(v);
+  };
+  std::string s;
+  auto line = [&s](const std::string& text) {
+    s += text;
+    s += kEol;
+  };
+  line("DatasetHeader Begin");
+  line("  Version   = \"1.0\"");
+  line("  LastUpdated = " + TimeStamp(english_names));
+  line("  DataSetType = ERStorage");
+  line("  DataType = Raster");
+  line(std::string("  ByteOrder = ") + (MSBFirst ? "MSBFirst" : "LSBFirst"));
+  line("  CoordinateSpace Begin");
+  line("    Datum      = " + QuoteIfBare(Datum));
+  line("    Projection = " + QuoteIfBare(Projection));
+  ApplyRawRule(*this);
+  line("    CoordinateType  = " + CoordinateTypeName(CoordinateType));
+  if (CoordinateType != kCoordRaw) line("    Units   = \"METERS\"");
+  line("    Rotation = 0:0:0.0");
+  line("  CoordinateSpace End");
+  line("  RasterInfo Begin");
+  line("    CellType = " + CellTypeName(CellType));
+  line("    NullCellValue = 0");
+  if (CellSizeX != 0 && CellSizeY != 0) {
+    line("    CellInfo Begin");
+    line("      Xdimension = " + FormatCellSize(CellSizeX));
+    line("      Ydimension = " + FormatCellSize(CellSizeY));
+    line("    CellInfo End");
+  }
+  line("    NrOfLines = " + count(Lines));
+  line("    NrOfCellsPerLine = " + count(Width));
+  if (CoordinateType != kCoordRaw) {
+    line("    RegistrationCoord Begin");
+    line("      Eastings = " + FormatCoordinate(RegX));
+    line("      Northings = " + FormatCoordinate(RegY));
+    line("    RegistrationCoord End");
+    line("    RegistrationCellX = " + FormatCoordinate(RegCellX));
+    line("    RegistrationCellY = " + FormatCoordinate(RegCellY));
+  }
+  line("    NrOfBands = " + count(Bands));
+  static const char* const kBandNames[] = {"Red Layer", "Green Layer", "Blue Layer"};
+  for (int32_t b = 0; b < Bands; ++b) {
+    line("    BandId Begin");
+    line(std::string("      Value=\"") + kBandNames[b % 3] + "\"");
+    line("    BandId End");
+  }
+  if (ControlPoints && ControlPoints->Count() > 0) {
+    line("    WarpControl Begin");
+    line("      WarpType\t= Polynomial");
+    line("      WarpSampling\t= Nearest");
+    line("      CoordinateSpace Begin");
+    line("        Datum      = " + QuoteIfBare(WarpDatum));
+    line("        Projection = " + QuoteIfBare(WarpProjection));
+    ApplyRawRule(*this);
+    line("        CoordinateType  = " + CoordinateTypeName(WarpCoordinateType));
+    if (CoordinateType != kCoordRaw) line("        Units      = \"METERS\"");
+    line("        Rotation\t= 0:0:0.0");
+    line("      CoordinateSpace End");
+    line("      ControlPoints\t= {");
+    for (int i = 0; i < ControlPoints->Count(); ++i) {
+      const TGCPoint* p = ControlPoints->Point(i);
+      std::string point = "\t\t\t" + p->Name;
+      point += p->Active ? "\tYes" : "\tNo";
+      point += p->Flag2 ? "\tYes" : "\tNo";
+      for (double v : {p->CellX, p->CellY, p->MapX, p->MapY}) point += "\t" + FormatRight3(v, 10);
+      line(point);
+    }
+    line("      }");
+    line("    WarpControl End");
+  }
+  line("  RasterInfo End");
+  line("DatasetHeader End");
+  return s;
+}
+
+TErsMap2::TErsMap2() { Header = std::make_unique<TErsHeader>(); }
+
+void TErsMap2::SetFileName(const std::string& file_name) {
+  FileName = FindSidecar(ChangeFileExt(file_name, ""));
+  if (FileName.empty()) FileName = ChangeFileExt(file_name, "");
+  const std::string header = ChangeFileExt(file_name, ".ers");
+  const std::string found = FindSidecar(header);
+  Header->FileName = found.empty() ? header : found;
+}
+
+namespace output {
+
+bool TErsHeader::Write(const std::string& file_name) {
+  return WriteTextFile(file_name, Compose(false, false));
+}
+
+void TErsHeader::SetAll(int32_t lines, int32_t width, int32_t bands, double cell_size_x,
+                        double cell_size_y, double reg_cell_x, double reg_cell_y, double reg_x,
+                        double reg_y, const std::string& /*spheroid*/, const std::string& datum,
+                        const std::string& projection, uint8_t cell_type) {
+  clipra::TErsHeader::SetAll(lines, width, bands, cell_size_x, cell_size_y, reg_cell_x,
+                             reg_cell_y, reg_x, reg_y, "", datum, projection, cell_type);
+  Write(FileName);
+}
+
+}  // namespace output
+
+namespace {
+
+std::string ErsDataPath(const std::string& file_name) { return ChangeFileExt(file_name, ""); }
+
+std::string ErsHeaderPath(const std::string& file_name) {
+  return ExtractFileExt(file_name).empty() ? file_name + ".ers" : file_name;
+}
+
+}  // namespace
+
+TErsMap::TErsMap(const std::string& file_name, uint16_t width, uint16_t lines,
+                 uint8_t cell_type, int32_t bands, uint8_t mode) try
+    : TDataSetRoot(ErsDataPath(file_name), width, lines, cell_type, bands, mode, false) {
+  Header = std::make_unique<output::TErsHeader>(ErsHeaderPath(file_name));
+  if (mode == 0 || mode == 2) {
+    if (!Header->Read(Header->FileName)) throw EErsMapError("Open Header Read Error");
+    CellType = Header->CellType;
+    Width = static_cast<uint32_t>(Header->Width);
+    Lines = static_cast<uint32_t>(Header->Lines);
+    Bands = Header->Bands < 1 ? 1 : Header->Bands;
+    SetByteOrder(Header->MSBFirst != 0);
+    if (!(mode == 0 ? OpenRead() : OpenReadWrite()))
+      throw EErsMapError("Open Map Read Error=" + std::to_string(LastError) + " " +
+                         SystemErrorText(static_cast<int>(LastError)));
+    return;
+  }
+  Header->SetAll(lines, width, bands, 1.0, 1.0, 0, 0, 0, 0, "", "", "", cell_type);
+  Header->Bands = bands;
+  CellType = Header->CellType;
+  SetByteOrder(false);
+  if (!CreateNew(uint64_t{width} * lines * static_cast<uint64_t>(bands))) {
+    const std::string text = "Open Map write error " + std::to_string(LastError) + " " +
+                             SystemErrorText(static_cast<int>(LastError));
+    // As when the half-built writer is freed: the header is written once more.
+    Header->Write(Header->FileName);
+    throw EErsMapError(text);
+  }
+} catch (const EMMapFileError& e) {
+  throw EErsMapError(e.what());
+}
+
+TErsMap::~TErsMap() {
+  if (Mode == 1 && Header) Header->Write(Header->FileName);
+}
+
+double TErsMap::GetLeftX() {
+  return static_cast<double>(static_cast<long double>(Header->RegX) -
+                             static_cast<long double>(Header->RegCellX) * Header->CellSizeX);
+}
+
+double TErsMap::GetTopY() {
+  return static_cast<double>(static_cast<long double>(Header->RegY) +
+                             static_cast<long double>(Header->RegCellY) * Header->CellSizeY);
+}
+
+void TErsMap::SetGeoreference(const std::string& spheroid, const std::string& datum,
+                              double cell_size_x, double cell_size_y, double reg_cell_x,
+                              double reg_cell_y, double reg_x, double reg_y,
+                              const std::string& projection) {
+  Header->SetAll(static_cast<int32_t>(GetLines()), static_cast<int32_t>(GetWidth()),
+                 GetBands(), cell_size_x, cell_size_y, reg_cell_x, reg_cell_y, reg_x, reg_y,
+                 spheroid, datum, projection, Header->CellType);
+}
+
+void TErsMap::AddControlPoint(const TGCPoint* source) { Header->ControlPoints->AddPoint(source); }
+
+void TErsMap::DeleteControlPoint(int32_t index) { Header->ControlPoints->Delete(index); }
+
+}  // namespace clipra

@@ -1,0 +1,89 @@
+// ER Mapper rasters: a ".ers" keyword header beside a raw data file of the
+// same path without extension.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "dataset/dataset.h"
+#include "formats/header/header.h"
+
+namespace clipra {
+
+class EErsMapError : public EWriterError {
+ public:
+  using EWriterError::EWriterError;
+};
+
+// The reader family's header.
+class TErsHeader : public THeader {
+ public:
+  void ParseLine(const std::string& line) override;
+  bool Read(const std::string& file_name) override;
+  bool Write(const std::string& file_name) override;
+
+ protected:
+  // The header text; `english_names` picks fixed English day and month
+  // names for the time stamp instead of the locale's, `unsigned_counts`
+  // prints the counts as unsigned.
+  std::string Compose(bool english_names, bool unsigned_counts);
+
+  bool in_control_points_ = false;
+  bool datum_seen_ = false;
+  bool projection_seen_ = false;
+  bool coordinate_type_seen_ = false;
+};
+
+class TErsMap2 : public THeadMap2 {
+ public:
+  TErsMap2();
+  // The data path is the given path without extension; the header path has ".ers".
+  void SetFileName(const std::string& file_name) override;
+};
+
+namespace output {
+
+// The writer family's header: the same fields, parsing and template, but
+// it rewrites its file in SetAll and keeps no spheroid.
+class TErsHeader : public clipra::TErsHeader {
+ public:
+  explicit TErsHeader(const std::string& file_name) { FileName = file_name; }
+  bool Write(const std::string& file_name) override;
+  void SetAll(int32_t lines, int32_t width, int32_t bands, double cell_size_x,
+              double cell_size_y, double reg_cell_x, double reg_cell_y, double reg_x,
+              double reg_y, const std::string& spheroid, const std::string& datum,
+              const std::string& projection, uint8_t cell_type) override;
+};
+
+}  // namespace output
+
+class TErsMap : public TDataSetRoot {
+ public:
+  // Raises EErsMapError on every failure.
+  TErsMap(const std::string& file_name, uint16_t width, uint16_t lines, uint8_t cell_type,
+          int32_t bands, uint8_t mode);
+  ~TErsMap() override;
+  bool HasPlainLayout() const override { return true; }
+
+  uint32_t GetWidth() override { return static_cast<uint32_t>(Header->Width); }
+  uint32_t GetLines() override { return static_cast<uint32_t>(Header->Lines); }
+  uint16_t GetBands() override { return static_cast<uint16_t>(Header->Bands); }
+  double GetCellSizeX() override { return Header->CellSizeX; }
+  double GetCellSizeY() override { return Header->CellSizeY; }
+  uint8_t IsMSBFirst() override { return Header->MSBFirst; }
+  double GetLeftX() override;
+  double GetTopY() override;
+  void GetSpheroid(std::string& s) override { s = Header->Spheroid; }
+  void GetDatum(std::string& s) override { s = Header->Datum; }
+  void GetProjection(std::string& s) override { s = Header->Projection; }
+  void SetGeoreference(const std::string& spheroid, const std::string& datum, double cell_size_x,
+                       double cell_size_y, double reg_cell_x, double reg_cell_y, double reg_x,
+                       double reg_y, const std::string& projection) override;
+  TGCPList* GetControlPoints() override { return Header->ControlPoints.get(); }
+  void AddControlPoint(const TGCPoint* source) override;
+  void DeleteControlPoint(int32_t index) override;
+
+  std::unique_ptr<output::TErsHeader> Header;
+};
+
+}  // namespace clipra

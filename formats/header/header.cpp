@@ -1,0 +1,162 @@
+#include "formats/header/header.h"
+
+#include <cstdio>
+
+#include "dataset/os_file.h"
+#include "dataset/os_locale.h"
+#include "dataset/readline.h"
+#include "dataset/utils.h"
+
+namespace clipra {
+
+THeader::THeader() : ControlPoints(std::make_unique<TGCPList>()) {}
+
+THeader::~THeader() = default;
+
+void THeader::SetAll(int32_t lines, int32_t width, int32_t bands, double cell_size_x,
+                     double cell_size_y, double reg_cell_x, double reg_cell_y, double reg_x,
+                     double reg_y, const std::string& spheroid, const std::string& datum,
+                     const std::string& projection, uint8_t cell_type) {
+  Lines = lines;
+  Width = width;
+  Bands = bands;
+  CellSizeX = cell_size_x;
+  CellSizeY = cell_size_y;
+  RegCellX = reg_cell_x;
+  RegCellY = reg_cell_y;
+  RegX = reg_x;
+  RegY = reg_y;
+  Spheroid = spheroid;
+  Datum = datum;
+  Projection = projection;
+  CellType = cell_type;
+}
+
+bool THeader::SetAllAndWrite(int32_t lines, int32_t width, int32_t bands, double cell_size_x,
+                             double cell_size_y, double reg_cell_x, double reg_cell_y,
+                             double reg_x, double reg_y, const std::string& spheroid,
+                             const std::string& datum, const std::string& projection,
+                             uint8_t cell_type) {
+  SetAll(lines, width, bands, cell_size_x, cell_size_y, reg_cell_x, reg_cell_y, reg_x, reg_y,
+         spheroid, datum, projection, cell_type);
+  return Write(FileName);
+}
+
+bool THeader::ReadKeywords(const std::string& file_name, const std::string& signature) {
+  try {
+    TReadLine reader(file_name);
+    std::string line;
+    reader.ReadLine(line);
+    if (TReadLine::IsEndOfFile(line) || UpperCase(line.substr(0, 4)) != signature) {
+      Status = 2;
+      return false;
+    }
+    reader.Reset();
+    while (!TReadLine::IsEndOfFile(reader.ReadLine(line))) ParseLine(UpperCase(line));
+  } catch (const EReadLineError&) {
+    Status = 2;
+    return false;
+  }
+  Status = 0;
+  return true;
+}
+
+namespace keyword {
+
+std::string Value(const std::string& line) {
+  const size_t eq = line.find('=');
+  if (eq == std::string::npos) return {};
+  return StrTrimRight(StrTrimLeft(line.substr(eq + 1)));
+}
+
+int32_t Count(const std::string& line, const char* keyword) {
+  const std::string text = Value(line);
+  int32_t v = 0;
+  if (!ParseInt32(text, v) || v < 0)
+    throw EConvertError(std::string("Header value of ") + keyword + " is not a valid count: '" +
+                        text + "'");
+  return v;
+}
+
+}  // namespace keyword
+
+std::string FormatCellSize(double v) { return FormatFixed(v, 6, 3, LocaleDecimalSeparator()); }
+
+std::string FormatCoordinate(double v) { return FormatFixed(v, 10, 3, LocaleDecimalSeparator()); }
+
+bool WriteTextFile(const std::string& file_name, const std::string& text) {
+  if (file_name.empty()) return false;
+  std::FILE* f = std::fopen(file_name.c_str(), "wb");
+  if (!f) return false;
+  const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+  const bool closed = std::fclose(f) == 0;
+  return written && closed;
+}
+
+THeadMap2::~THeadMap2() {
+  // A raster created through the reader gets its header when it is freed.
+  if (created_ && Header) Header->Write(Header->FileName);
+}
+
+double THeadMap2::GetLeftX() {
+  return static_cast<double>(static_cast<long double>(Header->RegX) -
+                             static_cast<long double>(Header->RegCellX) * GetCellSizeX());
+}
+
+double THeadMap2::GetTopY() {
+  return static_cast<double>(static_cast<long double>(Header->RegY) +
+                             static_cast<long double>(Header->RegCellY) * GetCellSizeY());
+}
+
+bool THeadMap2::OpenExisting(const std::string& file_name) {
+  if (!FileExists(file_name)) {
+    ErrorText = "File not Exists";
+    return false;
+  }
+  return Open(file_name, 0, 0, 1, 1, 0);
+}
+
+bool THeadMap2::Open(const std::string& file_name, uint32_t width, uint32_t lines,
+                     uint8_t cell_type, uint32_t bands, uint8_t mode) {
+  SetFileName(file_name);
+  if (!Header) return false;
+  if (mode == 0 || mode == 2) {
+    if (!Header->Read(Header->FileName)) {
+      ErrorText = "Header " + ShortenPath(Header->FileName, 20) + " reading error ";
+      return false;
+    }
+    const bool msb = Header->MSBFirst != 0;
+    if (!OpenRaster(FileName, static_cast<uint32_t>(Header->Width),
+                    static_cast<uint32_t>(Header->Lines), Header->CellType,
+                    static_cast<uint32_t>(Header->Bands), mode, msb)) {
+      // A range failure of the view has its own text; a system failure gets the code.
+      if (LastError > 1 || ErrorText.empty())
+        ErrorText = "Open Map Read Error=" + std::to_string(LastError) + " " +
+                    SystemErrorText(static_cast<int>(LastError));
+      return false;
+    }
+    return true;
+  }
+  Header->SetAll(static_cast<int32_t>(lines), static_cast<int32_t>(width),
+                 static_cast<int32_t>(bands), 1.0, 1.0, 0, 0, 0, 0, "", "", "", cell_type);
+  Header->Bands = static_cast<int32_t>(bands);
+  created_ = true;
+  if (!OpenRaster(FileName, width, lines, Header->CellType, bands, 1, false)) {
+    ErrorText = "Open map write error=" + std::to_string(LastError) + " " +
+                SystemErrorText(static_cast<int>(LastError));
+    return false;
+  }
+  return true;
+}
+
+bool THeadMap2::SetGeoreference(const std::string& spheroid, const std::string& datum,
+                                double cell_size_x, double cell_size_y, double reg_cell_x,
+                                double reg_cell_y, double reg_x, double reg_y,
+                                const std::string& projection) {
+  Header->SetAll(static_cast<int32_t>(GetLines()), static_cast<int32_t>(GetWidth()),
+                 static_cast<int32_t>(GetBands()), cell_size_x, cell_size_y, reg_cell_x,
+                 reg_cell_y, reg_x, reg_y, spheroid, datum, projection, Header->CellType);
+  return true;
+}
+
+}  // namespace clipra

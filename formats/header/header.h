@@ -1,0 +1,138 @@
+// Keyword headers ("Keyword = value" lines) and the base of the readers whose
+// raw cells are described by such a header.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "dataset/dataset2.h"
+#include "dataset/gcp.h"
+
+namespace clipra {
+
+class THeader {
+ public:
+  THeader();
+  virtual ~THeader();
+  THeader(const THeader&) = delete;
+  THeader& operator=(const THeader&) = delete;
+
+  // Receives every line upper-cased.
+  virtual void ParseLine(const std::string& /*line*/) {}
+  virtual bool Read(const std::string& file_name) = 0;
+  virtual bool Write(const std::string& file_name) = 0;
+  virtual void SetAll(int32_t lines, int32_t width, int32_t bands, double cell_size_x,
+                      double cell_size_y, double reg_cell_x, double reg_cell_y, double reg_x,
+                      double reg_y, const std::string& spheroid, const std::string& datum,
+                      const std::string& projection, uint8_t cell_type);
+  virtual bool SetAllAndWrite(int32_t lines, int32_t width, int32_t bands, double cell_size_x,
+                              double cell_size_y, double reg_cell_x, double reg_cell_y,
+                              double reg_x, double reg_y, const std::string& spheroid,
+                              const std::string& datum, const std::string& projection,
+                              uint8_t cell_type);
+
+  double RegCellX = 0;
+  double RegCellY = 0;
+  double RegX = 0;
+  double RegY = 0;
+  uint8_t CellType = 0;
+  uint8_t MSBFirst = 0;
+  double CellSizeX = 1.0;
+  double CellSizeY = 1.0;
+  int32_t Bands = 0;
+  int32_t Lines = 0;
+  int32_t Width = 0;
+  uint8_t CoordinateType = 0;
+  std::string Projection;
+  std::string Datum;
+  std::string Spheroid;
+  std::string FileName;
+  std::unique_ptr<TGCPList> ControlPoints;
+  uint8_t WarpCoordinateType = 0;
+  std::string WarpProjection;
+  std::string WarpDatum;
+  std::string WarpSpheroid;
+  int32_t Status = 0;
+
+ protected:
+  // The shared read procedure: the first line must begin with `signature`
+  // (compared upper-cased), then every line goes upper-cased to ParseLine.
+  bool ReadKeywords(const std::string& file_name, const std::string& signature);
+};
+
+// Helpers for ParseLine.
+namespace keyword {
+// The text after the first "=", trimmed at both ends.
+std::string Value(const std::string& line);
+// A count: raises EConvertError naming the keyword when the value is not a
+// whole number of at least 0.
+int32_t Count(const std::string& line, const char* keyword);
+}  // namespace keyword
+
+// The number formats of the header writers: cell sizes with 6 significant
+// digits, coordinates with 10, both with 3 decimals and the locale's
+// decimal separator.
+std::string FormatCellSize(double v);
+std::string FormatCoordinate(double v);
+
+// Writes `text` to `file_name`; false on any error.
+bool WriteTextFile(const std::string& file_name, const std::string& text);
+
+// A reader whose cells are stored raw in a data file beside a keyword header.
+class THeadMap2 : public TDataSetRoot2 {
+ public:
+  THeadMap2() = default;
+  ~THeadMap2() override;
+
+  bool Open(const std::string& file_name, uint32_t width, uint32_t lines, uint8_t cell_type,
+            uint32_t bands, uint8_t mode) override;
+  bool OpenExisting(const std::string& file_name) override;
+  // Readers that override the cell access must answer false.
+  bool HasPlainLayout() const override { return true; }
+
+  uint32_t GetBands() override { return static_cast<uint32_t>(Header->Bands); }
+  uint32_t GetLines() override { return static_cast<uint32_t>(Header->Lines); }
+  uint32_t GetWidth() override { return static_cast<uint32_t>(Header->Width); }
+  uint8_t GetCellType() override { return Header->CellType; }
+  uint8_t IsMSBFirst() override { return Header->MSBFirst; }
+  double GetRegCellX() override { return Header->RegCellX; }
+  void SetRegCellX(double v) override { Header->RegCellX = v; }
+  double GetRegCellY() override { return Header->RegCellY; }
+  void SetRegCellY(double v) override { Header->RegCellY = v; }
+  double GetRegX() override { return Header->RegX; }
+  void SetRegX(double v) override { Header->RegX = v; }
+  double GetRegY() override { return Header->RegY; }
+  void SetRegY(double v) override { Header->RegY = v; }
+  // A stored cell size of 0 reads as 1.0 here too, so that sampling and the
+  // output grid agree.
+  double GetCellSizeX() override { return Header->CellSizeX == 0 ? 1.0 : Header->CellSizeX; }
+  void SetCellSizeX(double v) override { Header->CellSizeX = v; }
+  double GetCellSizeY() override { return Header->CellSizeY == 0 ? 1.0 : Header->CellSizeY; }
+  void SetCellSizeY(double v) override { Header->CellSizeY = v; }
+  double GetLeftX() override;
+  double GetTopY() override;
+  uint8_t GetCoordinateType() override { return Header->CoordinateType; }
+  void SetCoordinateType(uint8_t v) override { Header->CoordinateType = v; }
+  std::string GetSpheroid() override { return Header->Spheroid; }
+  void SetSpheroid(const std::string& v) override { Header->Spheroid = v; }
+  std::string GetDatum() override { return Header->Datum; }
+  void SetDatum(const std::string& v) override { Header->Datum = v; }
+  std::string GetProjection() override { return Header->Projection; }
+  void SetProjection(const std::string& v) override { Header->Projection = v; }
+  bool SetGeoreference(const std::string& spheroid, const std::string& datum, double cell_size_x,
+                       double cell_size_y, double reg_cell_x, double reg_cell_y, double reg_x,
+                       double reg_y, const std::string& projection) override;
+  TGCPList* GetControlPoints() override { return Header->ControlPoints.get(); }
+  void SetControlPoints(std::unique_ptr<TGCPList> list) override {
+    Header->ControlPoints = std::move(list);
+  }
+
+  std::unique_ptr<THeader> Header;
+
+ protected:
+  // Creating a new raster: remembered so that the destructor writes the header.
+  bool created_ = false;
+};
+
+}  // namespace clipra

@@ -1,0 +1,532 @@
+#include "dataset/mmapfile2.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <functional>
+#include <set>
+#include <string>
+
+#include "dataset/byte_order.h"
+#include "dataset/identify.h"
+#include "support/temp_dir.h"
+
+namespace clipra {
+namespace {
+
+constexpr uint64_t k64K = 65536;
+
+// Appends cells in the requested byte order.
+class CellBytes {
+ public:
+  explicit CellBytes(bool msb_first) : msb_first_(msb_first) {}
+  template <typename T>
+  CellBytes& Add(T v) {
+    char b[sizeof(T)];
+    write_ordered<T>(b, v, !msb_first_);
+    bytes_.append(b, sizeof(T));
+    return *this;
+  }
+  const std::string& str() const { return bytes_; }
+
+ private:
+  bool msb_first_;
+  std::string bytes_;
+};
+
+uint8_t PatternByte(uint64_t i) {
+  return static_cast<uint8_t>(i % 251);
+}
+
+std::string PatternFile(uint64_t size) {
+  std::string s(size, '\0');
+  for (uint64_t i = 0; i < size; ++i) s[i] = static_cast<char>(PatternByte(i));
+  return s;
+}
+
+// Runs `body` in a forked child so that process limits set there stay there.
+int ExitCodeOfChild(const std::function<int()>& body) {
+  const pid_t pid = ::fork();
+  if (pid == 0) ::_exit(body());
+  int status = 0;
+  if (pid < 0 || ::waitpid(pid, &status, 0) != pid) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 200 + WTERMSIG(status);
+}
+
+class MapByteTest : public ::testing::Test {
+ protected:
+  TempDir dir_;
+};
+
+TEST_F(MapByteTest, SmallFileIsMappedWholeAtOpen) {
+  dir_.WriteFile("a.raw", PatternFile(1000));
+  TMapByte f;
+  ASSERT_TRUE(f.Open(dir_.Path("a.raw"), 0, 0));
+  EXPECT_EQ(1000u, f.FileSize);
+  EXPECT_EQ(1000u, f.MaxViewSize);
+  EXPECT_EQ(1000u, f.ViewSize);
+  EXPECT_EQ(0u, f.ViewOffset);
+  EXPECT_EQ(f.View, f.Current);
+  EXPECT_EQ(PatternByte(999), f.View[999]);
+}
+
+TEST_F(MapByteTest, FileShorterThanTheDefaultNeedStillOpens) {
+  dir_.WriteFile("tiny.raw", "abc");
+  TMapByte f;
+  ASSERT_TRUE(f.Open(dir_.Path("tiny.raw"), 0, 0));
+  EXPECT_EQ('a', f.Current[0]);
+  f.Position = 0;
+  f.Need = 8;
+  EXPECT_FALSE(f.MapAt());
+  EXPECT_EQ("The rest of file is smaller than needed num of bytes", f.ErrorText);
+  f.Need = 3;
+  ASSERT_TRUE(f.MapAt());
+  EXPECT_EQ('c', f.Current[2]);
+}
+
+TEST_F(MapByteTest, PositionAtOrPastEndIsOutsideTheFile) {
+  dir_.WriteFile("a.raw", PatternFile(1000));
+  TMapByte f;
+  ASSERT_TRUE(f.Open(dir_.Path("a.raw"), 0, 0));
+  for (uint64_t pos : {uint64_t{1000}, uint64_t{1001}, ~uint64_t{0}}) {
+    f.Position = pos;
+    f.Need = 1;
+    f.LastError = 0;
+    EXPECT_FALSE(f.MapAt());
+    EXPECT_EQ(1u, f.LastError);
+    EXPECT_EQ("Position outside of file", f.ErrorText);
+  }
+}
+
+TEST_F(MapByteTest, NeedRunningPastTheEndFails) {
+  dir_.WriteFile("a.raw", PatternFile(1000));
+  TMapByte f;
+  ASSERT_TRUE(f.Open(dir_.Path("a.raw"), 0, 0));
+  f.Position = 996;
+  f.Need = 5;
+  EXPECT_FALSE(f.MapAt());
+  EXPECT_EQ(1u, f.LastError);
+  EXPECT_EQ("The rest of file is smaller than needed num of bytes", f.ErrorText);
+  f.Need = 0xFFFFFFFF;
+  EXPECT_FALSE(f.MapAt());
+  f.Need = 4;
+  ASSERT_TRUE(f.MapAt());
+  EXPECT_EQ(PatternByte(999), f.Current[3]);
+  EXPECT_EQ(nullptr, f.At(999, 2));
+  ASSERT_NE(nullptr, f.At(999, 1));
+}
+
+TEST_F(MapByteTest, ViewsStartOn64KBoundariesAndStopAtTheEnd) {
+  const uint64_t size = 300000;
+  dir_.WriteFile("a.raw", PatternFile(size));
+  TMapByte f;
+  f.MaxViewSize = f.ViewSize = k64K;
+  ASSERT_TRUE(f.Open(dir_.Path("a.raw"), 0, 0));
+  EXPECT_EQ(k64K, f.ViewSize);
+
+  const uint8_t* p = f.At(200000, 8);
+  ASSERT_NE(nullptr, p);
+  EXPECT_EQ(3 * k64K, f.ViewOffset);
+  EXPECT_EQ(k64K, f.ViewSize);
+  for (int i = 0; i < 8; ++i) EXPECT_EQ(PatternByte(200000 + i), p[i]);
+
+  p = f.At(size - 1, 1);
+  ASSERT_NE(nullptr, p);
+  EXPECT_EQ(4 * k64K, f.ViewOffset);
+  EXPECT_EQ(size - 4 * k64K, f.ViewSize);
+  EXPECT_EQ(PatternByte(size - 1), *p);
+  EXPECT_EQ(1u, f.Available());
+}
+
+TEST_F(MapByteTest, ViewGrowsJustEnoughForARequestPastItsEnd) {
+  dir_.WriteFile("a.raw", PatternFile(300000));
+  TMapByte f;
+  f.MaxViewSize = f.ViewSize = k64K;
+  ASSERT_TRUE(f.Open(dir_.Path("a.raw"), 0, 0));
+
+  // Straddles the first boundary: the view from 0 must reach 20 bytes on.
+  const uint8_t* p = f.At(k64K - 6, 20);
+  ASSERT_NE(nullptr, p);
+  EXPECT_EQ(0u, f.ViewOffset);
+  EXPECT_EQ(k64K + 14, f.ViewSize);
+  for (int i = 0; i < 20; ++i) EXPECT_EQ(PatternByte(k64K - 6 + i), p[i]);
+
+  // Longer than a whole view.
+  p = f.At(70000, 100000);
+  ASSERT_NE(nullptr, p);
+  EXPECT_EQ(k64K, f.ViewOffset);
+  EXPECT_EQ(70000 - k64K + 100000, f.ViewSize);
+  EXPECT_GE(f.Available(), 100000u);
+  EXPECT_EQ(PatternByte(70000 + 99999), p[99999]);
+}
+
+TEST_F(MapByteTest, KeepsTheViewWhileRequestsFitInIt) {
+  dir_.WriteFile("a.raw", PatternFile(300000));
+  TMapByte f;
+  f.MaxViewSize = f.ViewSize = k64K;
+  ASSERT_TRUE(f.Open(dir_.Path("a.raw"), 0, 0));
+  ASSERT_NE(nullptr, f.At(140000, 8));
+  const uint8_t* view = f.View;
+  const uint8_t* p = f.At(150000, 8);
+  ASSERT_NE(nullptr, p);
+  EXPECT_EQ(view, f.View);
+  EXPECT_EQ(2 * k64K, f.ViewOffset);
+  EXPECT_EQ(PatternByte(150000), *p);
+}
+
+TEST_F(MapByteTest, MissingOrEmptyFileDoesNotOpen) {
+  TMapByte f;
+  EXPECT_FALSE(f.Open(dir_.Path("missing.raw"), 0, 0));
+  EXPECT_EQ(static_cast<uint32_t>(ENOENT), f.LastError);
+  dir_.WriteFile("empty.raw", "");
+  f.LastError = 0;
+  EXPECT_FALSE(f.Open(dir_.Path("empty.raw"), 0, 0));
+  EXPECT_NE(0u, f.LastError);
+  EXPECT_EQ(nullptr, f.View);
+}
+
+TEST_F(MapByteTest, CreateModeGivesTheFileItsSizeInZeros) {
+  TMapByte f;
+  ASSERT_TRUE(f.Open(dir_.Path("new.raw"), 1, 70000));
+  EXPECT_EQ(70000u, f.FileSize);
+  f.Current[0] = 'x';
+  f.Position = 69999;
+  f.Need = 1;
+  ASSERT_TRUE(f.MapAt());
+  f.Current[0] = 'y';
+  f.Close();
+  std::string expected(70000, '\0');
+  expected.front() = 'x';
+  expected.back() = 'y';
+  EXPECT_EQ(expected, dir_.ReadFile("new.raw"));
+}
+
+TEST_F(MapByteTest, ReopeningReadsTheNewFile) {
+  dir_.WriteFile("a.raw", "AAAAAAAAAA");
+  dir_.WriteFile("b.raw", "BBBBBBBBBBBBBBBBBBBB");
+  TMapByte f;
+  ASSERT_TRUE(f.Open(dir_.Path("a.raw"), 0, 0));
+  ASSERT_TRUE(f.Open(dir_.Path("b.raw"), 0, 0));
+  EXPECT_EQ(20u, f.FileSize);
+  const uint8_t* p = f.At(19, 1);
+  ASSERT_NE(nullptr, p);
+  EXPECT_EQ('B', *p);
+}
+
+TEST_F(MapByteTest, CreateBeyondTheFileSizeLimitFailsWithTheSystemCode) {
+  const std::string path = dir_.Path("big.raw");
+  const int code = ExitCodeOfChild([&] {
+    const rlimit limit{k64K, k64K};
+    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return 100;
+    TMapByte f;
+    if (f.Open(path, 1, 4 * k64K)) return 101;
+    return static_cast<int>(f.LastError);
+  });
+  EXPECT_EQ(EFBIG, code);
+  EXPECT_EQ("File too large", SystemErrorText(EFBIG));
+}
+
+// A raster of `width` x `lines` x `bands` unsigned 16-bit cells whose values
+// tell their position.
+uint16_t CellValue(uint32_t x, uint32_t y, uint32_t band) {
+  return static_cast<uint16_t>(x * 31 + y * 257 + band * 7919);
+}
+
+std::string Unsigned16Raster(uint32_t width, uint32_t lines, uint32_t bands, bool msb_first) {
+  CellBytes b(msb_first);
+  for (uint32_t y = 0; y < lines; ++y)
+    for (uint32_t band = 0; band < bands; ++band)
+      for (uint32_t x = 0; x < width; ++x) b.Add<uint16_t>(CellValue(x, y, band));
+  return b.str();
+}
+
+class MMapFile2Test : public ::testing::Test {
+ protected:
+  // Opens `bytes` as a raster in mode 0.
+  bool OpenBytes(TMMapFile2& f, const std::string& bytes, uint32_t width, uint32_t lines,
+                 uint8_t type, uint32_t bands, bool msb_first, uint8_t mode = 0) {
+    dir_.WriteFile("r.raw", bytes);
+    return f.OpenRaster(dir_.Path("r.raw"), width, lines, type, bands, mode, msb_first);
+  }
+  float Cell(TMMapFile2& f, uint32_t x, uint32_t y, uint32_t band = 0) {
+    float v = -12345;
+    EXPECT_TRUE(f.GetCell(x, y, band, v)) << x << "," << y << "," << band;
+    return v;
+  }
+  TempDir dir_;
+};
+
+TEST_F(MMapFile2Test, ReadsBigEndianIntegers) {
+  TMMapFile2 f;
+  ASSERT_TRUE(OpenBytes(f, CellBytes(true).Add<int16_t>(-2).Add<int16_t>(300).str(), 2, 1,
+                        kCellSigned16, 1, true));
+  EXPECT_EQ(-2.0f, Cell(f, 0, 0));
+  EXPECT_EQ(300.0f, Cell(f, 1, 0));
+
+  TMMapFile2 g;
+  ASSERT_TRUE(OpenBytes(g, std::string("\xFF\xFF\xFF\xFE\x00\x01\x00\x00", 8), 2, 1, kCellSigned32,
+                        1, true));
+  EXPECT_EQ(-2.0f, Cell(g, 0, 0));
+  EXPECT_EQ(65536.0f, Cell(g, 1, 0));
+
+  TMMapFile2 h;
+  ASSERT_TRUE(OpenBytes(h, "\xFF\xFE\x01\x02", 2, 1, kCellUnsigned16, 1, true));
+  EXPECT_EQ(65534.0f, Cell(h, 0, 0));
+  EXPECT_EQ(258.0f, Cell(h, 1, 0));
+}
+
+TEST_F(MMapFile2Test, ReadsLittleEndianIntegers) {
+  TMMapFile2 f;
+  ASSERT_TRUE(OpenBytes(f, "\xFE\xFF\x02\x01", 2, 1, kCellSigned16, 1, false));
+  EXPECT_FALSE(f.IsMSBFirstOrder());
+  EXPECT_EQ(-2.0f, Cell(f, 0, 0));
+  EXPECT_EQ(258.0f, Cell(f, 1, 0));
+}
+
+TEST_F(MMapFile2Test, FloatCellsHonourTheByteOrder) {
+  TMMapFile2 f;
+  ASSERT_TRUE(OpenBytes(f, CellBytes(true).Add<float>(1.5f).Add<float>(-0.25f).str(), 2, 1,
+                        kCellFloat32, 1, true, 2));
+  EXPECT_EQ(1.5f, Cell(f, 0, 0));
+  EXPECT_EQ(-0.25f, Cell(f, 1, 0));
+  ASSERT_TRUE(f.SetCell(0, 0, 0, 2.0f));
+  f.Close();
+  EXPECT_EQ(std::string("\x40\x00\x00\x00\xBE\x80\x00\x00", 8), dir_.ReadFile("r.raw"));
+}
+
+TEST_F(MMapFile2Test, UnsupportedCellTypesReadAsZero) {
+  for (uint8_t type : {kCellSigned8, kCellRgb24, kCellFloat64}) {
+    TMMapFile2 f;
+    ASSERT_TRUE(OpenBytes(f, std::string(48, '\x7F'), 2, 1, type, 1, false)) << int{type};
+    EXPECT_EQ(0.0f, Cell(f, 1, 0)) << int{type};
+  }
+}
+
+TEST_F(MMapFile2Test, BandPastTheLastReadsTheLastBand) {
+  TMMapFile2 f;
+  ASSERT_TRUE(OpenBytes(f, Unsigned16Raster(4, 3, 2, false), 4, 3, kCellUnsigned16, 2, false));
+  EXPECT_EQ(CellValue(3, 2, 1), Cell(f, 3, 2, 1));
+  EXPECT_EQ(CellValue(3, 2, 1), Cell(f, 3, 2, 7));
+}
+
+TEST_F(MMapFile2Test, CellsOutsideTheRasterAreRefused) {
+  TMMapFile2 f;
+  ASSERT_TRUE(OpenBytes(f, Unsigned16Raster(4, 3, 1, false), 4, 3, kCellUnsigned16, 1, false, 2));
+  float v = 0;
+  EXPECT_FALSE(f.GetCell(4, 0, 0, v));
+  EXPECT_FALSE(f.GetCell(0, 3, 0, v));
+  EXPECT_FALSE(f.SetCell(4, 0, 0, 1));
+  EXPECT_FALSE(f.SeekLine(3, 0));
+  EXPECT_FALSE(f.SeekLine(0xFFFFFFFF, 0));
+}
+
+TEST_F(MMapFile2Test, SetCellRoundsHalfToEvenAndKeepsTheLowBits) {
+  TMMapFile2 f;
+  ASSERT_TRUE(OpenBytes(f, std::string(6, '\0'), 6, 1, kCellUnsigned8, 1, false, 2));
+  const float values[] = {300.0f, 2.5f, 3.5f, -1.0f, 256.0f, 0.49f};
+  for (uint32_t x = 0; x < 6; ++x) ASSERT_TRUE(f.SetCell(x, 0, 0, values[x]));
+  f.Close();
+  EXPECT_EQ(std::string("\x2C\x02\x04\xFF\x00\x00", 6), dir_.ReadFile("r.raw"));
+}
+
+TEST_F(MMapFile2Test, SetCellWritesBigEndianIntegers) {
+  TMMapFile2 f;
+  ASSERT_TRUE(OpenBytes(f, std::string(4, '\0'), 2, 1, kCellUnsigned16, 1, true, 2));
+  ASSERT_TRUE(f.SetCell(0, 0, 0, 258));
+  ASSERT_TRUE(f.SetCell(1, 0, 0, 65535));
+  f.Close();
+  EXPECT_EQ("\x01\x02\xFF\xFF", dir_.ReadFile("r.raw"));
+
+  TMMapFile2 g;
+  ASSERT_TRUE(OpenBytes(g, std::string(4, '\0'), 1, 1, kCellSigned32, 1, true, 2));
+  ASSERT_TRUE(g.SetCell(0, 0, 0, -2));
+  g.Close();
+  EXPECT_EQ("\xFF\xFF\xFF\xFE", dir_.ReadFile("r.raw"));
+}
+
+TEST_F(MMapFile2Test, ReadOnlyObjectRefusesWrites) {
+  TMMapFile2 f;
+  const std::string bytes(12, '\x05');
+  ASSERT_TRUE(OpenBytes(f, bytes, 2, 2, kCellUnsigned8, 3, false));
+  EXPECT_FALSE(f.SetCell(0, 0, 0, 9));
+  EXPECT_FALSE(f.SetRGB(0, 0, 0x010203));
+  f.Close();
+  EXPECT_EQ(bytes, dir_.ReadFile("r.raw"));
+}
+
+TEST_F(MMapFile2Test, RgbTreatsThreeByteBandsAsPixelInterleaved) {
+  TMMapFile2 f;
+  ASSERT_TRUE(OpenBytes(f, "\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0A\x0B\x0C", 2, 2, kCellUnsigned8,
+                        3, false, 2));
+  uint32_t color = 0;
+  ASSERT_TRUE(f.GetRGB(1, 0, color));
+  EXPECT_EQ(0x060504u, color);
+  ASSERT_TRUE(f.GetRGB(0, 1, color));
+  EXPECT_EQ(0x090807u, color);
+  EXPECT_FALSE(f.GetRGB(2, 0, color));
+  ASSERT_TRUE(f.SetRGB(1, 1, 0xFFA1B2C3));
+  f.Close();
+  EXPECT_EQ("\x01\x02\x03\x04\x05\x06\x07\x08\x09\xC3\xB2\xA1", dir_.ReadFile("r.raw"));
+
+  TMMapFile2 gray;
+  ASSERT_TRUE(OpenBytes(gray, std::string(4, '\x01'), 2, 2, kCellUnsigned8, 1, false, 2));
+  EXPECT_FALSE(gray.GetRGB(0, 0, color));
+  EXPECT_FALSE(gray.SetRGB(0, 0, color));
+}
+
+TEST_F(MMapFile2Test, MismatchedDataSizeOpensAsOneLine) {
+  TMMapFile2 f;
+  ASSERT_TRUE(OpenBytes(f, PatternFile(37), 10, 10, kCellUnsigned8, 3, false));
+  EXPECT_EQ(37u, f.Width);
+  EXPECT_EQ(1u, f.Lines);
+  EXPECT_EQ(1u, f.Bands);
+  EXPECT_EQ(37u, f.CellCount);
+  EXPECT_EQ(PatternByte(36), Cell(f, 36, 0));
+
+  // The odd trailing byte of 16-bit cells is not a cell.
+  TMMapFile2 g;
+  ASSERT_TRUE(OpenBytes(g, PatternFile(37), 4, 4, kCellSigned16, 1, false));
+  EXPECT_EQ(18u, g.Width);
+  EXPECT_EQ(1u, g.Lines);
+}
+
+TEST_F(MMapFile2Test, DimensionsWhoseProductWrapsAre64BitNotAMatch) {
+  // 65536 x 65537 cells wrap to 65536 in 32 bits, the size of this file.
+  TMMapFile2 f;
+  ASSERT_TRUE(OpenBytes(f, PatternFile(k64K), 65536, 65537, kCellUnsigned8, 1, false));
+  EXPECT_EQ(1u, f.Lines);
+  EXPECT_EQ(65536u, f.Width);
+  float v = 0;
+  EXPECT_FALSE(f.GetCell(0, 1, 0, v));
+}
+
+TEST_F(MMapFile2Test, LineLongerThanTheViewIsRefused) {
+  TMMapFile2 f;
+  f.MaxViewSize = f.ViewSize = k64K;
+  EXPECT_FALSE(OpenBytes(f, std::string(70000, '\0'), 70000, 1, kCellUnsigned8, 1, false));
+  EXPECT_EQ("Buffer size is less than one line", f.ErrorText);
+
+  TMMapFile2 g;
+  g.MaxViewSize = g.ViewSize = k64K;
+  EXPECT_FALSE(OpenBytes(g, std::string(70001, '\0'), 2, 2, kCellUnsigned8, 1, false));
+  EXPECT_EQ("Buffer size is less than one line", g.ErrorText);
+}
+
+TEST_F(MMapFile2Test, CreateModeMakesAZeroedRasterOfTheExpectedSize) {
+  TMMapFile2 f;
+  ASSERT_TRUE(f.OpenRaster(dir_.Path("new.raw"), 3, 2, kCellSigned16, 2, 1, true));
+  EXPECT_EQ(24u, f.FileSize);
+  EXPECT_EQ(0.0f, Cell(f, 2, 1, 1));
+  ASSERT_TRUE(f.SetCell(2, 1, 1, -2));
+  f.Close();
+  std::string expected(24, '\0');
+  expected[22] = '\xFF';
+  expected[23] = '\xFE';
+  EXPECT_EQ(expected, dir_.ReadFile("new.raw"));
+}
+
+TEST_F(MMapFile2Test, SeekLineSlidesTheViewThroughEveryLine) {
+  // 150 lines of 2000 bytes: lines straddle the 64 KiB view boundaries.
+  const uint32_t width = 500, lines = 150, bands = 2;
+  TMMapFile2 f;
+  f.MaxViewSize = f.ViewSize = k64K;
+  ASSERT_TRUE(OpenBytes(f, Unsigned16Raster(width, lines, bands, true), width, lines,
+                        kCellUnsigned16, bands, true));
+  ASSERT_EQ(300000u, f.FileSize);
+  std::set<uint64_t> offsets;
+  for (uint32_t y = 0; y < lines; ++y) {
+    ASSERT_TRUE(f.SeekLine(y, 0)) << y;
+    EXPECT_EQ(0u, f.ViewOffset % k64K);
+    EXPECT_LE(f.ViewOffset + f.ViewSize, f.FileSize);
+    offsets.insert(f.ViewOffset);
+    for (uint32_t band = 0; band < bands; ++band)
+      for (uint32_t x = 0; x < width; ++x) {
+        float v = 0;
+        ASSERT_TRUE(f.GetCell(x, y, band, v));
+        ASSERT_EQ(CellValue(x, y, band), v) << x << "," << y << "," << band;
+      }
+  }
+  EXPECT_EQ(5u, offsets.size());
+  // Backwards, and after a direct positioning that empties the line range.
+  for (uint32_t y = lines; y-- > 0;)
+    ASSERT_EQ(CellValue(width - 1, y, 1), Cell(f, width - 1, y, 1));
+  ASSERT_NE(nullptr, f.At(0, 1));
+  EXPECT_EQ(CellValue(7, 149, 0), Cell(f, 7, 149, 0));
+  EXPECT_EQ(CellValue(7, 0, 1), Cell(f, 7, 0, 1));
+}
+
+// value = x + 10y + xy, which bilinear interpolation reproduces exactly.
+std::string BilinearRaster(uint32_t width, uint32_t lines) {
+  CellBytes b(false);
+  for (uint32_t y = 0; y < lines; ++y)
+    for (uint32_t x = 0; x < width; ++x) b.Add<float>(static_cast<float>(x + 10 * y + x * y));
+  return b.str();
+}
+
+TEST_F(MMapFile2Test, Get4CellsNeedsARightAndLowerNeighbour) {
+  TMMapFile2 f;
+  ASSERT_TRUE(OpenBytes(f, BilinearRaster(6, 8), 6, 8, kCellFloat32, 1, false));
+  float c[4] = {};
+  ASSERT_TRUE(f.Get4Cells(1, 2, c, 0));
+  EXPECT_EQ(23.0f, c[0]);  // (1, 2)
+  EXPECT_EQ(34.0f, c[1]);  // (1, 3)
+  EXPECT_EQ(38.0f, c[2]);  // (2, 3)
+  EXPECT_EQ(26.0f, c[3]);  // (2, 2)
+  EXPECT_FALSE(f.Get4Cells(5, 0, c, 0));
+  EXPECT_FALSE(f.Get4Cells(0, 7, c, 0));
+}
+
+TEST_F(MMapFile2Test, GetBilinearBlendsFourCellsInsideTheRaster) {
+  TMMapFile2 f;
+  ASSERT_TRUE(OpenBytes(f, BilinearRaster(6, 8), 6, 8, kCellFloat32, 1, false));
+  float v = -1;
+  ASSERT_TRUE(f.GetBilinear(0, v, 2.5, 3.0));
+  EXPECT_FLOAT_EQ(2.5f + 30 + 7.5f, v);
+  ASSERT_TRUE(f.GetBilinear(0, v, 2.5, 3.5));
+  EXPECT_FLOAT_EQ(2.5f + 35 + 8.75f, v);
+  ASSERT_TRUE(f.GetBilinear(0, v, 4.0, 7.0));
+  EXPECT_EQ(Cell(f, 4, 7), v);
+}
+
+TEST_F(MMapFile2Test, GetBilinearFailsWithoutNeighbours) {
+  TMMapFile2 f;
+  ASSERT_TRUE(OpenBytes(f, BilinearRaster(6, 8), 6, 8, kCellFloat32, 1, false));
+  float v = -1;
+  EXPECT_FALSE(f.GetBilinear(0, v, 5.0, 0.5));
+  EXPECT_EQ(0.0f, v);
+  v = -1;
+  EXPECT_FALSE(f.GetBilinear(0, v, 0.5, 7.25));
+  EXPECT_EQ(0.0f, v);
+  EXPECT_FALSE(f.GetBilinear(0, v, -0.5, 1.0));
+  EXPECT_FALSE(f.GetBilinear(0, v, 1e300, 1.0));
+}
+
+// A reader with its own cell layout; the sampling must go through its GetCell.
+class SyntheticCells : public TMMapFile2 {
+ public:
+  bool GetCell(uint32_t x, uint32_t y, uint32_t, float& value) override {
+    if (x >= Width || y >= Lines) return false;
+    value = static_cast<float>(100 * x + y);
+    return true;
+  }
+};
+
+TEST_F(MMapFile2Test, SamplingReadsThroughAnOverriddenGetCell) {
+  SyntheticCells f;
+  ASSERT_TRUE(OpenBytes(f, std::string(12, '\0'), 4, 3, kCellUnsigned8, 1, false));
+  float c[4] = {};
+  ASSERT_TRUE(f.Get4Cells(1, 1, c, 0));
+  EXPECT_EQ(101.0f, c[0]);
+  EXPECT_EQ(102.0f, c[1]);
+  EXPECT_EQ(202.0f, c[2]);
+  EXPECT_EQ(201.0f, c[3]);
+  float v = 0;
+  ASSERT_TRUE(f.GetBilinear(0, v, 1.5, 1.5));
+  EXPECT_FLOAT_EQ(151.5f, v);
+}
+
+}  // namespace
+}  // namespace clipra
