@@ -152,7 +152,10 @@ std::string TErsHeader::Compose(bool english_names, bool unsigned_counts) {
       std::string point = "\t\t\t" + p->Name;
       point += p->Active ? "\tYes" : "\tNo";
       point += p->Flag2 ? "\tYes" : "\tNo";
-      for (double v : {p->CellX, p->CellY, p->MapX, p->MapY}) point += "\t" + FormatRight3(v, 10);
+      for (double v : {p->CellX, p->CellY, p->MapX, p->MapY}) {
+        point += '\t';
+        point += FormatRight3(v, 10);
+      }
       line(point);
     }
     line("      }");

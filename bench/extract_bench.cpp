@@ -1,0 +1,128 @@
+// Times a 4000 x 4000 window cut from a 6000 x 6000 three-band byte ER Mapper
+// source into ER Mapper, and the same cut by gdal_translate -projwin where it
+// is installed. Prints both times and their ratio (ours / GDAL's).
+//
+//   extract_bench [folder]   (default: a fresh folder under /tmp)
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app/core/job.h"
+
+namespace {
+
+constexpr int kSource = 6000;
+constexpr int kWindow = 4000;
+constexpr double kCell = 2.0;
+constexpr double kLeft = 400000;
+constexpr double kTop = 6200000;
+constexpr int kRuns = 3;
+
+void MakeSource(const std::string& base) {
+  std::ofstream header(base + ".ers", std::ios::binary);
+  header << "DatasetHeader Begin\n\tVersion\t= \"6.0\"\n\tDataSetType\t= ERStorage\n"
+            "\tDataType\t= Raster\n\tByteOrder\t= LSBFirst\n\tCoordinateSpace Begin\n"
+            "\t\tDatum\t= \"WGS84\"\n\t\tProjection\t= \"SUTM33\"\n\t\tCoordinateType\t= EN\n"
+            "\tCoordinateSpace End\n\tRasterInfo Begin\n\t\tCellType\t= Unsigned8BitInteger\n"
+            "\t\tCellInfo Begin\n\t\t\tXdimension\t= 2\n\t\t\tYdimension\t= 2\n\t\tCellInfo End\n"
+            "\t\tNrOfLines\t= 6000\n\t\tNrOfCellsPerLine\t= 6000\n"
+            "\t\tRegistrationCoord Begin\n\t\t\tEastings\t= 400000\n"
+            "\t\t\tNorthings\t= 6200000\n\t\tRegistrationCoord End\n"
+            "\t\tNrOfBands\t= 3\n\tRasterInfo End\nDatasetHeader End\n";
+  std::ofstream data(base, std::ios::binary);
+  std::vector<char> line(kSource);
+  for (int y = 0; y < kSource; ++y)
+    for (int b = 0; b < 3; ++b) {
+      for (int x = 0; x < kSource; ++x) line[x] = static_cast<char>((x * (b + 1) + y * 3) & 0xFF);
+      data.write(line.data(), static_cast<std::streamsize>(line.size()));
+    }
+}
+
+double Seconds(const std::chrono::steady_clock::time_point& start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+double TimeClipra(const std::string& source, const std::string& output) {
+  clipra::TExtractOptions o;
+  o.TopLeftX = kLeft + 1000 * kCell;
+  o.TopLeftY = kTop - 1000 * kCell;
+  o.BotRightX = o.TopLeftX + (kWindow - 1) * kCell;
+  o.BotRightY = o.TopLeftY - (kWindow - 1) * kCell;
+  const auto start = std::chrono::steady_clock::now();
+  clipra::AbortRequested = false;
+  clipra::TMyThread job(source, output, o, nullptr);
+  job.Run();
+  const double t = Seconds(start);
+  if (job.StatusText != "Successful Finish") {
+    std::fprintf(stderr, "clipra: %s\n", job.StatusText.c_str());
+    std::exit(1);
+  }
+  return t;
+}
+
+double TimeCommand(const std::string& command) {
+  const auto start = std::chrono::steady_clock::now();
+  const int status = std::system(command.c_str());
+  const double t = Seconds(start);
+  if (status != 0) return -1;
+  return t;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  namespace fs = std::filesystem;
+  std::string folder;
+  if (argc > 1) {
+    folder = argv[1];
+    fs::create_directories(folder);
+  } else {
+    char pattern[] = "/tmp/clipra-bench-XXXXXX";
+    if (!mkdtemp(pattern)) return 1;
+    folder = pattern;
+  }
+  const std::string source = folder + "/source";
+  if (!fs::exists(source + ".ers")) {
+    std::printf("Writing a %d x %d x 3 source in %s ...\n", kSource, kSource, folder.c_str());
+    MakeSource(source);
+  }
+  // Warm the page cache so that both tools read from memory.
+  TimeClipra(source + ".ers", folder + "/warm.ers");
+
+  double ours = 1e9;
+  for (int i = 0; i < kRuns; ++i)
+    ours = std::min(ours, TimeClipra(source + ".ers", folder + "/clipra.ers"));
+  std::printf("clipra:          %.3f s (best of %d)\n", ours, kRuns);
+
+  if (std::system("command -v gdal_translate >/dev/null 2>&1") != 0) {
+    std::printf("gdal_translate is not installed: no ratio\n");
+    return 0;
+  }
+  char command[1024];
+  const double ulx = kLeft + 1000 * kCell, uly = kTop - 1000 * kCell;
+  std::snprintf(command, sizeof command,
+                "gdal_translate -q -of ERS -projwin %.3f %.3f %.3f %.3f '%s.ers' '%s/gdal.ers'",
+                ulx, uly, ulx + kWindow * kCell, uly - kWindow * kCell, source.c_str(),
+                folder.c_str());
+  double gdal = 1e9;
+  for (int i = 0; i < kRuns; ++i) {
+    const double t = TimeCommand(command);
+    if (t < 0) {
+      std::printf("gdal_translate failed\n");
+      return 1;
+    }
+    gdal = std::min(gdal, t);
+  }
+  std::printf("gdal_translate:  %.3f s (best of %d)\n", gdal, kRuns);
+  std::printf("ratio clipra / gdal_translate: %.2f (target: at most 1.0)\n", ours / gdal);
+  if (argc <= 1) fs::remove_all(folder);
+  return 0;
+}

@@ -1,0 +1,39 @@
+// The ER Mapper header reader through the real file path: the input's first
+// byte sizes the data file, the rest is the ".ers" header.
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "dataset/dataset2.h"
+#include "dataset/utils.h"
+#include "support/fuzz_file.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 1) return 0;
+  const std::string& header = clipra::fuzz::WriteFuzzFile(data + 1, size - 1, ".ers");
+  const std::string data_path = clipra::ChangeFileExt(header, "");
+  std::string cells(static_cast<size_t>(data[0]) * 7, '\0');
+  for (size_t i = 0; i < cells.size(); ++i) cells[i] = static_cast<char>(i * 31);
+  if (std::FILE* f = std::fopen(data_path.c_str(), "wb")) {
+    std::fwrite(cells.data(), 1, cells.size(), f);
+    std::fclose(f);
+  }
+  clipra::TDataSet2 source;
+  if (source.Open(header, 0, 0, 1, 1, 0)) {
+    clipra::TDataSetRoot2& r = *source.GetReader();
+    const uint32_t w = r.GetWidth() > 64 ? 64 : r.GetWidth();
+    const uint32_t h = r.GetLines() > 64 ? 64 : r.GetLines();
+    for (uint32_t y = 0; y <= h; ++y)
+      for (uint32_t x = 0; x <= w; ++x)
+        for (uint32_t b = 0; b < 4; ++b) {
+          float v = 0;
+          r.GetCell(x, y, b, v);
+          double mx = 0, my = 0;
+          r.CellToMap(x, y, mx, my);
+          source.GetValue(b, v, mx, my, 0);
+          source.GetValue(b, v, mx + 0.3, my - 0.7, 1);
+        }
+  }
+  std::remove(data_path.c_str());
+  return 0;
+}

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that Clipra needs. Usage:
+#   scripts/install-deps.sh demo   what building clipra-cli needs
+#   scripts/install-deps.sh test   everything: the window, tests, interop tools, sanitizers, fuzzers
+set -euo pipefail
+
+demo=(g++ cmake ninja-build libjpeg62-turbo-dev)
+test=("${demo[@]}" googletest libgtest-dev libbenchmark-dev qt6-base-dev libgl-dev
+      gdal-bin python3-gdal libjpeg-turbo-progs libtiff-tools imagemagick
+      clang-14 libclang-rt-14-dev)
+
+case "${1:-test}" in
+  demo) wanted=("${demo[@]}") ;;
+  test) wanted=("${test[@]}") ;;
+  *) echo "usage: $0 demo|test" >&2; exit 2 ;;
+esac
+
+missing=()
+for pkg in "${wanted[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$pkg")
+  fi
+done
+if ((${#missing[@]})); then
+  echo "Installing: ${missing[*]}"
+  sudo_cmd=()
+  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  "${sudo_cmd[@]}" apt-get update -q
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
