@@ -1,5 +1,7 @@
 #include "app/core/cli.h"
 
+#include <pthread.h>
+
 #include <csignal>
 #include <cstdio>
 #include <sstream>
@@ -183,6 +185,12 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   sigemptyset(&action.sa_mask);
   struct sigaction previous {};
   sigaction(SIGINT, &action, &previous);
+  // Ctrl-C must reach the handler even when the caller started us with it blocked.
+  sigset_t interrupt;
+  sigemptyset(&interrupt);
+  sigaddset(&interrupt, SIGINT);
+  sigset_t previous_mask;
+  pthread_sigmask(SIG_UNBLOCK, &interrupt, &previous_mask);
 
   LoopHost host;
   ProgressPrinter progress(err, err_is_terminal);
@@ -195,6 +203,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   job.Start();
   host.Run();
   job.WaitFor();
+  pthread_sigmask(SIG_SETMASK, &previous_mask, nullptr);
   sigaction(SIGINT, &previous, nullptr);
   progress.Finish();
 
