@@ -1,0 +1,579 @@
+#include "app/gui/main_window.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QColorDialog>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <thread>
+
+#include "app/core/command_line.h"
+#include "app/gui/glyphs.h"
+#include "dataset/os_locale.h"
+#include "dataset/utils.h"
+
+namespace clipra {
+
+namespace {
+
+constexpr const char* kCaption = "Clipra Utility";
+constexpr const char* kVersionText = "Clipra Utility ver 1.00";
+constexpr const char* kInputFilter =
+    "Image files(*.osd;*.tif;*.bmp;*.jpg;*.ers;*.dtm;*.ecw)|*.osd;*.tif;*.bmp;*.jpg;*.ers;*.dtm;"
+    "*.ecw|All files(*.*)|*.*";
+constexpr const char* kOutputFilter =
+    "OSD file(*.osd)|*.osd|Tiff file (*.tif)|*.tif|BMP file (*.bmp)|*.bmp|ER Mapper "
+    "files(*.ers)|*.ers|Jpeg files (*.jpg)|*.jpg;*.jpeg|Z-space DTM files (*.dtm)|*.dtm";
+
+// Design sizes at 96 dots per inch.
+constexpr int kClientWidth = 389;
+constexpr int kToolBarHeight = 30;
+constexpr int kPagesHeight = 131;
+constexpr int kStatusHeight = 19;
+
+QString Q(const std::string& s) {
+  return QString::fromStdString(s);
+}
+std::string S(const QString& s) {
+  return s.toStdString();
+}
+
+QColor ColourOf(uint32_t bgr) {
+  return QColor(static_cast<int>(bgr & 0xFF), static_cast<int>((bgr >> 8) & 0xFF),
+                static_cast<int>((bgr >> 16) & 0xFF));
+}
+
+uint32_t BgrOf(const QColor& c) {
+  return static_cast<uint32_t>(c.red()) | static_cast<uint32_t>(c.green()) << 8 |
+         static_cast<uint32_t>(c.blue()) << 16;
+}
+
+QIcon Swatch(const QColor& colour) {
+  QPixmap pixmap(14, 14);
+  pixmap.fill(Qt::transparent);
+  QPainter p(&pixmap);
+  p.setPen(QColor("#606060"));
+  p.setBrush(colour);
+  p.drawRect(0, 0, 13, 13);
+  p.end();
+  return QIcon(pixmap);
+}
+
+QFont WindowFont() {
+  QFont font(QStringLiteral("Sans Serif"), 8);
+  font.setStyleHint(QFont::SansSerif);
+  return font;
+}
+
+}  // namespace
+
+TClickLabel::TClickLabel(QWidget* parent) : QLabel(parent) {
+  setCursor(Qt::PointingHandCursor);
+  QPalette pal = palette();
+  pal.setColor(QPalette::Active, QPalette::WindowText, Qt::blue);
+  pal.setColor(QPalette::Inactive, QPalette::WindowText, Qt::blue);
+  setPalette(pal);
+  // A long path is cut at the window's edge rather than widening it.
+  setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+}
+
+void TClickLabel::mouseReleaseEvent(QMouseEvent* event) {
+  QLabel::mouseReleaseEvent(event);
+  if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
+    emit clicked();
+}
+
+QStringList QtNameFilters(const std::string& filter) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  for (;;) {
+    const size_t bar = filter.find('|', start);
+    parts.push_back(filter.substr(start, bar == std::string::npos ? bar : bar - start));
+    if (bar == std::string::npos) break;
+    start = bar + 1;
+  }
+  QStringList filters;
+  for (size_t i = 0; i + 1 < parts.size(); i += 2) {
+    std::string description = parts[i];
+    // Qt takes the patterns from the parentheses, blank-separated.
+    const size_t paren = description.find('(');
+    if (paren != std::string::npos) description = StrTrim(description.substr(0, paren));
+    std::string patterns;
+    size_t p = 0;
+    for (;;) {
+      const size_t semi = parts[i + 1].find(';', p);
+      std::string pattern =
+          StrTrim(parts[i + 1].substr(p, semi == std::string::npos ? semi : semi - p));
+      // "*.*" would miss files without a dot, which are common here.
+      if (pattern == "*.*") pattern = "*";
+      if (!pattern.empty()) patterns += (patterns.empty() ? "" : " ") + pattern;
+      if (semi == std::string::npos) break;
+      p = semi + 1;
+    }
+    filters << Q(description + " (" + patterns + ")");
+  }
+  return filters;
+}
+
+std::string OutputNameForFilter(const std::string& name, int filter_index) {
+  static const char* const kExtensions[] = {".osd", ".tif", ".bmp", ".ers", ".jpg", ".dtm"};
+  if (!ExtractFileExt(name).empty()) return name;
+  if (filter_index < 1 || filter_index > 6) filter_index = 1;
+  return name + kExtensions[filter_index - 1];
+}
+
+TForm1::TForm1(TFormSetup setup, QWidget* parent)
+    : QMainWindow(parent), settings_(std::move(setup.settings)), host_(this) {
+  caption_ = QString::fromLatin1(kCaption);
+  setWindowTitle(caption_);
+  application_title_ = caption_;
+  setWindowIcon(Glyph(kGlyphMap));
+  setFont(WindowFont());
+  BuildControls();
+  ApplyFixedSize();
+  help_file_ = ChangeFileExt(setup.program_path, ".hlp");
+  toolbar_action_->setChecked(!tool_bar_->isHidden());
+  pages_->setTabVisible(kProcessingPage, false);
+  pages_->setCurrentIndex(kFilesPage);
+
+  const TSettings saved = LoadSettings(settings_.read_path);
+  InFile_ = saved.InFile;
+  OutName_ = saved.OutName;
+  Options_ = saved.Options;
+  ApplyCommandLine(setup.params);
+  ShowValues();
+}
+
+TForm1::~TForm1() {
+  if (Job_ && !Job_->Finished()) {
+    // The worker may be waiting for the display; serve it, without drawing,
+    // until it has seen the stop request.
+    host_.Detach();
+    AbortRequested = true;
+    while (!Job_->Finished()) {
+      QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
+  Job_.reset();
+}
+
+void TForm1::BuildControls() {
+  // Menus.
+  file_menu_ = menuBar()->addMenu(tr("&File"));
+  input_action_ = file_menu_->addAction(tr("&Input file"), this, &TForm1::ChooseInput);
+  output_action_ = file_menu_->addAction(tr("&Output file"), this, &TForm1::ChooseOutput);
+  file_menu_->addSeparator();
+  exit_action_ = file_menu_->addAction(tr("E&xit"), this, [this] { close(); });
+  process_menu_ = menuBar()->addMenu(tr("&Process"));
+  start_action_ = process_menu_->addAction(tr("&Start"), this, &TForm1::StartStop);
+  QMenu* view_menu = menuBar()->addMenu(tr("&View"));
+  toolbar_action_ = view_menu->addAction(tr("Main toolbar"));
+  toolbar_action_->setCheckable(true);
+  QMenu* help_menu = menuBar()->addMenu(tr("&Help"));
+  contents_action_ = help_menu->addAction(tr("&Contents"), this, &TForm1::ShowHelp);
+  about_action_ = help_menu->addAction(tr("&About"), this, &TForm1::ShowAbout);
+  for (QMenu* menu : {file_menu_, process_menu_, view_menu, help_menu}) menu->setFont(font());
+
+  // Tool bar.
+  tool_bar_ = new QToolBar(tr("Main toolbar"), this);
+  tool_bar_->setObjectName("ToolBar1");
+  tool_bar_->setMovable(false);
+  tool_bar_->setFloatable(false);
+  tool_bar_->setIconSize(QSize(16, 16));
+  tool_bar_->setContextMenuPolicy(Qt::PreventContextMenu);
+  addToolBar(Qt::TopToolBarArea, tool_bar_);
+  auto tool_button = [this](const char* name, GlyphIndex glyph, const char* hint) {
+    auto* button = new QToolButton(tool_bar_);
+    button->setObjectName(name);
+    button->setIcon(Glyph(glyph));
+    button->setToolTip(tr(hint));
+    button->setAutoRaise(true);
+    tool_bar_->addWidget(button);
+    return button;
+  };
+  InputBtn_ = tool_button("InputBtn", kGlyphInput, "Define source image file");
+  OutPutBtn_ = tool_button("OutPutBtn", kGlyphOutput, "Define output file");
+  tool_bar_->addSeparator();
+  StartBtn_ = tool_button("StartBtn", kGlyphStart, "Start execution");
+  StartBtn_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+  SetStartButton(true);
+  connect(InputBtn_, &QToolButton::clicked, this, &TForm1::ChooseInput);
+  connect(OutPutBtn_, &QToolButton::clicked, this, &TForm1::ChooseOutput);
+  connect(StartBtn_, &QToolButton::clicked, this, &TForm1::StartStop);
+  connect(toolbar_action_, &QAction::toggled, tool_bar_, &QToolBar::setVisible);
+
+  // Pages.
+  pages_ = new QTabWidget(this);
+  pages_->setObjectName("PageControl1");
+  setCentralWidget(pages_);
+
+  auto* files = new QWidget;
+  auto* files_layout = new QVBoxLayout(files);
+  files_layout->setContentsMargins(8, 8, 8, 8);
+  files_layout->setSpacing(8);
+  Label1_ = new TClickLabel;
+  Label1_->setObjectName("Label1");
+  Label2_ = new TClickLabel;
+  Label2_->setObjectName("Label2");
+  files_layout->addWidget(Label1_);
+  files_layout->addWidget(Label2_);
+  files_layout->addStretch();
+  connect(Label1_, &TClickLabel::clicked, this, &TForm1::ChooseInput);
+  connect(Label2_, &TClickLabel::clicked, this, &TForm1::ChooseOutput);
+  pages_->addTab(files, tr("Files"));
+
+  auto* options = new QWidget;
+  auto* grid = new QGridLayout(options);
+  grid->setContentsMargins(8, 6, 8, 6);
+  grid->setHorizontalSpacing(6);
+  grid->setVerticalSpacing(4);
+  static const char* const kCorners[] = {"TopLeftX", "TopLeftY", "BotRightX", "BotRightY"};
+  for (int i = 0; i < 4; ++i) {
+    auto* label = new QLabel(QString::fromLatin1(kCorners[i]));
+    edits_[i] = new QLineEdit;
+    edits_[i]->setObjectName(QString("Edit%1").arg(i + 1));
+    label->setBuddy(edits_[i]);
+    grid->addWidget(label, i / 2, (i % 2) * 2);
+    grid->addWidget(edits_[i], i / 2, (i % 2) * 2 + 1);
+  }
+  grid->setColumnStretch(1, 1);
+  grid->setColumnStretch(3, 1);
+  BitBtn1_ = new QPushButton(tr("Background Color"));
+  BitBtn1_->setObjectName("BitBtn1");
+  grid->addWidget(BitBtn1_, 2, 0, 1, 4, Qt::AlignLeft);
+  grid->setRowStretch(3, 1);
+  connect(BitBtn1_, &QPushButton::clicked, this, &TForm1::ChooseColour);
+  pages_->addTab(options, tr("Options"));
+
+  processing_page_ = new QWidget;
+  auto* processing_layout = new QVBoxLayout(processing_page_);
+  processing_layout->setContentsMargins(8, 8, 8, 8);
+  processing_layout->setSpacing(6);
+  Gauge1_ = new QProgressBar;
+  Gauge1_->setObjectName("Gauge1");
+  Gauge1_->setRange(0, 100);
+  Gauge1_->setValue(0);
+  Label5_ = new QLabel(tr("Elapsed time:"));
+  Label5_->setObjectName("Label5");
+  Label6_ = new QLabel(tr("Remaining time:"));
+  Label6_->setObjectName("Label6");
+  processing_layout->addWidget(Gauge1_);
+  processing_layout->addWidget(Label5_);
+  processing_layout->addWidget(Label6_);
+  processing_layout->addStretch();
+  pages_->addTab(processing_page_, tr("Processing"));
+
+  // Status line: one panel.
+  statusBar()->setSizeGripEnabled(false);
+  StatusBar1_ = new QLabel;
+  StatusBar1_->setObjectName("StatusBar1");
+  statusBar()->addWidget(StatusBar1_, 1);
+}
+
+void TForm1::ApplyFixedSize() {
+  if (fixed_client_width_ == 0) {
+    int buttons = 0;
+    for (QToolButton* b : {InputBtn_, OutPutBtn_, StartBtn_}) buttons += b->sizeHint().width();
+    const int tool_bar_width = std::max(buttons, tool_bar_->sizeHint().width());
+    fixed_client_width_ = std::max(tool_bar_width, kClientWidth);
+    // The design sizes, unless the desktop's font needs more.
+    const int tool_bar = std::max(kToolBarHeight, tool_bar_->sizeHint().height());
+    const int status = std::max(kStatusHeight, statusBar()->sizeHint().height());
+    tool_bar_->setFixedHeight(tool_bar);
+    statusBar()->setFixedHeight(status);
+    fixed_client_height_ = tool_bar + kPagesHeight + status;
+  }
+  // The menu bar lies outside the client area.
+  setFixedSize(fixed_client_width_, menuBar()->sizeHint().height() + fixed_client_height_);
+}
+
+void TForm1::ApplyCommandLine(const std::vector<std::string>& params) {
+  const CommandLine cl = ParseCommandLine(params, FileExists);
+  if (!cl.in_file.empty()) InFile_ = cl.in_file;
+  if (!cl.out_name.empty()) OutName_ = cl.out_name;
+  if (cl.has_area) {
+    Options_.TopLeftX = cl.top_left_x;
+    Options_.TopLeftY = cl.top_left_y;
+    Options_.BotRightX = cl.bot_right_x;
+    Options_.BotRightY = cl.bot_right_y;
+  }
+  if (cl.auto_run) AutoRun_ = true;
+  if (!cl.extra_files.empty()) {
+    std::string names;
+    for (const std::string& name : cl.extra_files) names += (names.empty() ? "" : ", ") + name;
+    const std::string text =
+        std::string(cl.extra_files.size() == 1 ? "Extra file name ignored: "
+                                               : "Extra file names ignored: ") +
+        names;
+    SetStatus(text);
+    // An unattended run clears the status line at once.
+    if (AutoRun_) std::fprintf(stderr, "clipra: %s\n", text.c_str());
+  }
+}
+
+QString TForm1::StatusText() const {
+  return StatusBar1_->text();
+}
+
+void TForm1::SetStatus(const std::string& text) {
+  StatusBar1_->setText(Q(text));
+}
+
+void TForm1::ShowValues() {
+  Label1_->setText(Q("Input file: " + InFile_));
+  Label1_->setToolTip(Q(InFile_));
+  Label2_->setText(Q("Output file: " + OutName_));
+  Label2_->setToolTip(Q(OutName_));
+  const double corners[] = {Options_.TopLeftX, Options_.TopLeftY, Options_.BotRightX,
+                            Options_.BotRightY};
+  const char separator = LocaleDecimalSeparator();
+  for (int i = 0; i < 4; ++i) edits_[i]->setText(Q(FormatFixed(corners[i], 15, 3, separator)));
+  const QColor colour = ColourOf(Options_.BgrColor);
+  QPalette pal = BitBtn1_->palette();
+  pal.setColor(QPalette::Active, QPalette::ButtonText, colour);
+  pal.setColor(QPalette::Inactive, QPalette::ButtonText, colour);
+  BitBtn1_->setPalette(pal);
+  // The swatch shows a colour that the button's face would hide, such as white.
+  BitBtn1_->setIcon(Swatch(colour));
+}
+
+void TForm1::ReadEdits() {
+  double* corners[] = {&Options_.TopLeftX, &Options_.TopLeftY, &Options_.BotRightX,
+                       &Options_.BotRightY};
+  for (int i = 0; i < 4; ++i) {
+    const double v = static_cast<double>(ParseFloatDef(S(edits_[i]->text()), 0));
+    *corners[i] = std::isfinite(v) ? v : 0;
+  }
+}
+
+void TForm1::EnableInputs(bool flag) {
+  InputBtn_->setEnabled(flag);
+  OutPutBtn_->setEnabled(flag);
+  Label1_->setEnabled(flag);
+  Label2_->setEnabled(flag);
+  // "E&xit" stays usable: during a run it stops the job and closes afterwards.
+  input_action_->setEnabled(flag);
+  output_action_->setEnabled(flag);
+  process_menu_->menuAction()->setEnabled(flag);
+}
+
+int TForm1::RunDialog(QDialog& dialog) {
+  return dialog_runner_ ? dialog_runner_(dialog) : dialog.exec();
+}
+
+void TForm1::ChooseInput() {
+  QFileDialog dialog(this, tr("Input file"));
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  const QStringList filters = QtNameFilters(kInputFilter);
+  dialog.setNameFilters(filters);
+  dialog.selectNameFilter(filters.front());
+  const std::string dir = ExtractFileDir(InFile_);
+  if (!dir.empty()) dialog.setDirectory(Q(dir));
+  if (!InFile_.empty()) dialog.selectFile(Q(ExtractFileName(InFile_)));
+  if (RunDialog(dialog) == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
+    InFile_ = S(dialog.selectedFiles().front());
+    pages_->setCurrentIndex(kFilesPage);
+  }
+  ShowValues();
+}
+
+void TForm1::ChooseOutput() {
+  QFileDialog dialog(this, tr("Output file"));
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  // The extension is settled only after the dialog, so a question about
+  // overwriting would be about the wrong name.
+  dialog.setOption(QFileDialog::DontConfirmOverwrite);
+  const QStringList filters = QtNameFilters(kOutputFilter);
+  dialog.setNameFilters(filters);
+  dialog.selectNameFilter(filters.front());
+  const std::string dir = ExtractFileDir(OutName_);
+  if (!dir.empty()) dialog.setDirectory(Q(dir));
+  dialog.selectFile(Q(ChangeFileExt(ExtractFileName(InFile_), "")));
+  if (RunDialog(dialog) == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
+    pages_->setCurrentIndex(kFilesPage);
+    const int index = static_cast<int>(filters.indexOf(dialog.selectedNameFilter())) + 1;
+    OutName_ = OutputNameForFilter(S(dialog.selectedFiles().front()), index);
+  }
+  ShowValues();
+}
+
+void TForm1::ChooseColour() {
+  QColorDialog dialog(ColourOf(Options_.BgrColor), this);
+  if (RunDialog(dialog) == QDialog::Accepted) {
+    Options_.BgrColor = BgrOf(dialog.currentColor());
+    ShowValues();
+  }
+}
+
+void TForm1::SetStartButton(bool start) {
+  start_image_ = start ? kGlyphStart : kGlyphStop;
+  StartBtn_->setText(start ? tr("Start") : tr("Stop"));
+  StartBtn_->setIcon(Glyph(start ? kGlyphStart : kGlyphStop));
+}
+
+void TForm1::StartStop() {
+  if (running_) {
+    AbortRequested = true;
+    return;
+  }
+  ReadEdits();
+  ShowValues();
+  pages_->setTabVisible(kProcessingPage, true);
+  pages_->setCurrentIndex(kProcessingPage);
+  Gauge1_->setValue(0);
+  Label5_->setText(tr("Elapsed time:"));
+  Label6_->setText(tr("Remaining time:"));
+  Gauge1_->show();
+  Label5_->show();
+  Label6_->show();
+  SetStartButton(false);
+  EnableInputs(false);
+  Busy = false;
+  AbortRequested = false;
+  SetStatus("");
+  SaveSettingsNow(true);
+
+  // The previous job has ended; this only joins its thread.
+  Job_.reset();
+  Job_ = std::make_unique<TMyThread>(InFile_, OutName_, Options_, &host_);
+  Job_->OnProgress = [this](int percent, const std::string& elapsed, const std::string& remaining) {
+    ShowProgress(percent, elapsed, remaining);
+  };
+  Job_->OnTerminate = [this] { JobDone(); };
+  running_ = true;
+  Job_->Start();
+}
+
+void TForm1::ShowProgress(int percent, const std::string& elapsed, const std::string& remaining) {
+  Gauge1_->setValue(percent);
+  // The desktop's task bar shows the window's title.
+  application_title_ = caption_ + "  " + QString::number(percent) + " %";
+  setWindowTitle(application_title_);
+  Label5_->setText(Q("Elapsed Time " + elapsed));
+  Label6_->setText(Q("Remaining Time " + remaining));
+  emit ProgressShown(percent);
+}
+
+void TForm1::JobDone() {
+  running_ = false;
+  SetStatus(Job_ ? Job_->StatusText : std::string());
+  EnableInputs(true);
+  pages_->setCurrentIndex(kFilesPage);
+  pages_->setTabVisible(kProcessingPage, false);
+  Gauge1_->setValue(0);
+  Gauge1_->hide();
+  Label5_->hide();
+  Label6_->hide();
+  SetStartButton(true);
+  ApplyFixedSize();
+  SaveSettingsNow(false);
+  emit JobFinished();
+  if (AutoRun_ || close_when_done_) close();
+}
+
+void TForm1::SaveSettingsNow(bool report_on_status_line) {
+  TSettings s;
+  s.InFile = InFile_;
+  s.OutName = OutName_;
+  s.Options = Options_;
+  std::string error;
+  if (SaveSettings(settings_.write_path, s, &error)) {
+    settings_.read_path = settings_.write_path;
+    return;
+  }
+  const std::string text = "Settings Write Error=" + error + ": " + settings_.write_path;
+  if (report_on_status_line) SetStatus(text);
+  std::fprintf(stderr, "clipra: %s\n", text.c_str());
+}
+
+void TForm1::ShowHelp() {
+  if (!FileExists(help_file_)) {
+    SetStatus("Help file not found");
+    return;
+  }
+  if (!QDesktopServices::openUrl(QUrl::fromLocalFile(Q(help_file_))))
+    SetStatus("No viewer for the help file " + help_file_);
+}
+
+void TForm1::ShowAbout() {
+  QDialog about(this);
+  about.setObjectName("AboutBox");
+  about.setWindowTitle(tr("About"));
+  about.setFont(font());
+  auto* layout = new QVBoxLayout(&about);
+  auto* row = new QHBoxLayout;
+  auto* icon = new QLabel;
+  icon->setPixmap(Glyph(kGlyphMap).pixmap(32, 32));
+  auto* text = new QLabel(QString::fromLatin1(kVersionText));
+  text->setObjectName("VersionLabel");
+  row->addWidget(icon);
+  row->addSpacing(8);
+  row->addWidget(text, 1);
+  layout->addLayout(row);
+  auto* close_button = new QPushButton(tr("Close"));
+  close_button->setObjectName("CloseButton");
+  close_button->setDefault(true);
+  connect(close_button, &QPushButton::clicked, &about, &QDialog::accept);
+  layout->addWidget(close_button, 0, Qt::AlignHCenter);
+  about.setFixedSize(about.sizeHint());
+  RunDialog(about);
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (shown_) return;
+  shown_ = true;
+  // Once the window is on screen, as if Start had been pressed.
+  if (AutoRun_)
+    QTimer::singleShot(0, this, [this] {
+      if (!running_) StartStop();
+    });
+}
+
+void TForm1::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  const QSize fixed(fixed_client_width_, menuBar()->sizeHint().height() + fixed_client_height_);
+  if (!resizing_ && fixed_client_width_ > 0 && size() != fixed) {
+    resizing_ = true;
+    ApplyFixedSize();
+    resize(fixed);
+    resizing_ = false;
+  }
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  if (running_) {
+    // Stop first; JobDone closes the window.
+    AbortRequested = true;
+    close_when_done_ = true;
+    event->ignore();
+    return;
+  }
+  ReadEdits();
+  SaveSettingsNow(false);
+  event->accept();
+}
+
+}  // namespace clipra

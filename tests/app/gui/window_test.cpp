@@ -1,0 +1,555 @@
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QColorDialog>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTabWidget>
+#include <QToolBar>
+#include <QToolButton>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/core/settings.h"
+#include "app/gui/main_window.h"
+#include "dataset/dataset2.h"
+#include "dataset/mmapfile2.h"
+#include "dataset/os_locale.h"
+#include "dataset/utils.h"
+#include "support/temp_dir.h"
+
+namespace clipra {
+namespace {
+
+using Strings = std::vector<std::string>;
+
+// An ER Mapper source of unsigned bytes, `width` x `lines`, one unit per
+// cell, its top-left corner at map (0, lines). Cell (x, y) holds 10 * y + x
+// (modulo 256).
+void WriteErsSource(const TempDir& dir, const std::string& name, int width, int lines) {
+  const std::string header =
+      "DatasetHeader Begin\r\n"
+      "  Version = \"5.0\"\r\n"
+      "  DataSetType = ERStorage\r\n"
+      "  DataType = Raster\r\n"
+      "  ByteOrder = LSBFirst\r\n"
+      "  CoordinateSpace Begin\r\n"
+      "    Datum = \"RAW\"\r\n"
+      "    Projection = \"RAW\"\r\n"
+      "    CoordinateType = EN\r\n"
+      "  CoordinateSpace End\r\n"
+      "  RasterInfo Begin\r\n"
+      "    CellType = Unsigned8BitInteger\r\n"
+      "    CellInfo Begin\r\n"
+      "      Xdimension = 1\r\n"
+      "      Ydimension = 1\r\n"
+      "    CellInfo End\r\n"
+      "    NrOfLines = " +
+      std::to_string(lines) +
+      "\r\n"
+      "    NrOfCellsPerLine = " +
+      std::to_string(width) +
+      "\r\n"
+      "    RegistrationCoord Begin\r\n"
+      "      Eastings = 0\r\n"
+      "      Northings = " +
+      std::to_string(lines) +
+      "\r\n"
+      "    RegistrationCoord End\r\n"
+      "    NrOfBands = 1\r\n"
+      "  RasterInfo End\r\n"
+      "DatasetHeader End\r\n";
+  dir.WriteFile(name + ".ers", header);
+  std::string cells;
+  for (int y = 0; y < lines; ++y)
+    for (int x = 0; x < width; ++x) cells.push_back(static_cast<char>((10 * y + x) & 0xFF));
+  dir.WriteFile(name, cells);
+}
+
+class SeparatorScope {
+ public:
+  explicit SeparatorScope(char c) { SetLocaleDecimalSeparator(c); }
+  ~SeparatorScope() { SetLocaleDecimalSeparator(0); }
+};
+
+class WindowTest : public ::testing::Test {
+ protected:
+  std::string Ini() const { return dir_.Path("clipra.ini"); }
+
+  std::unique_ptr<TForm1> MakeWindow(const Strings& params = {}) {
+    TFormSetup setup;
+    setup.program_path = dir_.Path("clipra");
+    setup.settings = {Ini(), Ini()};
+    setup.params = params;
+    auto window = std::make_unique<TForm1>(std::move(setup));
+    // A test never waits for a person.
+    window->SetDialogRunner([](QDialog&) { return int{QDialog::Rejected}; });
+    return window;
+  }
+
+  // Runs the event loop until the window's job has ended.
+  static bool WaitForJob(TForm1& window) {
+    QSignalSpy finished(&window, &TForm1::JobFinished);
+    return finished.wait(120000);
+  }
+
+  SeparatorScope dot_{'.'};
+  TempDir dir_;
+};
+
+// The command line, as the window applies it.
+
+using CommandLineWindow = WindowTest;
+
+TEST_F(CommandLineWindow, AreaOptionSetsTheFourCorners) {
+  auto w = MakeWindow({"/a100:200:300:100"});
+  EXPECT_EQ(100, w->Options().TopLeftX);
+  EXPECT_EQ(200, w->Options().TopLeftY);
+  EXPECT_EQ(300, w->Options().BotRightX);
+  EXPECT_EQ(100, w->Options().BotRightY);
+  EXPECT_EQ("300.000", w->Edit(2)->text().toStdString());
+  EXPECT_FALSE(w->AutoRun());
+}
+
+TEST_F(CommandLineWindow, AreaFieldsReadTolerantlyAndMissingOnesAreZero) {
+  dir_.WriteFile("clipra.ini", "[Options]\nBotRightX=9\nBotRightY=9\n");
+  auto w = MakeWindow({"-A100.5:200,25"});
+  EXPECT_EQ(100.5, w->Options().TopLeftX);
+  EXPECT_EQ(200.25, w->Options().TopLeftY);
+  EXPECT_EQ(0, w->Options().BotRightX);
+  EXPECT_EQ(0, w->Options().BotRightY);
+
+  auto skipped = MakeWindow({"/A1::2:x:4:5"});
+  EXPECT_EQ(1, skipped->Options().TopLeftX) << "empty fields between colons are skipped";
+  EXPECT_EQ(2, skipped->Options().TopLeftY);
+  EXPECT_EQ(0, skipped->Options().BotRightX) << "a malformed field reads as 0";
+  EXPECT_EQ(4, skipped->Options().BotRightY);
+}
+
+TEST_F(CommandLineWindow, NamesAndFOverrideTheSettings) {
+  dir_.WriteFile("clipra.ini", "[Names]\nInFile=old.ers\nOutName=old.bmp\n[Options]\nTopLeftX=5\n");
+  auto w = MakeWindow({"/data/in.ers", "out.tif", "/f"});
+  EXPECT_EQ("/data/in.ers", w->InFile()) << "a parameter with a further \"/\" is a name";
+  EXPECT_EQ("out.tif", w->OutName());
+  EXPECT_TRUE(w->AutoRun());
+  EXPECT_EQ(5, w->Options().TopLeftX);
+  EXPECT_EQ("Input file: /data/in.ers", w->Label1()->text().toStdString());
+
+  auto one = MakeWindow({"only.ers", "/Q"});
+  EXPECT_EQ("only.ers", one->InFile());
+  EXPECT_EQ("old.bmp", one->OutName()) << "a second name is not required";
+  EXPECT_FALSE(one->AutoRun()) << "other letters are ignored";
+}
+
+TEST_F(CommandLineWindow, ExtraNamesAreReportedOnTheStatusLine) {
+  auto w = MakeWindow({"a.ers", "b.ers", "c.ers", "d.ers"});
+  EXPECT_EQ("a.ers", w->InFile());
+  EXPECT_EQ("b.ers", w->OutName());
+  EXPECT_EQ("Extra file names ignored: c.ers, d.ers", w->StatusText().toStdString());
+  EXPECT_EQ("Extra file name ignored: c.ers",
+            MakeWindow({"a", "b", "c.ers"})->StatusText().toStdString());
+  EXPECT_EQ("", MakeWindow({"a", "b"})->StatusText().toStdString());
+}
+
+// Controls, texts and the fixed size.
+
+using WindowLayout = WindowTest;
+
+TEST_F(WindowLayout, ControlsCarryTheirTextsAndHints) {
+  auto w = MakeWindow();
+  EXPECT_EQ("Clipra Utility", w->windowTitle().toStdString());
+  EXPECT_EQ("Clipra Utility", w->ApplicationTitle().toStdString());
+  EXPECT_EQ("Define source image file", w->InputBtn()->toolTip().toStdString());
+  EXPECT_EQ("Define output file", w->OutPutBtn()->toolTip().toStdString());
+  EXPECT_EQ("Start execution", w->StartBtn()->toolTip().toStdString());
+  EXPECT_EQ("Start", w->StartBtn()->text().toStdString());
+  EXPECT_EQ(3, w->StartImage());
+  EXPECT_FALSE(w->InputBtn()->icon().isNull());
+  EXPECT_FALSE(w->StartBtn()->icon().isNull());
+  EXPECT_EQ("&File", w->FileMenu()->title().toStdString());
+  EXPECT_EQ("&Process", w->ProcessMenu()->title().toStdString());
+  EXPECT_EQ("&Input file", w->InputAction()->text().toStdString());
+  EXPECT_EQ("&Output file", w->OutputAction()->text().toStdString());
+  EXPECT_EQ("E&xit", w->ExitAction()->text().toStdString());
+  EXPECT_EQ("&Start", w->StartAction()->text().toStdString());
+  EXPECT_EQ("Main toolbar", w->ToolbarAction()->text().toStdString());
+  EXPECT_EQ("&Contents", w->ContentsAction()->text().toStdString());
+  EXPECT_EQ("&About", w->AboutAction()->text().toStdString());
+  EXPECT_EQ("Background Color", w->BitBtn1()->text().toStdString());
+  EXPECT_EQ("Elapsed time:", w->Label5()->text().toStdString());
+  EXPECT_EQ("Remaining time:", w->Label6()->text().toStdString());
+  EXPECT_EQ(8, w->font().pointSize());
+
+  QTabWidget* pages = w->Pages();
+  ASSERT_EQ(3, pages->count());
+  EXPECT_EQ("Files", pages->tabText(0).toStdString());
+  EXPECT_EQ("Options", pages->tabText(1).toStdString());
+  EXPECT_EQ("Processing", pages->tabText(2).toStdString());
+  EXPECT_FALSE(pages->isTabVisible(TForm1::kProcessingPage));
+  EXPECT_EQ(TForm1::kFilesPage, pages->currentIndex());
+}
+
+TEST_F(WindowLayout, ResizingIsUndone) {
+  auto w = MakeWindow();
+  w->show();
+  const QSize fixed = w->size();
+  EXPECT_GE(w->FixedClientWidth(), 389);
+  EXPECT_GE(w->FixedClientHeight(), 30 + 131 + 19);
+  EXPECT_EQ(w->FixedClientWidth(), fixed.width());
+  w->resize(800, 600);
+  QApplication::processEvents();
+  EXPECT_EQ(fixed, w->size());
+  w->setGeometry(10, 10, 200, 100);
+  QApplication::processEvents();
+  EXPECT_EQ(fixed, w->size());
+}
+
+TEST_F(WindowLayout, MainToolbarTogglesWithItsCheckMark) {
+  auto w = MakeWindow();
+  w->show();
+  EXPECT_TRUE(w->ToolbarAction()->isChecked());
+  w->ToolbarAction()->trigger();
+  EXPECT_FALSE(w->ToolbarAction()->isChecked());
+  EXPECT_FALSE(w->ToolBar()->isVisible());
+  w->ToolbarAction()->trigger();
+  EXPECT_TRUE(w->ToolBar()->isVisible());
+}
+
+// Values in the controls and in the settings file.
+
+using WindowValues = WindowTest;
+
+TEST_F(WindowValues, FirstRunShowsTheDefaults) {
+  auto w = MakeWindow();
+  EXPECT_EQ("Input file: ", w->Label1()->text().toStdString());
+  EXPECT_EQ("Output file: map.bmp", w->Label2()->text().toStdString());
+  for (int i = 0; i < 4; ++i) EXPECT_EQ("0.000", w->Edit(i)->text().toStdString());
+  EXPECT_EQ(QColor(Qt::black), w->BitBtn1()->palette().color(QPalette::ButtonText));
+}
+
+TEST_F(WindowValues, EditsShowThreeDecimalsInTheLocalesSeparator) {
+  dir_.WriteFile("clipra.ini", "[Options]\nTopLeftX=1234.5\nBgrColor=255\n");
+  auto w = MakeWindow();
+  EXPECT_EQ("1234.500", w->Edit(0)->text().toStdString());
+  EXPECT_EQ(QColor(255, 0, 0), w->BitBtn1()->palette().color(QPalette::ButtonText));
+  SeparatorScope comma(',');
+  w->ShowValues();
+  EXPECT_EQ("1234,500", w->Edit(0)->text().toStdString());
+}
+
+TEST_F(WindowValues, ReadEditsIsTolerant) {
+  auto w = MakeWindow();
+  w->Edit(0)->setText("12,5");
+  w->Edit(1)->setText("abc");
+  w->Edit(2)->setText(" -7.25 ");
+  w->Edit(3)->setText("1e999");
+  w->ReadEdits();
+  EXPECT_EQ(12.5, w->Options().TopLeftX);
+  EXPECT_EQ(0, w->Options().TopLeftY);
+  EXPECT_EQ(-7.25, w->Options().BotRightX);
+  EXPECT_EQ(0, w->Options().BotRightY) << "a value no double can hold reads as 0";
+}
+
+TEST_F(WindowValues, TypedValueSurvivesARestartOnceTheWindowCloses) {
+  {
+    auto w = MakeWindow({"src.ers", "out.osd"});
+    w->show();
+    w->Edit(0)->setText("345.5");
+    EXPECT_TRUE(w->close());
+  }
+  const TSettings saved = LoadSettings(Ini());
+  EXPECT_EQ(345.5, saved.Options.TopLeftX);
+  EXPECT_EQ("src.ers", saved.InFile);
+  EXPECT_EQ("out.osd", saved.OutName);
+  auto again = MakeWindow();
+  EXPECT_EQ("345.500", again->Edit(0)->text().toStdString());
+}
+
+// Dialogs.
+
+using WindowDialogs = WindowTest;
+
+TEST_F(WindowDialogs, NameFiltersAreQtsFormOfTheLists) {
+  EXPECT_EQ((QStringList{"Image files (*.osd *.tif)", "All files (*)"}),
+            QtNameFilters("Image files(*.osd;*.tif)|*.osd;*.tif|All files(*.*)|*.*"));
+  EXPECT_EQ((QStringList{"Jpeg files (*.jpg *.jpeg)"}),
+            QtNameFilters("Jpeg files (*.jpg)|*.jpg;*.jpeg"));
+}
+
+TEST_F(WindowDialogs, OutputNameTakesTheFilterExtensionOnlyWhenItHasNone) {
+  EXPECT_EQ("/d/result.tif", OutputNameForFilter("/d/result", 2));
+  EXPECT_EQ("/d/result.bmp", OutputNameForFilter("/d/result.bmp", 2));
+  EXPECT_EQ("/d.x/result.dtm", OutputNameForFilter("/d.x/result", 6));
+  EXPECT_EQ("/d/result.osd", OutputNameForFilter("/d/result", 1));
+}
+
+TEST_F(WindowDialogs, InputDialogStartsAtTheCurrentSourceAndTakesTheChoice) {
+  dir_.WriteFile("old.ers", "x");
+  dir_.WriteFile("new.ers", "x");
+  auto w = MakeWindow({dir_.Path("old.ers")});
+  w->Pages()->setCurrentIndex(TForm1::kOptionsPage);
+  bool seen = false;
+  w->SetDialogRunner([&](QDialog& d) {
+    auto& dialog = dynamic_cast<QFileDialog&>(d);
+    seen = true;
+    EXPECT_EQ("Input file", dialog.windowTitle().toStdString());
+    EXPECT_EQ(QFileDialog::ExistingFile, dialog.fileMode());
+    EXPECT_EQ(QFileDialog::AcceptOpen, dialog.acceptMode());
+    EXPECT_EQ(
+        (QStringList{"Image files (*.osd *.tif *.bmp *.jpg *.ers *.dtm *.ecw)", "All files (*)"}),
+        dialog.nameFilters());
+    EXPECT_EQ(dialog.nameFilters().front(), dialog.selectedNameFilter());
+    EXPECT_EQ(QString::fromStdString(dir_.path()), dialog.directory().absolutePath());
+    EXPECT_EQ(QString::fromStdString(dir_.Path("old.ers")), dialog.selectedFiles().value(0));
+    dialog.selectFile("new.ers");
+    return int{QDialog::Accepted};
+  });
+  w->InputBtn()->click();
+  EXPECT_TRUE(seen);
+  EXPECT_EQ(dir_.Path("new.ers"), w->InFile());
+  EXPECT_EQ(TForm1::kFilesPage, w->Pages()->currentIndex());
+  EXPECT_EQ("Input file: " + dir_.Path("new.ers"), w->Label1()->text().toStdString());
+}
+
+TEST_F(WindowDialogs, OutputDialogProposesTheSourceNameAndAddsTheFilterExtension) {
+  auto w = MakeWindow({"/maps/ortho.ers", dir_.Path("old.osd")});
+  auto choose = [&](const QString& typed, int filter) {
+    w->SetDialogRunner([&, typed, filter](QDialog& d) {
+      auto& dialog = dynamic_cast<QFileDialog&>(d);
+      EXPECT_EQ("Output file", dialog.windowTitle().toStdString());
+      EXPECT_EQ(QFileDialog::AcceptSave, dialog.acceptMode());
+      EXPECT_EQ(6, dialog.nameFilters().size());
+      EXPECT_EQ("OSD file (*.osd)", dialog.selectedNameFilter().toStdString());
+      EXPECT_EQ(QString::fromStdString(dir_.path()), dialog.directory().absolutePath());
+      EXPECT_EQ(QString::fromStdString(dir_.Path("ortho")), dialog.selectedFiles().value(0));
+      dialog.selectNameFilter(dialog.nameFilters().at(filter - 1));
+      dialog.selectFile(typed);
+      return int{QDialog::Accepted};
+    });
+    w->OutPutBtn()->click();
+    const std::string chosen = w->OutName();
+    w->SetDialogRunner([](QDialog&) { return int{QDialog::Rejected}; });
+    return chosen;
+  };
+  EXPECT_EQ(dir_.Path("result.tif"), choose("result", 2));
+  EXPECT_EQ(dir_.Path("result.bmp"), choose("result.bmp", 2));
+  EXPECT_EQ("Output file: " + dir_.Path("result.bmp"), w->Label2()->text().toStdString());
+  w->OutPutBtn()->click();
+  EXPECT_EQ(dir_.Path("result.bmp"), w->OutName()) << "cancel keeps the name";
+}
+
+TEST_F(WindowDialogs, ColourDialogSetsTheBackground) {
+  auto w = MakeWindow();
+  w->SetDialogRunner([](QDialog& d) {
+    auto& dialog = dynamic_cast<QColorDialog&>(d);
+    EXPECT_EQ(QColor(Qt::black), dialog.currentColor());
+    dialog.setCurrentColor(QColor(10, 20, 30));
+    return int{QDialog::Accepted};
+  });
+  w->BitBtn1()->click();
+  EXPECT_EQ(30u << 16 | 20u << 8 | 10u, w->Options().BgrColor);
+  EXPECT_EQ(QColor(10, 20, 30), w->BitBtn1()->palette().color(QPalette::ButtonText));
+}
+
+TEST_F(WindowDialogs, AboutBoxNamesTheVersion) {
+  auto w = MakeWindow();
+  bool seen = false;
+  w->SetDialogRunner([&](QDialog& d) {
+    seen = true;
+    EXPECT_EQ("About", d.windowTitle().toStdString());
+    auto* version = d.findChild<QLabel*>("VersionLabel");
+    auto* close = d.findChild<QPushButton*>("CloseButton");
+    EXPECT_TRUE(version && version->text() == "Clipra Utility ver 1.00");
+    EXPECT_TRUE(close && close->text() == "Close");
+    return int{QDialog::Accepted};
+  });
+  w->AboutAction()->trigger();
+  EXPECT_TRUE(seen);
+}
+
+TEST_F(WindowDialogs, MissingHelpFileIsReported) {
+  auto w = MakeWindow();
+  EXPECT_EQ(dir_.Path("clipra.hlp"), w->HelpFile());
+  w->ContentsAction()->trigger();
+  EXPECT_EQ("Help file not found", w->StatusText().toStdString());
+}
+
+// Start, Stop and the end of a job.
+
+using WindowJob = WindowTest;
+
+TEST_F(WindowJob, StartRunsTheJobAndItsEndRestoresTheWindow) {
+  WriteErsSource(dir_, "src", 8, 6);
+  auto w = MakeWindow({dir_.Path("src.ers"), dir_.Path("out.ers"), "/A0:6:7:0"});
+  w->show();
+  w->StartBtn()->click();
+
+  EXPECT_TRUE(w->Running());
+  EXPECT_TRUE(w->Pages()->isTabVisible(TForm1::kProcessingPage));
+  EXPECT_EQ(TForm1::kProcessingPage, w->Pages()->currentIndex());
+  EXPECT_TRUE(w->Gauge1()->isVisible());
+  EXPECT_EQ(0, w->Gauge1()->value());
+  EXPECT_EQ("Stop", w->StartBtn()->text().toStdString());
+  EXPECT_EQ(4, w->StartImage());
+  EXPECT_TRUE(w->StartBtn()->isEnabled());
+  for (QWidget* input :
+       {static_cast<QWidget*>(w->InputBtn()), static_cast<QWidget*>(w->OutPutBtn()),
+        static_cast<QWidget*>(w->Label1()), static_cast<QWidget*>(w->Label2())})
+    EXPECT_FALSE(input->isEnabled()) << input->objectName().toStdString();
+  EXPECT_FALSE(w->InputAction()->isEnabled());
+  EXPECT_FALSE(w->OutputAction()->isEnabled());
+  EXPECT_FALSE(w->ProcessMenu()->menuAction()->isEnabled());
+  EXPECT_TRUE(w->ExitAction()->isEnabled());
+  EXPECT_EQ("", w->StatusText().toStdString());
+  EXPECT_EQ(dir_.Path("src.ers"), LoadSettings(Ini()).InFile) << "saved at start";
+
+  std::vector<int> percents;
+  QObject::connect(w.get(), &TForm1::ProgressShown, [&](int p) { percents.push_back(p); });
+  ASSERT_TRUE(WaitForJob(*w));
+
+  EXPECT_FALSE(w->Running());
+  EXPECT_EQ("Successful Finish", w->StatusText().toStdString());
+  EXPECT_EQ((std::vector<int>{0, 17, 33, 50, 67, 83, 100}), percents) << "seven lines";
+  EXPECT_EQ("Clipra Utility  100 %", w->ApplicationTitle().toStdString());
+  EXPECT_EQ("Clipra Utility  100 %", w->windowTitle().toStdString());
+  EXPECT_FALSE(w->Pages()->isTabVisible(TForm1::kProcessingPage));
+  EXPECT_EQ(TForm1::kFilesPage, w->Pages()->currentIndex());
+  EXPECT_FALSE(w->Gauge1()->isVisible());
+  EXPECT_EQ("Start", w->StartBtn()->text().toStdString());
+  EXPECT_EQ(3, w->StartImage());
+  EXPECT_TRUE(w->InputBtn()->isEnabled());
+  EXPECT_TRUE(w->Label1()->isEnabled());
+  EXPECT_TRUE(w->ProcessMenu()->menuAction()->isEnabled());
+  EXPECT_TRUE(w->isVisible()) << "only an unattended run closes the window";
+  EXPECT_TRUE(FileExists(dir_.Path("out.ers")));
+}
+
+TEST_F(WindowJob, ProgressLabelsShowTheTimes) {
+  WriteErsSource(dir_, "src", 4, 3);
+  auto w = MakeWindow({dir_.Path("src.ers"), dir_.Path("out.ers"), "/A0:3:3:0"});
+  std::string elapsed, remaining;
+  QObject::connect(w.get(), &TForm1::ProgressShown, [&](int) {
+    elapsed = w->Label5()->text().toStdString();
+    remaining = w->Label6()->text().toStdString();
+  });
+  w->StartBtn()->click();
+  ASSERT_TRUE(WaitForJob(*w));
+  EXPECT_EQ(0u, elapsed.rfind("Elapsed Time ", 0)) << elapsed;
+  EXPECT_EQ("Remaining Time 0:0:0", remaining);
+}
+
+TEST_F(WindowJob, StopDuringARunEndsWithUserAbort) {
+  WriteErsSource(dir_, "src", 8, 6);
+  auto w = MakeWindow({dir_.Path("src.ers"), dir_.Path("out.ers"), "/A0:6:7:0"});
+  int shown = 0;
+  // The first progress call runs while the worker waits for it, so the job
+  // is certainly still running when Stop is pressed here.
+  QObject::connect(w.get(), &TForm1::ProgressShown, [&](int) {
+    if (++shown == 1) w->StartBtn()->click();
+  });
+  w->StartBtn()->click();
+  ASSERT_TRUE(WaitForJob(*w));
+  EXPECT_EQ("User Abort", w->StatusText().toStdString());
+  EXPECT_EQ(1, shown) << "the line after the request is the last one";
+  EXPECT_EQ("Start", w->StartBtn()->text().toStdString());
+  EXPECT_FALSE(Busy);
+}
+
+TEST_F(WindowJob, ExitDuringARunStopsTheJobAndThenCloses) {
+  WriteErsSource(dir_, "src", 8, 6);
+  auto w = MakeWindow({dir_.Path("src.ers"), dir_.Path("out.ers"), "/A0:6:7:0"});
+  w->show();
+  QObject::connect(w.get(), &TForm1::ProgressShown, [&](int) { w->ExitAction()->trigger(); });
+  w->StartBtn()->click();
+  ASSERT_TRUE(WaitForJob(*w));
+  QApplication::processEvents();
+  EXPECT_EQ("User Abort", w->StatusText().toStdString());
+  EXPECT_FALSE(w->isVisible());
+}
+
+TEST_F(WindowJob, JobFailureTextReachesTheStatusLine) {
+  WriteErsSource(dir_, "src", 4, 4);
+  auto w = MakeWindow({dir_.Path("src.ers"), dir_.Path("out.bmp"), "/A0:4:3:0"});
+  // Byte data into a BMP passes; a 16-bit source does not.
+  std::string header = dir_.ReadFile("src.ers");
+  header.replace(header.find("Unsigned8BitInteger"), 19, "Signed16BitInteger");
+  dir_.WriteFile("src.ers", header);
+  dir_.WriteFile("src", std::string(32, '\0'));
+  w->StartBtn()->click();
+  ASSERT_TRUE(WaitForJob(*w));
+  EXPECT_EQ("BMP files support only byte data", w->StatusText().toStdString());
+  EXPECT_EQ("Start", w->StartBtn()->text().toStdString());
+  EXPECT_TRUE(w->InputBtn()->isEnabled());
+
+  auto missing = MakeWindow({dir_.Path("absent.ers"), dir_.Path("out.osd")});
+  missing->StartBtn()->click();
+  ASSERT_TRUE(WaitForJob(*missing));
+  EXPECT_EQ(missing->Job()->StatusText, missing->StatusText().toStdString());
+  EXPECT_NE("Successful Finish", missing->StatusText().toStdString());
+}
+
+TEST_F(WindowJob, UnattendedRunWritesTheOutputAndCloses) {
+  WriteErsSource(dir_, "src", 6, 4);
+  auto w = MakeWindow({dir_.Path("src.ers"), dir_.Path("cut.ers"), "/A1:3:3:2", "/F"});
+  ASSERT_TRUE(w->AutoRun());
+  w->show();
+  ASSERT_TRUE(WaitForJob(*w));
+  QApplication::processEvents();
+  EXPECT_FALSE(w->isVisible()) << "the window closes by itself";
+  EXPECT_EQ("Successful Finish", w->StatusText().toStdString());
+
+  // Output cell (c, r) lies at map (1 + c, 3 - r): source cell (1 + c, 1 + r).
+  TDataSet2 out;
+  ASSERT_TRUE(out.Open(dir_.Path("cut.ers"), 0, 0, 1, 1, 0)) << out.GetErrorText();
+  TDataSetRoot2& reader = *out.GetReader();
+  ASSERT_EQ(3u, reader.GetWidth());
+  ASSERT_EQ(2u, reader.GetLines());
+  for (uint32_t r = 0; r < 2; ++r)
+    for (uint32_t c = 0; c < 3; ++c) {
+      float v = -1;
+      ASSERT_TRUE(reader.GetCell(c, r, 0, v));
+      EXPECT_EQ(static_cast<float>(10 * (1 + r) + 1 + c), v) << c << "," << r;
+    }
+  const TSettings saved = LoadSettings(Ini());
+  EXPECT_EQ(dir_.Path("cut.ers"), saved.OutName);
+  EXPECT_EQ(1, saved.Options.TopLeftX);
+  EXPECT_EQ(2, saved.Options.BotRightY);
+}
+
+TEST_F(WindowJob, DestroyingTheWindowDuringARunStopsTheJob) {
+  WriteErsSource(dir_, "src", 8, 6);
+  auto w = MakeWindow({dir_.Path("src.ers"), dir_.Path("out.ers"), "/A0:6:7:0"});
+  bool destroyed = false;
+  QObject::connect(w.get(), &TForm1::ProgressShown, [&](int) {
+    if (!destroyed) {
+      destroyed = true;
+      // From inside the worker's synchronous call: the worker still waits.
+      QMetaObject::invokeMethod(
+          qApp, [&] { w.reset(); }, Qt::QueuedConnection);
+    }
+  });
+  w->StartBtn()->click();
+  for (int i = 0; w && i < 100000; ++i) QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  EXPECT_FALSE(w);
+  EXPECT_FALSE(Busy);
+}
+
+}  // namespace
+}  // namespace clipra
+
+int main(int argc, char** argv) {
+  // No display is needed, also when ctest lists the tests.
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
+
