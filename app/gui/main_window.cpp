@@ -5,6 +5,8 @@
 #include <QColorDialog>
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QDialog>
+#include <QFile>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QLineEdit>
@@ -12,6 +14,7 @@
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
@@ -513,8 +516,26 @@ void TForm1::ShowHelp() {
     SetStatus("Help file not found");
     return;
   }
-  if (!QDesktopServices::openUrl(QUrl::fromLocalFile(Q(help_file_))))
-    SetStatus("No viewer for the help file " + help_file_);
+  if (QDesktopServices::openUrl(QUrl::fromLocalFile(Q(help_file_)))) return;
+  // Most desktops know no viewer for ".hlp": the guide is plain text, so show it here.
+  QFile file(Q(help_file_));
+  if (!file.open(QIODevice::ReadOnly)) {
+    SetStatus("Help file not found");
+    return;
+  }
+  QDialog viewer(this);
+  viewer.setObjectName("HelpViewer");
+  viewer.setWindowTitle(tr("Contents"));
+  auto* layout = new QVBoxLayout(&viewer);
+  auto* text = new QPlainTextEdit(QString::fromUtf8(file.readAll()));
+  text->setReadOnly(true);
+  text->setMinimumSize(560, 420);
+  layout->addWidget(text);
+  auto* close_button = new QPushButton(tr("Close"));
+  close_button->setDefault(true);
+  connect(close_button, &QPushButton::clicked, &viewer, &QDialog::accept);
+  layout->addWidget(close_button, 0, Qt::AlignRight);
+  viewer.exec();
 }
 
 void TForm1::ShowAbout() {
