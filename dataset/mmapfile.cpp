@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cmath>
 
-#include "dataset/byte_order.h"
+#include "dataset/cell_codec.h"
 #include "dataset/identify.h"
 #include "dataset/utils.h"
 
@@ -97,60 +97,19 @@ bool TMap::CellOffset(uint64_t index, uint64_t& offset) const {
 
 double TMap::ReadCell(uint64_t index, uint64_t offset) const {
   const uint8_t* p = Data + offset;
-  switch (CellType) {
-    case kCellOneBit:
-      return ((*p >> (7 - index % 8)) & 1) ? 255.0 : 0.0;
-    case kCellUnsigned8:
-      return *p;
-    case kCellSigned16:
-      return read_ordered<int16_t>(p, LSBFirst);
-    case kCellUnsigned16:
-      return read_ordered<uint16_t>(p, LSBFirst);
-    case kCellSigned32:
-      return read_ordered<int32_t>(p, LSBFirst);
-    case kCellFloat32:
-      return read_ordered<float>(p, LSBFirst);
-    default:
-      return 0;
-  }
+  if (CellType == kCellOneBit) return ((*p >> (7 - index % 8)) & 1) ? 255.0 : 0.0;
+  return DecodeCell(p, CellType, LSBFirst);
 }
 
 void TMap::StoreCell(uint64_t index, uint64_t offset, double value) {
   uint8_t* p = Data + offset;
-  int64_t v = 0;
-  switch (CellType) {
-    case kCellOneBit: {
-      const uint8_t mask = static_cast<uint8_t>(0x80u >> (index % 8));
-      *p = value > 0 ? static_cast<uint8_t>(*p | mask) : static_cast<uint8_t>(*p & ~mask);
-      return;
-    }
-    case kCellUnsigned8:
-    case kCellSigned16:
-    case kCellUnsigned16:
-    case kCellSigned32:
-      // Not a number stores 0; the low bits of the rounded value are kept.
-      if (!RoundToInt64(value, v)) v = 0;
-      break;
-    default:
-      break;
+  if (CellType == kCellOneBit) {
+    // The other seven cells of the byte stay as they are.
+    const uint8_t mask = static_cast<uint8_t>(0x80u >> (index % 8));
+    *p = value > 0 ? static_cast<uint8_t>(*p | mask) : static_cast<uint8_t>(*p & ~mask);
+    return;
   }
-  switch (CellType) {
-    case kCellUnsigned8:
-      *p = static_cast<uint8_t>(v);
-      break;
-    case kCellSigned16:
-    case kCellUnsigned16:
-      write_ordered<uint16_t>(p, static_cast<uint16_t>(v), LSBFirst);
-      break;
-    case kCellSigned32:
-      write_ordered<uint32_t>(p, static_cast<uint32_t>(v), LSBFirst);
-      break;
-    case kCellFloat32:
-      write_ordered<float>(p, static_cast<float>(value), LSBFirst);
-      break;
-    default:
-      break;
-  }
+  EncodeCell(p, CellType, value, LSBFirst);
 }
 
 bool TMap::GetValue(uint64_t index, double& value) const {

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "dataset/byte_order.h"
+#include "dataset/cell_codec.h"
 #include "dataset/identify.h"
 #include "dataset/utils.h"
 
@@ -200,26 +200,7 @@ bool TMMapFile2::GetCell(uint32_t x, uint32_t y, uint32_t band, float& value) {
   if (x >= Width || y >= Lines) return false;
   if (!SeekLine(y, band)) return false;
   const uint8_t* p = Current + (static_cast<uint64_t>(band) * Width + x) * CellBytes();
-  switch (CellType) {
-    case kCellUnsigned8:
-      value = *p;
-      break;
-    case kCellSigned16:
-      value = read_ordered<int16_t>(p, LSBFirst);
-      break;
-    case kCellUnsigned16:
-      value = read_ordered<uint16_t>(p, LSBFirst);
-      break;
-    case kCellSigned32:
-      value = static_cast<float>(read_ordered<int32_t>(p, LSBFirst));
-      break;
-    case kCellFloat32:
-      value = read_ordered<float>(p, LSBFirst);
-      break;
-    default:
-      value = 0;
-      break;
-  }
+  value = static_cast<float>(DecodeCell(p, CellType, LSBFirst));
   return true;
 }
 
@@ -229,34 +210,7 @@ bool TMMapFile2::SetCell(uint32_t x, uint32_t y, uint32_t band, float value) {
   if (x >= Width || y >= Lines) return false;
   if (!SeekLine(y, band)) return false;
   uint8_t* p = Current + (static_cast<uint64_t>(band) * Width + x) * CellBytes();
-  int64_t v = 0;
-  switch (CellType) {
-    case kCellUnsigned8:
-    case kCellSigned16:
-    case kCellUnsigned16:
-    case kCellSigned32:
-      if (!RoundToInt64(value, v)) v = 0;
-      break;
-    default:
-      break;
-  }
-  switch (CellType) {
-    case kCellUnsigned8:
-      *p = static_cast<uint8_t>(v);
-      break;
-    case kCellSigned16:
-    case kCellUnsigned16:
-      write_ordered<uint16_t>(p, static_cast<uint16_t>(v), LSBFirst);
-      break;
-    case kCellSigned32:
-      write_ordered<uint32_t>(p, static_cast<uint32_t>(v), LSBFirst);
-      break;
-    case kCellFloat32:
-      write_ordered<float>(p, value, LSBFirst);
-      break;
-    default:
-      break;
-  }
+  EncodeCell(p, CellType, value, LSBFirst);
   return true;
 }
 
