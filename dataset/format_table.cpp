@@ -2,7 +2,11 @@
 #include "dataset/dataset.h"
 #include "dataset/dataset2.h"
 #include "dataset/identify.h"
+#include "formats/header/dtm.h"
 #include "formats/header/ers.h"
+#include "formats/header/nog.h"
+#include "formats/header/osd.h"
+#include "formats/header/veg.h"
 
 namespace clipra {
 
@@ -10,6 +14,14 @@ std::unique_ptr<TDataSetRoot2> CreateReader(uint8_t code) {
   switch (code) {
     case kFormatErs:
       return std::make_unique<TErsMap2>();
+    case kFormatOsd:
+      return std::make_unique<TOsdMap2>();
+    case kFormatNog:
+      return std::make_unique<TNogMap2>();
+    case kFormatDtm:
+      return std::make_unique<TDtmMap2>();
+    case kFormatVeg:
+      return std::make_unique<TVegFile>();
     default:
       return nullptr;
   }
@@ -21,8 +33,17 @@ std::unique_ptr<TDataSetRoot> CreateWriter(uint8_t code, const std::string& file
   switch (code) {
     case kFormatErs:
       return std::make_unique<TErsMap>(file_name, width, lines, cell_type, bands, mode);
-    default:
+    case kFormatNog:
+      return std::make_unique<TNogMap>(file_name, width, lines, cell_type, bands, mode);
+    case kFormatDtm:
+      return std::make_unique<TDtmMap>(file_name, width, lines, cell_type, bands, mode);
+    case kFormatTif:
+    case kFormatBmp:
       return nullptr;
+    default:
+      // Every name without a writer of its own (".osd", ".jpg", none...)
+      // becomes an OrthoSetData raster.
+      return std::make_unique<TOsdMap>(file_name, width, lines, cell_type, bands, mode);
   }
 }
 

@@ -17,20 +17,6 @@ bool Has(const std::string& line, const char* keyword) {
   return line.find(keyword) != std::string::npos;
 }
 
-// "Sat Dec 05 16:46:03 GMT 2026": local time, labelled GMT as it always was.
-std::string TimeStamp(bool english_names) {
-  static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-  static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-  const LocalTime t = LocalTimeNow();
-  const std::string day = english_names ? kDays[t.week_day] : LocaleShortDayName(t.week_day);
-  const std::string month = english_names ? kMonths[t.month] : LocaleShortMonthName(t.month);
-  char buf[64];
-  std::snprintf(buf, sizeof buf, " %02d %02d:%02d:%02d GMT %04d", t.day, t.hour, t.minute,
-                t.second, t.year);
-  return day + " " + month + buf;
-}
-
 // Both strings name RAW: the dataset is in raw cell coordinates.
 void ApplyRawRule(THeader& h) {
   if (h.Datum.find("RAW") != std::string::npos && h.Projection.find("RAW") != std::string::npos)
@@ -96,7 +82,7 @@ std::string TErsHeader::Compose(bool english_names, bool unsigned_counts) {
   };
   line("DatasetHeader Begin");
   line("  Version   = \"1.0\"");
-  line("  LastUpdated = " + TimeStamp(english_names));
+  line("  LastUpdated = " + HeaderTimeStamp(english_names));
   line("  DataSetType = ERStorage");
   line("  DataType = Raster");
   line(std::string("  ByteOrder = ") + (MSBFirst ? "MSBFirst" : "LSBFirst"));

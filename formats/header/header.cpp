@@ -93,6 +93,19 @@ bool WriteTextFile(const std::string& file_name, const std::string& text) {
   return written && closed;
 }
 
+std::string HeaderTimeStamp(bool english_names) {
+  static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  const LocalTime t = LocalTimeNow();
+  const std::string day = english_names ? kDays[t.week_day] : LocaleShortDayName(t.week_day);
+  const std::string month = english_names ? kMonths[t.month] : LocaleShortMonthName(t.month);
+  char buf[64];
+  std::snprintf(buf, sizeof buf, " %02d %02d:%02d:%02d GMT %04d", t.day, t.hour, t.minute,
+                t.second, t.year);
+  return day + " " + month + buf;
+}
+
 THeadMap2::~THeadMap2() {
   // A raster created through the reader gets its header when it is freed.
   if (created_ && Header) Header->Write(Header->FileName);

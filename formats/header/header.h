@@ -79,6 +79,11 @@ std::string FormatCoordinate(double v);
 // Writes `text` to `file_name`; false on any error.
 bool WriteTextFile(const std::string& file_name, const std::string& text);
 
+// The LastUpdated stamp of the keyword headers, "Sat Dec 05 16:46:03 GMT 2026":
+// local time labelled GMT. `english_names` takes the day and month names
+// from fixed English tables instead of the user's locale.
+std::string HeaderTimeStamp(bool english_names);
+
 // A reader whose cells are stored raw in a data file beside a keyword header.
 class THeadMap2 : public TDataSetRoot2 {
  public:

@@ -1,0 +1,208 @@
+#include "formats/header/dtm.h"
+
+#include <cstdio>
+
+#include "dataset/byte_order.h"
+#include "dataset/identify.h"
+#include "dataset/os_file.h"
+#include "dataset/utils.h"
+
+namespace clipra {
+
+namespace {
+
+// The index of the first cell behind the header when the file is read as
+// one array of 4-byte cells.
+constexpr uint64_t kHeaderCells = dtm::kHeaderSize / dtm::kCellSize;
+
+}  // namespace
+
+TDTMHeader::TDTMHeader() {
+  Bands = 1;
+  CellType = kCellFloat32;
+  MSBFirst = 0;
+}
+
+bool TDTMHeader::Read(const std::string& file_name) {
+  FileName = file_name;
+  std::FILE* f = std::fopen(file_name.c_str(), "rb");
+  if (!f) {
+    Status = 2;
+    return false;
+  }
+  uint8_t b[dtm::kHeaderSize];
+  const size_t got = std::fread(b, 1, sizeof b, f);
+  const bool read_failed = std::ferror(f) != 0;
+  const bool close_failed = std::fclose(f) != 0;
+  if (read_failed || close_failed) {
+    Status = 2;
+    return false;
+  }
+  if (got < sizeof b) {
+    Status = 1;
+    return false;
+  }
+  // Compared as floats, so -0.0 passes for 0.0.
+  for (size_t i = 0; i < 6; ++i) {
+    if (read_le<float>(b + 4 * i) != dtm::kSignature[i]) {
+      Status = 1;
+      return false;
+    }
+  }
+  RegX = read_le<float>(b + dtm::kXOffset);
+  RegY = read_le<float>(b + dtm::kYOffset);
+  Width = read_le<int32_t>(b + dtm::kWidthOffset);
+  Lines = read_le<int32_t>(b + dtm::kLinesOffset);
+  CellSizeX = read_le<float>(b + dtm::kCellSizeXOffset);
+  CellSizeY = read_le<float>(b + dtm::kCellSizeYOffset);
+  CellSkip = read_le<int32_t>(b + dtm::kCellSkipOffset);
+  Status = 0;
+  return true;
+}
+
+TDtmMap2::TDtmMap2() {
+  Header = std::make_unique<TDTMHeader>();
+}
+
+void TDtmMap2::SetFileName(const std::string& file_name) {
+  FileName = file_name;
+  Header->FileName = file_name;
+}
+
+bool TDtmMap2::Open(const std::string& file_name, uint32_t /*width*/, uint32_t /*lines*/,
+                    uint8_t /*cell_type*/, uint32_t /*bands*/, uint8_t mode) {
+  SetFileName(file_name);
+  if (mode == 1) {
+    ErrorText = "DTM grids are created by the DTM writer, not by the reader";
+    return false;
+  }
+  TDTMHeader& h = Dtm();
+  if (!h.Read(h.FileName)) {
+    ErrorText = "Header " + ShortenPath(h.FileName, 20) + " reading error ";
+    return false;
+  }
+  if (!TMapByte::Open(FileName, mode, 0)) {
+    ErrorText = "Open Map Read Error=" + std::to_string(LastError) + " " +
+                SystemErrorText(static_cast<int>(LastError));
+    return false;
+  }
+  // The grid's cells are the indices CellSkip to CellSkip + Width x Lines - 1;
+  // at least one of them must lie inside the file.
+  cells_in_file_ = FileSize > dtm::kHeaderSize ? (FileSize - dtm::kHeaderSize) / dtm::kCellSize : 0;
+  const int64_t first = h.CellSkip;
+  const int64_t last = first + int64_t{h.Width} * h.Lines - 1;
+  if (h.Width <= 0 || h.Lines <= 0 || cells_in_file_ == 0 || last < 0 ||
+      first >= static_cast<int64_t>(cells_in_file_)) {
+    ErrorText = "DTM grid " + ShortenPath(FileName, 20) + " holds none of its cells: width " +
+                std::to_string(h.Width) + ", lines " + std::to_string(h.Lines) + ", cell skip " +
+                std::to_string(h.CellSkip) + " in a file of " + std::to_string(FileSize) + " bytes";
+    Close();
+    return false;
+  }
+  CellType = kCellFloat32;
+  Width = static_cast<uint32_t>(h.Width);
+  Lines = static_cast<uint32_t>(h.Lines);
+  Bands = 1;
+  CellCount = uint64_t{Width} * Lines;
+  SetByteOrder(false);
+  return true;
+}
+
+bool TDtmMap2::GetCell(uint32_t x, uint32_t y, uint32_t /*band*/, float& value) {
+  value = 0;
+  if (x >= Width || y >= Lines) return false;
+  // Width and y are below 2^31 each, so the index fits easily in 64 bits.
+  const int64_t index = int64_t{Dtm().CellSkip} + int64_t{Width} * y + x;
+  if (index < 0 || static_cast<uint64_t>(index) >= cells_in_file_) return false;
+  const uint8_t* p =
+      At(dtm::kHeaderSize + static_cast<uint64_t>(index) * dtm::kCellSize, dtm::kCellSize);
+  if (!p) return false;
+  value = read_le<float>(p);
+  return true;
+}
+
+bool TDtmMap2::SetCell(uint32_t /*x*/, uint32_t /*y*/, uint32_t /*band*/, float /*value*/) {
+  // Only a grid created through the reader could be written, and the reader creates none.
+  return false;
+}
+
+TDtmMap::TDtmMap(const std::string& file_name, uint16_t width, uint16_t lines, uint8_t cell_type,
+                 int32_t bands, uint8_t mode) try
+    : TDataSetRoot(file_name, width, lines, cell_type, bands, mode, false) {
+  Header = std::make_unique<output::TDTMHeader>(file_name);
+  Header->Lines = lines;
+  Header->Width = width;
+  Header->CellSizeX = 1.0;
+  Header->CellSizeY = 1.0;
+  Header->RegX = 0;
+  Header->RegY = 0;
+  Header->Bands = static_cast<uint16_t>(bands);
+  // Always float cells, whatever the caller asked for.
+  CellType = Header->CellType;
+  SetByteOrder(false);
+  if (mode != 1) return;
+  if (!CreateNew(kHeaderCells + uint64_t{width} * lines))
+    throw EDtmMapError("Open map write error=" + std::to_string(LastError) + " " +
+                       SystemErrorText(static_cast<int>(LastError)));
+} catch (const EMMapFileError& e) {
+  throw EDtmMapError(e.what());
+}
+
+uint64_t TDtmMap::GridIndex(uint32_t x, uint32_t y) const {
+  return kHeaderCells + uint64_t{Header->Width} * y + x;
+}
+
+bool TDtmMap::GetCell(uint32_t x, uint32_t y, uint32_t /*band*/, double& value) {
+  value = 0;
+  if (x >= Header->Width || y >= Header->Lines) return false;
+  return GetValue(GridIndex(x, y), value);
+}
+
+bool TDtmMap::SetCell(uint32_t x, uint32_t y, uint32_t /*band*/, double value) {
+  if (Mode != 1) return false;
+  if (x >= Header->Width || y >= Header->Lines) return false;
+  return SetValue(GridIndex(x, y), value);
+}
+
+bool TDtmMap::Get4Cells(uint16_t x, uint16_t y, uint16_t band, double values[4]) {
+  if (x >= Header->Width || y >= Header->Lines) return false;
+  const uint32_t x1 = x + 1u < Header->Width ? x + 1u : x;
+  const uint32_t y1 = y + 1u < Header->Lines ? y + 1u : y;
+  return GetCell(x, y, band, values[0]) && GetCell(x, y1, band, values[1]) &&
+         GetCell(x1, y1, band, values[2]) && GetCell(x1, y, band, values[3]);
+}
+
+double TDtmMap::GetLeftX() {
+  return static_cast<double>(static_cast<long double>(Header->RegX) -
+                             static_cast<long double>(Header->RegCellX) * Header->CellSizeX);
+}
+
+double TDtmMap::GetTopY() {
+  return static_cast<double>(static_cast<long double>(Header->RegY) +
+                             static_cast<long double>(Header->RegCellY) * Header->CellSizeY);
+}
+
+void TDtmMap::SetGeoreference(const std::string& /*spheroid*/, const std::string& /*datum*/,
+                              double cell_size_x, double cell_size_y, double /*reg_cell_x*/,
+                              double /*reg_cell_y*/, double reg_x, double reg_y,
+                              const std::string& /*projection*/) {
+  // The format has no place for the registration cell or the three strings.
+  Header->Width = static_cast<uint16_t>(Width);
+  Header->Lines = static_cast<uint16_t>(Lines);
+  Header->CellSizeX = cell_size_x;
+  Header->CellSizeY = cell_size_y;
+  Header->RegX = reg_x;
+  Header->RegY = reg_y;
+  if (Data == nullptr || !writable_ || FileSize < dtm::kHeaderSize) return;
+  uint8_t* p = Data;
+  for (size_t i = 0; i < 6; ++i) write_le<float>(p + 4 * i, dtm::kSignature[i]);
+  write_le<float>(p + dtm::kXOffset, static_cast<float>(Header->RegX));
+  write_le<float>(p + dtm::kYOffset, static_cast<float>(Header->RegY));
+  write_le<int32_t>(p + dtm::kWidthOffset, Header->Width);
+  write_le<int32_t>(p + dtm::kLinesOffset, Header->Lines);
+  write_le<float>(p + dtm::kCellSizeXOffset, static_cast<float>(Header->CellSizeX));
+  write_le<float>(p + dtm::kCellSizeYOffset, static_cast<float>(Header->CellSizeY));
+  write_le<int32_t>(p + dtm::kCellSkipOffset, 0);
+}
+
+}  // namespace clipra

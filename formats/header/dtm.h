@@ -1,0 +1,131 @@
+// DTM grids (".dtm"): one band of 32-bit float cells behind a 52-byte binary
+// header in the same file.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "dataset/dataset.h"
+#include "formats/header/header.h"
+
+namespace clipra {
+
+// The fixed 52-byte header: six signature floats, the map position of the
+// top-left corner, the grid size, the cell sizes and the cell skip.
+namespace dtm {
+inline constexpr uint64_t kHeaderSize = 52;
+inline constexpr uint64_t kCellSize = 4;
+inline constexpr float kSignature[6] = {-1.0f, -1.0f, 0.0f, 0.0f, -1.0f, -1.0f};
+inline constexpr size_t kXOffset = 24;
+inline constexpr size_t kYOffset = 28;
+inline constexpr size_t kWidthOffset = 32;
+inline constexpr size_t kLinesOffset = 36;
+inline constexpr size_t kCellSizeXOffset = 40;
+inline constexpr size_t kCellSizeYOffset = 44;
+inline constexpr size_t kCellSkipOffset = 48;
+}  // namespace dtm
+
+class EDtmMapError : public EWriterError {
+ public:
+  using EWriterError::EWriterError;
+};
+
+// The reader family's header, read from the grid file itself.
+class TDTMHeader : public THeader {
+ public:
+  TDTMHeader();
+  // Status 1 for a short file or a wrong signature, 2 for an I/O failure.
+  bool Read(const std::string& file_name) override;
+  // The header lives inside the grid; the reader family never writes one.
+  bool Write(const std::string& /*file_name*/) override { return false; }
+
+  // Cells added to every cell index.
+  int32_t CellSkip = 0;
+};
+
+class TDtmMap2 : public THeadMap2 {
+ public:
+  TDtmMap2();
+  void SetFileName(const std::string& file_name) override;
+  // Modes 0 and 2 read the header and map the grid; grids are created by
+  // the writer TDtmMap, so mode 1 fails.
+  bool Open(const std::string& file_name, uint32_t width, uint32_t lines, uint8_t cell_type,
+            uint32_t bands, uint8_t mode) override;
+  // Cells sit behind the header and the cell skip, not in the plain layout.
+  bool HasPlainLayout() const override { return false; }
+  bool GetCell(uint32_t x, uint32_t y, uint32_t band, float& value) override;
+  bool SetCell(uint32_t x, uint32_t y, uint32_t band, float value) override;
+
+ private:
+  TDTMHeader& Dtm() { return static_cast<TDTMHeader&>(*Header); }
+
+  // Whole cells between the header and the end of the file.
+  uint64_t cells_in_file_ = 0;
+};
+
+namespace output {
+
+// The writer family's header: the values the writer puts into the file.
+class TDTMHeader {
+ public:
+  explicit TDTMHeader(const std::string& file_name) : FileName(file_name) {}
+
+  std::string FileName;
+  double RegX = 0;
+  double RegY = 0;
+  uint16_t Width = 0;
+  uint16_t Lines = 0;
+  double CellSizeX = 1.0;
+  double CellSizeY = 1.0;
+  uint16_t Bands = 1;
+  uint8_t CellType = 6;
+  uint8_t ByteOrder = 0;
+  double RegCellX = 0;
+  double RegCellY = 0;
+  std::string Projection;
+  std::string Datum;
+  std::string Spheroid;
+};
+
+}  // namespace output
+
+class TDtmMap : public TDataSetRoot {
+ public:
+  // Mode 1 creates the file (header all zero until SetGeoreference); other
+  // modes create nothing and refuse every cell. Raises EDtmMapError.
+  TDtmMap(const std::string& file_name, uint16_t width, uint16_t lines, uint8_t cell_type,
+          int32_t bands, uint8_t mode);
+
+  // Cells follow the 52-byte header; callers must not address lines directly.
+  bool HasPlainLayout() const override { return false; }
+  bool GetCell(uint32_t x, uint32_t y, uint32_t band, double& value) override;
+  bool SetCell(uint32_t x, uint32_t y, uint32_t band, double value) override;
+  bool Get4Cells(uint16_t x, uint16_t y, uint16_t band, double values[4]) override;
+  uint8_t* LineAddress(uint16_t /*line*/, uint16_t /*band*/) override { return nullptr; }
+
+  uint32_t GetWidth() override { return Header->Width; }
+  uint32_t GetLines() override { return Header->Lines; }
+  double GetCellSizeX() override { return Header->CellSizeX; }
+  double GetCellSizeY() override { return Header->CellSizeY; }
+  uint16_t GetBands() override { return Header->Bands; }
+  uint8_t GetCellType() override { return Header->CellType; }
+  uint8_t IsMSBFirst() override { return Header->ByteOrder; }
+  double GetLeftX() override;
+  double GetTopY() override;
+  void GetSpheroid(std::string& s) override { s = Header->Spheroid; }
+  void GetDatum(std::string& s) override { s = Header->Datum; }
+  void GetProjection(std::string& s) override { s = Header->Projection; }
+  // Stores the grid position and writes the file header at once.
+  void SetGeoreference(const std::string& spheroid, const std::string& datum, double cell_size_x,
+                       double cell_size_y, double reg_cell_x, double reg_cell_y, double reg_x,
+                       double reg_y, const std::string& projection) override;
+
+  std::unique_ptr<output::TDTMHeader> Header;
+
+ private:
+  // The flat cell index of (x, y): the header counts as the first 13 cells.
+  uint64_t GridIndex(uint32_t x, uint32_t y) const;
+};
+
+}  // namespace clipra

@@ -1,0 +1,258 @@
+#include "formats/header/osd.h"
+
+#include <cstdio>
+#include <memory>
+
+#include "dataset/identify.h"
+#include "dataset/os_file.h"
+#include "dataset/utils.h"
+
+namespace clipra {
+
+namespace {
+
+constexpr const char* kEol = "\r\n";
+
+bool Has(const std::string& line, const char* keyword) {
+  return line.find(keyword) != std::string::npos;
+}
+
+bool BothNameRaw(const std::string& datum, const std::string& projection) {
+  return datum.find("RAW") != std::string::npos && projection.find("RAW") != std::string::npos;
+}
+
+// True when the file's first four bytes are the header signature, in any case.
+bool BeginsWithSignature(const std::string& file_name) {
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(file_name.c_str(), "rb"),
+                                                       &std::fclose);
+  char head[4];
+  return file && std::fread(head, 1, sizeof head, file.get()) == sizeof head &&
+         UpperCase(std::string(head, sizeof head)) == "ORTH";
+}
+
+}  // namespace
+
+void TOsdHeader::ParseLine(const std::string& line) {
+  if (in_control_points_) {
+    if (Has(line, "}"))
+      in_control_points_ = false;
+    else
+      ControlPoints->AddFromLine(line);
+  } else if (Has(line, "CONTROLPOINTS")) {
+    in_control_points_ = true;
+  }
+  const std::string value = keyword::Value(line);
+  if (Has(line, "SPHEROID")) {
+    (spheroid_seen_ ? WarpSpheroid : Spheroid) = value;
+    spheroid_seen_ = true;
+  }
+  if (Has(line, "DATUM")) {
+    (datum_seen_ ? WarpDatum : Datum) = value;
+    datum_seen_ = true;
+  }
+  if (Has(line, "PROJECTION")) {
+    (projection_seen_ ? WarpProjection : Projection) = value;
+    projection_seen_ = true;
+  }
+  if (Has(line, "COORDINATETYPE")) {
+    (coordinate_type_seen_ ? WarpCoordinateType : CoordinateType) = CoordinateTypeFromName(value);
+    coordinate_type_seen_ = true;
+  }
+  if (Has(line, "BYTEORDER")) MSBFirst = value == "MSBFIRST" ? 1 : 0;
+  // The spheroid is tested a second time, so the dataset's spheroid ends up
+  // as the last spheroid line of the file, warp block included.
+  if (Has(line, "SPHEROID")) Spheroid = value;
+  if (Has(line, "CELLTYPE")) CellType = CellTypeFromName(value);
+  if (Has(line, "XDIMENSION")) CellSizeX = static_cast<double>(ParseFloatDef(value, 1.0));
+  if (Has(line, "YDIMENSION")) CellSizeY = static_cast<double>(ParseFloatDef(value, 1.0));
+  if (Has(line, "NROFBANDS")) Bands = keyword::Count(line, "NrOfBands");
+  if (Has(line, "NROFLINES")) Lines = keyword::Count(line, "NrOfLines");
+  if (Has(line, "NROFCELLSPERLINE")) Width = keyword::Count(line, "NrOfCellsPerLine");
+  if (Has(line, "REGISTRATIONCELLX")) RegCellX = static_cast<double>(ParseFloatDef(value, 0));
+  if (Has(line, "REGISTRATIONCELLY")) RegCellY = static_cast<double>(ParseFloatDef(value, 0));
+  if (Has(line, "EASTINGS")) RegX = static_cast<double>(ParseFloatDef(value, 0));
+  if (Has(line, "NORTHINGS")) RegY = static_cast<double>(ParseFloatDef(value, 0));
+}
+
+bool TOsdHeader::Read(const std::string& file_name) {
+  in_control_points_ = false;
+  spheroid_seen_ = datum_seen_ = coordinate_type_seen_ = projection_seen_ = false;
+  return ReadKeywords(file_name, "ORTH");
+}
+
+bool TOsdHeader::Write(const std::string& file_name) {
+  return WriteTextFile(file_name, Compose(CurrentTimeStamp()));
+}
+
+std::string TOsdHeader::Compose(const std::string& time_stamp) {
+  return ComposeText("  LastUpdated = ", time_stamp, true);
+}
+
+std::string TOsdHeader::ComposeText(const std::string& last_updated, const std::string& time_stamp,
+                                    bool unsigned_counts) {
+  auto count = [unsigned_counts](int32_t v) {
+    return unsigned_counts ? std::to_string(static_cast<uint32_t>(v)) : std::to_string(v);
+  };
+  std::string s;
+  auto line = [&s](const std::string& text) {
+    s += text;
+    s += kEol;
+  };
+  line("OrthoSetDataHeader [");
+  line("  Version      = 1.0");
+  line(last_updated + time_stamp);
+  line("  DataSetType  = OrthoSetData");
+  line(std::string("  ByteOrder = ") + (MSBFirst ? "MSBFirst" : "LSBFirst"));
+  line("  CoordinateSystem [");
+  line("    Datum      = " + QuoteIfBare(Datum));
+  line("    Projection = " + QuoteIfBare(Projection));
+  if (BothNameRaw(Datum, Projection)) CoordinateType = kCoordRaw;
+  if (CoordinateType != kCoordRaw) {
+    line("    Spheroid = " + QuoteIfBare(Spheroid));
+    line("    Units      = \"METERS\"");
+  }
+  line("    CoordinateType  = " + CoordinateTypeName(CoordinateType));
+  line("  CoordinateSystem ]");
+  line("  ImageInfo [");
+  line("    CellType   = " + CellTypeName(CellType));
+  if (CoordinateType != kCoordRaw && CellSizeX != 0 && CellSizeY != 0) {
+    line("    Xdimension = " + FormatCellSize(CellSizeX));
+    line("    Ydimension = " + FormatCellSize(CellSizeY));
+  }
+  line("    NrOfLines  = " + count(Lines));
+  line("    NrOfCellsPerLine = " + count(Width));
+  if (CoordinateType != kCoordRaw) {
+    line("    RegistrationPoint [");
+    line("      Eastings  = " + FormatCoordinate(RegX));
+    line("      Northings = " + FormatCoordinate(RegY));
+    line("    RegistrationPoint ]");
+    line("    RegistrationCellX\t= " + FormatCoordinate(RegCellX));
+    line("    RegistrationCellY\t= " + FormatCoordinate(RegCellY));
+  }
+  line("    NrOfBands = " + std::to_string(Bands));
+  if (ControlPoints && ControlPoints->Count() > 0) {
+    line("    WarpControl [");
+    line("      CoordinateSpace [");
+    line("        Datum      = " + QuoteIfBare(WarpDatum));
+    line("        Projection = " + QuoteIfBare(WarpProjection));
+    // A RAW warp space makes the dataset's own coordinate type RAW for the
+    // rest of this write.
+    if (BothNameRaw(WarpDatum, WarpProjection)) CoordinateType = kCoordRaw;
+    if (CoordinateType != kCoordRaw) {
+      line("        Spheroid = " + QuoteIfBare(WarpSpheroid));
+      line("        Units      = \"METERS\"");
+    }
+    line("        CoordinateType  = " + CoordinateTypeName(WarpCoordinateType));
+    line("      CoordinateSpace ]");
+    line("      ControlPoints\t= {");
+    for (int i = 0; i < ControlPoints->Count(); ++i)
+      line("\t\t\t" + ControlPoints->Point(i)->ToLine());
+    line("      }");
+    line("    WarpControl ]");
+  }
+  line("  ImageInfo ]");
+  line("OrthoSetDataHeader ]");
+  return s;
+}
+
+TOsdMap2::TOsdMap2() {
+  Header = std::make_unique<TOsdHeader>();
+}
+
+void TOsdMap2::SetFileName(const std::string& file_name) {
+  const std::string data = ChangeFileExt(file_name, "");
+  const std::string found_data = FindSidecar(data);
+  FileName = found_data.empty() ? data : found_data;
+  // Outputs such as out.jpg keep their header under the given name itself.
+  const std::string header =
+      BeginsWithSignature(file_name) ? file_name : ChangeFileExt(file_name, ".osd");
+  const std::string found = FindSidecar(header);
+  Header->FileName = found.empty() ? header : found;
+}
+
+namespace output {
+
+std::string TOsdHeader::Compose(const std::string& time_stamp) {
+  return ComposeText("  LastUpdated  = ", time_stamp, false);
+}
+
+}  // namespace output
+
+namespace {
+
+std::string OsdDataPath(const std::string& file_name) {
+  return ChangeFileExt(file_name, "");
+}
+
+std::string OsdHeaderPath(const std::string& file_name) {
+  return ExtractFileExt(file_name).empty() ? file_name + ".osd" : file_name;
+}
+
+std::string SystemFailure(const char* words, uint32_t code) {
+  return words + std::to_string(code) + " " + SystemErrorText(static_cast<int>(code));
+}
+
+}  // namespace
+
+TOsdMap::TOsdMap(const std::string& file_name, uint16_t width, uint16_t lines, uint8_t cell_type,
+                 int32_t bands, uint8_t mode) try
+    : TDataSetRoot(OsdDataPath(file_name), width, lines, cell_type, bands, mode, false) {
+  Header = std::make_unique<output::TOsdHeader>(OsdHeaderPath(file_name));
+  if (mode == 0 || mode == 2) {
+    if (!Header->Read(Header->FileName)) throw EOsdMapError("Open Header Read Error");
+    CellType = Header->CellType;
+    Width = static_cast<uint32_t>(Header->Width);
+    Lines = static_cast<uint32_t>(Header->Lines);
+    Bands = Header->Bands < 1 ? 1 : Header->Bands;
+    SetByteOrder(Header->MSBFirst != 0);
+    if (mode == 0 && !OpenRead())
+      throw EOsdMapError(SystemFailure("Open Map Read Error=", LastError));
+    if (mode == 2 && !OpenReadWrite())
+      throw EOsdMapError(SystemFailure("Open Map update error=", LastError));
+    return;
+  }
+  Header->SetAll(lines, width, bands, 1.0, 1.0, 0, 0, 0, 0, "", "", "", cell_type);
+  CellType = Header->CellType;
+  SetByteOrder(false);
+  if (!CreateNew(uint64_t{width} * lines * static_cast<uint64_t>(bands))) {
+    const std::string text = SystemFailure("Open map write error=", LastError);
+    // As when the half-built writer is freed: its header is written.
+    Header->Write(Header->FileName);
+    throw EOsdMapError(text);
+  }
+} catch (const EMMapFileError& e) {
+  throw EOsdMapError(e.what());
+}
+
+TOsdMap::~TOsdMap() {
+  if (Mode == 1 && Header) Header->Write(Header->FileName);
+}
+
+double TOsdMap::GetLeftX() {
+  return static_cast<double>(static_cast<long double>(Header->RegX) -
+                             static_cast<long double>(Header->RegCellX) * Header->CellSizeX);
+}
+
+double TOsdMap::GetTopY() {
+  return static_cast<double>(static_cast<long double>(Header->RegY) +
+                             static_cast<long double>(Header->RegCellY) * Header->CellSizeY);
+}
+
+void TOsdMap::SetGeoreference(const std::string& spheroid, const std::string& datum,
+                              double cell_size_x, double cell_size_y, double reg_cell_x,
+                              double reg_cell_y, double reg_x, double reg_y,
+                              const std::string& projection) {
+  Header->SetAll(static_cast<int32_t>(GetLines()), static_cast<int32_t>(GetWidth()), GetBands(),
+                 cell_size_x, cell_size_y, reg_cell_x, reg_cell_y, reg_x, reg_y, spheroid, datum,
+                 projection, Header->CellType);
+}
+
+void TOsdMap::AddControlPoint(const TGCPoint* source) {
+  Header->ControlPoints->AddPoint(source);
+}
+
+void TOsdMap::DeleteControlPoint(int32_t index) {
+  Header->ControlPoints->Delete(index);
+}
+
+}  // namespace clipra

@@ -1,0 +1,101 @@
+// OrthoSetData rasters: a ".osd" keyword header with square-bracket blocks
+// beside a raw data file of the same path without extension. It is the
+// default output format.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "dataset/dataset.h"
+#include "formats/header/header.h"
+
+namespace clipra {
+
+class EOsdMapError : public EWriterError {
+ public:
+  using EWriterError::EWriterError;
+};
+
+// The reader family's header.
+class TOsdHeader : public THeader {
+ public:
+  void ParseLine(const std::string& line) override;
+  bool Read(const std::string& file_name) override;
+  // Writes Compose with the current time stamp.
+  bool Write(const std::string& file_name) override;
+  // The header text, with `time_stamp` on the LastUpdated line. Applies the
+  // RAW rule, which may change CoordinateType.
+  virtual std::string Compose(const std::string& time_stamp);
+
+ protected:
+  virtual std::string CurrentTimeStamp() { return HeaderTimeStamp(true); }
+  // `last_updated` is the label of the stamp line; `unsigned_counts` prints
+  // line count and cells per line as unsigned numbers.
+  std::string ComposeText(const std::string& last_updated, const std::string& time_stamp,
+                          bool unsigned_counts);
+
+  bool in_control_points_ = false;
+  bool spheroid_seen_ = false;
+  bool datum_seen_ = false;
+  bool coordinate_type_seen_ = false;
+  bool projection_seen_ = false;
+};
+
+class TOsdMap2 : public THeadMap2 {
+ public:
+  TOsdMap2();
+  // The data path is the given path without extension; the header path has ".osd".
+  void SetFileName(const std::string& file_name) override;
+};
+
+namespace output {
+
+// The writer family's header: the same fields, parsing and template, but
+// its stamp line has two blanks before "=", the day and month names follow
+// the locale, and the counts are printed signed.
+class TOsdHeader : public clipra::TOsdHeader {
+ public:
+  explicit TOsdHeader(const std::string& file_name) { FileName = file_name; }
+  std::string Compose(const std::string& time_stamp) override;
+
+ protected:
+  std::string CurrentTimeStamp() override { return HeaderTimeStamp(false); }
+};
+
+}  // namespace output
+
+// The writer. Its header lives in memory until the writer is freed, which
+// writes it once.
+class TOsdMap : public TDataSetRoot {
+ public:
+  // Raises EOsdMapError on every failure. The data path is `file_name`
+  // without extension; the header path is `file_name`, with ".osd" added
+  // when it has no extension.
+  TOsdMap(const std::string& file_name, uint16_t width, uint16_t lines, uint8_t cell_type,
+          int32_t bands, uint8_t mode);
+  ~TOsdMap() override;
+  bool HasPlainLayout() const override { return true; }
+
+  uint32_t GetWidth() override { return static_cast<uint32_t>(Header->Width); }
+  uint32_t GetLines() override { return static_cast<uint32_t>(Header->Lines); }
+  uint16_t GetBands() override { return static_cast<uint16_t>(Header->Bands); }
+  double GetCellSizeX() override { return Header->CellSizeX; }
+  double GetCellSizeY() override { return Header->CellSizeY; }
+  uint8_t IsMSBFirst() override { return Header->MSBFirst; }
+  double GetLeftX() override;
+  double GetTopY() override;
+  void GetSpheroid(std::string& s) override { s = Header->Spheroid; }
+  void GetDatum(std::string& s) override { s = Header->Datum; }
+  void GetProjection(std::string& s) override { s = Header->Projection; }
+  // Stores the georeference in the header; nothing is written here.
+  void SetGeoreference(const std::string& spheroid, const std::string& datum, double cell_size_x,
+                       double cell_size_y, double reg_cell_x, double reg_cell_y, double reg_x,
+                       double reg_y, const std::string& projection) override;
+  TGCPList* GetControlPoints() override { return Header->ControlPoints.get(); }
+  void AddControlPoint(const TGCPoint* source) override;
+  void DeleteControlPoint(int32_t index) override;
+
+  std::unique_ptr<output::TOsdHeader> Header;
+};
+
+}  // namespace clipra

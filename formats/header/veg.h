@@ -1,0 +1,62 @@
+// VEG rasters: a five-line ".dat" text header beside a ".veg" file of
+// 250 x 250 cell tiles, any of which may be absent. Read only.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "formats/header/header.h"
+
+namespace clipra {
+
+namespace veg {
+inline constexpr uint32_t kTileCells = 250;
+inline constexpr uint32_t kCellBytes = 6;  // signed 16-bit code, then the float value
+inline constexpr uint32_t kRowBytes = kTileCells * kCellBytes;
+inline constexpr uint32_t kTileBytes = kTileCells * kRowBytes;  // 375,000
+inline constexpr uint64_t kIndexOffset = 4;
+inline constexpr uint64_t kIndexEntryBytes = 8;
+inline constexpr float kNoData = -9999.0f;
+}  // namespace veg
+
+// The ".dat" header: bottom line's Y, left edge's X, cell size, highest tile
+// row, highest tile column, one per line.
+class TVegHeader : public THeader {
+ public:
+  TVegHeader();
+  // False when the file is missing or cut short, or a tile count is not an integer.
+  bool Read(const std::string& file_name) override;
+  // There is no VEG writer.
+  bool Write(const std::string& /*file_name*/) override { return false; }
+
+  double BottomY = 0;
+  int32_t TileRowMax = 0;
+  int32_t TileColMax = 0;
+};
+
+class TVegFile : public THeadMap2 {
+ public:
+  TVegFile();
+  // The tiles are the ".veg" file, the header the ".dat" file beside it.
+  void SetFileName(const std::string& file_name) override;
+  // Reads only; mode 1 fails.
+  bool Open(const std::string& file_name, uint32_t width, uint32_t lines, uint8_t cell_type,
+            uint32_t bands, uint8_t mode) override;
+  bool HasPlainLayout() const override { return false; }
+  // A cell inside the raster without data (an absent tile, or a stored
+  // -9999) answers true with -9999, so that the value reaches the output.
+  // A cell outside the raster, or one whose tile the file does not hold
+  // whole, answers false with -9999.
+  bool GetCell(uint32_t x, uint32_t y, uint32_t band, float& value) override;
+  bool SetCell(uint32_t x, uint32_t y, uint32_t band, float value) override;
+
+  // File offset of each tile, tile row 0 (the bottom one) first; 0 for an
+  // absent tile. Entries past the end of a truncated index are left out.
+  std::vector<uint32_t> TileTable;
+
+ private:
+  TVegHeader& Veg() { return static_cast<TVegHeader&>(*Header); }
+};
+
+}  // namespace clipra

@@ -1,0 +1,473 @@
+#include "formats/header/osd.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <sstream>
+
+#include "dataset/dataset.h"
+#include "dataset/dataset2.h"
+#include "dataset/gcp.h"
+#include "dataset/identify.h"
+#include "dataset/utils.h"
+#include "formats/header/ers.h"
+#include "support/ers_builder.h"
+#include "support/temp_dir.h"
+#include "support/tools.h"
+
+namespace clipra {
+namespace {
+
+constexpr const char* kStamp = "Sat Dec 05 16:46:03 GMT 2026";
+
+// The header text with the value of its time-stamp line replaced by "*".
+std::string WithoutTimeStamp(std::string text) {
+  const size_t at = text.find("  LastUpdated ");
+  if (at != std::string::npos) {
+    const size_t value = text.find("= ", at) + 2;
+    text.replace(value, text.find("\r\n", at) - value, "*");
+  }
+  return text;
+}
+
+// The value of the time-stamp line.
+std::string TimeStampOf(const std::string& text) {
+  const size_t value = text.find("= ", text.find("  LastUpdated ")) + 2;
+  return text.substr(value, text.find("\r\n", value) - value);
+}
+
+std::string CrLf(const std::string& lf_text) {
+  std::string out;
+  for (char c : lf_text) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
+}
+
+TGCPoint Point(const std::string& name, bool active, double cx, double cy, double mx, double my,
+               double mz) {
+  TGCPoint p;
+  p.Name = name;
+  p.Active = active;
+  p.CellX = cx;
+  p.CellY = cy;
+  p.MapX = mx;
+  p.MapY = my;
+  p.MapZ = mz;
+  return p;
+}
+
+TEST(OsdWriter, RawOutputHeaderTemplate) {
+  TempDir dir;
+  {
+    TDataSet out(dir.Path("raw.osd"), 300, 200, kCellUnsigned8, 3, 1);
+    out.SetGeoreference("BESSEL", "\"RAW\"", 0.5, 0.5, 0, 0, 4521.12345, 10, "RAW");
+  }
+  const std::string text = dir.ReadFile("raw.osd");
+  EXPECT_EQ(CrLf(R"(OrthoSetDataHeader [
+  Version      = 1.0
+  LastUpdated  = *
+  DataSetType  = OrthoSetData
+  ByteOrder = LSBFirst
+  CoordinateSystem [
+    Datum      = "RAW"
+    Projection = "RAW"
+    CoordinateType  = RAW
+  CoordinateSystem ]
+  ImageInfo [
+    CellType   = UNSIGNED8BITINTEGER
+    NrOfLines  = 200
+    NrOfCellsPerLine = 300
+    NrOfBands = 3
+  ImageInfo ]
+OrthoSetDataHeader ]
+)"),
+            WithoutTimeStamp(text));
+  // The writer's stamp: local time labelled GMT.
+  EXPECT_TRUE(
+      std::regex_match(TimeStampOf(text), std::regex(R"(\S+ \S+ \d\d \d\d:\d\d:\d\d GMT \d{4})")))
+      << TimeStampOf(text);
+  EXPECT_EQ(180000u, dir.ReadFile("raw").size());
+}
+
+TEST(OsdWriter, EnOutputWithControlPoints) {
+  TempDir dir;
+  {
+    TDataSet out(dir.Path("en.osd"), 2, 1, kCellSigned16, 1, 1);
+    out.SetGeoreference("KRASSOVSKY", "S42", 2, 2, 0, 0, 4521.12345, 6100000.5, "GK");
+    const TGCPoint p1 = Point("P1", true, 1, 2.5, 300, 400.25, 9);
+    const TGCPoint p2 = Point("", false, 0, 0, 0, 0, 0);
+    out.GetWriter()->AddControlPoint(&p1);
+    out.GetWriter()->AddControlPoint(&p2);
+  }
+  EXPECT_EQ(CrLf("OrthoSetDataHeader [\n"
+                 "  Version      = 1.0\n"
+                 "  LastUpdated  = *\n"
+                 "  DataSetType  = OrthoSetData\n"
+                 "  ByteOrder = LSBFirst\n"
+                 "  CoordinateSystem [\n"
+                 "    Datum      = \"S42\"\n"
+                 "    Projection = \"GK\"\n"
+                 "    Spheroid = \"KRASSOVSKY\"\n"
+                 "    Units      = \"METERS\"\n"
+                 "    CoordinateType  = EN\n"
+                 "  CoordinateSystem ]\n"
+                 "  ImageInfo [\n"
+                 "    CellType   = SIGNED16BITINTEGER\n"
+                 "    Xdimension = 2.000\n"
+                 "    Ydimension = 2.000\n"
+                 "    NrOfLines  = 1\n"
+                 "    NrOfCellsPerLine = 2\n"
+                 "    RegistrationPoint [\n"
+                 "      Eastings  = 4521.123\n"
+                 "      Northings = 6100000.500\n"
+                 "    RegistrationPoint ]\n"
+                 "    RegistrationCellX\t= 0.000\n"
+                 "    RegistrationCellY\t= 0.000\n"
+                 "    NrOfBands = 1\n"
+                 "    WarpControl [\n"
+                 "      CoordinateSpace [\n"
+                 "        Datum      = \"\"\n"
+                 "        Projection = \"\"\n"
+                 "        Spheroid = \"\"\n"
+                 "        Units      = \"METERS\"\n"
+                 "        CoordinateType  = EN\n"
+                 "      CoordinateSpace ]\n"
+                 "      ControlPoints\t= {\n"
+                 "\t\t\tP1 Yes 1.000 2.500 300.000 400.250 9.000\n"
+                 "\t\t\t\"\" No 0.000 0.000 0.000 0.000 0.000\n"
+                 "      }\n"
+                 "    WarpControl ]\n"
+                 "  ImageInfo ]\n"
+                 "OrthoSetDataHeader ]\n"),
+            WithoutTimeStamp(dir.ReadFile("en.osd")));
+}
+
+TEST(OsdHeader, FamiliesDifferInStampLabelNamesAndCounts) {
+  output::TOsdHeader writer("w.osd");
+  TOsdHeader reader;
+  for (THeader* h : {static_cast<THeader*>(&writer), static_cast<THeader*>(&reader)}) {
+    h->Lines = -1;
+    h->Width = 7;
+  }
+  const std::string w = writer.Compose(kStamp);
+  const std::string r = reader.Compose(kStamp);
+  EXPECT_NE(std::string::npos, w.find("\r\n  LastUpdated  = Sat Dec 05 16:46:03 GMT 2026\r\n"));
+  EXPECT_NE(std::string::npos, r.find("\r\n  LastUpdated = Sat Dec 05 16:46:03 GMT 2026\r\n"));
+  EXPECT_NE(std::string::npos, w.find("NrOfLines  = -1\r\n"));
+  EXPECT_NE(std::string::npos, r.find("NrOfLines  = 4294967295\r\n"));
+
+  // A raster created through the reader gets the reader's header, with
+  // English day and month names whatever the locale.
+  TempDir dir;
+  {
+    TOsdMap2 created;
+    ASSERT_TRUE(created.Open(dir.Path("c.osd"), 2, 2, kCellUnsigned8, 1, 1));
+  }
+  const std::string text = dir.ReadFile("c.osd");
+  EXPECT_NE(std::string::npos, text.find("  LastUpdated = "));
+  EXPECT_TRUE(std::regex_match(
+      TimeStampOf(text),
+      std::regex(
+          R"((Sun|Mon|Tue|Wed|Thu|Fri|Sat) )"
+          R"((Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) \d\d \d\d:\d\d:\d\d GMT \d{4})")))
+      << TimeStampOf(text);
+  EXPECT_EQ(4u, dir.ReadFile("c").size());
+}
+
+TEST(OsdHeader, RawWarpSpaceDropsTheWarpSpheroidAndUnits) {
+  output::TOsdHeader h("w.osd");
+  h.Datum = "WGS84";
+  h.Projection = "UTM";
+  h.Spheroid = "WGS84";
+  h.WarpDatum = "RAW";
+  h.WarpProjection = "\"RAW\"";
+  h.WarpSpheroid = "GRS80";
+  const TGCPoint p = Point("A", true, 1, 2, 3, 4, 5);
+  h.ControlPoints->AddPoint(&p);
+  const std::string text = h.Compose(kStamp);
+  EXPECT_NE(std::string::npos, text.find("    Spheroid = \"WGS84\"\r\n"));
+  EXPECT_NE(std::string::npos, text.find("        Datum      = \"RAW\"\r\n"
+                                         "        Projection = \"RAW\"\r\n"
+                                         "        CoordinateType  = EN\r\n"));
+  EXPECT_EQ(std::string::npos, text.find("GRS80"));
+  EXPECT_EQ(kCoordRaw, h.CoordinateType);
+}
+
+TEST(OsdWriter, EveryNameWithoutItsOwnWriterBecomesOsd) {
+  TempDir dir;
+  struct Case {
+    const char* given;
+    const char* header;
+    const char* data;
+  };
+  const Case cases[] = {{"a.osd", "a.osd", "a"}, {"b.jpg", "b.jpg", "b"}, {"c.gif", "c.gif", "c"},
+                        {"d", "d.osd", "d"},     {"e.xyz", "e.xyz", "e"}, {"f.veg", "f.veg", "f"}};
+  for (const Case& k : cases) {
+    { TDataSet out(dir.Path(k.given), 3, 2, kCellUnsigned8, 1, 1); }
+    EXPECT_EQ(0u, dir.ReadFile(k.header).rfind("OrthoSetDataHeader [\r\n", 0)) << k.given;
+    EXPECT_EQ(6u, dir.ReadFile(k.data).size()) << k.given;
+    EXPECT_EQ(kFormatOsd, IdentifyExisting(dir.Path(k.header))) << k.given;
+  }
+}
+
+TEST(OsdWriter, UntouchedOutputIsZerosWithDefaultGeoreference) {
+  TempDir dir;
+  { TDataSet out(dir.Path("e.osd"), 4, 3, kCellSigned16, 2, 1); }
+  EXPECT_EQ(std::string(48, '\0'), dir.ReadFile("e"));
+  const std::string text = dir.ReadFile("e.osd");
+  for (const char* line : {"    Datum      = \"\"\r\n", "    Spheroid = \"\"\r\n",
+                           "    CoordinateType  = EN\r\n", "    Xdimension = 1.000\r\n",
+                           "      Eastings  = 0.000\r\n", "    RegistrationCellY\t= 0.000\r\n"})
+    EXPECT_NE(std::string::npos, text.find(line)) << line;
+}
+
+TEST(OsdWriter, FailuresArriveWithTheirMessages) {
+  TempDir dir;
+  try {
+    TDataSet out(dir.Path("zero.osd"), 1, 1, kCellUnsigned8, 0, 1);
+    FAIL() << "no error";
+  } catch (const EDataSetError& e) {
+    EXPECT_STREQ("MMapFile 0 Bands", e.what());
+  }
+  try {
+    TDataSet out(dir.Path("nofolder/x.osd"), 1, 1, kCellUnsigned8, 1, 1);
+    FAIL() << "no error";
+  } catch (const EDataSetError& e) {
+    EXPECT_STREQ("Open map write error=2 No such file or directory", e.what());
+  }
+  auto message = [&](const char* name, uint8_t mode) {
+    try {
+      TOsdMap map(dir.Path(name), 0, 0, kCellUnsigned8, 1, mode);
+    } catch (const EOsdMapError& e) {
+      return std::string(e.what());
+    }
+    return std::string("no error");
+  };
+  EXPECT_EQ("Open Header Read Error", message("none.osd", 0));
+  dir.WriteFile("nodata.osd", "OrthoSetDataHeader [\nNrOfBands = 1\n");
+  EXPECT_EQ("Open Map Read Error=2 No such file or directory", message("nodata.osd", 0));
+  EXPECT_EQ("Open Map update error=2 No such file or directory", message("nodata.osd", 2));
+}
+
+TEST(OsdReader, KeywordsSpheroidsAndControlPoints) {
+  TempDir dir;
+  dir.WriteFile("h.osd",
+                "OrthoSetDataHeader [\r\n"
+                " coordinatesystem [\n"
+                "  datum= \"s42\" \n"
+                "  projection = gk\n"
+                "  spheroid = bessel\n"
+                "  coordinatetype = en\n"
+                " coordinatesystem ]\n"
+                " imageinfo [\n"
+                "  xdimension=  25,5  \n"
+                "  YDimension = letters\n"
+                "  nrofcellsperline = 2\n"
+                "  NrOfLines  = 1\n"
+                "  NrOfBands = 2\n"
+                "  CellType   = Signed16BitInteger\n"
+                "  ByteOrder = MSBFirst\n"
+                "  Eastings  = 100\n"
+                "  Northings = 200\n"
+                "  RegistrationCellX\t= 1\n"
+                "  WarpControl [\n"
+                "   CoordinateSpace [\n"
+                "    Datum = \"WGS84\"\n"
+                "    Spheroid = krassovsky\n"
+                "    CoordinateType = latlong\n"
+                "   CoordinateSpace ]\n"
+                "   ControlPoints\t= {\n"
+                "\t\t\tpa Yes 1 2 3 4 5\n"
+                "\t\t\tpb No 6 7 8 9 10\n"
+                "   }\n"
+                "  WarpControl ]\n"
+                " imageinfo ]\n"
+                "OrthoSetDataHeader ]\n");
+  // Two bands of two cells, most significant byte first.
+  dir.WriteFile("h", std::string("\xFF\xFE\x00\x07\x01\x00\x00\x80", 8));
+  TDataSet2 in;
+  ASSERT_TRUE(in.Open(dir.Path("h.osd"), 0, 0, 1, 1, 0)) << in.GetErrorText();
+  auto& r = static_cast<TOsdMap2&>(*in.GetReader());
+  EXPECT_EQ(25.5, r.GetCellSizeX());
+  EXPECT_EQ(1.0, r.GetCellSizeY());
+  EXPECT_EQ("\"S42\"", r.GetDatum());
+  EXPECT_EQ("\"WGS84\"", r.Header->WarpDatum);
+  // The last spheroid line wins for both fields.
+  EXPECT_EQ("KRASSOVSKY", r.GetSpheroid());
+  EXPECT_EQ("KRASSOVSKY", r.Header->WarpSpheroid);
+  EXPECT_EQ(kCoordEn, r.GetCoordinateType());
+  EXPECT_EQ(kCoordLatLong, r.Header->WarpCoordinateType);
+  EXPECT_EQ(100 - 25.5, r.GetLeftX());
+  ASSERT_EQ(2, r.GetControlPoints()->Count());
+  EXPECT_EQ("PB", r.GetControlPoints()->Point(1)->Name);
+  EXPECT_FALSE(r.GetControlPoints()->Point(1)->Active);
+  EXPECT_EQ(10, r.GetControlPoints()->Point(1)->MapZ);
+  EXPECT_EQ(10, r.GetControlPoints()->MaxZ);
+  float v = 0;
+  ASSERT_TRUE(r.GetCell(0, 0, 0, v));
+  EXPECT_EQ(-2, v);
+  ASSERT_TRUE(r.GetCell(1, 0, 1, v));
+  EXPECT_EQ(128, v);
+}
+
+TEST(OsdReader, EachReaderRefusesTheOthersHeader) {
+  TempDir dir;
+  ErsSource ers;
+  ers.data = "x";
+  ers.Write(dir.Path("e"));
+  dir.WriteFile("o.osd", "OrthoSetDataHeader [\nNrOfBands = 1\nNrOfLines = 1\n");
+  dir.WriteFile("o", "y");
+  TOsdMap2 osd;
+  EXPECT_FALSE(osd.Open(dir.Path("e.ers"), 0, 0, 1, 1, 0));
+  EXPECT_EQ("Header " + ShortenPath(dir.Path("e.osd"), 20) + " reading error ", osd.ErrorText);
+  dir.WriteFile("e.osd", ers.HeaderText());
+  EXPECT_FALSE(osd.Open(dir.Path("e.osd"), 0, 0, 1, 1, 0));
+  EXPECT_EQ("Header " + ShortenPath(dir.Path("e.osd"), 20) + " reading error ", osd.ErrorText);
+  dir.WriteFile("o.ers", dir.ReadFile("o.osd"));
+  TErsMap2 er;
+  EXPECT_FALSE(er.Open(dir.Path("o.ers"), 0, 0, 1, 1, 0));
+  TOsdMap2 good;
+  EXPECT_TRUE(good.Open(dir.Path("o.osd"), 0, 0, 1, 1, 0)) << good.ErrorText;
+}
+
+TEST(OsdReader, NonIntegerCountFailsTheOpenWithAMessage) {
+  TempDir dir;
+  dir.WriteFile("b.osd", "OrthoSetDataHeader [\n  NrOfCellsPerLine = 12a\n");
+  dir.WriteFile("b", "abc");
+  TDataSet2 in;
+  EXPECT_FALSE(in.Open(dir.Path("b.osd"), 0, 0, 1, 1, 0));
+  EXPECT_EQ("Header value of NrOfCellsPerLine is not a valid count: '12A'", in.GetErrorText());
+}
+
+TEST(OsdRoundTrip, WriterThenReaderKeepsCellsGeoreferenceAndControlPoints) {
+  TempDir dir;
+  {
+    TDataSet out(dir.Path("rt.jpg"), 3, 2, kCellFloat32, 2, 1);
+    out.SetGeoreference("GRS80", "\"ETRS89\"", 2.5, 2.5, 0, 0, 500000.25, 6100000, "UTM33");
+    const TGCPoint p = Point("gcp1", true, 1.5, 2, 500001, 6099999, 12.25);
+    out.GetWriter()->AddControlPoint(&p);
+    for (uint32_t y = 0; y < 2; ++y)
+      for (uint32_t b = 0; b < 2; ++b)
+        for (uint32_t x = 0; x < 3; ++x) out.PutValue(x, y, b, 100.0 * b + 10 * y + x + 0.25);
+  }
+  uint32_t w = 0, h = 0, n = 0;
+  const std::vector<float> c = ReadAllCells(dir.Path("rt.jpg"), &w, &h, &n);
+  EXPECT_EQ(3u, w);
+  EXPECT_EQ(2u, h);
+  EXPECT_EQ(2u, n);
+  EXPECT_EQ((std::vector<float>{0.25f, 1.25f, 2.25f, 100.25f, 101.25f, 102.25f, 10.25f, 11.25f,
+                                12.25f, 110.25f, 111.25f, 112.25f}),
+            c);
+  TDataSet2 in;
+  ASSERT_TRUE(in.Open(dir.Path("rt.jpg"), 0, 0, 1, 1, 0)) << in.GetErrorText();
+  TDataSetRoot2& r = *in.GetReader();
+  EXPECT_EQ(500000.25, r.GetLeftX());
+  EXPECT_EQ(6100000, r.GetTopY());
+  EXPECT_EQ(2.5, r.GetCellSizeY());
+  // The warp block's spheroid line is read last and wins, even when empty.
+  EXPECT_EQ("\"\"", r.GetSpheroid());
+  EXPECT_EQ("\"ETRS89\"", r.GetDatum());
+  ASSERT_EQ(1, r.GetControlPoints()->Count());
+  const TGCPoint& p = *r.GetControlPoints()->Point(0);
+  EXPECT_EQ("GCP1", p.Name);  // headers are read upper-cased
+  EXPECT_TRUE(p.Active);
+  EXPECT_EQ(1.5, p.CellX);
+  EXPECT_EQ(6099999, p.MapY);
+  EXPECT_EQ(12.25, p.MapZ);
+}
+
+double Pattern(uint32_t x, uint32_t y, uint32_t b) {
+  return static_cast<double>(x * 3 + y * 7 + b * 50) - 60;
+}
+
+// Clips `source` into the OrthoSetData output `osd_name`, then from its
+// header `osd_header` back into ER Mapper, and straight into ER Mapper; both
+// must hold the same cells.
+void ExpectClipThroughOsdMatchesDirect(const TempDir& dir, const std::string& source,
+                                       const std::string& rect, const std::string& osd_name,
+                                       const std::string& osd_header) {
+  CliResult r = RunClipra({rect, "-B7:8:9", source, dir.Path(osd_name)});
+  ASSERT_EQ(0, r.code) << r.err;
+  r = RunClipra({rect, dir.Path(osd_header), dir.Path("back.ers")});
+  ASSERT_EQ(0, r.code) << r.err;
+  r = RunClipra({rect, "-B7:8:9", source, dir.Path("direct.ers")});
+  ASSERT_EQ(0, r.code) << r.err;
+  uint32_t w1 = 0, h1 = 0, w2 = 0, h2 = 0;
+  const std::vector<float> back = ReadAllCells(dir.Path("back.ers"), &w1, &h1);
+  const std::vector<float> direct = ReadAllCells(dir.Path("direct.ers"), &w2, &h2);
+  ASSERT_FALSE(direct.empty());
+  EXPECT_EQ(w2, w1);
+  EXPECT_EQ(h2, h1);
+  EXPECT_EQ(direct, back);
+  TDataSet2 a, b;
+  ASSERT_TRUE(a.Open(dir.Path("back.ers"), 0, 0, 1, 1, 0));
+  ASSERT_TRUE(b.Open(dir.Path("direct.ers"), 0, 0, 1, 1, 0));
+  EXPECT_EQ(b.GetReader()->GetLeftX(), a.GetReader()->GetLeftX());
+  EXPECT_EQ(b.GetReader()->GetTopY(), a.GetReader()->GetTopY());
+}
+
+TEST(OsdCli, ClipThroughOsdMatchesDirectErsClip) {
+  {
+    TempDir dir;
+    ErsSource s;
+    s.width = 9;
+    s.lines = 7;
+    s.bands = 2;
+    s.cell_type = "Signed16BitInteger";
+    s.msb_first = true;
+    s.cell_size_x = s.cell_size_y = "10";
+    s.eastings = "1000";
+    s.northings = "5000";
+    s.data = MakeCells(s, Pattern);
+    s.Write(dir.Path("src"));
+    ExpectClipThroughOsdMatchesDirect(dir, dir.Path("src.ers"), "-A1015:4985:1075:4935", "clip.jpg",
+                                      "clip.jpg");
+  }
+  {
+    // Three bands partly outside the source: the background colour.
+    TempDir dir;
+    ErsSource s;
+    s.width = 6;
+    s.lines = 5;
+    s.bands = 3;
+    s.cell_size_x = s.cell_size_y = "2.5";
+    s.eastings = "300";
+    s.northings = "800";
+    s.data = MakeCells(s, [](uint32_t x, uint32_t y, uint32_t b) { return Pattern(x, y, b) + 60; });
+    s.Write(dir.Path("src"));
+    ExpectClipThroughOsdMatchesDirect(dir, dir.Path("src.ers"), "-A295:805:310:792", "clip",
+                                      "clip.osd");
+  }
+}
+
+TEST(OsdGdal, GdalReadsTheDataFileAsBandInterleavedByLine) {
+  REQUIRE_TOOL("gdal_translate");
+  TempDir dir;
+  {
+    TDataSet out(dir.Path("g.osd"), 3, 2, kCellSigned16, 2, 1);
+    for (uint32_t y = 0; y < 2; ++y)
+      for (uint32_t b = 0; b < 2; ++b)
+        for (uint32_t x = 0; x < 3; ++x) out.PutValue(x, y, b, Pattern(x, y, b) * 10);
+  }
+  // GDAL has no OrthoSetData driver; an ENVI header describes the data file.
+  dir.WriteFile("g.hdr",
+                "ENVI\nsamples = 3\nlines = 2\nbands = 2\nheader offset = 0\n"
+                "data type = 2\ninterleave = bil\nbyte order = 0\n");
+  for (uint32_t b = 0; b < 2; ++b) {
+    const std::string xyz = dir.Path("b" + std::to_string(b) + ".xyz");
+    ASSERT_EQ(0, RunCommand("gdal_translate -q -of XYZ -b " + std::to_string(b + 1) + " " +
+                            ShellQuote(dir.Path("g")) + " " + ShellQuote(xyz)));
+    std::istringstream in(dir.ReadFile("b" + std::to_string(b) + ".xyz"));
+    double gx = 0, gy = 0, v = 0;
+    for (uint32_t y = 0; y < 2; ++y)
+      for (uint32_t x = 0; x < 3; ++x) {
+        ASSERT_TRUE(in >> gx >> gy >> v);
+        EXPECT_EQ(Pattern(x, y, b) * 10, v) << "band " << b << " at " << x << "," << y;
+      }
+  }
+}
+
+}  // namespace
+}  // namespace clipra

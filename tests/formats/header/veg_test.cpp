@@ -1,0 +1,306 @@
+#include "formats/header/veg.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "dataset/byte_order.h"
+#include "dataset/dataset2.h"
+#include "dataset/identify.h"
+#include "dataset/os_file.h"
+#include "dataset/utils.h"
+#include "support/temp_dir.h"
+#include "support/tools.h"
+
+namespace clipra {
+namespace {
+
+constexpr size_t kTileBytes = 375000;
+constexpr float kNoData = -9999.0f;
+
+// The ".dat" text: bottom Y, left X, cell size, highest tile row and column.
+std::string DatText(const std::string& bottom, const std::string& left, const std::string& cell,
+                    const std::string& row_max, const std::string& col_max) {
+  return bottom + "\r\n" + left + "\r\n" + cell + "\r\n" + row_max + "\r\n" + col_max + "\r\n";
+}
+
+// A ".veg" tile file: the index, then the present tiles in index order.
+class VegTiles {
+ public:
+  VegTiles(int row_max, int col_max) : row_max_(row_max), col_max_(col_max) {}
+
+  // A present tile, all zero bytes until written.
+  std::string& Tile(int tile_row, int tile_col) {
+    std::string& t = tiles_[{tile_row, tile_col}];
+    if (t.empty()) t.assign(kTileBytes, '\0');
+    return t;
+  }
+  static void SetCell(std::string& tile, int row_in_tile, int col_in_tile, int16_t code,
+                      float value) {
+    char* p = tile.data() + row_in_tile * 1500 + col_in_tile * 6;
+    write_le<int16_t>(p, code);
+    write_le<float>(p + 2, value);
+  }
+  // A present tile whose every cell holds Value(x, y) of its raster position.
+  void Fill(int tile_row, int tile_col) {
+    std::string& t = Tile(tile_row, tile_col);
+    for (int row = 0; row < 250; ++row) {
+      for (int col = 0; col < 250; ++col) {
+        const int x = tile_col * 250 + col;
+        const int y = (row_max_ - tile_row) * 250 + (249 - row);  // stored bottom row first
+        SetCell(t, row, col, 1, Value(x, y));
+      }
+    }
+  }
+  static float Value(int x, int y) { return static_cast<float>(x + 1000 * y); }
+
+  std::string Bytes() const {
+    const size_t entries = static_cast<size_t>((row_max_ + 1) * (col_max_ + 1));
+    std::string out(4 + 8 * entries, '\0');
+    uint32_t offset = static_cast<uint32_t>(out.size());
+    std::string data;
+    for (int r = 0; r <= row_max_; ++r) {
+      for (int c = 0; c <= col_max_; ++c) {
+        char* entry = out.data() + 4 + 8 * (r * (col_max_ + 1) + c);
+        write_le<uint32_t>(entry + 4, 0xDEADBEEF);  // not interpreted
+        auto it = tiles_.find({r, c});
+        if (it == tiles_.end()) continue;
+        write_le<uint32_t>(entry, offset);
+        data += it->second;
+        offset += kTileBytes;
+      }
+    }
+    return out + data;
+  }
+
+ private:
+  int row_max_;
+  int col_max_;
+  std::map<std::pair<int, int>, std::string> tiles_;
+};
+
+class VegTest : public ::testing::Test {
+ protected:
+  bool OpenFiles(const std::string& dat, const std::string& veg) {
+    dir_.WriteFile("map.dat", dat);
+    dir_.WriteFile("map.veg", veg);
+    return set_.Open(dir_.Path("map.veg"), 0, 0, 1, 1, 0);
+  }
+  TVegFile& Reader() { return *dynamic_cast<TVegFile*>(set_.GetReader()); }
+  float Cell(uint32_t x, uint32_t y, bool expect_ok = true) {
+    float v = 0;
+    EXPECT_EQ(expect_ok, set_.GetReader()->GetCell(x, y, 0, v)) << x << "," << y;
+    return v;
+  }
+
+  TempDir dir_;
+  TDataSet2 set_;
+};
+
+TEST_F(VegTest, HeaderGivesSizeAndGeoreference) {
+  VegTiles tiles(0, 1);
+  ASSERT_TRUE(OpenFiles(DatText("1000", "500", "2", "0", "1"), tiles.Bytes()))
+      << set_.GetErrorText();
+  ASSERT_NE(nullptr, dynamic_cast<TVegFile*>(set_.GetReader()));
+  TDataSetRoot2* r = set_.GetReader();
+  EXPECT_EQ(250u, r->GetLines());
+  EXPECT_EQ(500u, r->GetWidth());
+  EXPECT_EQ(1u, r->GetBands());
+  EXPECT_EQ(kCellFloat32, r->GetCellType());
+  EXPECT_DOUBLE_EQ(2.0, r->GetCellSizeX());
+  EXPECT_DOUBLE_EQ(2.0, r->GetCellSizeY());
+  EXPECT_DOUBLE_EQ(500.0, r->GetLeftX());
+  EXPECT_DOUBLE_EQ(1498.0, r->GetTopY());  // 1000 + 249 x 2
+  EXPECT_EQ("", r->GetDatum());
+  EXPECT_FALSE(r->HasPlainLayout());
+  EXPECT_EQ(2u, Reader().TileTable.size());
+}
+
+TEST_F(VegTest, HeaderNumbersAcceptADecimalComma) {
+  ASSERT_TRUE(OpenFiles(DatText("10,5", "20,25", "0,5", "0", "0"), VegTiles(0, 0).Bytes()));
+  EXPECT_DOUBLE_EQ(0.5, set_.GetReader()->GetCellSizeX());
+  EXPECT_DOUBLE_EQ(20.25, set_.GetReader()->GetLeftX());
+  EXPECT_DOUBLE_EQ(10.5 + 249 * 0.5, set_.GetReader()->GetTopY());
+}
+
+TEST_F(VegTest, CellZeroZeroIsTheLastStoredRowOfTheTopTileRow) {
+  VegTiles tiles(1, 0);
+  tiles.Tile(0, 0);
+  VegTiles::SetCell(tiles.Tile(1, 0), 249, 0, 3, 42.0f);
+  VegTiles::SetCell(tiles.Tile(1, 0), 0, 0, 3, 43.0f);
+  ASSERT_TRUE(OpenFiles(DatText("0", "0", "1", "1", "0"), tiles.Bytes()));
+  EXPECT_EQ(42.0f, Cell(0, 0));
+  EXPECT_EQ(43.0f, Cell(0, 249));
+  EXPECT_EQ(0.0f, Cell(0, 250));
+}
+
+TEST_F(VegTest, Cell251By260LiesInTileRow0Column1) {
+  VegTiles tiles(1, 1);
+  std::string& tile = tiles.Tile(0, 1);
+  write_le<float>(tile.data() + 358508, 77.5f);  // 239 x 1,500 + 6 + 2
+  tiles.Tile(1, 1);
+  ASSERT_TRUE(OpenFiles(DatText("0", "0", "1", "1", "1"), tiles.Bytes()));
+  EXPECT_EQ(77.5f, Cell(251, 260));
+  EXPECT_EQ(0.0f, Cell(251, 259));
+}
+
+TEST_F(VegTest, NoDataReachesTheCallerAsAValue) {
+  VegTiles tiles(0, 1);  // tile column 1 is absent
+  std::string& tile = tiles.Tile(0, 0);
+  VegTiles::SetCell(tile, 249, 0, 123, kNoData);
+  VegTiles::SetCell(tile, 249, 1, 123, 5.0f);
+  ASSERT_TRUE(OpenFiles(DatText("0", "0", "1", "0", "1"), tiles.Bytes()));
+  EXPECT_EQ(kNoData, Cell(0, 0));    // stored -9999, whatever its code
+  EXPECT_EQ(5.0f, Cell(1, 0));       // the code is not the value
+  EXPECT_EQ(kNoData, Cell(250, 0));  // absent tile
+  EXPECT_EQ(kNoData, Cell(499, 249));
+  float v = 0;
+  ASSERT_TRUE(set_.GetValue(0, v, 300.0, 200.0, 0));
+  EXPECT_EQ(kNoData, v);
+}
+
+TEST_F(VegTest, CellsOutsideTheRasterReadFalse) {
+  ASSERT_TRUE(OpenFiles(DatText("0", "0", "1", "0", "0"), VegTiles(0, 0).Bytes()));
+  EXPECT_EQ(kNoData, Cell(250, 0, false));
+  EXPECT_EQ(kNoData, Cell(0, 250, false));
+  EXPECT_EQ(kNoData, Cell(UINT32_MAX, UINT32_MAX, false));
+}
+
+TEST_F(VegTest, TileOffsetPastEndReadsFalse) {
+  VegTiles tiles(0, 2);
+  tiles.Fill(0, 0);
+  tiles.Tile(0, 1);
+  std::string veg = tiles.Bytes();
+  // Tile column 1 cut short by one byte; tile column 2 far beyond the end.
+  veg.pop_back();
+  write_le<uint32_t>(veg.data() + 4 + 16, 0xFFFFFF00u);
+  ASSERT_TRUE(OpenFiles(DatText("0", "0", "1", "0", "2"), veg)) << set_.GetErrorText();
+  EXPECT_EQ(VegTiles::Value(249, 249), Cell(249, 249));
+  EXPECT_EQ(kNoData, Cell(250, 0, false));
+  EXPECT_EQ(kNoData, Cell(600, 100, false));
+}
+
+TEST_F(VegTest, TruncatedIndexReadsFalseBeyondItsEnd) {
+  // Four entries announced; the file holds the first two (both absent) and
+  // three bytes of the third.
+  std::string veg(4 + 8 * 2 + 3, '\0');
+  ASSERT_TRUE(OpenFiles(DatText("0", "0", "1", "1", "1"), veg)) << set_.GetErrorText();
+  EXPECT_EQ(2u, Reader().TileTable.size());
+  EXPECT_EQ(kNoData, Cell(0, 499));       // tile row 0: entry 0, absent
+  EXPECT_EQ(kNoData, Cell(499, 250));     // entry 1
+  EXPECT_EQ(kNoData, Cell(0, 0, false));  // tile row 1: entries 2 and 3 are missing
+  EXPECT_EQ(kNoData, Cell(499, 249, false));
+}
+
+TEST_F(VegTest, TileFileWithoutAnyIndexEntryFailsTheOpen) {
+  for (size_t size : {8u, 11u}) {
+    EXPECT_FALSE(OpenFiles(DatText("0", "0", "1", "0", "0"), std::string(size, '\0')));
+    EXPECT_EQ("VEG tile file " + ShortenPath(dir_.Path("map.veg"), 20) +
+                  " is too short to hold its tile index: " + std::to_string(size) + " bytes",
+              set_.GetErrorText());
+  }
+}
+
+TEST_F(VegTest, BadHeadersFailWithErrorLoadingHeader) {
+  const std::string veg = VegTiles(0, 0).Bytes();
+  for (const std::string& dat :
+       {DatText("0", "0", "1", "x", "0"), DatText("0", "0", "1", "0", "1.5"),
+        DatText("0", "0", "1", "", "0"), std::string("0\r\n0\r\n1\r\n0\r\n"), std::string()}) {
+    EXPECT_FALSE(OpenFiles(dat, veg)) << dat;
+    EXPECT_EQ("Error loading header", set_.GetErrorText()) << dat;
+  }
+  std::remove(dir_.Path("map.dat").c_str());
+  EXPECT_FALSE(set_.Open(dir_.Path("map.veg"), 0, 0, 1, 1, 0));
+  EXPECT_EQ("Error loading header", set_.GetErrorText());
+}
+
+TEST_F(VegTest, TileCountsOutOfRangeFailWithTheirValues) {
+  const std::string veg = VegTiles(0, 0).Bytes();
+  EXPECT_FALSE(OpenFiles(DatText("0", "0", "1", "-1", "0"), veg));
+  EXPECT_EQ("VEG header " + ShortenPath(dir_.Path("map.dat"), 20) +
+                " gives tile indices out of range: highest tile row -1, highest tile column 0",
+            set_.GetErrorText());
+  // 8,589,934 tile rows make more lines than a 32-bit count holds.
+  EXPECT_FALSE(OpenFiles(DatText("0", "0", "1", "0", "8589934"), veg));
+  EXPECT_NE(std::string::npos, set_.GetErrorText().find("highest tile column 8589934"));
+  ASSERT_TRUE(OpenFiles(DatText("0", "0", "1", "8589933", "0"), veg)) << set_.GetErrorText();
+  EXPECT_EQ(2147483500u, set_.GetReader()->GetLines());
+  EXPECT_EQ(1u, Reader().TileTable.size());  // the rest of the index is not in the file
+  EXPECT_EQ(kNoData, Cell(0, 0, false));
+  EXPECT_EQ(kNoData, Cell(0, 2147483499));
+}
+
+TEST_F(VegTest, MissingTileFileGivesTheSystemText) {
+  dir_.WriteFile("alone.dat", DatText("0", "0", "1", "0", "0"));
+  TVegFile reader;
+  EXPECT_FALSE(reader.Open(dir_.Path("alone.dat"), 0, 0, 1, 1, 0));
+  EXPECT_EQ("Open Map Read Error=" + std::to_string(ENOENT) + " " + SystemErrorText(ENOENT),
+            reader.ErrorText);
+  EXPECT_FALSE(reader.Open(dir_.Path("alone.veg"), 0, 0, 6, 1, 1));
+  EXPECT_FALSE(FileExists(dir_.Path("alone.veg")));
+}
+
+TEST_F(VegTest, SidecarsAreFoundInAnyLetterCase) {
+  VegTiles tiles(0, 0);
+  VegTiles::SetCell(tiles.Tile(0, 0), 249, 0, 0, 8.0f);
+  dir_.WriteFile("Map.DAT", DatText("0", "0", "1", "0", "0"));
+  dir_.WriteFile("Map.VEG", tiles.Bytes());
+  ASSERT_TRUE(set_.Open(dir_.Path("Map.VEG"), 0, 0, 1, 1, 0)) << set_.GetErrorText();
+  EXPECT_EQ(8.0f, Cell(0, 0));
+}
+
+// Reads the float cells of an ER Mapper output's data file.
+std::vector<float> ErsCells(const TempDir& dir, const std::string& data_name) {
+  const std::string bytes = dir.ReadFile(data_name);
+  std::vector<float> cells(bytes.size() / 4);
+  for (size_t i = 0; i < cells.size(); ++i) cells[i] = read_le<float>(bytes.data() + 4 * i);
+  return cells;
+}
+
+TEST(VegClip, NoDataPassesThroughToAnErsOutput) {
+  TempDir dir;
+  // 500 x 500 cells from (100, 599) down to (599, 100); the bottom right tile is absent.
+  VegTiles tiles(1, 1);
+  tiles.Fill(1, 0);
+  tiles.Fill(1, 1);
+  tiles.Fill(0, 0);
+  VegTiles::SetCell(tiles.Tile(1, 0), 0, 249, 5, kNoData);  // cell (249, 249)
+  dir.WriteFile("src.dat", DatText("100", "100", "1", "1", "1"));
+  dir.WriteFile("src.veg", tiles.Bytes());
+
+  // Cells (248..252, 248..252), across all four tiles.
+  CliResult r = RunClipra({"-A348:351:352:347", dir.Path("src.veg"), dir.Path("mid.ers")});
+  ASSERT_EQ(0, r.code) << r.err;
+  std::vector<float> cells = ErsCells(dir, "mid");
+  ASSERT_EQ(25u, cells.size());
+  for (int row = 0; row < 5; ++row) {
+    for (int col = 0; col < 5; ++col) {
+      const int x = 248 + col;
+      const int y = 248 + row;
+      const bool no_data = (x == 249 && y == 249) || (x >= 250 && y >= 250);
+      EXPECT_EQ(no_data ? kNoData : VegTiles::Value(x, y), cells[row * 5 + col]) << x << "," << y;
+    }
+  }
+
+  // Cells (-3..2, 497..502): those off the raster are 0.
+  r = RunClipra({"-A97:102:102:97", dir.Path("src.veg"), dir.Path("corner.ers")});
+  ASSERT_EQ(0, r.code) << r.err;
+  cells = ErsCells(dir, "corner");
+  ASSERT_EQ(36u, cells.size());
+  for (int row = 0; row < 6; ++row) {
+    for (int col = 0; col < 6; ++col) {
+      const int x = col - 3;
+      const int y = 497 + row;
+      const bool inside = x >= 0 && y < 500;
+      EXPECT_EQ(inside ? VegTiles::Value(x, y) : 0.0f, cells[row * 6 + col]) << x << "," << y;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace clipra
