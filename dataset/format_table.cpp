@@ -7,6 +7,8 @@
 #include "formats/header/nog.h"
 #include "formats/header/osd.h"
 #include "formats/header/veg.h"
+#include "formats/image/bmp.h"
+#include "formats/image/tif.h"
 
 namespace clipra {
 
@@ -22,6 +24,10 @@ std::unique_ptr<TDataSetRoot2> CreateReader(uint8_t code) {
       return std::make_unique<TDtmMap2>();
     case kFormatVeg:
       return std::make_unique<TVegFile>();
+    case kFormatTif:
+      return std::make_unique<TTifMap2>();
+    case kFormatBmp:
+      return std::make_unique<TBMPMap2>();
     default:
       return nullptr;
   }
@@ -38,8 +44,9 @@ std::unique_ptr<TDataSetRoot> CreateWriter(uint8_t code, const std::string& file
     case kFormatDtm:
       return std::make_unique<TDtmMap>(file_name, width, lines, cell_type, bands, mode);
     case kFormatTif:
+      return std::make_unique<TTifMap>(file_name, width, lines, cell_type, bands, mode);
     case kFormatBmp:
-      return nullptr;
+      return std::make_unique<TBMPMap>(file_name, width, lines, cell_type, bands, mode);
     default:
       // Every name without a writer of its own (".osd", ".jpg", none...)
       // becomes an OrthoSetData raster.

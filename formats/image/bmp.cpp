@@ -1,0 +1,451 @@
+#include "formats/image/bmp.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+#include "dataset/byte_order.h"
+#include "dataset/gcp.h"
+#include "dataset/identify.h"
+#include "dataset/readline.h"
+#include "dataset/utils.h"
+#include "formats/image/world_file.h"
+
+namespace clipra {
+
+namespace {
+
+constexpr uint32_t kPixelDataStart = bmp::kFileHeaderSize + bmp::kInfoHeaderSize;  // 54
+constexpr uint64_t kMaxFileSize = std::numeric_limits<uint32_t>::max();
+
+// The world-file number reader of a bitmap: blanks and line ends before a
+// number are skipped, the number ends at the next blank or line end, only
+// "." is a decimal point, and the end of the file reads as 0.
+class WorldText {
+ public:
+  explicit WorldText(const std::string& file_name) : file_(std::fopen(file_name.c_str(), "rb")) {
+    failed_ = file_ == nullptr;
+  }
+  ~WorldText() {
+    if (file_) std::fclose(file_);
+  }
+  WorldText(const WorldText&) = delete;
+  WorldText& operator=(const WorldText&) = delete;
+
+  // Reads the number of the current line and skips the rest of it. False
+  // for text that is not a number, or after the file failed to open.
+  bool ReadNumberLine(double& value) {
+    if (!file_) return false;
+    int c = Get();
+    while (c != EOF && c <= ' ') c = Get();
+    if (c == EOF) {
+      value = 0;
+      return true;
+    }
+    std::string token;
+    bool too_long = false;
+    while (c != EOF && c > ' ') {
+      if (token.size() < kMaxToken)
+        token.push_back(static_cast<char>(c));
+      else
+        too_long = true;
+      c = Get();
+    }
+    if (c != EOF) std::ungetc(c, file_);
+    SkipLine();
+    if (too_long || token.find(',') != std::string::npos) return false;
+    const long double v = ParseFloatDef(token, std::numeric_limits<long double>::quiet_NaN());
+    if (std::isnan(v)) return false;
+    value = static_cast<double>(v);
+    return true;
+  }
+
+  void SkipLine() {
+    if (!file_) return;
+    int c = Get();
+    while (c != EOF && c != '\n') c = Get();
+  }
+
+  // False when the file never opened or does not close cleanly.
+  bool Close() {
+    if (!file_) return false;
+    const bool closed = std::fclose(file_) == 0;
+    file_ = nullptr;
+    return closed;
+  }
+
+  bool failed() const { return failed_; }
+
+ private:
+  static constexpr size_t kMaxToken = 1024;
+
+  // Ctrl-Z ends a text file as the end of the file does.
+  int Get() {
+    const int c = std::fgetc(file_);
+    return c == 26 ? EOF : c;
+  }
+
+  std::FILE* file_;
+  bool failed_;
+};
+
+}  // namespace
+
+TBMPMap2::TBMPMap2() {
+  RegCellX = 0;
+  RegCellY = 0;
+  RegX = 0;
+  RegY = 0;
+  CellSizeX = 1.0;
+  CellSizeY = 1.0;
+  Spheroid = "RAW";
+  Datum = "RAW";
+  Projection = "RAW";
+  SetControlPoints(std::make_unique<TGCPList>());
+}
+
+TBMPMap2::~TBMPMap2() = default;
+
+uint8_t TBMPMap2::GetCellType() {
+  return kCellUnsigned8;
+}
+
+bool TBMPMap2::Fail(uint32_t status, const std::string& text) {
+  LastError = status;
+  ErrorText = text;
+  FileHeader.clear();
+  InfoHeader.clear();
+  Palette.clear();
+  PaletteCount = 0;
+  ExposedBands = 0;
+  Lines = 0;
+  PixelWidth = 0;
+  return false;
+}
+
+bool TBMPMap2::OpenExisting(const std::string& file_name) {
+  if (!FileExists(file_name)) {
+    ErrorText = "File not Exists";
+    return false;
+  }
+  return Open(file_name, 0, 0, kCellUnsigned8, 1, 0);
+}
+
+bool TBMPMap2::Open(const std::string& file_name, uint32_t /*width*/, uint32_t /*lines*/,
+                    uint8_t /*cell_type*/, uint32_t /*bands*/, uint8_t mode) {
+  FileName = file_name;
+  Mode = mode;
+  HeaderKind = bmp::HeaderKind::kNone;
+  TypeDetail.clear();
+  GreyPalette = false;
+  TopDown = false;
+  if (mode != 0) return Fail(1, "BMP sources are read only");
+
+  const std::string world = FindSidecar(ChangeFileExt(file_name, ".bmpw"));
+  if (!world.empty()) ReadBmpWorldFile(world);
+  const std::string gcp = FindSidecar(ChangeFileExt(file_name, ".gcp"));
+  if (!gcp.empty()) {
+    // Control points play no part in clipping: an unreadable list is no reason to refuse.
+    try {
+      GetControlPoints()->LoadFromFile(gcp);
+    } catch (const EReadLineError&) {
+    }
+  }
+
+  if (!TMapByte::Open(file_name, 0, 0)) {
+    const int code = static_cast<int>(LastError);
+    return Fail(1, "Open read error " + std::to_string(code) + " " + SystemErrorText(code));
+  }
+  const uint8_t* p = At(0, bmp::kFileHeaderSize);
+  if (!p || p[0] != 'B' || p[1] != 'M') return Fail(2, "Not a BMP file");
+  FileHeader.assign(p, p + bmp::kFileHeaderSize);
+  PixelOffset = read_le<uint32_t>(p + 10);
+  if (!ParseInfoHeader()) return false;
+  Width = PixelWidth;
+  Bands = ExposedBands;
+  CellType = kCellUnsigned8;
+  LineSize = Stride;
+  return true;
+}
+
+bool TBMPMap2::ParseInfoHeader() {
+  const uint8_t* p = At(bmp::kFileHeaderSize, 4);
+  if (!p) return Fail(4, "Damaged bitmap: no information header");
+  const uint32_t header_size = read_le<uint32_t>(p);
+  if (header_size == bmp::kInfoHeaderSize) {
+    HeaderKind = bmp::HeaderKind::kInfo;
+  } else if (header_size == bmp::kCoreHeaderSize) {
+    HeaderKind = bmp::HeaderKind::kCore;
+  } else {
+    HeaderKind = bmp::HeaderKind::kRejected;
+    return Fail(3, "Unknown bitmap type: ");
+  }
+  const uint64_t header_end = uint64_t{bmp::kFileHeaderSize} + header_size;
+  if (PixelOffset < header_end) return Fail(4, "Damaged bitmap: pixel data inside the header");
+  if (PixelOffset > FileSize) return Fail(4, "Damaged bitmap: pixel data beyond the end of file");
+  p = At(bmp::kFileHeaderSize, header_size);
+  if (!p) return Fail(4, "Damaged bitmap: no information header");
+  InfoHeader.assign(p, p + header_size);
+  const uint8_t* h = InfoHeader.data();
+
+  const bool info = HeaderKind == bmp::HeaderKind::kInfo;
+  const uint16_t bit_count = read_le<uint16_t>(h + (info ? 14 : 10));
+  int64_t height = 0;
+  uint64_t claimed_colours = 0;
+  if (info) {
+    const uint32_t compression = read_le<uint32_t>(h + 16);
+    if (compression != 0) {
+      TypeDetail = compression == 1 ? "RLE8" : compression == 2 ? "RLE4" : "Unknown compression";
+      HeaderKind = bmp::HeaderKind::kRejected;
+      return Fail(3, "Unknown bitmap type: " + TypeDetail);
+    }
+    if (bit_count != 8 && bit_count != 24) {
+      TypeDetail = "not RGB or 8-bit pixel";
+      HeaderKind = bmp::HeaderKind::kRejected;
+      return Fail(3, "Unknown bitmap type: " + TypeDetail);
+    }
+    PixelWidth = static_cast<uint16_t>(read_le<uint32_t>(h + 4));
+    height = read_le<int32_t>(h + 8);
+    if (bit_count == 8) {
+      claimed_colours = read_le<uint32_t>(h + 32);
+      if (claimed_colours == 0) claimed_colours = 256;
+    }
+  } else {
+    if (bit_count != 8 && bit_count != 24) {
+      TypeDetail = "Not RGB or 8-bit pixel";
+      HeaderKind = bmp::HeaderKind::kRejected;
+      return Fail(3, "Unknown bitmap type: " + TypeDetail);
+    }
+    PixelWidth = read_le<uint16_t>(h + 4);
+    height = read_le<uint16_t>(h + 6);
+    if (bit_count == 8) claimed_colours = 256;
+  }
+  // A negative height stores the rows top line first.
+  if (height == 0) return Fail(4, "Damaged bitmap: height 0");
+  TopDown = height < 0;
+  Lines = static_cast<uint32_t>(height < 0 ? -height : height);
+  PixelBytes = bit_count / 8;
+  if (!info && bit_count == 24) {
+    Stride = ((uint64_t{PixelWidth} * 24 + 31) / 32) * 4;
+  } else {
+    // The row length is taken from the size of the file, not from the width.
+    Stride = (FileSize - PixelOffset) / Lines;
+  }
+
+  PaletteCount = static_cast<uint16_t>(claimed_colours);
+  ExposedBands = 3;
+  Palette.clear();
+  if (bit_count == 8) {
+    const uint32_t entry_size = info ? 4 : 3;
+    if (claimed_colours * entry_size > PixelOffset - header_end)
+      return Fail(4, "Damaged bitmap: palette larger than the room before the pixel data");
+    if (PaletteCount > 0) {
+      p = At(header_end, PaletteCount * entry_size);
+      if (!p) return Fail(4, "Damaged bitmap: palette outside of file");
+      Palette.resize(PaletteCount);
+      for (uint32_t i = 0; i < PaletteCount; ++i) {
+        const uint8_t* e = p + uint64_t{i} * entry_size;
+        Palette[i] = {e[2], e[1], e[0]};
+      }
+      GreyPalette = PaletteCount == 256;
+      for (uint32_t i = 0; GreyPalette && i < PaletteCount; ++i)
+        GreyPalette = Palette[i].red == i && Palette[i].green == i && Palette[i].blue == i;
+      if (GreyPalette) ExposedBands = 1;
+    }
+  }
+  return true;
+}
+
+void TBMPMap2::ReadBmpWorldFile(const std::string& file_name) {
+  WorldText text(file_name);
+  bool failed = text.failed();
+  double v = 0;
+  if (text.ReadNumberLine(v)) {
+    CellSizeX = v;
+  } else {
+    CellSizeX = 1.0;
+    failed = true;
+  }
+  text.SkipLine();
+  text.SkipLine();
+  if (text.ReadNumberLine(v)) {
+    CellSizeY = v;
+    CellSizeY = std::fabs(GetCellSizeY());
+  } else {
+    CellSizeY = 1.0;
+    failed = true;
+  }
+  if (text.ReadNumberLine(v)) {
+    RegX = v;
+  } else {
+    RegX = 0.0;
+    failed = true;
+  }
+  if (text.ReadNumberLine(v)) {
+    RegY = v;
+  } else {
+    RegY = 1.0;
+    failed = true;
+  }
+  if (!text.Close()) failed = true;
+  if (!failed) {
+    Spheroid = "UNKNOWN";
+    Datum = "UNKNOWN";
+    Projection = "UNKNOWN";
+  }
+}
+
+bool TBMPMap2::SeekLine(uint32_t y, uint32_t /*band*/) {
+  if (y >= Lines) return false;
+  // Rows are stored bottom-up unless the height was negative.
+  const uint64_t stored = TopDown ? y : uint64_t{Lines} - 1 - y;
+  const uint64_t row_bytes = uint64_t{PixelWidth} * PixelBytes;
+  uint64_t position = 0;
+  if (__builtin_mul_overflow(stored, Stride, &position) ||
+      __builtin_add_overflow(position, uint64_t{PixelOffset}, &position))
+    return false;
+  Position = position;
+  Need = static_cast<uint32_t>(row_bytes);
+  return MapAt();
+}
+
+bool TBMPMap2::GetCell(uint32_t x, uint32_t y, uint32_t band, float& value) {
+  value = 0;
+  if (ExposedBands == 0) return false;
+  if (band >= ExposedBands) band = ExposedBands - 1u;
+  if (x >= PixelWidth || y >= Lines) return false;
+  if (!SeekLine(y, band)) return false;
+  if (PixelBytes == 3) {
+    // Pixels are stored blue, green, red.
+    value = Current[uint64_t{x} * 3 + (2 - band)];
+    return true;
+  }
+  const uint8_t byte = Current[x];
+  if (GreyPalette) {
+    value = byte;
+  } else if (byte < Palette.size()) {
+    const bmp::Colour& c = Palette[byte];
+    value = band == 0 ? c.red : band == 1 ? c.green : c.blue;
+  }
+  return true;
+}
+
+bool TBMPMap2::SetGeoreference(const std::string& spheroid, const std::string& datum,
+                               double cell_size_x, double cell_size_y, double reg_cell_x,
+                               double reg_cell_y, double reg_x, double reg_y,
+                               const std::string& projection) {
+  SetSpheroid(spheroid);
+  SetDatum(datum);
+  SetCellSizeX(cell_size_x);
+  SetCellSizeY(cell_size_y);
+  SetRegCellX(reg_cell_x);
+  SetRegCellY(reg_cell_y);
+  SetRegX(reg_x);
+  SetRegY(reg_y);
+  SetProjection(projection);
+  return true;
+}
+
+TBMPMap::TBMPMap(const std::string& file_name, uint16_t width, uint16_t lines, uint8_t cell_type,
+                 int32_t bands, uint8_t mode) try
+    : TDataSetRoot(file_name, width, lines, cell_type, bands, mode, false) {
+  ControlPoints = std::make_unique<TGCPList>();
+  if (cell_type != kCellUnsigned8)
+    throw EBMPMapError("Not supported cell type(must be byte type): " + CellTypeName(cell_type));
+  if (bands != 1 && bands != 3) throw EBMPMapError("Wrong number of bands(must be 1 or 3)");
+  PixelWidth = width;
+  BitCount = static_cast<uint16_t>(8 * bands);
+  PaletteCount = bands == 1 ? 256 : 0;
+  PaletteBytes = 4 * PaletteCount;
+  Stride = ((uint32_t{PixelWidth} * BitCount + 31) / 32) * 4;
+  ImageSize = uint64_t{Stride} * Lines;
+  const uint64_t file_size = kPixelDataStart + PaletteBytes + ImageSize;
+  // The header's file size is a 32-bit field.
+  if (file_size > kMaxFileSize)
+    throw EBMPMapError("BMP output too large: " + std::to_string(file_size) +
+                       " bytes, but a bitmap holds at most 4 GiB");
+  if (!CreateNew(file_size))
+    throw EBMPMapError("Open write error " + std::to_string(LastError) + " " +
+                       SystemErrorText(static_cast<int>(LastError)));
+  uint8_t* h = Data;
+  h[0] = 'B';
+  h[1] = 'M';
+  write_le<uint32_t>(h + 2, static_cast<uint32_t>(file_size));
+  write_le<uint32_t>(h + 10, kPixelDataStart + PaletteBytes);
+  uint8_t* info = h + bmp::kFileHeaderSize;
+  write_le<uint32_t>(info, bmp::kInfoHeaderSize);
+  write_le<int32_t>(info + 4, PixelWidth);
+  write_le<int32_t>(info + 8, static_cast<int32_t>(Lines));
+  write_le<uint16_t>(info + 12, 1);
+  write_le<uint16_t>(info + 14, BitCount);
+  uint8_t* palette = h + kPixelDataStart;
+  for (uint32_t i = 0; i < PaletteCount; ++i) {
+    palette[4 * i] = palette[4 * i + 1] = palette[4 * i + 2] = static_cast<uint8_t>(i);
+  }
+} catch (const EMMapFileError& e) {
+  throw EBMPMapError(e.what());
+}
+
+TBMPMap::~TBMPMap() = default;
+
+double TBMPMap::GetLeftX() {
+  return static_cast<double>(static_cast<long double>(RegX) -
+                             static_cast<long double>(CellSizeX) * RegCellX);
+}
+
+double TBMPMap::GetTopY() {
+  return static_cast<double>(static_cast<long double>(RegY) +
+                             static_cast<long double>(CellSizeY) * RegCellY);
+}
+
+bool TBMPMap::PixelIndex(uint32_t x, uint32_t y, uint32_t band, uint64_t& index) const {
+  if (Bands < 1) return false;
+  const uint32_t bands = static_cast<uint32_t>(Bands);
+  if (band >= bands) band = bands - 1;
+  if (x >= PixelWidth || y >= Lines) return false;
+  // Line 0 is the last stored row; red is the third byte of a pixel.
+  index = kPixelDataStart + PaletteBytes + (uint64_t{Lines} - 1 - y) * Stride +
+          uint64_t{x} * bands + (bands - 1 - band);
+  return true;
+}
+
+bool TBMPMap::GetCell(uint32_t x, uint32_t y, uint32_t band, double& value) {
+  value = 0;
+  uint64_t index = 0;
+  return PixelIndex(x, y, band, index) && GetValue(index, value);
+}
+
+bool TBMPMap::SetCell(uint32_t x, uint32_t y, uint32_t band, double value) {
+  if (Mode != 1) return false;
+  uint64_t index = 0;
+  return PixelIndex(x, y, band, index) && SetValue(index, value);
+}
+
+bool TBMPMap::Get4Cells(uint16_t x, uint16_t y, uint16_t band, double values[4]) {
+  if (x >= PixelWidth || y >= Lines) return false;
+  const uint32_t x1 = x + 1u < PixelWidth ? x + 1u : x;
+  const uint32_t y1 = y + 1u < Lines ? y + 1u : y;
+  return GetCell(x, y, band, values[0]) && GetCell(x, y1, band, values[1]) &&
+         GetCell(x1, y1, band, values[2]) && GetCell(x1, y, band, values[3]);
+}
+
+void TBMPMap::SetGeoreference(const std::string& spheroid, const std::string& datum,
+                              double cell_size_x, double cell_size_y, double reg_cell_x,
+                              double reg_cell_y, double reg_x, double reg_y,
+                              const std::string& projection) {
+  Spheroid = spheroid;
+  Datum = datum;
+  CellSizeX = cell_size_x;
+  CellSizeY = cell_size_y;
+  RegCellX = reg_cell_x;
+  RegCellY = reg_cell_y;
+  RegX = reg_x;
+  RegY = reg_y;
+  Projection = projection;
+  // A world file that cannot be written does not stop the job.
+  WriteWorldFile(ChangeFileExt(FileName, ".bmpw"), GetCellSizeX(), 0, 0, -GetCellSizeY(),
+                 GetLeftX(), GetTopY());
+}
+
+}  // namespace clipra

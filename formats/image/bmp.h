@@ -1,0 +1,136 @@
+// Windows bitmaps: the reader of uncompressed 8-bit palette and 24-bit
+// images, and the writer of bottom-up 8-bit grey and 24-bit images, each
+// with a ".bmpw" world file.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "dataset/dataset.h"
+#include "dataset/dataset2.h"
+
+namespace clipra {
+
+class TGCPList;
+
+namespace bmp {
+
+constexpr uint32_t kFileHeaderSize = 14;
+constexpr uint32_t kInfoHeaderSize = 40;
+constexpr uint32_t kCoreHeaderSize = 12;
+
+enum class HeaderKind { kNone, kInfo, kCore, kRejected };
+
+struct Colour {
+  uint8_t red = 0;
+  uint8_t green = 0;
+  uint8_t blue = 0;
+};
+
+}  // namespace bmp
+
+class TBMPMap2 : public TDataSetRoot2 {
+ public:
+  TBMPMap2();
+  ~TBMPMap2() override;
+
+  // Makes the stored row of image line `y` current; the band plays no part.
+  bool SeekLine(uint32_t y, uint32_t band) override;
+  bool GetCell(uint32_t x, uint32_t y, uint32_t band, float& value) override;
+  bool SetCell(uint32_t, uint32_t, uint32_t, float) override { return false; }
+
+  // Only mode 0 (read an existing file) is served.
+  bool Open(const std::string& file_name, uint32_t width, uint32_t lines, uint8_t cell_type,
+            uint32_t bands, uint8_t mode) override;
+  bool OpenExisting(const std::string& file_name) override;
+  uint32_t GetBands() override { return ExposedBands; }
+  uint32_t GetLines() override { return Lines; }
+  uint32_t GetWidth() override { return PixelWidth; }
+  uint8_t GetCellType() override;
+  uint8_t IsMSBFirst() override { return 0; }
+  bool SetGeoreference(const std::string& spheroid, const std::string& datum, double cell_size_x,
+                       double cell_size_y, double reg_cell_x, double reg_cell_y, double reg_x,
+                       double reg_y, const std::string& projection) override;
+
+  uint16_t PixelWidth = 0;
+  uint64_t Stride = 0;
+  uint32_t PixelBytes = 0;
+  uint32_t PixelOffset = 0;
+  // Rows are stored top line first (a negative height in the header).
+  bool TopDown = false;
+  bmp::HeaderKind HeaderKind = bmp::HeaderKind::kNone;
+  std::string TypeDetail;
+  uint16_t PaletteCount = 0;
+  std::vector<bmp::Colour> Palette;
+  bool GreyPalette = false;
+  uint16_t ExposedBands = 0;
+  // The file header, and the information header with the palette.
+  std::vector<uint8_t> FileHeader;
+  std::vector<uint8_t> InfoHeader;
+
+ private:
+  bool Fail(uint32_t status, const std::string& text);
+  // Parses the information header and the palette; false with a status.
+  bool ParseInfoHeader();
+  void ReadBmpWorldFile(const std::string& file_name);
+};
+
+class EBMPMapError : public EWriterError {
+ public:
+  using EWriterError::EWriterError;
+};
+
+class TBMPMap : public TDataSetRoot {
+ public:
+  // Creates the file at its full size with headers and palette. Raises
+  // EBMPMapError.
+  TBMPMap(const std::string& file_name, uint16_t width, uint16_t lines, uint8_t cell_type,
+          int32_t bands, uint8_t mode);
+  ~TBMPMap() override;
+
+  bool GetCell(uint32_t x, uint32_t y, uint32_t band, double& value) override;
+  bool SetCell(uint32_t x, uint32_t y, uint32_t band, double value) override;
+  bool Get4Cells(uint16_t x, uint16_t y, uint16_t band, double values[4]) override;
+  // Samples are interleaved by pixel, so no line of one band is contiguous.
+  uint8_t* LineAddress(uint16_t, uint16_t) override { return nullptr; }
+
+  uint32_t GetWidth() override { return PixelWidth; }
+  uint32_t GetLines() override { return Lines; }
+  uint16_t GetBands() override { return static_cast<uint16_t>(Bands); }
+  double GetCellSizeX() override { return CellSizeX; }
+  double GetCellSizeY() override { return CellSizeY; }
+  double GetLeftX() override;
+  double GetTopY() override;
+  void GetSpheroid(std::string& s) override { s = Spheroid; }
+  void GetDatum(std::string& s) override { s = Datum; }
+  void GetProjection(std::string& s) override { s = Projection; }
+  void SetGeoreference(const std::string& spheroid, const std::string& datum, double cell_size_x,
+                       double cell_size_y, double reg_cell_x, double reg_cell_y, double reg_x,
+                       double reg_y, const std::string& projection) override;
+  TGCPList* GetControlPoints() override { return ControlPoints.get(); }
+
+  double RegCellX = 0;
+  double RegCellY = 0;
+  double RegX = 0;
+  double RegY = 0;
+  double CellSizeX = 1.0;
+  double CellSizeY = 1.0;
+  std::string Spheroid = "RAW";
+  std::string Datum = "RAW";
+  std::string Projection = "RAW";
+  std::unique_ptr<TGCPList> ControlPoints;
+  uint16_t PixelWidth = 0;
+  uint16_t BitCount = 0;
+  uint32_t PaletteCount = 0;
+  uint32_t PaletteBytes = 0;
+  uint32_t Stride = 0;
+  uint64_t ImageSize = 0;
+
+ private:
+  bool PixelIndex(uint32_t x, uint32_t y, uint32_t band, uint64_t& index) const;
+};
+
+}  // namespace clipra

@@ -1,0 +1,193 @@
+// Uncompressed strip TIFF: the reader of 8- and 16-bit grey or RGB images
+// in either byte order, and the writer of little-endian single-strip GeoTIFF
+// with a ".tfw" world file.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "dataset/dataset.h"
+#include "dataset/dataset2.h"
+
+namespace clipra {
+
+class TGCPList;
+
+namespace tiff {
+
+// Tag numbers the reader and writer handle.
+enum Tag : uint16_t {
+  kImageWidth = 256,
+  kImageLength = 257,
+  kBitsPerSample = 258,
+  kCompression = 259,
+  kPhotometricInterpretation = 262,
+  kStripOffsets = 273,
+  kSamplesPerPixel = 277,
+  kRowsPerStrip = 278,
+  kStripByteCounts = 279,
+  kXResolution = 282,
+  kYResolution = 283,
+  kPlanarConfiguration = 284,
+  kResolutionUnit = 296,
+  kColorMap = 320,
+  kModelPixelScale = 33550,
+  kModelTiepoint = 33922,
+  kGeoKeyDirectory = 34735,
+};
+
+enum FieldType : uint16_t {
+  kByte = 1,
+  kShort = 3,
+  kLong = 4,
+  kRational = 5,
+  kDouble = 12,
+};
+
+// Bytes per value of a field type; 0 for a type TIFF 6.0 does not define.
+uint32_t FieldTypeSize(uint16_t type);
+
+// Why a directory was refused; "Tiff error " precedes the text.
+enum Reason : int32_t {
+  kReasonNone = 0,
+  kReasonCompressed = 1,
+  kReasonColourPlanes = 2,
+  kReasonPlanarTwo = 3,
+  kReasonStripOffsetsType = 4,
+  kReasonStripByteCountsType = 5,
+  kReasonNotGreyOrRgb = 6,
+  kReasonZeroXResolution = 7,
+  kReasonZeroYResolution = 8,
+  kReasonZeroRowsPerStrip = 9,
+  kReasonDirectoryOutside = 10,
+  kReasonStripOffsetsOutside = 11,
+  kReasonNoSamples = 12,
+};
+const std::string& ReasonText(int32_t reason);
+
+// The writer's fixed header: directory, its values and the GeoTIFF keys.
+constexpr uint32_t kHeaderSize = 348;
+
+}  // namespace tiff
+
+class TTifMap2 : public TDataSetRoot2 {
+ public:
+  TTifMap2();
+  ~TTifMap2() override;
+
+  bool SeekLine(uint32_t line, uint32_t band) override;
+  bool GetCell(uint32_t x, uint32_t y, uint32_t band, float& value) override;
+  // Sources are never written.
+  bool SetCell(uint32_t, uint32_t, uint32_t, float) override { return false; }
+
+  // Only mode 0 (read an existing file) is served.
+  bool Open(const std::string& file_name, uint32_t width, uint32_t lines, uint8_t cell_type,
+            uint32_t bands, uint8_t mode) override;
+  bool OpenExisting(const std::string& file_name) override;
+  uint32_t GetBands() override { return SampleCount; }
+  uint32_t GetLines() override { return ImageLength; }
+  uint32_t GetWidth() override { return ImageWidth; }
+  uint8_t GetCellType() override;
+  uint8_t IsMSBFirst() override { return IsMSBFirstOrder() ? 1 : 0; }
+  bool SetGeoreference(const std::string& spheroid, const std::string& datum, double cell_size_x,
+                       double cell_size_y, double reg_cell_x, double reg_cell_y, double reg_x,
+                       double reg_y, const std::string& projection) override;
+
+  uint32_t ImageWidth = 0;
+  uint32_t ImageLength = 0;
+  std::array<uint16_t, 3> BitsPerSample = {1, 0, 0};
+  uint16_t SampleCount = 1;
+  uint16_t Compression = 1;
+  uint16_t PhotometricInterpretation = 0;
+  uint16_t PlanarConfiguration = 1;
+  uint32_t RowsPerStrip = 2147483647;
+  // Kept at 32 bits: a tall image with one row per strip has more than
+  // 65,535 strips.
+  uint32_t StripCount = 0;
+  uint16_t StripOffsetsType = 0;
+  uint64_t StripOffsetsPos = 0;
+  std::vector<uint32_t> StripOffsets;
+  double XResolution = 0;
+  double YResolution = 0;
+  uint16_t ResolutionUnit = 2;
+  uint32_t ColorMapOffset = 0;
+  uint32_t IFDOffset = 0;
+  uint16_t EntryCount = 0;
+  int32_t TiffReason = 0;
+  double RotationX = 0;
+  double RotationY = 0;
+
+ private:
+  bool ReadDirectory();
+  bool ReadEntry(uint64_t entry_pos);
+  bool ReadStripOffsets();
+  uint16_t read_u16(const uint8_t* p) const;
+  uint32_t read_u32(const uint8_t* p) const;
+  double read_f64(const uint8_t* p) const;
+  // Bytes of one row of one band's plane, or of all bands when chunky.
+  uint64_t RowBytes() const;
+};
+
+class ETifMapError : public EWriterError {
+ public:
+  using EWriterError::EWriterError;
+};
+
+class TTifMap : public TDataSetRoot {
+ public:
+  // Creates the file at its full size and writes the header. Raises
+  // ETifMapError.
+  TTifMap(const std::string& file_name, uint16_t width, uint16_t lines, uint8_t cell_type,
+          int32_t bands, uint8_t mode);
+  ~TTifMap() override;
+
+  bool GetCell(uint32_t x, uint32_t y, uint32_t band, double& value) override;
+  bool SetCell(uint32_t x, uint32_t y, uint32_t band, double value) override;
+  bool Get4Cells(uint16_t x, uint16_t y, uint16_t band, double values[4]) override;
+  // Samples are interleaved by pixel, so no line of one band is contiguous.
+  uint8_t* LineAddress(uint16_t, uint16_t) override { return nullptr; }
+
+  uint32_t GetWidth() override { return ImageWidth; }
+  uint32_t GetLines() override { return ImageLength; }
+  double GetCellSizeX() override { return CellSizeX == 0 ? 1.0 : CellSizeX; }
+  double GetCellSizeY() override;
+  uint16_t GetBands() override;
+  uint8_t GetCellType() override;
+  uint8_t IsMSBFirst() override { return 0; }
+  double GetLeftX() override { return LeftX; }
+  double GetTopY() override { return TopY; }
+  void GetSpheroid(std::string& s) override { s = Spheroid; }
+  void GetDatum(std::string& s) override { s = Datum; }
+  void GetProjection(std::string& s) override { s = Projection; }
+  void SetGeoreference(const std::string& spheroid, const std::string& datum, double cell_size_x,
+                       double cell_size_y, double reg_cell_x, double reg_cell_y, double reg_x,
+                       double reg_y, const std::string& projection) override;
+  TGCPList* GetControlPoints() override { return ControlPoints.get(); }
+
+  uint32_t ImageWidth = 0;
+  uint32_t ImageLength = 0;
+  std::array<uint16_t, 3> BitsPerSample = {0, 0, 0};
+  uint16_t PhotometricInterpretation = 0;
+  double CellSizeX = 1.0;
+  double CellHeight = -1.0;
+  double RotationX = 0;
+  double RotationY = 0;
+  double LeftX = 0;
+  double TopY = 0;
+  std::string Projection = "RAW";
+  std::string Datum = "RAW";
+  std::string Spheroid = "RAW";
+  std::unique_ptr<TGCPList> ControlPoints;
+  std::array<uint8_t, tiff::kHeaderSize> Header{};
+
+ private:
+  // Fills Header from the current fields and copies it to the file.
+  void WriteHeader();
+  // Index of cell (x, y, band) in cells of the file's own size.
+  uint64_t TiffCellIndex(uint32_t x, uint32_t y, uint32_t band) const;
+};
+
+}  // namespace clipra

@@ -1,0 +1,395 @@
+#include <cstring>
+
+#include "dataset/byte_order.h"
+#include "dataset/gcp.h"
+#include "dataset/identify.h"
+#include "dataset/readline.h"
+#include "dataset/utils.h"
+#include "formats/image/tif.h"
+#include "formats/image/world_file.h"
+
+namespace clipra {
+
+namespace tiff {
+
+uint32_t FieldTypeSize(uint16_t type) {
+  static constexpr uint32_t kSizes[] = {1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8};
+  return type >= 1 && type <= 12 ? kSizes[type - 1] : 0;
+}
+
+const std::string& ReasonText(int32_t reason) {
+  static const std::string kTexts[] = {
+      "",
+      "Compressed tiff",
+      "Wrong Color planes number (not 1 or 3)",
+      "Color planes(2) not process",
+      "StripOffset not of Short or Long type",
+      "StripByteCounts not of Short or Long type",
+      "Not greyScale or RGB",
+      "Zero divide in XResol",
+      "Zero divide in YResol",
+      "RowsPerStrip is 0",
+      "Directory outside of file",
+      "StripOffsets outside of file",
+      "No samples per pixel",
+  };
+  constexpr int32_t kCount = static_cast<int32_t>(sizeof kTexts / sizeof kTexts[0]);
+  return reason >= 0 && reason < kCount ? kTexts[reason] : kTexts[0];
+}
+
+}  // namespace tiff
+
+namespace {
+
+constexpr uint32_t kEntrySize = 12;
+constexpr uint32_t kDefaultRowsPerStrip = 2147483647;
+
+}  // namespace
+
+TTifMap2::TTifMap2() {
+  SetRegX(0);
+  SetRegY(0);
+  SetCellSizeX(1.0);
+  SetCellSizeY(1.0);
+  SampleCount = 1;
+  SetProjection("RAW");
+  SetDatum("RAW");
+  SetSpheroid("RAW");
+  SetControlPoints(std::make_unique<TGCPList>());
+}
+
+TTifMap2::~TTifMap2() = default;
+
+uint16_t TTifMap2::read_u16(const uint8_t* p) const {
+  return read_ordered<uint16_t>(p, LSBFirst);
+}
+
+uint32_t TTifMap2::read_u32(const uint8_t* p) const {
+  return read_ordered<uint32_t>(p, LSBFirst);
+}
+
+double TTifMap2::read_f64(const uint8_t* p) const {
+  return read_ordered<double>(p, LSBFirst);
+}
+
+uint8_t TTifMap2::GetCellType() {
+  switch (BitsPerSample[0]) {
+    case 1:
+      return kCellOneBit;
+    case 8:
+      return kCellUnsigned8;
+    case 16:
+      return kCellUnsigned16;
+    default:
+      return kCellUnknown;
+  }
+}
+
+bool TTifMap2::OpenExisting(const std::string& file_name) {
+  if (!FileExists(file_name)) {
+    ErrorText = "File not Exists";
+    return false;
+  }
+  return Open(file_name, 0, 0, kCellUnsigned8, 1, 0);
+}
+
+bool TTifMap2::Open(const std::string& file_name, uint32_t /*width*/, uint32_t /*lines*/,
+                    uint8_t cell_type, uint32_t bands, uint8_t mode) {
+  FileName = file_name;
+  Bands = bands;
+  CellType = cell_type;
+  Mode = mode;
+  SetByteOrder(false);
+  RowsPerStrip = kDefaultRowsPerStrip;
+  BitsPerSample = {1, 0, 0};
+  Compression = 1;
+  ResolutionUnit = 2;
+  TiffReason = tiff::kReasonNone;
+  StripCount = 0;
+  StripOffsets.clear();
+  if (mode != 0) {
+    LastError = 1;
+    ErrorText = "TIFF files are read only";
+    return false;
+  }
+
+  // The world file comes first, so that a pixel scale in the file overrides its cell sizes.
+  std::string world = FindSidecar(ChangeFileExt(file_name, ".tifw"));
+  if (world.empty()) world = FindSidecar(ChangeFileExt(file_name, ".tfw"));
+  if (!world.empty()) ReadWorldFile(*this, world, RotationX, RotationY);
+  const std::string gcp = FindSidecar(ChangeFileExt(file_name, ".gcp"));
+  if (!gcp.empty()) {
+    // Control points play no part in clipping: an unreadable list is no reason to refuse.
+    try {
+      GetControlPoints()->LoadFromFile(gcp);
+    } catch (const EReadLineError&) {
+    }
+  }
+
+  if (!TMapByte::Open(file_name, 0, 0)) {
+    const int code = static_cast<int>(LastError);
+    LastError = 1;
+    ErrorText = "Open read error " + std::to_string(code) + " " + SystemErrorText(code);
+    return false;
+  }
+  const uint8_t* p = At(0, 2);
+  if (p && p[0] == 'M' && p[1] == 'M') {
+    SetByteOrder(true);
+  } else if (p && p[0] == 'I' && p[1] == 'I') {
+    SetByteOrder(false);
+  } else {
+    SetByteOrder(false);
+    LastError = 2;
+    ErrorText = "Wrong TIFF order";
+    return false;
+  }
+  p = At(2, 2);
+  if (!p || read_u16(p) != 42) {
+    LastError = 3;
+    ErrorText = "Wrong TIFF version";
+    return false;
+  }
+  if (!ReadDirectory()) {
+    LastError = 4;
+    ErrorText = "Tiff error " + tiff::ReasonText(TiffReason);
+    return false;
+  }
+  CellType = GetCellType();
+  if (CellType == kCellOneBit) {
+    LastError = 5;
+    ErrorText = "Bit type not supported";
+    return false;
+  }
+  Width = ImageWidth;
+  Lines = ImageLength;
+  Bands = GetBands();
+  LineSize = uint64_t{Width} * Bands * CellBytes();
+  FirstLine = 0;
+  EndLine = -1;
+  return true;
+}
+
+bool TTifMap2::ReadDirectory() {
+  const uint8_t* p = At(4, 4);
+  if (p) IFDOffset = read_u32(p);
+  p = p ? At(IFDOffset, 2) : nullptr;
+  if (!p) {
+    TiffReason = tiff::kReasonDirectoryOutside;
+    return false;
+  }
+  EntryCount = read_u16(p);
+  bool result = true;
+  for (uint32_t i = 0; i < EntryCount; ++i) {
+    const uint64_t entry_pos = uint64_t{IFDOffset} + 2 + uint64_t{kEntrySize} * i;
+    if (!ReadEntry(entry_pos)) {
+      result = false;
+      // A strip-offsets type that cannot be read, or an entry outside the
+      // file, ends the directory at once.
+      if (TiffReason == tiff::kReasonStripOffsetsType ||
+          TiffReason == tiff::kReasonDirectoryOutside)
+        break;
+    }
+  }
+  if (RowsPerStrip == 0) {
+    TiffReason = tiff::kReasonZeroRowsPerStrip;
+    result = false;
+  }
+  if (SampleCount == 0) {
+    TiffReason = tiff::kReasonNoSamples;
+    result = false;
+  }
+  return result && ReadStripOffsets();
+}
+
+// One directory entry; false when it fails the directory.
+bool TTifMap2::ReadEntry(uint64_t entry_pos) {
+  const uint8_t* p = At(entry_pos, kEntrySize);
+  if (!p) {
+    TiffReason = tiff::kReasonDirectoryOutside;
+    return false;
+  }
+  // Reading a value elsewhere moves the view, so the entry is copied first.
+  uint8_t e[kEntrySize];
+  std::memcpy(e, p, kEntrySize);
+  const uint16_t tag = read_u16(e);
+  const uint16_t type = read_u16(e + 2);
+  const uint32_t count = read_u32(e + 4);
+  const uint8_t* field = e + 8;
+  const uint32_t offset = read_u32(field);
+  uint32_t short_value = 0;
+  if (type == tiff::kByte)
+    short_value = field[0];
+  else if (type == tiff::kShort)
+    short_value = read_u16(field);
+  else if (type == tiff::kLong)
+    short_value = offset;
+
+  switch (tag) {
+    case tiff::kImageWidth:
+      ImageWidth = short_value;
+      break;
+    case tiff::kImageLength:
+      ImageLength = short_value;
+      break;
+    case tiff::kRowsPerStrip:
+      RowsPerStrip = short_value;
+      break;
+    case tiff::kBitsPerSample:
+      SampleCount = static_cast<uint16_t>(count);
+      if (uint64_t{tiff::FieldTypeSize(type)} * count <= 4) {
+        BitsPerSample[0] = static_cast<uint16_t>(short_value);
+      } else if (const uint8_t* v = At(offset, 6)) {
+        for (int k = 0; k < 3; ++k) BitsPerSample[k] = read_u16(v + 2 * k);
+      }
+      break;
+    case tiff::kCompression:
+      Compression = read_u16(field);
+      if (Compression > 1) {
+        TiffReason = tiff::kReasonCompressed;
+        return false;
+      }
+      break;
+    case tiff::kPhotometricInterpretation:
+      PhotometricInterpretation = read_u16(field);
+      if (PhotometricInterpretation > 2) {
+        TiffReason = tiff::kReasonNotGreyOrRgb;
+        return false;
+      }
+      break;
+    case tiff::kPlanarConfiguration:
+      PlanarConfiguration = read_u16(field);
+      break;
+    case tiff::kResolutionUnit:
+      ResolutionUnit = read_u16(field);
+      break;
+    case tiff::kColorMap:
+      ColorMapOffset = offset;
+      break;
+    case tiff::kStripOffsets:
+      StripOffsetsType = type;
+      StripCount = count;
+      if (type == tiff::kShort) {
+        StripOffsetsPos = count <= 2 ? entry_pos + 8 : offset;
+      } else if (type == tiff::kLong) {
+        StripOffsetsPos = count <= 1 ? entry_pos + 8 : offset;
+      } else {
+        TiffReason = tiff::kReasonStripOffsetsType;
+        return false;
+      }
+      break;
+    case tiff::kXResolution:
+    case tiff::kYResolution:
+      if (const uint8_t* v = At(offset, 8)) {
+        const uint32_t numerator = read_u32(v);
+        const uint32_t denominator = read_u32(v + 4);
+        const bool x = tag == tiff::kXResolution;
+        // A zero denominator is recorded but does not fail the directory.
+        if (denominator == 0)
+          TiffReason = x ? tiff::kReasonZeroXResolution : tiff::kReasonZeroYResolution;
+        else
+          (x ? XResolution : YResolution) = static_cast<double>(numerator) / denominator;
+      }
+      break;
+    case tiff::kModelPixelScale:
+      if (type != tiff::kDouble) {
+        SetCellSizeX(0.0);
+        SetCellSizeY(0.0);
+      } else if (const uint8_t* v = At(offset, 16)) {
+        SetCellSizeX(read_f64(v));
+        SetCellSizeY(read_f64(v + 8));
+      }
+      break;
+    default:
+      break;
+  }
+  return true;
+}
+
+bool TTifMap2::ReadStripOffsets() {
+  const uint32_t size = StripOffsetsType == tiff::kShort ? 2 : 4;
+  const uint64_t bytes = uint64_t{StripCount} * size;
+  if (bytes == 0) {
+    StripOffsets.clear();
+    return true;
+  }
+  // The table must lie inside the file before anything is allocated for it.
+  const uint8_t* p = bytes <= FileSize && bytes <= UINT32_MAX
+                         ? At(StripOffsetsPos, static_cast<uint32_t>(bytes))
+                         : nullptr;
+  if (!p) {
+    TiffReason = tiff::kReasonStripOffsetsOutside;
+    return false;
+  }
+  StripOffsets.assign(StripCount, 0);
+  for (uint32_t i = 0; i < StripCount; ++i)
+    StripOffsets[i] = size == 2 ? read_u16(p + 2 * uint64_t{i}) : read_u32(p + 4 * uint64_t{i});
+  return true;
+}
+
+uint64_t TTifMap2::RowBytes() const {
+  const uint64_t cells =
+      PlanarConfiguration == 2 ? uint64_t{ImageWidth} : uint64_t{ImageWidth} * SampleCount;
+  return cells * CellBytes();
+}
+
+bool TTifMap2::SeekLine(uint32_t line, uint32_t band) {
+  if (line >= ImageLength || RowsPerStrip == 0 || SampleCount == 0) return false;
+  if (band >= SampleCount) band = SampleCount - 1u;
+  const uint32_t strip = line / RowsPerStrip;
+  const uint32_t row = line % RowsPerStrip;
+  uint64_t index = strip;
+  if (PlanarConfiguration == 2) {
+    // The strips of each band follow those of the band before.
+    const uint32_t per_band = StripCount / SampleCount;
+    if (strip >= per_band) return false;
+    index = strip + uint64_t{per_band} * band;
+  }
+  if (index >= StripOffsets.size()) return false;
+  // A planar row holds one band only; reading the width of all bands would
+  // run past the end of the last plane.
+  const uint64_t row_bytes = RowBytes();
+  uint64_t position = 0;
+  if (row_bytes > UINT32_MAX || __builtin_mul_overflow(uint64_t{row}, row_bytes, &position) ||
+      __builtin_add_overflow(position, uint64_t{StripOffsets[index]}, &position))
+    return false;
+  Position = position;
+  Need = static_cast<uint32_t>(row_bytes);
+  return MapAt();
+}
+
+bool TTifMap2::GetCell(uint32_t x, uint32_t y, uint32_t band, float& value) {
+  value = 0;
+  if (SampleCount == 0) return false;
+  if (band >= SampleCount) band = SampleCount - 1u;
+  if (x >= ImageWidth || y >= ImageLength) return false;
+  const bool found = SeekLine(y, band);
+  if (found) {
+    const uint64_t cell = PlanarConfiguration == 2 ? x : uint64_t{x} * SampleCount + band;
+    const uint8_t* p = Current + cell * CellBytes();
+    if (CellType == kCellUnsigned8)
+      value = *p;
+    else if (CellType == kCellUnsigned16)
+      value = read_u16(p);
+  }
+  // WhiteIsZero is inverted on a byte scale, whatever the sample size.
+  if (PhotometricInterpretation == 0) value = 255 - value;
+  return found;
+}
+
+bool TTifMap2::SetGeoreference(const std::string& spheroid, const std::string& datum,
+                               double cell_size_x, double cell_size_y, double reg_cell_x,
+                               double reg_cell_y, double reg_x, double reg_y,
+                               const std::string& projection) {
+  SetSpheroid(spheroid);
+  SetDatum(datum);
+  SetCellSizeX(cell_size_x);
+  SetCellSizeY(cell_size_y);
+  SetRegCellX(reg_cell_x);
+  SetRegCellY(reg_cell_y);
+  SetRegX(reg_x);
+  SetRegY(reg_y);
+  SetProjection(projection);
+  return true;
+}
+
+}  // namespace clipra

@@ -1,0 +1,203 @@
+#include <cmath>
+#include <cstring>
+
+#include "dataset/byte_order.h"
+#include "dataset/gcp.h"
+#include "dataset/identify.h"
+#include "dataset/utils.h"
+#include "formats/image/tif.h"
+#include "formats/image/world_file.h"
+
+namespace clipra {
+
+namespace {
+
+constexpr uint32_t kDirectoryOffset = 8;
+constexpr uint16_t kEntryCount = 16;
+constexpr uint32_t kBitsPerSampleOffset = 206;
+constexpr uint32_t kXResolutionOffset = 212;
+constexpr uint32_t kYResolutionOffset = 220;
+constexpr uint32_t kPixelScaleOffset = 228;
+constexpr uint32_t kTiepointOffset = 252;
+constexpr uint32_t kGeoKeysOffset = 300;
+// Classic TIFF addresses its bytes with 32-bit offsets.
+constexpr uint64_t kMaxFileSize = uint64_t{1} << 32;
+
+constexpr uint16_t kGeoKeys[24] = {
+    1,    1, 0, 5,      // directory version 1, revision 1.0, five keys
+    1024, 0, 1, 1,      // GTModelTypeGeoKey: projected
+    1025, 0, 1, 1,      // GTRasterTypeGeoKey: pixel is area
+    3072, 0, 1, 32635,  // ProjectedCSTypeGeoKey
+    3076, 0, 1, 9001,   // ProjLinearUnitsGeoKey: metre
+    4099, 0, 1, 9001,   // VerticalUnitsGeoKey: metre
+};
+
+// A directory entry; a SHORT value sits in the first two bytes of its field.
+void PutEntry(uint8_t* header, int number, uint16_t tag, uint16_t type, uint32_t count,
+              uint32_t value) {
+  uint8_t* e = header + 10 + 12 * number;
+  write_le<uint16_t>(e, tag);
+  write_le<uint16_t>(e + 2, type);
+  write_le<uint32_t>(e + 4, count);
+  if (type == tiff::kShort && count == 1)
+    write_le<uint16_t>(e + 8, static_cast<uint16_t>(value));
+  else
+    write_le<uint32_t>(e + 8, value);
+}
+
+}  // namespace
+
+TTifMap::TTifMap(const std::string& file_name, uint16_t width, uint16_t lines, uint8_t cell_type,
+                 int32_t bands, uint8_t mode) try
+    : TDataSetRoot(file_name, width, lines, cell_type, bands, mode, false) {
+  ControlPoints = std::make_unique<TGCPList>();
+  ImageWidth = width;
+  ImageLength = lines;
+  if (bands == 1)
+    PhotometricInterpretation = 1;
+  else if (bands == 3)
+    PhotometricInterpretation = 2;
+  else
+    throw ETifMapError("Wrong number of bands(must be 1 or 3)");
+  // The layout knows one- and two-byte integer samples only.
+  if (cell_type < kCellUnsigned8 || cell_type > kCellUnsigned16)
+    throw ETifMapError("Not supported cell type(must be 8 or 16-bit integer): " +
+                       CellTypeName(cell_type));
+  const uint32_t cell_size = CellTypeSize(cell_type);
+  BitsPerSample.fill(static_cast<uint16_t>(8 * cell_size));
+  const uint64_t cells = uint64_t{width} * lines * static_cast<uint64_t>(bands) + tiff::kHeaderSize;
+  if (cells * cell_size > kMaxFileSize)
+    throw ETifMapError("TIFF output too large: " + std::to_string(cells * cell_size) +
+                       " bytes, but a TIFF file holds at most 4 GiB");
+  if (!CreateNew(cells))
+    throw ETifMapError("Open write error " + std::to_string(LastError) + " " +
+                       SystemErrorText(static_cast<int>(LastError)));
+  WriteHeader();
+} catch (const EMMapFileError& e) {
+  throw ETifMapError(e.what());
+}
+
+TTifMap::~TTifMap() = default;
+
+void TTifMap::WriteHeader() {
+  Header.fill(0);
+  uint8_t* h = Header.data();
+  const uint32_t bands = PhotometricInterpretation == 2 ? 3 : 1;
+  const uint32_t cell_size = CellTypeSize(CellType);
+  const uint32_t strip_bytes =
+      static_cast<uint32_t>(uint64_t{ImageWidth} * ImageLength * bands * cell_size);
+  h[0] = 'I';
+  h[1] = 'I';
+  write_le<uint16_t>(h + 2, 42);
+  write_le<uint32_t>(h + 4, kDirectoryOffset);
+  write_le<uint16_t>(h + 8, kEntryCount);
+  int n = 0;
+  PutEntry(h, n++, tiff::kImageWidth, tiff::kLong, 1, ImageWidth);
+  PutEntry(h, n++, tiff::kImageLength, tiff::kLong, 1, ImageLength);
+  if (bands == 1)
+    PutEntry(h, n++, tiff::kBitsPerSample, tiff::kShort, 1, BitsPerSample[0]);
+  else
+    PutEntry(h, n++, tiff::kBitsPerSample, tiff::kShort, bands, kBitsPerSampleOffset);
+  PutEntry(h, n++, tiff::kCompression, tiff::kShort, 1, 1);
+  PutEntry(h, n++, tiff::kPhotometricInterpretation, tiff::kShort, 1, PhotometricInterpretation);
+  PutEntry(h, n++, tiff::kStripOffsets, tiff::kLong, 1, tiff::kHeaderSize);
+  PutEntry(h, n++, tiff::kSamplesPerPixel, tiff::kShort, 1, bands);
+  PutEntry(h, n++, tiff::kRowsPerStrip, tiff::kLong, 1, ImageLength);
+  PutEntry(h, n++, tiff::kStripByteCounts, tiff::kLong, 1, strip_bytes);
+  PutEntry(h, n++, tiff::kXResolution, tiff::kRational, 1, kXResolutionOffset);
+  PutEntry(h, n++, tiff::kYResolution, tiff::kRational, 1, kYResolutionOffset);
+  PutEntry(h, n++, tiff::kPlanarConfiguration, tiff::kShort, 1, 1);
+  PutEntry(h, n++, tiff::kResolutionUnit, tiff::kShort, 1, 3);
+  PutEntry(h, n++, tiff::kModelPixelScale, tiff::kDouble, 3, kPixelScaleOffset);
+  PutEntry(h, n++, tiff::kModelTiepoint, tiff::kDouble, 6, kTiepointOffset);
+  PutEntry(h, n++, tiff::kGeoKeyDirectory, tiff::kShort, 24, kGeoKeysOffset);
+  // The next-directory offset at 202 stays 0.
+  for (int k = 0; k < 3; ++k)
+    write_le<uint16_t>(h + kBitsPerSampleOffset + 2 * k, BitsPerSample[k]);
+  for (uint32_t at : {kXResolutionOffset, kYResolutionOffset}) {
+    write_le<uint32_t>(h + at, 1);
+    write_le<uint32_t>(h + at + 4, 1);
+  }
+  const double scale[3] = {CellSizeX, std::fabs(CellHeight), 0};
+  for (int k = 0; k < 3; ++k) write_le<double>(h + kPixelScaleOffset + 8 * k, scale[k]);
+  const double tiepoint[6] = {0, 0, 0, LeftX, TopY, 0};
+  for (int k = 0; k < 6; ++k) write_le<double>(h + kTiepointOffset + 8 * k, tiepoint[k]);
+  for (int k = 0; k < 24; ++k) write_le<uint16_t>(h + kGeoKeysOffset + 2 * k, kGeoKeys[k]);
+  if (Data != nullptr && FileSize >= tiff::kHeaderSize) std::memcpy(Data, h, tiff::kHeaderSize);
+}
+
+double TTifMap::GetCellSizeY() {
+  return CellHeight == 0 ? -1.0 : std::fabs(CellHeight);
+}
+
+uint16_t TTifMap::GetBands() {
+  if (PhotometricInterpretation < 2) return 1;
+  return PhotometricInterpretation == 2 ? 3 : 0;
+}
+
+uint8_t TTifMap::GetCellType() {
+  switch (BitsPerSample[0]) {
+    case 8:
+      return kCellUnsigned8;
+    case 16:
+      return kCellUnsigned16;
+    case 1:
+      return kCellOneBit;
+    default:
+      return kCellUnknown;
+  }
+}
+
+uint64_t TTifMap::TiffCellIndex(uint32_t x, uint32_t y, uint32_t band) const {
+  return tiff::kHeaderSize / CellTypeSize(CellType) +
+         (uint64_t{y} * ImageWidth + x) * static_cast<uint64_t>(Bands) + band;
+}
+
+bool TTifMap::GetCell(uint32_t x, uint32_t y, uint32_t band, double& value) {
+  value = 0;
+  const uint32_t bands = GetBands();
+  if (bands == 0) return false;
+  if (band >= bands) band = bands - 1;
+  if (x >= ImageWidth || y >= ImageLength) return false;
+  return GetValue(TiffCellIndex(x, y, band), value);
+}
+
+bool TTifMap::SetCell(uint32_t x, uint32_t y, uint32_t band, double value) {
+  if (Mode != 1) return false;
+  const uint32_t bands = GetBands();
+  if (bands == 0) return false;
+  if (band >= bands) band = bands - 1;
+  if (x >= ImageWidth || y >= ImageLength) return false;
+  return SetValue(TiffCellIndex(x, y, band), value);
+}
+
+bool TTifMap::Get4Cells(uint16_t x, uint16_t y, uint16_t band, double values[4]) {
+  if (x >= ImageWidth || y >= ImageLength) return false;
+  const uint32_t x1 = x + 1u < ImageWidth ? x + 1u : x;
+  const uint32_t y1 = y + 1u < ImageLength ? y + 1u : y;
+  return GetCell(x, y, band, values[0]) && GetCell(x, y1, band, values[1]) &&
+         GetCell(x1, y1, band, values[2]) && GetCell(x1, y, band, values[3]);
+}
+
+void TTifMap::SetGeoreference(const std::string& spheroid, const std::string& datum,
+                              double cell_size_x, double cell_size_y, double reg_cell_x,
+                              double reg_cell_y, double reg_x, double reg_y,
+                              const std::string& projection) {
+  CellSizeX = cell_size_x;
+  RotationX = 0;
+  RotationY = 0;
+  CellHeight = -cell_size_y;
+  LeftX = static_cast<double>(static_cast<long double>(reg_x) -
+                              static_cast<long double>(reg_cell_x) * cell_size_x);
+  TopY = static_cast<double>(static_cast<long double>(reg_y) +
+                             static_cast<long double>(reg_cell_y) * cell_size_y);
+  WriteHeader();
+  Projection = projection;
+  Datum = datum;
+  Spheroid = spheroid;
+  // A world file that cannot be written does not stop the job.
+  WriteWorldFile(ChangeFileExt(FileName, ".tfw"), CellSizeX, RotationX, RotationY, CellHeight,
+                 LeftX, TopY);
+}
+
+}  // namespace clipra

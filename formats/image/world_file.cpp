@@ -1,0 +1,75 @@
+#include "formats/image/world_file.h"
+
+#include <cmath>
+#include <cstdio>
+#include <memory>
+
+#include "dataset/dataset2.h"
+#include "dataset/readline.h"
+#include "dataset/utils.h"
+#include "formats/header/header.h"
+
+namespace clipra {
+
+bool ReadWorldFile(TDataSetRoot2& reader, const std::string& file_name, double& rotation_x,
+                   double& rotation_y) {
+  if (!FileExists(file_name)) {
+    reader.SetProjection("RAW");
+    reader.SetDatum("RAW");
+    reader.SetSpheroid("RAW");
+    reader.SetCellSizeX(1.0);
+    rotation_x = 0;
+    rotation_y = 0;
+    reader.SetCellSizeY(1.0);
+    reader.SetRegX(0);
+    reader.SetRegY(0);
+  }
+  std::unique_ptr<TReadLine> text;
+  try {
+    text = std::make_unique<TReadLine>(file_name);
+  } catch (const EReadLineError&) {
+    return false;
+  }
+  // A missing line reads as the end-of-file line, which is no number.
+  std::string line;
+  auto next = [&](long double def) {
+    return static_cast<double>(ParseFloatDef(text->ReadLine(line), def));
+  };
+  reader.SetCellSizeX(next(1.0));
+  rotation_x = next(0);
+  rotation_y = next(0);
+  reader.SetCellSizeY(std::fabs(next(1.0)));
+  reader.SetRegX(next(0));
+  reader.SetRegY(next(0));
+  text.reset();
+  reader.SetProjection("UNKNOWN");
+  reader.SetDatum("UNKNOWN");
+  reader.SetSpheroid("UNKNOWN");
+  return true;
+}
+
+bool ReadWorldFile(TDataSetRoot2& reader, const std::string& file_name) {
+  double rotation_x = 0;
+  double rotation_y = 0;
+  return ReadWorldFile(reader, file_name, rotation_x, rotation_y);
+}
+
+std::string FormatWorldNumber(double value) {
+  char buf[400];
+  std::snprintf(buf, sizeof buf, "%18.14f", value);
+  // The program never leaves the "C" locale, but a world file always has ".".
+  std::string s = buf;
+  for (char& c : s)
+    if (c == ',') c = '.';
+  return s;
+}
+
+bool WriteWorldFile(const std::string& file_name, double cell_width, double rotation_x,
+                    double rotation_y, double cell_height, double left_x, double top_y) {
+  std::string text;
+  for (double v : {cell_width, rotation_x, rotation_y, cell_height, left_x, top_y})
+    text += FormatWorldNumber(v) + "\r\n";
+  return WriteTextFile(file_name, text);
+}
+
+}  // namespace clipra

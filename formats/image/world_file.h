@@ -1,0 +1,29 @@
+// World files: six numbers beside an image giving its cell size, rotation
+// and the map position of its first cell.
+#pragma once
+
+#include <string>
+
+namespace clipra {
+
+class TDataSetRoot2;
+
+// Reads a world file into `reader`'s georeference: line 1 the cell width,
+// lines 2 and 3 the rotation terms (returned, not applied), line 4 the cell
+// height (its sign dropped), lines 5 and 6 the map X and Y of cell (0, 0).
+// Numbers take "." or "," as the decimal mark; a missing or unreadable line
+// gives the default. On success the georeference strings become "UNKNOWN".
+// False, with nothing changed, when the file cannot be read; a missing file
+// first resets the georeference to its defaults.
+bool ReadWorldFile(TDataSetRoot2& reader, const std::string& file_name, double& rotation_x,
+                   double& rotation_y);
+bool ReadWorldFile(TDataSetRoot2& reader, const std::string& file_name);
+
+// One world-file number: 14 decimals, right-aligned in 18 characters.
+std::string FormatWorldNumber(double value);
+
+// Writes the six numbers, each line ended by CR LF; false on any error.
+bool WriteWorldFile(const std::string& file_name, double cell_width, double rotation_x,
+                    double rotation_y, double cell_height, double left_x, double top_y);
+
+}  // namespace clipra
