@@ -57,31 +57,12 @@ class TErsHeader : public clipra::TErsHeader {
 
 }  // namespace output
 
-class TErsMap : public TDataSetRoot {
+class TErsMap : public THeaderWriter {
  public:
   // Raises EErsMapError on every failure.
   TErsMap(const std::string& file_name, uint16_t width, uint16_t lines, uint8_t cell_type,
           int32_t bands, uint8_t mode);
   ~TErsMap() override;
-  bool HasPlainLayout() const override { return true; }
-
-  uint32_t GetWidth() override { return static_cast<uint32_t>(Header->Width); }
-  uint32_t GetLines() override { return static_cast<uint32_t>(Header->Lines); }
-  uint16_t GetBands() override { return static_cast<uint16_t>(Header->Bands); }
-  double GetCellSizeX() override { return Header->CellSizeX; }
-  double GetCellSizeY() override { return Header->CellSizeY; }
-  uint8_t IsMSBFirst() override { return Header->MSBFirst; }
-  double GetLeftX() override;
-  double GetTopY() override;
-  void GetSpheroid(std::string& s) override { s = Header->Spheroid; }
-  void GetDatum(std::string& s) override { s = Header->Datum; }
-  void GetProjection(std::string& s) override { s = Header->Projection; }
-  void SetGeoreference(const std::string& spheroid, const std::string& datum, double cell_size_x,
-                       double cell_size_y, double reg_cell_x, double reg_cell_y, double reg_x,
-                       double reg_y, const std::string& projection) override;
-  TGCPList* GetControlPoints() override { return Header->ControlPoints.get(); }
-  void AddControlPoint(const TGCPoint* source) override;
-  void DeleteControlPoint(int32_t index) override;
 
   std::unique_ptr<output::TErsHeader> Header;
 };

@@ -172,4 +172,29 @@ bool THeadMap2::SetGeoreference(const std::string& spheroid, const std::string& 
   return true;
 }
 
+double THeaderWriter::GetLeftX() {
+  return static_cast<double>(static_cast<long double>(header_->RegX) -
+                             static_cast<long double>(header_->RegCellX) * header_->CellSizeX);
+}
+
+double THeaderWriter::GetTopY() {
+  return static_cast<double>(static_cast<long double>(header_->RegY) +
+                             static_cast<long double>(header_->RegCellY) * header_->CellSizeY);
+}
+
+void THeaderWriter::SetGeoreference(const std::string& spheroid, const std::string& datum,
+                                    double cell_size_x, double cell_size_y, double reg_cell_x,
+                                    double reg_cell_y, double reg_x, double reg_y,
+                                    const std::string& projection) {
+  header_->SetAll(static_cast<int32_t>(GetLines()), static_cast<int32_t>(GetWidth()), GetBands(),
+                  cell_size_x, cell_size_y, reg_cell_x, reg_cell_y, reg_x, reg_y, spheroid, datum,
+                  projection, header_->CellType);
+}
+
+void THeaderWriter::AddControlPoint(const TGCPoint* source) {
+  header_->ControlPoints->AddPoint(source);
+}
+
+void THeaderWriter::DeleteControlPoint(int32_t index) { header_->ControlPoints->Delete(index); }
+
 }  // namespace clipra

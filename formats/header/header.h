@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "dataset/dataset.h"
 #include "dataset/dataset2.h"
 #include "dataset/gcp.h"
 
@@ -138,6 +139,40 @@ class THeadMap2 : public TDataSetRoot2 {
  protected:
   // Creating a new raster: remembered so that the destructor writes the header.
   bool created_ = false;
+};
+
+// The writers whose georeference lives in a keyword header (ER Mapper,
+// OrthoSetData). The concrete writer owns the header object and hands it
+// to SetHeader.
+class THeaderWriter : public TDataSetRoot {
+ public:
+  using TDataSetRoot::TDataSetRoot;
+  bool HasPlainLayout() const override { return true; }
+
+  uint32_t GetWidth() override { return static_cast<uint32_t>(header_->Width); }
+  uint32_t GetLines() override { return static_cast<uint32_t>(header_->Lines); }
+  uint16_t GetBands() override { return static_cast<uint16_t>(header_->Bands); }
+  double GetCellSizeX() override { return header_->CellSizeX; }
+  double GetCellSizeY() override { return header_->CellSizeY; }
+  uint8_t IsMSBFirst() override { return header_->MSBFirst; }
+  double GetLeftX() override;
+  double GetTopY() override;
+  void GetSpheroid(std::string& s) override { s = header_->Spheroid; }
+  void GetDatum(std::string& s) override { s = header_->Datum; }
+  void GetProjection(std::string& s) override { s = header_->Projection; }
+  // The header's SetAll with the current size and cell type.
+  void SetGeoreference(const std::string& spheroid, const std::string& datum, double cell_size_x,
+                       double cell_size_y, double reg_cell_x, double reg_cell_y, double reg_x,
+                       double reg_y, const std::string& projection) override;
+  TGCPList* GetControlPoints() override { return header_->ControlPoints.get(); }
+  void AddControlPoint(const TGCPoint* source) override;
+  void DeleteControlPoint(int32_t index) override;
+
+ protected:
+  void SetHeader(THeader* header) { header_ = header; }
+
+ private:
+  THeader* header_ = nullptr;
 };
 
 }  // namespace clipra

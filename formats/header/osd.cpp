@@ -196,8 +196,9 @@ std::string SystemFailure(const char* words, uint32_t code) {
 
 TOsdMap::TOsdMap(const std::string& file_name, uint16_t width, uint16_t lines, uint8_t cell_type,
                  int32_t bands, uint8_t mode) try
-    : TDataSetRoot(OsdDataPath(file_name), width, lines, cell_type, bands, mode, false) {
+    : THeaderWriter(OsdDataPath(file_name), width, lines, cell_type, bands, mode, false) {
   Header = std::make_unique<output::TOsdHeader>(OsdHeaderPath(file_name));
+  SetHeader(Header.get());
   if (mode == 0 || mode == 2) {
     if (!Header->Read(Header->FileName)) throw EOsdMapError("Open Header Read Error");
     CellType = Header->CellType;
@@ -226,33 +227,6 @@ TOsdMap::TOsdMap(const std::string& file_name, uint16_t width, uint16_t lines, u
 
 TOsdMap::~TOsdMap() {
   if (Mode == 1 && Header) Header->Write(Header->FileName);
-}
-
-double TOsdMap::GetLeftX() {
-  return static_cast<double>(static_cast<long double>(Header->RegX) -
-                             static_cast<long double>(Header->RegCellX) * Header->CellSizeX);
-}
-
-double TOsdMap::GetTopY() {
-  return static_cast<double>(static_cast<long double>(Header->RegY) +
-                             static_cast<long double>(Header->RegCellY) * Header->CellSizeY);
-}
-
-void TOsdMap::SetGeoreference(const std::string& spheroid, const std::string& datum,
-                              double cell_size_x, double cell_size_y, double reg_cell_x,
-                              double reg_cell_y, double reg_x, double reg_y,
-                              const std::string& projection) {
-  Header->SetAll(static_cast<int32_t>(GetLines()), static_cast<int32_t>(GetWidth()), GetBands(),
-                 cell_size_x, cell_size_y, reg_cell_x, reg_cell_y, reg_x, reg_y, spheroid, datum,
-                 projection, Header->CellType);
-}
-
-void TOsdMap::AddControlPoint(const TGCPoint* source) {
-  Header->ControlPoints->AddPoint(source);
-}
-
-void TOsdMap::DeleteControlPoint(int32_t index) {
-  Header->ControlPoints->Delete(index);
 }
 
 }  // namespace clipra

@@ -66,7 +66,7 @@ class TOsdHeader : public clipra::TOsdHeader {
 
 // The writer. Its header lives in memory until the writer is freed, which
 // writes it once.
-class TOsdMap : public TDataSetRoot {
+class TOsdMap : public THeaderWriter {
  public:
   // Raises EOsdMapError on every failure. The data path is `file_name`
   // without extension; the header path is `file_name`, with ".osd" added
@@ -74,26 +74,6 @@ class TOsdMap : public TDataSetRoot {
   TOsdMap(const std::string& file_name, uint16_t width, uint16_t lines, uint8_t cell_type,
           int32_t bands, uint8_t mode);
   ~TOsdMap() override;
-  bool HasPlainLayout() const override { return true; }
-
-  uint32_t GetWidth() override { return static_cast<uint32_t>(Header->Width); }
-  uint32_t GetLines() override { return static_cast<uint32_t>(Header->Lines); }
-  uint16_t GetBands() override { return static_cast<uint16_t>(Header->Bands); }
-  double GetCellSizeX() override { return Header->CellSizeX; }
-  double GetCellSizeY() override { return Header->CellSizeY; }
-  uint8_t IsMSBFirst() override { return Header->MSBFirst; }
-  double GetLeftX() override;
-  double GetTopY() override;
-  void GetSpheroid(std::string& s) override { s = Header->Spheroid; }
-  void GetDatum(std::string& s) override { s = Header->Datum; }
-  void GetProjection(std::string& s) override { s = Header->Projection; }
-  // Stores the georeference in the header; nothing is written here.
-  void SetGeoreference(const std::string& spheroid, const std::string& datum, double cell_size_x,
-                       double cell_size_y, double reg_cell_x, double reg_cell_y, double reg_x,
-                       double reg_y, const std::string& projection) override;
-  TGCPList* GetControlPoints() override { return Header->ControlPoints.get(); }
-  void AddControlPoint(const TGCPoint* source) override;
-  void DeleteControlPoint(int32_t index) override;
 
   std::unique_ptr<output::TOsdHeader> Header;
 };
