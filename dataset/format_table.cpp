@@ -8,6 +8,9 @@
 #include "formats/header/osd.h"
 #include "formats/header/veg.h"
 #include "formats/image/bmp.h"
+#include "formats/image/ecw.h"
+#include "formats/image/jpg.h"
+#include "formats/image/rsw.h"
 #include "formats/image/tif.h"
 
 namespace clipra {
@@ -24,6 +27,12 @@ std::unique_ptr<TDataSetRoot2> CreateReader(uint8_t code) {
       return std::make_unique<TDtmMap2>();
     case kFormatVeg:
       return std::make_unique<TVegFile>();
+    case kFormatJpg:
+      return std::make_unique<TJpgMap2>();
+    case kFormatEcw:
+      return std::make_unique<TECWMap2>();
+    case kFormatRsw:
+      return std::make_unique<TRswMap2>();
     case kFormatTif:
       return std::make_unique<TTifMap2>();
     case kFormatBmp:

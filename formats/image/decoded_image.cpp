@@ -1,0 +1,27 @@
+#include "formats/image/decoded_image.h"
+
+#include "dataset/identify.h"
+
+namespace clipra {
+
+bool TDecodedMap2::OpenExisting(const std::string& file_name) {
+  return Open(file_name, 0, 0, kCellUnsigned8, 1, 0);
+}
+
+bool TDecodedMap2::SeekLine(uint32_t line, uint32_t /*band*/) {
+  if (line >= Lines || !ImageBuffer) return false;
+  Current = ImageBuffer.get() + uint64_t{line} * LineSize;
+  return true;
+}
+
+bool TDecodedMap2::GetCell(uint32_t x, uint32_t y, uint32_t band, float& value) {
+  value = 0;
+  if (!ImageBuffer || Bands == 0) return false;
+  if (band >= Bands) band = Bands - 1;
+  if (x >= Width || y >= Lines) return false;
+  Current = ImageBuffer.get() + uint64_t{y} * LineSize + uint64_t{x} * Bands + band;
+  value = *Current;
+  return true;
+}
+
+}  // namespace clipra

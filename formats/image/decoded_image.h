@@ -1,0 +1,38 @@
+// The base of the readers that decode the whole image at open (JPEG, ECW):
+// every cell read is then a lookup in one block of memory.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "dataset/dataset2.h"
+
+namespace clipra {
+
+class TDecodedMap2 : public TDataSetRoot2 {
+ public:
+  bool OpenExisting(const std::string& file_name) override;
+
+  bool SeekLine(uint32_t line, uint32_t band) override;
+  bool GetCell(uint32_t x, uint32_t y, uint32_t band, float& value) override;
+  // Decoded sources are read only.
+  bool SetCell(uint32_t, uint32_t, uint32_t, float) override { return false; }
+
+  uint32_t GetBands() override { return Bands; }
+  uint32_t GetLines() override { return Lines; }
+  uint32_t GetWidth() override { return Width; }
+  uint8_t GetCellType() override { return CellType; }
+  uint8_t IsMSBFirst() override { return 0; }
+  bool SetGeoreference(const std::string&, const std::string&, double, double, double, double,
+                       double, double, const std::string&) override {
+    return false;
+  }
+
+  // The decoded image, top line first: `Lines` lines of `LineSize` bytes,
+  // each `Width` pixels of `Bands` interleaved bytes, padded to a multiple
+  // of 4 bytes.
+  std::unique_ptr<uint8_t[]> ImageBuffer;
+};
+
+}  // namespace clipra

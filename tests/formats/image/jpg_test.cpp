@@ -1,0 +1,371 @@
+#include "formats/image/jpg.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "dataset/dataset2.h"
+#include "support/temp_dir.h"
+#include "support/tools.h"
+
+namespace clipra {
+namespace {
+
+// A decoded netpbm image: `channels` bytes a pixel, top line first.
+struct Pnm {
+  uint32_t width = 0;
+  uint32_t height = 0;
+  uint32_t channels = 0;
+  std::string bytes;
+  uint8_t At(uint32_t x, uint32_t y, uint32_t c) const {
+    return static_cast<uint8_t>(bytes[(uint64_t{y} * width + x) * channels + c]);
+  }
+};
+
+// Parses the binary P5 (grey) and P6 (colour) forms that djpeg writes.
+Pnm ParsePnm(const std::string& data) {
+  Pnm pnm;
+  std::istringstream in(data);
+  std::string magic;
+  uint32_t max = 0;
+  in >> magic >> pnm.width >> pnm.height >> max;
+  in.get();
+  pnm.channels = magic == "P6" ? 3 : 1;
+  pnm.bytes = data.substr(static_cast<size_t>(in.tellg()));
+  if (max != 255 || pnm.bytes.size() != uint64_t{pnm.width} * pnm.height * pnm.channels)
+    pnm = Pnm{};
+  return pnm;
+}
+
+// Smooth gradients with some texture, so that every coefficient matters.
+std::string MakePnm(uint32_t w, uint32_t h, bool colour) {
+  std::string s = std::string(colour ? "P6" : "P5") + "\n" + std::to_string(w) + " " +
+                  std::to_string(h) + "\n255\n";
+  for (uint32_t y = 0; y < h; ++y)
+    for (uint32_t x = 0; x < w; ++x)
+      for (uint32_t c = 0; c < (colour ? 3u : 1u); ++c)
+        s += static_cast<char>((x * 5 + y * 3 + c * 70 + ((x * y + c) % 7) * 9) % 256);
+  return s;
+}
+
+class JpgTest : public ::testing::Test {
+ protected:
+  // Encodes a generated image with cjpeg and the given options.
+  void Encode(const std::string& name, uint32_t w, uint32_t h, bool colour,
+              const std::string& options = "") {
+    dir_.WriteFile("in.pnm", MakePnm(w, h, colour));
+    ASSERT_EQ(0, RunCommand("cjpeg " + options + " -outfile " + ShellQuote(dir_.Path(name)) + " " +
+                            ShellQuote(dir_.Path("in.pnm"))));
+  }
+  Pnm Djpeg(const std::string& name) {
+    std::string out;
+    EXPECT_EQ(0, RunCommand("djpeg -pnm " + ShellQuote(dir_.Path(name)), &out));
+    return ParsePnm(out);
+  }
+  bool Open(const std::string& name) { return reader_.Open(dir_.Path(name), 0, 0, 1, 1, 0); }
+  // Every cell of `reader` equals djpeg's decode of `name`.
+  void ExpectCellsLikeDjpeg(TJpgMap2& reader, const std::string& name) {
+    const Pnm want = Djpeg(name);
+    ASSERT_GT(want.width, 0u) << name;
+    ASSERT_EQ(want.width, reader.GetWidth());
+    ASSERT_EQ(want.height, reader.GetLines());
+    ASSERT_EQ(want.channels, reader.GetBands());
+    EXPECT_EQ((want.width * want.channels + 3) / 4 * 4, reader.LineSize);
+    float v = 0;
+    for (uint32_t y = 0; y < want.height; ++y)
+      for (uint32_t x = 0; x < want.width; ++x)
+        for (uint32_t c = 0; c < want.channels; ++c) {
+          ASSERT_TRUE(reader.GetCell(x, y, c, v));
+          ASSERT_EQ(want.At(x, y, c), v) << name << " at " << x << "," << y << " band " << c;
+        }
+  }
+  std::string OpenFailure(const std::string& name) {
+    EXPECT_FALSE(Open(name)) << name;
+    EXPECT_EQ(1u, reader_.LastError);
+    EXPECT_EQ(0u, reader_.ErrorText.find("Open read error ")) << reader_.ErrorText;
+    return reader_.ErrorText;
+  }
+
+  TempDir dir_;
+  TJpgMap2 reader_;
+};
+
+TEST_F(JpgTest, DecodesLikeDjpeg) {
+  REQUIRE_TOOL("cjpeg");
+  REQUIRE_TOOL("djpeg");
+  struct Case {
+    const char* name;
+    bool colour;
+    const char* options;
+  } const cases[] = {
+      {"grey.jpg", false, ""},
+      {"rgb.jpg", true, "-quality 90"},
+      {"rgb444.jpg", true, "-sample 1x1"},
+      {"grey-progressive.jpg", false, "-progressive"},
+      {"rgb-progressive.jpg", true, "-progressive"},
+      {"rgb-restart-rows.jpg", true, "-restart 1"},
+      {"rgb-restart-blocks.jpg", true, "-restart 3B"},
+      {"progressive-restart.jpg", true, "-progressive -restart 2B"},
+      {"arithmetic.jpg", true, "-arithmetic"},
+  };
+  for (const Case& k : cases) {
+    Encode(k.name, 37, 23, k.colour, k.options);
+    TJpgMap2 reader;
+    ASSERT_TRUE(reader.Open(dir_.Path(k.name), 0, 0, 1, 1, 0))
+        << k.name << ": " << reader.ErrorText;
+    ExpectCellsLikeDjpeg(reader, k.name);
+  }
+}
+
+TEST_F(JpgTest, LinesArePaddedToFourBytes) {
+  REQUIRE_TOOL("cjpeg");
+  Encode("rgb.jpg", 3, 2, true);
+  ASSERT_TRUE(Open("rgb.jpg")) << reader_.ErrorText;
+  EXPECT_EQ(12u, reader_.LineSize);
+  EXPECT_EQ(3u, reader_.GetBands());
+  EXPECT_EQ(1, reader_.GetCellType());
+  ASSERT_TRUE(reader_.SeekLine(1, 0));
+  EXPECT_EQ(reader_.ImageBuffer.get() + 12, reader_.Current);
+  EXPECT_EQ(0, reader_.Current[9] | reader_.Current[10] | reader_.Current[11]);
+  EXPECT_FALSE(reader_.SeekLine(2, 0));
+
+  TJpgMap2 grey;
+  Encode("grey.jpg", 5, 5, false);
+  ASSERT_TRUE(grey.Open(dir_.Path("grey.jpg"), 0, 0, 1, 1, 0)) << grey.ErrorText;
+  EXPECT_EQ(8u, grey.LineSize);
+  EXPECT_EQ(1u, grey.GetBands());
+  float v = 0;
+  float v2 = 0;
+  ASSERT_TRUE(grey.GetCell(4, 4, 2, v));  // bands beyond the last read the last
+  ASSERT_TRUE(grey.GetCell(4, 4, 0, v2));
+  EXPECT_EQ(v2, v);
+}
+
+TEST_F(JpgTest, CellsOutsideTheImageReadFalseAndZero) {
+  REQUIRE_TOOL("cjpeg");
+  Encode("rgb.jpg", 6, 4, true);
+  ASSERT_TRUE(Open("rgb.jpg")) << reader_.ErrorText;
+  float v = 9;
+  EXPECT_FALSE(reader_.GetCell(6, 0, 0, v));
+  EXPECT_EQ(0, v);
+  v = 9;
+  EXPECT_FALSE(reader_.GetCell(0, 4, 0, v));
+  EXPECT_EQ(0, v);
+  EXPECT_FALSE(reader_.HasPlainLayout());
+}
+
+TEST_F(JpgTest, JpgwWorldFileWinsOverJgw) {
+  REQUIRE_TOOL("cjpeg");
+  Encode("map.jpg", 4, 4, false);
+  dir_.WriteFile("map.jpgw", "0.5\r\n0\r\n0\r\n-0.5\r\n1000.25\r\n2000.75\r\n");
+  dir_.WriteFile("map.jgw", "9\n0\n0\n-9\n9\n9\n");
+  ASSERT_TRUE(Open("map.jpg")) << reader_.ErrorText;
+  EXPECT_EQ(0.5, reader_.GetCellSizeX());
+  EXPECT_EQ(0.5, reader_.GetCellSizeY());
+  EXPECT_EQ(1000.25, reader_.GetRegX());
+  EXPECT_EQ(2000.75, reader_.GetRegY());
+  EXPECT_EQ("UNKNOWN", reader_.GetProjection());
+}
+
+TEST_F(JpgTest, JgwIsFoundWhateverItsCase) {
+  REQUIRE_TOOL("cjpeg");
+  Encode("map.jpg", 4, 4, false);
+  dir_.WriteFile("MAP.JGW", "2\n0\n0\n-3\n100\n200\n");
+  ASSERT_TRUE(Open("map.jpg")) << reader_.ErrorText;
+  EXPECT_EQ(2, reader_.GetCellSizeX());
+  EXPECT_EQ(3, reader_.GetCellSizeY());
+  EXPECT_EQ(100, reader_.GetRegX());
+  EXPECT_EQ(200, reader_.GetRegY());
+}
+
+TEST_F(JpgTest, WithoutWorldFileTheGridIsRaw) {
+  REQUIRE_TOOL("cjpeg");
+  Encode("map.jpg", 4, 4, false);
+  ASSERT_TRUE(Open("map.jpg")) << reader_.ErrorText;
+  EXPECT_EQ(0, reader_.GetRegX());
+  EXPECT_EQ(0, reader_.GetRegY());
+  EXPECT_EQ(1, reader_.GetCellSizeX());
+  EXPECT_EQ(1, reader_.GetCellSizeY());
+  EXPECT_EQ("RAW", reader_.GetProjection());
+  EXPECT_EQ("RAW", reader_.GetDatum());
+  EXPECT_EQ("RAW", reader_.GetSpheroid());
+}
+
+TEST_F(JpgTest, MissingFileFails) {
+  EXPECT_EQ("Open read error 1 File not Exists", OpenFailure("none.jpg"));
+}
+
+TEST_F(JpgTest, RefusesCmyk) {
+  REQUIRE_TOOL("convert");
+  dir_.WriteFile("in.ppm", MakePnm(8, 8, true));
+  ASSERT_EQ(0, RunCommand("convert " + ShellQuote(dir_.Path("in.ppm")) + " -colorspace CMYK " +
+                          ShellQuote(dir_.Path("cmyk.jpg"))));
+  EXPECT_EQ("Open read error 1 Not a grey or RGB image: 4 channels", OpenFailure("cmyk.jpg"));
+  EXPECT_EQ(nullptr, reader_.ImageBuffer);
+}
+
+TEST_F(JpgTest, HeaderErrorsKeepTheDecodersReason) {
+  dir_.WriteFile("not-a-jpeg.jpg", std::string("\xFF\xD8\xFF\xC4\x00\x02", 6));
+  const std::string text = OpenFailure("not-a-jpeg.jpg");
+  EXPECT_EQ(0u, text.find("Open read error 1 JPEG read params error: ")) << text;
+  dir_.WriteFile("png.jpg", "\x89PNG\r\n\x1a\n....");
+  EXPECT_NE(std::string::npos,
+            OpenFailure("png.jpg").find("Not a JPEG file: starts with 0x89 0x50"));
+}
+
+TEST_F(JpgTest, TruncatedDataIsAnErrorNotAWarning) {
+  REQUIRE_TOOL("cjpeg");
+  Encode("rgb.jpg", 40, 40, true);
+  const std::string full = dir_.ReadFile("rgb.jpg");
+  dir_.WriteFile("truncated.jpg", full.substr(0, full.size() * 2 / 3));
+  const std::string text = OpenFailure("truncated.jpg");
+  EXPECT_EQ(0u, text.find("Open read error 1 JPEG read whole image error: ")) << text;
+  EXPECT_NE(std::string::npos, text.find("Premature end of JPEG file")) << text;
+  EXPECT_EQ(nullptr, reader_.ImageBuffer);
+}
+
+TEST_F(JpgTest, ExtraneousBytesAreAnErrorNotAWarning) {
+  REQUIRE_TOOL("cjpeg");
+  Encode("rgb.jpg", 16, 16, true);
+  std::string data = dir_.ReadFile("rgb.jpg");
+  ASSERT_EQ("\xFF\xD9", data.substr(data.size() - 2));
+  data.insert(data.size() - 2, std::string(100, 'x'));
+  dir_.WriteFile("junk-before-eoi.jpg", data);
+  EXPECT_NE(std::string::npos, OpenFailure("junk-before-eoi.jpg").find("Corrupt JPEG data"));
+}
+
+TEST_F(JpgTest, DamagedScansNeverCrash) {
+  REQUIRE_TOOL("cjpeg");
+  Encode("rgb.jpg", 48, 32, true, "-progressive");
+  const std::string good = dir_.ReadFile("rgb.jpg");
+  int failures = 0;
+  for (size_t at = good.size() / 3; at < good.size() - 2; at += 37) {
+    std::string bad = good;
+    bad[at] = static_cast<char>(bad[at] ^ 0x5A);
+    bad[at + 1] = '\xFF';
+    dir_.WriteFile("damaged.jpg", bad);
+    TJpgMap2 reader;
+    if (!reader.Open(dir_.Path("damaged.jpg"), 0, 0, 1, 1, 0)) {
+      ++failures;
+      EXPECT_EQ(0u, reader.ErrorText.find("Open read error 1 JPEG ")) << reader.ErrorText;
+    }
+  }
+  EXPECT_GT(failures, 0);
+}
+
+TEST_F(JpgTest, ImageTooLargeForMemoryIsOutOfMemory) {
+  REQUIRE_TOOL("cjpeg");
+  Encode("rgb.jpg", 8, 8, true);
+  std::string data = dir_.ReadFile("rgb.jpg");
+  const size_t sof = data.find("\xFF\xC0");
+  ASSERT_NE(std::string::npos, sof);
+  data.replace(sof + 5, 4, "\xFF\xDC\xFF\xDC");  // 65500 x 65500
+  dir_.WriteFile("huge.jpg", data);
+  const uint64_t saved = JpegMemoryLimit();
+  SetJpegMemoryLimit(uint64_t{1} << 30);
+  EXPECT_EQ("Open read error 1 Out of memory", OpenFailure("huge.jpg"));
+  SetJpegMemoryLimit(saved);
+  EXPECT_EQ(65500u, reader_.GetWidth());
+  EXPECT_EQ(nullptr, reader_.ImageBuffer);
+}
+
+// The scans of a progressive JPEG: the bytes before the first scan, and
+// each scan with the table segments that precede it, up to its last data byte.
+struct Scans {
+  std::string head;
+  std::vector<std::string> scans;
+  std::vector<int> spectral_start;  // Ss of each scan
+};
+
+Scans SplitScans(const std::string& jpg) {
+  Scans out;
+  auto byte = [&jpg](size_t i) { return static_cast<uint8_t>(jpg[i]); };
+  size_t pos = 2;
+  size_t group = 0;
+  while (pos + 4 <= jpg.size() && byte(pos) == 0xFF) {
+    const uint8_t marker = byte(pos + 1);
+    if (marker == 0xD9) break;
+    size_t end = pos + 2 + (size_t{byte(pos + 2)} << 8 | byte(pos + 3));
+    if (marker == 0xC2) group = end;  // the frame header closes the head
+    if (marker == 0xDA) {
+      if (out.head.empty()) out.head = jpg.substr(0, group);
+      out.spectral_start.push_back(byte(pos + 5 + 2 * byte(pos + 4)));
+      // Entropy-coded data runs to the next marker that is not a stuffed 0xFF.
+      while (end + 1 < jpg.size() && !(byte(end) == 0xFF && byte(end + 1) != 0)) ++end;
+      out.scans.push_back(jpg.substr(group, end - group));
+      group = end;
+    }
+    pos = end;
+  }
+  return out;
+}
+
+// A valid progressive grey file of 704 scans: the DC and each of the 63 AC
+// coefficients sent bit by bit, 11 scans each. cjpeg makes at most 100 scans
+// a file, so the AC scans of eight files of the same image are put together.
+TEST_F(JpgTest, StopsProgressiveFilesWithTooManyScans) {
+  REQUIRE_TOOL("cjpeg");
+  REQUIRE_TOOL("djpeg");
+  auto refine = [](int first, int last) {
+    std::string script;
+    for (int k = first; k <= last; ++k) {
+      const std::string band = std::to_string(k) + " " + std::to_string(k);
+      script += "0: " + band + " 0 10;\n";
+      for (int al = 9; al >= 0; --al)
+        script += "0: " + band + " " + std::to_string(al + 1) + " " + std::to_string(al) + ";\n";
+    }
+    return script;
+  };
+  std::string spliced;
+  size_t scans = 0;
+  for (int first = 1; first <= 63; first += 8) {
+    dir_.WriteFile("scans.txt", refine(0, 0) + refine(first, std::min(first + 7, 63)));
+    Encode("part.jpg", 16, 16, false, "-scans " + ShellQuote(dir_.Path("scans.txt")));
+    const Scans part = SplitScans(dir_.ReadFile("part.jpg"));
+    ASSERT_FALSE(part.scans.empty());
+    if (spliced.empty()) spliced = part.head;
+    for (size_t i = 0; i < part.scans.size(); ++i)
+      if (first == 1 || part.spectral_start[i] != 0) {
+        spliced += part.scans[i];
+        ++scans;
+      }
+  }
+  spliced += "\xFF\xD9";
+  ASSERT_EQ(704u, scans);
+  dir_.WriteFile("many-scans.jpg", spliced);
+  // The file itself is sound: djpeg decodes it.
+  ASSERT_EQ(16u, Djpeg("many-scans.jpg").width);
+  EXPECT_EQ("Open read error 1 JPEG read whole image error: more than 500 scans",
+            OpenFailure("many-scans.jpg"));
+}
+
+TEST_F(JpgTest, FacadeClipsJpegWithItsWorldFile) {
+  REQUIRE_TOOL("cjpeg");
+  REQUIRE_TOOL("djpeg");
+  Encode("src.jpg", 30, 20, true, "-progressive -restart 1");
+  dir_.WriteFile("src.jgw", "10\n0\n0\n-10\n1000\n5000\n");
+  const Pnm want = Djpeg("src.jpg");
+  ASSERT_EQ(30u, want.width);
+  const CliResult r =
+      RunClipra({"-A1050:4950:1150:4900", dir_.Path("src.jpg"), dir_.Path("out.ers")});
+  ASSERT_EQ(0, r.code) << r.err;
+  TDataSet2 out;
+  ASSERT_TRUE(out.Open(dir_.Path("out.ers"), 0, 0, 1, 1, 0)) << out.GetErrorText();
+  TDataSetRoot2& o = *out.GetReader();
+  ASSERT_EQ(11u, o.GetWidth());
+  ASSERT_EQ(6u, o.GetLines());
+  ASSERT_EQ(3u, o.GetBands());
+  float v = 0;
+  for (uint32_t y = 0; y < 6; ++y)
+    for (uint32_t x = 0; x < 11; ++x)
+      for (uint32_t b = 0; b < 3; ++b) {
+        ASSERT_TRUE(o.GetCell(x, y, b, v));
+        ASSERT_EQ(want.At(x + 5, y + 5, b), v) << x << "," << y << " band " << b;
+      }
+}
+
+}  // namespace
+}  // namespace clipra
