@@ -157,17 +157,16 @@ bool TMMapFile::GetCell(uint32_t x, uint32_t y, uint32_t band, double& value) {
   return true;
 }
 
-bool TMMapFile::SetCell(uint32_t x, uint32_t y, uint32_t band, double value) {
-  if (Mode == 0 || !writable_) return false;
+bool TMMapFile::StoredIndex(uint32_t x, uint32_t y, uint32_t band, uint64_t& index) {
   if (band >= static_cast<uint32_t>(Bands)) band = static_cast<uint32_t>(Bands - 1);
   if (x >= Width || y >= Lines) return false;
-  const uint64_t index = CellIndex(x, y, band);
-  uint64_t offset = 0;
-  // Raster dimensions always fit a created file; the test only guards a
-  // file opened with other dimensions.
-  if (!CellOffset(index, offset)) return false;
-  StoreCell(index, offset, value);
+  index = CellIndex(x, y, band);
   return true;
+}
+
+bool TMMapFile::SetCell(uint32_t x, uint32_t y, uint32_t band, double value) {
+  uint64_t index = 0;
+  return StoredIndex(x, y, band, index) && SetValue(index, value);
 }
 
 bool TMMapFile::GetNearest(uint32_t band, double& value, double x, double y) {

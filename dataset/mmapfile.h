@@ -76,10 +76,13 @@ class TMMapFile : public TMap {
   virtual bool Get4Cells(uint16_t x, uint16_t y, uint16_t band, double values[4]);
   virtual bool GetBilinear(uint32_t band, double& value, double x, double y);
   virtual uint8_t* LineAddress(uint16_t line, uint16_t band);
-  // True when SetCell stores the plain band-interleaved layout of this
-  // class, so that callers may fill lines through LineAddress. A writer that
-  // keeps this layout says so; one that overrides the cell access must not.
-  virtual bool HasPlainLayout() const { return false; }
+  // The flat index, as SetValue takes it, at which SetCell stores cell
+  // (x, y, band); false outside the raster. A band beyond the last is the last.
+  virtual bool StoredIndex(uint32_t x, uint32_t y, uint32_t band, uint64_t& index);
+  // True when SetCell stores a cell exactly as SetValue at its StoredIndex
+  // does, so that callers may fill runs of cells through the view. A writer
+  // that stores its cells some other way must answer false.
+  virtual bool StoresByIndex() const { return false; }
 
   int32_t Bands = 1;
   uint32_t Width = 0;

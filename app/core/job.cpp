@@ -34,7 +34,9 @@ TMyThread::TMyThread(const std::string& source_name, const std::string& output_n
   BgBlue = static_cast<int32_t>((options.BgrColor >> 16) & 0xFF);
 }
 
-TMyThread::~TMyThread() { WaitFor(); }
+TMyThread::~TMyThread() {
+  WaitFor();
+}
 
 void TMyThread::Run() {
   StartTime = NowDays();
@@ -86,11 +88,9 @@ bool TMyThread::OpenSource(const std::string& file_name) {
       return false;
     }
     const long double width =
-        std::trunc(std::fabs(static_cast<long double>(Options.BotRightX) - OriginX) / CellSize) +
-        1;
+        std::trunc(std::fabs(static_cast<long double>(Options.BotRightX) - OriginX) / CellSize) + 1;
     const long double lines =
-        std::trunc(std::fabs(static_cast<long double>(Options.BotRightY) - OriginY) / CellSize) +
-        1;
+        std::trunc(std::fabs(static_cast<long double>(Options.BotRightY) - OriginY) / CellSize) + 1;
     if (!(width <= TDataSet::kMaxDimension) || !(lines <= TDataSet::kMaxDimension)) {
       StatusText = "Output window too large: " + FormatGeneral(width) + " x " +
                    FormatGeneral(lines) + " cells (at most 65535 x 65535)";
@@ -146,12 +146,11 @@ bool TMyThread::CreateOutput(const std::string& file_name) {
 
 void TMyThread::UpdateProgress() {
   if (MaxRow == 0 || CurrentRow < 0) return;
-  const int percent = static_cast<int>(
-      RoundHalfEven(static_cast<long double>(CurrentRow) / MaxRow * 100.0L));
+  const int percent =
+      static_cast<int>(RoundHalfEven(static_cast<long double>(CurrentRow) / MaxRow * 100.0L));
   const double elapsed = NowDays() - StartTime;
-  const double remaining =
-      static_cast<double>(static_cast<long double>(MaxRow - CurrentRow) * elapsed /
-                          (CurrentRow + 1));
+  const double remaining = static_cast<double>(static_cast<long double>(MaxRow - CurrentRow) *
+                                               elapsed / (CurrentRow + 1));
   if (OnProgress) OnProgress(percent, FormatTimeSpan(elapsed), FormatTimeSpan(remaining));
 }
 
@@ -167,8 +166,7 @@ bool TMyThread::SampleCellByCell() {
   for (int32_t r = 0; r < OutLines; ++r) {
     const double map_y = static_cast<double>(OriginY - static_cast<long double>(r) * CellSize);
     for (int32_t c = 0; c < OutWidth; ++c) {
-      const double map_x =
-          static_cast<double>(static_cast<long double>(c) * CellSize + OriginX);
+      const double map_x = static_cast<double>(static_cast<long double>(c) * CellSize + OriginX);
       const uint32_t x = static_cast<uint32_t>(c);
       const uint32_t y = static_cast<uint32_t>(r);
       if (colour) {
@@ -202,14 +200,35 @@ namespace {
 
 constexpr int64_t kNoCell = -1;
 
-// Whether whole runs of cells may be copied as bytes: both sides keep the
-// plain band-interleaved layout and the cell type survives the trip through
-// a float unchanged.
+// Whether cells may be copied as bytes: the reader keeps the plain
+// band-interleaved layout, the writer stores cells by index, and the cell
+// type survives the trip through a float unchanged.
 bool CanCopyBytes(const TDataSetRoot2& src, const TDataSetRoot& dst) {
-  if (!src.HasPlainLayout() || !dst.HasPlainLayout()) return false;
+  if (!src.HasPlainLayout() || !dst.StoresByIndex()) return false;
   if (src.CellType != dst.CellType || !dst.LSBFirst || dst.Mode != 1) return false;
   return src.CellType == kCellUnsigned8 || src.CellType == kCellSigned16 ||
          src.CellType == kCellUnsigned16;
+}
+
+// Where the writer stores the cells of `line` and `band`: the first one's
+// byte and the step from cell to cell. False when the run is not an evenly
+// spaced run inside the file; such a line is written cell by cell.
+bool WriterRun(TDataSetRoot& dst, uint32_t line, uint32_t band, uint32_t width, uint32_t cell_bytes,
+               uint8_t*& first, uint64_t& step) {
+  uint64_t i0 = 0, i1 = 0, last = 0;
+  if (width == 0 || dst.Data == nullptr || !dst.StoredIndex(0, line, band, i0) ||
+      !dst.StoredIndex(width - 1, line, band, last))
+    return false;
+  uint64_t di = 0;
+  if (width > 1) {
+    if (!dst.StoredIndex(1, line, band, i1) || i1 <= i0) return false;
+    di = i1 - i0;
+    if (last != i0 + uint64_t{width - 1} * di) return false;
+  }
+  if (last >= dst.FileSize / cell_bytes) return false;
+  first = dst.Data + i0 * cell_bytes;
+  step = di * cell_bytes;
+  return true;
 }
 
 }  // namespace
@@ -244,14 +263,16 @@ bool TMyThread::SampleIndexed() {
       const uint8_t* line = row_ok && src.SeekLine(row, 0) ? src.Current : nullptr;
       for (uint32_t b = 0; b < bands; ++b) {
         const uint32_t sb = b < src.Bands ? b : src.Bands - 1;
-        const uint32_t db = b < static_cast<uint32_t>(dst.Bands) ? b : dst.Bands - 1;
-        uint8_t* out = dst.LineAddress(static_cast<uint16_t>(y), static_cast<uint16_t>(db));
+        uint8_t* out = nullptr;
+        uint64_t step = 0;
+        const bool run =
+            WriterRun(dst, y, b, static_cast<uint32_t>(OutWidth), cell_bytes, out, step);
         const uint8_t* in = line ? line + uint64_t{sb} * src.Width * cell_bytes : nullptr;
         for (int32_t c = 0; c < OutWidth; ++c) {
           const int64_t col = columns[c];
-          if (in && out && col != kNoCell && col < src.Width) {
+          if (run && in && col != kNoCell && col < src.Width) {
             const uint8_t* from = in + uint64_t(col) * cell_bytes;
-            uint8_t* to = out + uint64_t(c) * cell_bytes;
+            uint8_t* to = out + uint64_t(c) * step;
             if (cell_bytes == 1) {
               *to = *from;
             } else if (src.LSBFirst) {
@@ -261,7 +282,11 @@ bool TMyThread::SampleIndexed() {
               to[1] = from[0];
             }
           } else {
-            dst.SetCell(static_cast<uint32_t>(c), y, b, colour ? background[b] : 0.0);
+            float value = colour ? background[b] : 0.0f;
+            float v = 0;
+            if (!run && in && col != kNoCell && src.GetCell(static_cast<uint32_t>(col), row, b, v))
+              value = v;
+            dst.SetCell(static_cast<uint32_t>(c), y, b, value);
           }
         }
       }

@@ -98,7 +98,6 @@ class TDtmMap : public TDataSetRoot {
           int32_t bands, uint8_t mode);
 
   // Cells follow the 52-byte header; callers must not address lines directly.
-  bool HasPlainLayout() const override { return false; }
   bool GetCell(uint32_t x, uint32_t y, uint32_t band, double& value) override;
   bool SetCell(uint32_t x, uint32_t y, uint32_t band, double value) override;
   bool Get4Cells(uint16_t x, uint16_t y, uint16_t band, double values[4]) override;

@@ -147,7 +147,7 @@ class THeadMap2 : public TDataSetRoot2 {
 class THeaderWriter : public TDataSetRoot {
  public:
   using TDataSetRoot::TDataSetRoot;
-  bool HasPlainLayout() const override { return true; }
+  bool StoresByIndex() const override { return true; }
 
   uint32_t GetWidth() override { return static_cast<uint32_t>(header_->Width); }
   uint32_t GetLines() override { return static_cast<uint32_t>(header_->Lines); }

@@ -102,7 +102,7 @@ class TNogMap : public TDataSetRoot {
   TNogMap(const std::string& file_name, uint16_t width, uint16_t lines, uint8_t cell_type,
           int32_t bands, uint8_t mode);
   ~TNogMap() override;
-  bool HasPlainLayout() const override { return true; }
+  bool StoresByIndex() const override { return true; }
 
   uint32_t GetWidth() override { return static_cast<uint32_t>(Header->Width); }
   uint32_t GetLines() override { return static_cast<uint32_t>(Header->Lines); }

@@ -96,6 +96,10 @@ class TBMPMap : public TDataSetRoot {
   bool Get4Cells(uint16_t x, uint16_t y, uint16_t band, double values[4]) override;
   // Samples are interleaved by pixel, so no line of one band is contiguous.
   uint8_t* LineAddress(uint16_t, uint16_t) override { return nullptr; }
+  bool StoredIndex(uint32_t x, uint32_t y, uint32_t band, uint64_t& index) override {
+    return PixelIndex(x, y, band, index);
+  }
+  bool StoresByIndex() const override { return true; }
 
   uint32_t GetWidth() override { return PixelWidth; }
   uint32_t GetLines() override { return Lines; }

@@ -162,13 +162,18 @@ bool TTifMap::GetCell(uint32_t x, uint32_t y, uint32_t band, double& value) {
   return GetValue(TiffCellIndex(x, y, band), value);
 }
 
-bool TTifMap::SetCell(uint32_t x, uint32_t y, uint32_t band, double value) {
-  if (Mode != 1) return false;
+bool TTifMap::StoredIndex(uint32_t x, uint32_t y, uint32_t band, uint64_t& index) {
   const uint32_t bands = GetBands();
   if (bands == 0) return false;
   if (band >= bands) band = bands - 1;
   if (x >= ImageWidth || y >= ImageLength) return false;
-  return SetValue(TiffCellIndex(x, y, band), value);
+  index = TiffCellIndex(x, y, band);
+  return true;
+}
+
+bool TTifMap::SetCell(uint32_t x, uint32_t y, uint32_t band, double value) {
+  uint64_t index = 0;
+  return Mode == 1 && StoredIndex(x, y, band, index) && SetValue(index, value);
 }
 
 bool TTifMap::Get4Cells(uint16_t x, uint16_t y, uint16_t band, double values[4]) {

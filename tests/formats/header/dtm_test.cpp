@@ -300,7 +300,7 @@ TEST_F(DtmWriterTest, RoundTripsThroughTheFacades) {
   {
     TDataSet out(dir_.Path("rt.dtm"), 4, 3, kCellSigned16, 1, 1);
     ASSERT_NE(nullptr, dynamic_cast<TDtmMap*>(out.GetWriter()));
-    EXPECT_FALSE(out.GetWriter()->HasPlainLayout());
+    EXPECT_FALSE(out.GetWriter()->StoresByIndex());
     out.SetGeoreference("WGS84", "WGS84", 0.5, 0.5, 0, 0, 4000.5, 9000.25, "NUTM33");
     for (uint32_t y = 0; y < 3; ++y)
       for (uint32_t x = 0; x < 4; ++x) EXPECT_TRUE(out.PutValue(x, y, 0, x * 10.0 + y + 0.5));

@@ -375,7 +375,7 @@ class BmpWriterTest : public ::testing::Test {
 TEST_F(BmpWriterTest, OneBandOfWidthOneHasStrideFourAndGreyPalette) {
   {
     TBMPMap w(dir_.Path("g.bmp"), 1, 3, kCellUnsigned8, 1, 1);
-    EXPECT_FALSE(w.HasPlainLayout());
+    EXPECT_TRUE(w.StoresByIndex());
     for (uint32_t y = 0; y < 3; ++y) EXPECT_TRUE(w.SetCell(0, y, 0, 10 + y));
     EXPECT_FALSE(w.SetCell(1, 0, 0, 1));
     EXPECT_FALSE(w.SetCell(0, 3, 0, 1));

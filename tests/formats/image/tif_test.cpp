@@ -634,7 +634,7 @@ class TifWriterTest : public ::testing::Test {
 TEST_F(TifWriterTest, OneBand8BitFileIsHeaderAndCells) {
   {
     TTifMap w(dir_.Path("o.tif"), 3, 2, kCellUnsigned8, 1, 1);
-    EXPECT_FALSE(w.HasPlainLayout());
+    EXPECT_TRUE(w.StoresByIndex());
     for (uint32_t y = 0; y < 2; ++y)
       for (uint32_t x = 0; x < 3; ++x) EXPECT_TRUE(w.SetCell(x, y, 0, 10 * y + x + 1));
   }
