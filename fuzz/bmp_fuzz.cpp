@@ -10,14 +10,10 @@
 
 #include "dataset/dataset2.h"
 #include "dataset/utils.h"
+#include "support/exercise.h"
 #include "support/fuzz_file.h"
 
 namespace {
-
-uint32_t Sample(uint32_t size, uint32_t i) {
-  if (i < 8 || size <= 8) return i;
-  return static_cast<uint32_t>(uint64_t{size} * (i - 8) / 8);
-}
 
 void WriteOrRemove(const std::string& path, const std::string& text, bool present) {
   if (!present) {
@@ -54,25 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   WriteOrRemove(world_path, world, with_world);
   TDataSet2 source;
   const bool opened = source.Open(path, 0, 0, 1, 1, 0);
-  if (opened) {
-    TDataSetRoot2& r = *source.GetReader();
-    const uint32_t w = r.GetWidth();
-    const uint32_t h = r.GetLines();
-    for (uint32_t j = 0; j <= 17; ++j) {
-      for (uint32_t i = 0; i <= 17; ++i) {
-        const uint32_t x = Sample(w, i);
-        const uint32_t y = Sample(h, j);
-        for (uint32_t b = 0; b < 4; ++b) {
-          float v = 0;
-          r.GetCell(x, y, b, v);
-        }
-        double mx = 0, my = 0;
-        r.CellToMap(x, y, mx, my);
-        float v = 0;
-        source.GetValue(2, v, mx, my, 0);
-      }
-    }
-  }
+  if (opened) fuzz::ExerciseSource(source);
   WriteOrRemove(world_path, world, false);
   return 0;
 }

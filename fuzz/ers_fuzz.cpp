@@ -6,6 +6,7 @@
 
 #include "dataset/dataset2.h"
 #include "dataset/utils.h"
+#include "support/exercise.h"
 #include "support/fuzz_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -19,21 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::fclose(f);
   }
   clipra::TDataSet2 source;
-  if (source.Open(header, 0, 0, 1, 1, 0)) {
-    clipra::TDataSetRoot2& r = *source.GetReader();
-    const uint32_t w = r.GetWidth() > 64 ? 64 : r.GetWidth();
-    const uint32_t h = r.GetLines() > 64 ? 64 : r.GetLines();
-    for (uint32_t y = 0; y <= h; ++y)
-      for (uint32_t x = 0; x <= w; ++x)
-        for (uint32_t b = 0; b < 4; ++b) {
-          float v = 0;
-          r.GetCell(x, y, b, v);
-          double mx = 0, my = 0;
-          r.CellToMap(x, y, mx, my);
-          source.GetValue(b, v, mx, my, 0);
-          source.GetValue(b, v, mx + 0.3, my - 0.7, 1);
-        }
-  }
+  if (source.Open(header, 0, 0, 1, 1, 0)) clipra::fuzz::ExerciseSource(source);
   std::remove(data_path.c_str());
   return 0;
 }

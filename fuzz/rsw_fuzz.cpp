@@ -4,17 +4,8 @@
 #include <string>
 
 #include "dataset/dataset2.h"
+#include "support/exercise.h"
 #include "support/fuzz_file.h"
-
-namespace {
-
-// Columns or lines to sample: the first few, then a spread to the far end.
-uint32_t Sample(uint32_t size, uint32_t i) {
-  if (i < 8 || size <= 8) return i;
-  return static_cast<uint32_t>(uint64_t{size} * (i - 8) / 8);
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace clipra;
@@ -24,20 +15,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       fuzz::WriteFuzzFile(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), ".rsw");
   TDataSet2 source;
   if (!source.Open(path, 0, 0, 1, 1, 0)) return 0;
-  TDataSetRoot2& r = *source.GetReader();
-  const uint32_t w = r.GetWidth();
-  const uint32_t h = r.GetLines();
-  for (uint32_t j = 0; j <= 17; ++j) {
-    for (uint32_t i = 0; i <= 17; ++i) {
-      const uint32_t x = Sample(w, i);
-      const uint32_t y = Sample(h, j);
-      float v = 0;
-      r.GetCell(x, y, j % 4, v);
-      double mx = 0, my = 0;
-      r.CellToMap(x, y, mx, my);
-      source.GetValue(i % 4, v, mx, my, 0);
-      source.GetValue(0, v, mx + 0.3, my - 0.7, 1);
-    }
-  }
+  fuzz::ExerciseSource(source);
   return 0;
 }

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 
 namespace clipra::fuzz {
@@ -54,5 +55,46 @@ inline const std::string& WriteFuzzFile(const uint8_t* data, size_t size,
   if (!file) file = std::make_unique<FuzzFile>(suffix);
   return file->Write(data, size);
 }
+
+// A scratch folder for one process, for formats of two files under related
+// names; removed with its files at exit.
+class ScratchFolder {
+ public:
+  ScratchFolder() {
+    const char* tmp = ::getenv("TMPDIR");
+    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/clipra-fuzz-XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr) {
+      std::perror("mkdtemp");
+      std::abort();
+    }
+    dir_ = pattern;
+  }
+  ~ScratchFolder() {
+    for (const std::string& name : written_) ::unlink(Path(name).c_str());
+    ::rmdir(dir_.c_str());
+  }
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+
+  // Replaces the content of `name` with `bytes` and returns its path.
+  std::string Write(const std::string& name, const std::string& bytes) {
+    const std::string path = Path(name);
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr ||
+        (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) ||
+        std::fclose(f) != 0) {
+      std::perror(path.c_str());
+      std::abort();
+    }
+    written_.insert(name);
+    return path;
+  }
+
+ private:
+  std::string dir_;
+  std::set<std::string> written_;
+};
 
 }  // namespace clipra::fuzz
