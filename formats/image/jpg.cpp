@@ -195,7 +195,7 @@ int TJpgMap2::DecodeImage() {
   }
   const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(FileName.c_str(), "rb"));
   if (!file) {
-    const int err = errno;
+    const int err = errno != 0 ? errno : EIO;
     ErrorText = SystemErrorText(err);
     return err;
   }

@@ -103,7 +103,7 @@ TEST(Cli, InfoDescribesTheSource) {
 
 TEST(Cli, InterruptStopsAfterTheLineWithStatus130) {
   const std::string cli = CLIPRA_CLI;
-  if (cli.empty()) GTEST_SKIP() << "clipra-cli is not built";
+  if (!FileExists(cli)) GTEST_SKIP() << "clipra-cli is not built";
   TempDir dir;
   const std::string src = MakeSource(dir, 1);
   const pid_t pid = fork();
