@@ -53,7 +53,10 @@ bool TMap::OpenRead() { return OpenExisting(FileAccess::kRead); }
 bool TMap::OpenReadWrite() { return OpenExisting(FileAccess::kReadWrite); }
 
 bool TMap::CreateNew(uint64_t count) {
-  if (Mode != 1 || count == 0) return false;
+  if (Mode != 1 || count == 0) {
+    LastError = EINVAL;  // so that the caller's message has a reason
+    return false;
+  }
   CloseFile();
   uint64_t size = 0;
   if (CellType == kCellOneBit) {

@@ -23,9 +23,13 @@ void PutText(Record& record, size_t offset, const std::string& text) {
   std::memcpy(record.data() + offset, text.data(), text.size());
 }
 
-std::string ShortestText(double v) {
-  char buf[64];
-  const auto result = std::to_chars(buf, buf + sizeof buf, v);
+// Plain decimal notation, the shortest that reads back to the same double:
+// the general shortest form would write round coordinates such as 6000000
+// as "6e+06". Only a value whose plain form would not fit falls back to it.
+std::string DecimalText(double v) {
+  char buf[48];
+  auto result = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed);
+  if (result.ec != std::errc()) result = std::to_chars(buf, buf + sizeof buf, v);
   return std::string(buf, result.ptr);
 }
 
@@ -33,9 +37,9 @@ std::string ShortestText(double v) {
 
 Record MakeRecord(double cell_size, double top_y, double left_x, int32_t lines, int32_t width) {
   Record record{};
-  PutText(record, kCellSizeOffset, ShortestText(cell_size));
-  PutText(record, kTopYOffset, ShortestText(top_y));
-  PutText(record, kLeftXOffset, ShortestText(left_x));
+  PutText(record, kCellSizeOffset, DecimalText(cell_size));
+  PutText(record, kTopYOffset, DecimalText(top_y));
+  PutText(record, kLeftXOffset, DecimalText(left_x));
   PutText(record, kLinesOffset, std::to_string(lines));
   PutText(record, kWidthOffset, std::to_string(width));
   return record;

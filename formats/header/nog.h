@@ -32,7 +32,8 @@ constexpr size_t kWidthOffset = 629;
 using Record = std::array<uint8_t, kRecordSize>;
 
 // A record holding the five texts, zero bytes elsewhere. The numbers are
-// written in their shortest form that reads back to the same double.
+// written in the shortest plain decimal form that reads back to the same
+// double.
 Record MakeRecord(double cell_size, double top_y, double left_x, int32_t lines, int32_t width);
 // The text at `offset`, up to the first zero byte or the end of the record.
 std::string RecordText(const Record& record, size_t offset);

@@ -164,8 +164,9 @@ void TOsdMap2::SetFileName(const std::string& file_name) {
   const std::string found_data = FindSidecar(data);
   FileName = found_data.empty() ? data : found_data;
   // Outputs such as out.jpg keep their header under the given name itself.
-  const std::string header =
-      BeginsWithSignature(file_name) ? file_name : ChangeFileExt(file_name, ".osd");
+  // A name without an extension is the data file, whatever its first bytes.
+  const bool header_given = !ExtractFileExt(file_name).empty() && BeginsWithSignature(file_name);
+  const std::string header = header_given ? file_name : ChangeFileExt(file_name, ".osd");
   const std::string found = FindSidecar(header);
   Header->FileName = found.empty() ? header : found;
 }

@@ -242,6 +242,29 @@ TEST(NogWriter, RegistrationCellBecomesTheTopLeftCorner) {
   EXPECT_EQ(1005, in.GetReader()->GetTopY());
 }
 
+TEST(NogWriter, NumbersAreWrittenInPlainDecimals) {
+  TempDir dir;
+  {
+    TDataSet out(dir.Path("g.001"), 2, 2, kCellSigned16, 1, 1);
+    out.SetGeoreference("", "", 100000, 100000, 0, 0, 4000000, 6000000, "");
+  }
+  NogRecord expected;
+  expected.cell_size = "100000";
+  expected.top_y = "6000000";
+  expected.left_x = "4000000";
+  expected.lines = "2";
+  expected.width = "2";
+  EXPECT_EQ(expected.Bytes(), dir.ReadFile("g.001"));
+
+  // Small values stay plain too; only a value whose plain form would not
+  // fit its field is written with an exponent, and still reads back.
+  const nog::Record r = nog::MakeRecord(1e-7, -1e300, 0.1, 1, 1);
+  EXPECT_EQ("0.0000001", nog::RecordText(r, nog::kCellSizeOffset));
+  EXPECT_EQ("0.1", nog::RecordText(r, nog::kLeftXOffset));
+  EXPECT_EQ("-1e+300", nog::RecordText(r, nog::kTopYOffset));
+  EXPECT_EQ(-1e300, static_cast<double>(ParseFloatDef(nog::RecordText(r, nog::kTopYOffset), 0)));
+}
+
 TEST(NogWriter, StoresOneBandOfSigned16WhateverItIsAsked) {
   TempDir dir;
   {

@@ -332,6 +332,22 @@ TEST(OsdReader, EachReaderRefusesTheOthersHeader) {
   EXPECT_TRUE(good.Open(dir.Path("o.osd"), 0, 0, 1, 1, 0)) << good.ErrorText;
 }
 
+TEST(OsdReader, DataFileNamedDirectlyFindsItsHeaderWhateverItsFirstBytes) {
+  TempDir dir;
+  dir.WriteFile("o.osd",
+                "OrthoSetDataHeader [\r\n  CellType   = Unsigned8BitInteger\r\n"
+                "  NrOfLines  = 2\r\n  NrOfCellsPerLine = 4\r\n  NrOfBands = 1\r\n");
+  dir.WriteFile("o", "ORTHabcd");  // cells that happen to spell the signature
+  TOsdMap2 r;
+  ASSERT_TRUE(r.Open(dir.Path("o"), 0, 0, 1, 1, 0)) << r.ErrorText;
+  EXPECT_EQ(dir.Path("o.osd"), r.Header->FileName);
+  EXPECT_EQ(4u, r.GetWidth());
+  EXPECT_EQ(2u, r.GetLines());
+  float v = 0;
+  ASSERT_TRUE(r.GetCell(0, 1, 0, v));
+  EXPECT_EQ('a', v);
+}
+
 TEST(OsdReader, NonIntegerCountFailsTheOpenWithAMessage) {
   TempDir dir;
   dir.WriteFile("b.osd", "OrthoSetDataHeader [\n  NrOfCellsPerLine = 12a\n");
