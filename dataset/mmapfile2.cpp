@@ -194,6 +194,16 @@ bool TMMapFile2::SeekLine(uint32_t line, uint32_t /*band*/) {
   return ok;
 }
 
+const uint8_t* TMMapFile2::CellRun(uint32_t line, uint32_t band, uint64_t& step,
+                                   uint32_t& count) {
+  if (!HasPlainLayout() || Bands == 0) return nullptr;
+  if (band >= Bands) band = Bands - 1;
+  if (!SeekLine(line, band)) return nullptr;
+  step = CellBytes();
+  count = Width;
+  return Current + uint64_t{band} * Width * step;
+}
+
 bool TMMapFile2::GetCell(uint32_t x, uint32_t y, uint32_t band, float& value) {
   if (Bands == 0) return false;
   if (band >= Bands) band = Bands - 1;

@@ -73,6 +73,14 @@ class TMMapFile2 : public TMapByte {
 
   // Bytes per cell for addressing; bit cells are addressed as bytes.
   uint32_t CellBytes() const;
+  // The stored cells of `band` on `line`: the first one's byte and the step
+  // to its neighbour, for the first `count` cells. For x < count,
+  // GetCell(x, line, band) succeeds and reads the cell at first + x * step as
+  // CellType in the reader's byte order; for x >= count it fails. Valid until
+  // the reader is next used. nullptr when the reader does not keep the cells
+  // so, or the line cannot be read; GetCell must be asked then.
+  virtual const uint8_t* CellRun(uint32_t line, uint32_t band, uint64_t& step, uint32_t& count);
+
   // True when GetCell reads the plain band-interleaved layout of this class,
   // so that callers may address lines directly through SeekLine/Current. A
   // reader that keeps this layout says so; one that overrides the cell

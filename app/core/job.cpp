@@ -200,11 +200,11 @@ namespace {
 
 constexpr int64_t kNoCell = -1;
 
-// Whether cells may be copied as bytes: the reader keeps the plain
-// band-interleaved layout, the writer stores cells by index, and the cell
-// type survives the trip through a float unchanged.
+// Whether cells may be copied as bytes where the reader offers runs of
+// stored cells: the writer stores cells by index, and the cell type
+// survives the trip through a float unchanged.
 bool CanCopyBytes(const TDataSetRoot2& src, const TDataSetRoot& dst) {
-  if (!src.HasPlainLayout() || !dst.StoresByIndex()) return false;
+  if (!dst.StoresByIndex()) return false;
   if (src.CellType != dst.CellType || !dst.LSBFirst || dst.Mode != 1) return false;
   return src.CellType == kCellUnsigned8 || src.CellType == kCellSigned16 ||
          src.CellType == kCellUnsigned16;
@@ -251,6 +251,7 @@ bool TMyThread::SampleIndexed() {
     columns[c] = MapToIndex(map_x, left, cell_x, +1, index) ? index : kNoCell;
   }
   const bool copy_bytes = CanCopyBytes(src, dst);
+  std::vector<bool> covered(copy_bytes && colour ? static_cast<size_t>(OutWidth) : 0);
   const uint32_t cell_bytes = copy_bytes ? CellTypeSize(src.CellType) : 0;
 
   for (int32_t r = 0; r < OutLines; ++r) {
@@ -260,19 +261,40 @@ bool TMyThread::SampleIndexed() {
     const uint32_t y = static_cast<uint32_t>(r);
 
     if (copy_bytes) {
-      const uint8_t* line = row_ok && src.SeekLine(row, 0) ? src.Current : nullptr;
-      for (uint32_t b = 0; b < bands; ++b) {
-        const uint32_t sb = b < src.Bands ? b : src.Bands - 1;
-        uint8_t* out = nullptr;
+      // In colour a cell is covered when band 0 has it; the others follow.
+      if (colour) {
         uint64_t step = 0;
-        const bool run =
-            WriterRun(dst, y, b, static_cast<uint32_t>(OutWidth), cell_bytes, out, step);
-        const uint8_t* in = line ? line + uint64_t{sb} * src.Width * cell_bytes : nullptr;
+        uint32_t count = 0;
+        const uint8_t* run = row_ok ? src.CellRun(row, 0, step, count) : nullptr;
         for (int32_t c = 0; c < OutWidth; ++c) {
           const int64_t col = columns[c];
-          if (run && in && col != kNoCell && col < src.Width) {
-            const uint8_t* from = in + uint64_t(col) * cell_bytes;
-            uint8_t* to = out + uint64_t(c) * step;
+          float v = 0;
+          covered[c] = row_ok && col != kNoCell &&
+                       (run ? col < count : src.GetCell(static_cast<uint32_t>(col), row, 0, v));
+        }
+      }
+      for (uint32_t b = 0; b < bands; ++b) {
+        uint8_t* out = nullptr;
+        uint64_t out_step = 0;
+        const bool out_run =
+            WriterRun(dst, y, b, static_cast<uint32_t>(OutWidth), cell_bytes, out, out_step);
+        uint64_t in_step = 0;
+        uint32_t count = 0;
+        // GetCell may move the reader's view, so a run is used only when
+        // every cell of the line goes through it.
+        const uint8_t* in = row_ok && out_run ? src.CellRun(row, b, in_step, count) : nullptr;
+        for (int32_t c = 0; c < OutWidth; ++c) {
+          const int64_t col = columns[c];
+          const uint32_t x = static_cast<uint32_t>(c);
+          if (colour ? !covered[c] : !(row_ok && col != kNoCell)) {
+            dst.SetCell(x, y, b, colour ? background[b] : 0.0f);
+          } else if (in) {
+            if (col >= count) {
+              dst.SetCell(x, y, b, 0.0f);
+              continue;
+            }
+            const uint8_t* from = in + uint64_t(col) * in_step;
+            uint8_t* to = out + uint64_t(c) * out_step;
             if (cell_bytes == 1) {
               *to = *from;
             } else if (src.LSBFirst) {
@@ -282,11 +304,10 @@ bool TMyThread::SampleIndexed() {
               to[1] = from[0];
             }
           } else {
-            float value = colour ? background[b] : 0.0f;
+            float value = 0;
             float v = 0;
-            if (!run && in && col != kNoCell && src.GetCell(static_cast<uint32_t>(col), row, b, v))
-              value = v;
-            dst.SetCell(static_cast<uint32_t>(c), y, b, value);
+            if (src.GetCell(static_cast<uint32_t>(col), row, b, v)) value = v;
+            dst.SetCell(x, y, b, value);
           }
         }
       }

@@ -310,6 +310,22 @@ bool TBMPMap2::SeekLine(uint32_t y, uint32_t /*band*/) {
   return MapAt();
 }
 
+const uint8_t* TBMPMap2::CellRun(uint32_t line, uint32_t band, uint64_t& step,
+                                 uint32_t& count) {
+  // Colour palettes are looked up, so only GetCell gives their values.
+  if (ExposedBands == 0 || (PixelBytes != 3 && !GreyPalette)) return nullptr;
+  if (band >= ExposedBands) band = ExposedBands - 1u;
+  if (!SeekLine(line, band)) return nullptr;
+  count = PixelWidth;
+  if (PixelBytes != 3) {
+    step = 1;
+    return Current;
+  }
+  // Pixels are stored blue, green, red.
+  step = 3;
+  return Current + (2 - band);
+}
+
 bool TBMPMap2::GetCell(uint32_t x, uint32_t y, uint32_t band, float& value) {
   value = 0;
   if (ExposedBands == 0) return false;

@@ -40,6 +40,7 @@ class TBMPMap2 : public TDataSetRoot2 {
   // Makes the stored row of image line `y` current; the band plays no part.
   bool SeekLine(uint32_t y, uint32_t band) override;
   bool GetCell(uint32_t x, uint32_t y, uint32_t band, float& value) override;
+  const uint8_t* CellRun(uint32_t line, uint32_t band, uint64_t& step, uint32_t& count) override;
   bool SetCell(uint32_t, uint32_t, uint32_t, float) override { return false; }
 
   // Only mode 0 (read an existing file) is served.

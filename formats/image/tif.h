@@ -80,6 +80,7 @@ class TTifMap2 : public TDataSetRoot2 {
 
   bool SeekLine(uint32_t line, uint32_t band) override;
   bool GetCell(uint32_t x, uint32_t y, uint32_t band, float& value) override;
+  const uint8_t* CellRun(uint32_t line, uint32_t band, uint64_t& step, uint32_t& count) override;
   // Sources are never written.
   bool SetCell(uint32_t, uint32_t, uint32_t, float) override { return false; }
 

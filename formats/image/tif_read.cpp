@@ -357,6 +357,19 @@ bool TTifMap2::SeekLine(uint32_t line, uint32_t band) {
   return MapAt();
 }
 
+const uint8_t* TTifMap2::CellRun(uint32_t line, uint32_t band, uint64_t& step,
+                                 uint32_t& count) {
+  // WhiteIsZero cells are inverted, so only GetCell gives their values.
+  if (PhotometricInterpretation == 0 || SampleCount == 0) return nullptr;
+  if (CellType != kCellUnsigned8 && CellType != kCellUnsigned16) return nullptr;
+  if (band >= SampleCount) band = SampleCount - 1u;
+  if (!SeekLine(line, band)) return nullptr;
+  const uint64_t bytes = CellBytes();
+  step = PlanarConfiguration == 2 ? bytes : bytes * SampleCount;
+  count = ImageWidth;
+  return Current + (PlanarConfiguration == 2 ? 0 : uint64_t{band} * bytes);
+}
+
 bool TTifMap2::GetCell(uint32_t x, uint32_t y, uint32_t band, float& value) {
   value = 0;
   if (SampleCount == 0) return false;
