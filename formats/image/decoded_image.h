@@ -16,6 +16,7 @@ class TDecodedMap2 : public TDataSetRoot2 {
 
   bool SeekLine(uint32_t line, uint32_t band) override;
   bool GetCell(uint32_t x, uint32_t y, uint32_t band, float& value) override;
+  const uint8_t* CellRun(uint32_t line, uint32_t band, uint64_t& step, uint32_t& count) override;
   // Decoded sources are read only.
   bool SetCell(uint32_t, uint32_t, uint32_t, float) override { return false; }
 

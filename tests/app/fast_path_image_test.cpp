@@ -30,6 +30,8 @@ TEST(FastPathImage, GdalMadeSourcesMatchCellByCell) {
       {"white_is_zero", 1, "-of GTiff -co TFW=YES -co PHOTOMETRIC=MINISWHITE", ".tif"},
       {"rgb_bmp", 3, "-of BMP -co WORLDFILE=YES", ".bmp"},
       {"grey_bmp", 1, "-of BMP -co WORLDFILE=YES", ".bmp"},
+      {"rgb_jpeg", 3, "-of JPEG -co WORLDFILE=YES", ".jpg"},
+      {"grey_jpeg", 1, "-of JPEG -co WORLDFILE=YES", ".jpg"},
   };
   TempDir dir;
   for (const Variant& v : variants) {
@@ -47,10 +49,10 @@ TEST(FastPathImage, GdalMadeSourcesMatchCellByCell) {
     ASSERT_EQ(0, RunCommand("gdal_translate -q " + std::string(v.options) + " " +
                             ShellQuote(base + ".ers") + " " + ShellQuote(source)))
         << v.name;
-    // GDAL names the BMP world file ".wld"; the reader wants ".bmpw".
-    if (std::string(v.extension) == ".bmp")
-      std::rename(dir.Path(std::string(v.name) + ".wld").c_str(),
-                  dir.Path(std::string(v.name) + ".bmpw").c_str());
+    // GDAL names these world files ".wld"; the readers want ".bmpw" and ".jgw".
+    const std::string world = std::string(v.extension) == ".bmp" ? ".bmpw" : ".jgw";
+    std::rename(dir.Path(std::string(v.name) + ".wld").c_str(),
+                dir.Path(std::string(v.name) + world).c_str());
 
     TExtractOptions o;
     o.TopLeftX = 95;  // partly outside on the left and the top
