@@ -13,10 +13,6 @@ namespace {
 
 constexpr const char* kEol = "\r\n";
 
-bool Has(const std::string& line, const char* keyword) {
-  return line.find(keyword) != std::string::npos;
-}
-
 // Both strings name RAW: the dataset is in raw cell coordinates.
 void ApplyRawRule(THeader& h) {
   if (h.Datum.find("RAW") != std::string::npos && h.Projection.find("RAW") != std::string::npos)
@@ -26,44 +22,11 @@ void ApplyRawRule(THeader& h) {
 }  // namespace
 
 void TErsHeader::ParseLine(const std::string& line) {
-  if (in_control_points_) {
-    if (Has(line, "}"))
-      in_control_points_ = false;
-    else
-      ControlPoints->AddFromErsLine(line);
-  } else if (Has(line, "CONTROLPOINTS")) {
-    in_control_points_ = true;
-  }
-  const std::string value = keyword::Value(line);
-  if (Has(line, "PROJECTION")) {
-    (projection_seen_ ? WarpProjection : Projection) = value;
-    projection_seen_ = true;
-  }
-  if (Has(line, "DATUM")) {
-    (datum_seen_ ? WarpDatum : Datum) = value;
-    datum_seen_ = true;
-  }
-  if (Has(line, "COORDINATETYPE")) {
-    (coordinate_type_seen_ ? WarpCoordinateType : CoordinateType) =
-        CoordinateTypeFromName(value);
-    coordinate_type_seen_ = true;
-  }
-  if (Has(line, "BYTEORDER")) MSBFirst = value == "MSBFIRST" ? 1 : 0;
-  if (Has(line, "CELLTYPE")) CellType = CellTypeFromName(value);
-  if (Has(line, "XDIMENSION")) CellSizeX = static_cast<double>(ParseFloatDef(value, 1.0));
-  if (Has(line, "YDIMENSION")) CellSizeY = static_cast<double>(ParseFloatDef(value, 1.0));
-  if (Has(line, "NROFBANDS")) Bands = keyword::Count(line, "NrOfBands");
-  if (Has(line, "NROFLINES")) Lines = keyword::Count(line, "NrOfLines");
-  if (Has(line, "NROFCELLSPERLINE")) Width = keyword::Count(line, "NrOfCellsPerLine");
-  if (Has(line, "REGISTRATIONCELLX")) RegCellX = static_cast<double>(ParseFloatDef(value, 0));
-  if (Has(line, "REGISTRATIONCELLY")) RegCellY = static_cast<double>(ParseFloatDef(value, 0));
-  if (Has(line, "EASTINGS")) RegX = static_cast<double>(ParseFloatDef(value, 0));
-  if (Has(line, "NORTHINGS")) RegY = static_cast<double>(ParseFloatDef(value, 0));
+  ParseControlPointBlock(line, &TGCPList::AddFromErsLine);
+  ParseRasterKeywords(line);
 }
 
 bool TErsHeader::Read(const std::string& file_name) {
-  in_control_points_ = false;
-  datum_seen_ = projection_seen_ = coordinate_type_seen_ = false;
   return ReadKeywords(file_name, "DATA");
 }
 
@@ -152,7 +115,9 @@ std::string TErsHeader::Compose(bool english_names, bool unsigned_counts) {
   return s;
 }
 
-TErsMap2::TErsMap2() { Header = std::make_unique<TErsHeader>(); }
+TErsMap2::TErsMap2() {
+  Header = std::make_unique<TErsHeader>();
+}
 
 void TErsMap2::SetFileName(const std::string& file_name) {
   FileName = FindSidecar(ChangeFileExt(file_name, ""));
@@ -172,8 +137,8 @@ void TErsHeader::SetAll(int32_t lines, int32_t width, int32_t bands, double cell
                         double cell_size_y, double reg_cell_x, double reg_cell_y, double reg_x,
                         double reg_y, const std::string& /*spheroid*/, const std::string& datum,
                         const std::string& projection, uint8_t cell_type) {
-  clipra::TErsHeader::SetAll(lines, width, bands, cell_size_x, cell_size_y, reg_cell_x,
-                             reg_cell_y, reg_x, reg_y, "", datum, projection, cell_type);
+  clipra::TErsHeader::SetAll(lines, width, bands, cell_size_x, cell_size_y, reg_cell_x, reg_cell_y,
+                             reg_x, reg_y, "", datum, projection, cell_type);
   Write(FileName);
 }
 
@@ -181,7 +146,9 @@ void TErsHeader::SetAll(int32_t lines, int32_t width, int32_t bands, double cell
 
 namespace {
 
-std::string ErsDataPath(const std::string& file_name) { return ChangeFileExt(file_name, ""); }
+std::string ErsDataPath(const std::string& file_name) {
+  return ChangeFileExt(file_name, "");
+}
 
 std::string ErsHeaderPath(const std::string& file_name) {
   return ExtractFileExt(file_name).empty() ? file_name + ".ers" : file_name;
@@ -189,8 +156,8 @@ std::string ErsHeaderPath(const std::string& file_name) {
 
 }  // namespace
 
-TErsMap::TErsMap(const std::string& file_name, uint16_t width, uint16_t lines,
-                 uint8_t cell_type, int32_t bands, uint8_t mode) try
+TErsMap::TErsMap(const std::string& file_name, uint16_t width, uint16_t lines, uint8_t cell_type,
+                 int32_t bands, uint8_t mode) try
     : THeaderWriter(ErsDataPath(file_name), width, lines, cell_type, bands, mode, false) {
   Header = std::make_unique<output::TErsHeader>(ErsHeaderPath(file_name));
   SetHeader(Header.get());

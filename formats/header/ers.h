@@ -27,11 +27,6 @@ class TErsHeader : public THeader {
   // names for the time stamp instead of the locale's, `unsigned_counts`
   // prints the counts as unsigned.
   std::string Compose(bool english_names, bool unsigned_counts);
-
-  bool in_control_points_ = false;
-  bool datum_seen_ = false;
-  bool projection_seen_ = false;
-  bool coordinate_type_seen_ = false;
 };
 
 class TErsMap2 : public THeadMap2 {
@@ -49,10 +44,10 @@ class TErsHeader : public clipra::TErsHeader {
  public:
   explicit TErsHeader(const std::string& file_name) { FileName = file_name; }
   bool Write(const std::string& file_name) override;
-  void SetAll(int32_t lines, int32_t width, int32_t bands, double cell_size_x,
-              double cell_size_y, double reg_cell_x, double reg_cell_y, double reg_x,
-              double reg_y, const std::string& spheroid, const std::string& datum,
-              const std::string& projection, uint8_t cell_type) override;
+  void SetAll(int32_t lines, int32_t width, int32_t bands, double cell_size_x, double cell_size_y,
+              double reg_cell_x, double reg_cell_y, double reg_x, double reg_y,
+              const std::string& spheroid, const std::string& datum, const std::string& projection,
+              uint8_t cell_type) override;
 };
 
 }  // namespace output

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "dataset/identify.h"
 #include "dataset/os_file.h"
 #include "dataset/os_locale.h"
 #include "dataset/readline.h"
@@ -33,16 +34,17 @@ void THeader::SetAll(int32_t lines, int32_t width, int32_t bands, double cell_si
 }
 
 bool THeader::SetAllAndWrite(int32_t lines, int32_t width, int32_t bands, double cell_size_x,
-                             double cell_size_y, double reg_cell_x, double reg_cell_y,
-                             double reg_x, double reg_y, const std::string& spheroid,
-                             const std::string& datum, const std::string& projection,
-                             uint8_t cell_type) {
+                             double cell_size_y, double reg_cell_x, double reg_cell_y, double reg_x,
+                             double reg_y, const std::string& spheroid, const std::string& datum,
+                             const std::string& projection, uint8_t cell_type) {
   SetAll(lines, width, bands, cell_size_x, cell_size_y, reg_cell_x, reg_cell_y, reg_x, reg_y,
          spheroid, datum, projection, cell_type);
   return Write(FileName);
 }
 
 bool THeader::ReadKeywords(const std::string& file_name, const std::string& signature) {
+  in_control_points_ = false;
+  datum_seen_ = projection_seen_ = coordinate_type_seen_ = false;
   try {
     TReadLine reader(file_name);
     std::string line;
@@ -59,6 +61,51 @@ bool THeader::ReadKeywords(const std::string& file_name, const std::string& sign
   }
   Status = 0;
   return true;
+}
+
+namespace {
+bool Has(const std::string& line, const char* keyword) {
+  return line.find(keyword) != std::string::npos;
+}
+}  // namespace
+
+void THeader::ParseControlPointBlock(const std::string& line,
+                                     void (TGCPList::*add_point)(const std::string&)) {
+  if (in_control_points_) {
+    if (Has(line, "}"))
+      in_control_points_ = false;
+    else
+      (ControlPoints.get()->*add_point)(line);
+  } else if (Has(line, "CONTROLPOINTS")) {
+    in_control_points_ = true;
+  }
+}
+
+void THeader::ParseRasterKeywords(const std::string& line) {
+  const std::string value = keyword::Value(line);
+  if (Has(line, "PROJECTION")) {
+    (projection_seen_ ? WarpProjection : Projection) = value;
+    projection_seen_ = true;
+  }
+  if (Has(line, "DATUM")) {
+    (datum_seen_ ? WarpDatum : Datum) = value;
+    datum_seen_ = true;
+  }
+  if (Has(line, "COORDINATETYPE")) {
+    (coordinate_type_seen_ ? WarpCoordinateType : CoordinateType) = CoordinateTypeFromName(value);
+    coordinate_type_seen_ = true;
+  }
+  if (Has(line, "BYTEORDER")) MSBFirst = value == "MSBFIRST" ? 1 : 0;
+  if (Has(line, "CELLTYPE")) CellType = CellTypeFromName(value);
+  if (Has(line, "XDIMENSION")) CellSizeX = static_cast<double>(ParseFloatDef(value, 1.0));
+  if (Has(line, "YDIMENSION")) CellSizeY = static_cast<double>(ParseFloatDef(value, 1.0));
+  if (Has(line, "NROFBANDS")) Bands = keyword::Count(line, "NrOfBands");
+  if (Has(line, "NROFLINES")) Lines = keyword::Count(line, "NrOfLines");
+  if (Has(line, "NROFCELLSPERLINE")) Width = keyword::Count(line, "NrOfCellsPerLine");
+  if (Has(line, "REGISTRATIONCELLX")) RegCellX = static_cast<double>(ParseFloatDef(value, 0));
+  if (Has(line, "REGISTRATIONCELLY")) RegCellY = static_cast<double>(ParseFloatDef(value, 0));
+  if (Has(line, "EASTINGS")) RegX = static_cast<double>(ParseFloatDef(value, 0));
+  if (Has(line, "NORTHINGS")) RegY = static_cast<double>(ParseFloatDef(value, 0));
 }
 
 namespace keyword {
@@ -80,9 +127,13 @@ int32_t Count(const std::string& line, const char* keyword) {
 
 }  // namespace keyword
 
-std::string FormatCellSize(double v) { return FormatFixed(v, 6, 3, LocaleDecimalSeparator()); }
+std::string FormatCellSize(double v) {
+  return FormatFixed(v, 6, 3, LocaleDecimalSeparator());
+}
 
-std::string FormatCoordinate(double v) { return FormatFixed(v, 10, 3, LocaleDecimalSeparator()); }
+std::string FormatCoordinate(double v) {
+  return FormatFixed(v, 10, 3, LocaleDecimalSeparator());
+}
 
 bool WriteTextFile(const std::string& file_name, const std::string& text) {
   if (file_name.empty()) return false;
@@ -101,8 +152,8 @@ std::string HeaderTimeStamp(bool english_names) {
   const std::string day = english_names ? kDays[t.week_day] : LocaleShortDayName(t.week_day);
   const std::string month = english_names ? kMonths[t.month] : LocaleShortMonthName(t.month);
   char buf[64];
-  std::snprintf(buf, sizeof buf, " %02d %02d:%02d:%02d GMT %04d", t.day, t.hour, t.minute,
-                t.second, t.year);
+  std::snprintf(buf, sizeof buf, " %02d %02d:%02d:%02d GMT %04d", t.day, t.hour, t.minute, t.second,
+                t.year);
   return day + " " + month + buf;
 }
 
@@ -167,8 +218,8 @@ bool THeadMap2::SetGeoreference(const std::string& spheroid, const std::string& 
                                 double reg_cell_y, double reg_x, double reg_y,
                                 const std::string& projection) {
   Header->SetAll(static_cast<int32_t>(GetLines()), static_cast<int32_t>(GetWidth()),
-                 static_cast<int32_t>(GetBands()), cell_size_x, cell_size_y, reg_cell_x,
-                 reg_cell_y, reg_x, reg_y, spheroid, datum, projection, Header->CellType);
+                 static_cast<int32_t>(GetBands()), cell_size_x, cell_size_y, reg_cell_x, reg_cell_y,
+                 reg_x, reg_y, spheroid, datum, projection, Header->CellType);
   return true;
 }
 
@@ -195,6 +246,8 @@ void THeaderWriter::AddControlPoint(const TGCPoint* source) {
   header_->ControlPoints->AddPoint(source);
 }
 
-void THeaderWriter::DeleteControlPoint(int32_t index) { header_->ControlPoints->Delete(index); }
+void THeaderWriter::DeleteControlPoint(int32_t index) {
+  header_->ControlPoints->Delete(index);
+}
 
 }  // namespace clipra

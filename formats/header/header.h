@@ -59,7 +59,21 @@ class THeader {
  protected:
   // The shared read procedure: the first line must begin with `signature`
   // (compared upper-cased), then every line goes upper-cased to ParseLine.
+  // The control-point flag and the "seen" flags start clear.
   bool ReadKeywords(const std::string& file_name, const std::string& signature);
+  // The control-point block: a line containing "CONTROLPOINTS" opens it, one
+  // containing "}" closes it, and every line between goes to `add_point`.
+  void ParseControlPointBlock(const std::string& line,
+                              void (TGCPList::*add_point)(const std::string&));
+  // The keywords that the ER Mapper and OrthoSetData headers share. Datum,
+  // projection and coordinate type fill the dataset's field the first time
+  // and the warp block's afterwards.
+  void ParseRasterKeywords(const std::string& line);
+
+  bool in_control_points_ = false;
+  bool datum_seen_ = false;
+  bool projection_seen_ = false;
+  bool coordinate_type_seen_ = false;
 };
 
 // Helpers for ParseLine.

@@ -33,50 +33,19 @@ bool BeginsWithSignature(const std::string& file_name) {
 }  // namespace
 
 void TOsdHeader::ParseLine(const std::string& line) {
-  if (in_control_points_) {
-    if (Has(line, "}"))
-      in_control_points_ = false;
-    else
-      ControlPoints->AddFromLine(line);
-  } else if (Has(line, "CONTROLPOINTS")) {
-    in_control_points_ = true;
-  }
-  const std::string value = keyword::Value(line);
+  ParseControlPointBlock(line, &TGCPList::AddFromLine);
   if (Has(line, "SPHEROID")) {
-    (spheroid_seen_ ? WarpSpheroid : Spheroid) = value;
+    (spheroid_seen_ ? WarpSpheroid : Spheroid) = keyword::Value(line);
     spheroid_seen_ = true;
   }
-  if (Has(line, "DATUM")) {
-    (datum_seen_ ? WarpDatum : Datum) = value;
-    datum_seen_ = true;
-  }
-  if (Has(line, "PROJECTION")) {
-    (projection_seen_ ? WarpProjection : Projection) = value;
-    projection_seen_ = true;
-  }
-  if (Has(line, "COORDINATETYPE")) {
-    (coordinate_type_seen_ ? WarpCoordinateType : CoordinateType) = CoordinateTypeFromName(value);
-    coordinate_type_seen_ = true;
-  }
-  if (Has(line, "BYTEORDER")) MSBFirst = value == "MSBFIRST" ? 1 : 0;
+  ParseRasterKeywords(line);
   // The spheroid is tested a second time, so the dataset's spheroid ends up
   // as the last spheroid line of the file, warp block included.
-  if (Has(line, "SPHEROID")) Spheroid = value;
-  if (Has(line, "CELLTYPE")) CellType = CellTypeFromName(value);
-  if (Has(line, "XDIMENSION")) CellSizeX = static_cast<double>(ParseFloatDef(value, 1.0));
-  if (Has(line, "YDIMENSION")) CellSizeY = static_cast<double>(ParseFloatDef(value, 1.0));
-  if (Has(line, "NROFBANDS")) Bands = keyword::Count(line, "NrOfBands");
-  if (Has(line, "NROFLINES")) Lines = keyword::Count(line, "NrOfLines");
-  if (Has(line, "NROFCELLSPERLINE")) Width = keyword::Count(line, "NrOfCellsPerLine");
-  if (Has(line, "REGISTRATIONCELLX")) RegCellX = static_cast<double>(ParseFloatDef(value, 0));
-  if (Has(line, "REGISTRATIONCELLY")) RegCellY = static_cast<double>(ParseFloatDef(value, 0));
-  if (Has(line, "EASTINGS")) RegX = static_cast<double>(ParseFloatDef(value, 0));
-  if (Has(line, "NORTHINGS")) RegY = static_cast<double>(ParseFloatDef(value, 0));
+  if (Has(line, "SPHEROID")) Spheroid = keyword::Value(line);
 }
 
 bool TOsdHeader::Read(const std::string& file_name) {
-  in_control_points_ = false;
-  spheroid_seen_ = datum_seen_ = coordinate_type_seen_ = projection_seen_ = false;
+  spheroid_seen_ = false;
   return ReadKeywords(file_name, "ORTH");
 }
 

@@ -34,11 +34,7 @@ class TOsdHeader : public THeader {
   std::string ComposeText(const std::string& last_updated, const std::string& time_stamp,
                           bool unsigned_counts);
 
-  bool in_control_points_ = false;
   bool spheroid_seen_ = false;
-  bool datum_seen_ = false;
-  bool coordinate_type_seen_ = false;
-  bool projection_seen_ = false;
 };
 
 class TOsdMap2 : public THeadMap2 {
