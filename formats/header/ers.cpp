@@ -161,29 +161,10 @@ TErsMap::TErsMap(const std::string& file_name, uint16_t width, uint16_t lines, u
     : THeaderWriter(ErsDataPath(file_name), width, lines, cell_type, bands, mode, false) {
   Header = std::make_unique<output::TErsHeader>(ErsHeaderPath(file_name));
   SetHeader(Header.get());
-  if (mode == 0 || mode == 2) {
-    if (!Header->Read(Header->FileName)) throw EErsMapError("Open Header Read Error");
-    CellType = Header->CellType;
-    Width = static_cast<uint32_t>(Header->Width);
-    Lines = static_cast<uint32_t>(Header->Lines);
-    Bands = Header->Bands < 1 ? 1 : Header->Bands;
-    SetByteOrder(Header->MSBFirst != 0);
-    if (!(mode == 0 ? OpenRead() : OpenReadWrite()))
-      throw EErsMapError("Open Map Read Error=" + std::to_string(LastError) + " " +
-                         SystemErrorText(static_cast<int>(LastError)));
-    return;
-  }
-  Header->SetAll(lines, width, bands, 1.0, 1.0, 0, 0, 0, 0, "", "", "", cell_type);
-  Header->Bands = bands;
-  CellType = Header->CellType;
-  SetByteOrder(false);
-  if (!CreateNew(uint64_t{width} * lines * static_cast<uint64_t>(bands))) {
-    const std::string text = "Open Map write error " + std::to_string(LastError) + " " +
-                             SystemErrorText(static_cast<int>(LastError));
-    // As when the half-built writer is freed: the header is written once more.
-    Header->Write(Header->FileName);
-    throw EErsMapError(text);
-  }
+  const std::string failure =
+      OpenData(width, lines, cell_type, bands, mode,
+               "Open Map Read Error=", "Open Map Read Error=", "Open Map write error ");
+  if (!failure.empty()) throw EErsMapError(failure);
 } catch (const EMMapFileError& e) {
   throw EErsMapError(e.what());
 }

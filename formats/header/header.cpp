@@ -242,6 +242,36 @@ void THeaderWriter::SetGeoreference(const std::string& spheroid, const std::stri
                   projection, header_->CellType);
 }
 
+std::string THeaderWriter::OpenData(uint16_t width, uint16_t lines, uint8_t cell_type,
+                                    int32_t bands, uint8_t mode, const char* read_words,
+                                    const char* update_words, const char* create_words) {
+  auto failure = [this](const char* words) {
+    return words + std::to_string(LastError) + " " + SystemErrorText(static_cast<int>(LastError));
+  };
+  if (mode == 0 || mode == 2) {
+    if (!header_->Read(header_->FileName)) return "Open Header Read Error";
+    CellType = header_->CellType;
+    Width = static_cast<uint32_t>(header_->Width);
+    Lines = static_cast<uint32_t>(header_->Lines);
+    Bands = header_->Bands < 1 ? 1 : header_->Bands;
+    SetByteOrder(header_->MSBFirst != 0);
+    if (mode == 0 && !OpenRead()) return failure(read_words);
+    if (mode == 2 && !OpenReadWrite()) return failure(update_words);
+    return {};
+  }
+  header_->SetAll(lines, width, bands, 1.0, 1.0, 0, 0, 0, 0, "", "", "", cell_type);
+  header_->Bands = bands;
+  CellType = header_->CellType;
+  SetByteOrder(false);
+  if (!CreateNew(uint64_t{width} * lines * static_cast<uint64_t>(bands))) {
+    const std::string text = failure(create_words);
+    // As when the half-built writer is freed: the header is written once more.
+    header_->Write(header_->FileName);
+    return text;
+  }
+  return {};
+}
+
 void THeaderWriter::AddControlPoint(const TGCPoint* source) {
   header_->ControlPoints->AddPoint(source);
 }

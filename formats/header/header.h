@@ -184,6 +184,13 @@ class THeaderWriter : public TDataSetRoot {
 
  protected:
   void SetHeader(THeader* header) { header_ = header; }
+  // Reads the header and opens the data file (modes 0 and 2), or writes the
+  // header and creates the data file (mode 1). Empty on success, otherwise
+  // the failure's message, built from the given words, the system's code
+  // and its text.
+  std::string OpenData(uint16_t width, uint16_t lines, uint8_t cell_type, int32_t bands,
+                       uint8_t mode, const char* read_words, const char* update_words,
+                       const char* create_words);
 
  private:
   THeader* header_ = nullptr;

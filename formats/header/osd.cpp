@@ -158,10 +158,6 @@ std::string OsdHeaderPath(const std::string& file_name) {
   return ExtractFileExt(file_name).empty() ? file_name + ".osd" : file_name;
 }
 
-std::string SystemFailure(const char* words, uint32_t code) {
-  return words + std::to_string(code) + " " + SystemErrorText(static_cast<int>(code));
-}
-
 }  // namespace
 
 TOsdMap::TOsdMap(const std::string& file_name, uint16_t width, uint16_t lines, uint8_t cell_type,
@@ -169,28 +165,10 @@ TOsdMap::TOsdMap(const std::string& file_name, uint16_t width, uint16_t lines, u
     : THeaderWriter(OsdDataPath(file_name), width, lines, cell_type, bands, mode, false) {
   Header = std::make_unique<output::TOsdHeader>(OsdHeaderPath(file_name));
   SetHeader(Header.get());
-  if (mode == 0 || mode == 2) {
-    if (!Header->Read(Header->FileName)) throw EOsdMapError("Open Header Read Error");
-    CellType = Header->CellType;
-    Width = static_cast<uint32_t>(Header->Width);
-    Lines = static_cast<uint32_t>(Header->Lines);
-    Bands = Header->Bands < 1 ? 1 : Header->Bands;
-    SetByteOrder(Header->MSBFirst != 0);
-    if (mode == 0 && !OpenRead())
-      throw EOsdMapError(SystemFailure("Open Map Read Error=", LastError));
-    if (mode == 2 && !OpenReadWrite())
-      throw EOsdMapError(SystemFailure("Open Map update error=", LastError));
-    return;
-  }
-  Header->SetAll(lines, width, bands, 1.0, 1.0, 0, 0, 0, 0, "", "", "", cell_type);
-  CellType = Header->CellType;
-  SetByteOrder(false);
-  if (!CreateNew(uint64_t{width} * lines * static_cast<uint64_t>(bands))) {
-    const std::string text = SystemFailure("Open map write error=", LastError);
-    // As when the half-built writer is freed: its header is written.
-    Header->Write(Header->FileName);
-    throw EOsdMapError(text);
-  }
+  const std::string failure =
+      OpenData(width, lines, cell_type, bands, mode,
+               "Open Map Read Error=", "Open Map update error=", "Open map write error=");
+  if (!failure.empty()) throw EOsdMapError(failure);
 } catch (const EMMapFileError& e) {
   throw EOsdMapError(e.what());
 }
