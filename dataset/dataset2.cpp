@@ -34,6 +34,22 @@ void TDataSetRoot2::MapToCell(double map_x, double map_y, double& col, double& r
   row = static_cast<double>((static_cast<long double>(GetTopY()) - map_y) / GetCellSizeY());
 }
 
+bool TDataSetRoot2::StoreGeoreference(const std::string& spheroid, const std::string& datum,
+                                      double cell_size_x, double cell_size_y, double reg_cell_x,
+                                      double reg_cell_y, double reg_x, double reg_y,
+                                      const std::string& projection) {
+  SetSpheroid(spheroid);
+  SetDatum(datum);
+  SetCellSizeX(cell_size_x);
+  SetCellSizeY(cell_size_y);
+  SetRegCellX(reg_cell_x);
+  SetRegCellY(reg_cell_y);
+  SetRegX(reg_x);
+  SetRegY(reg_y);
+  SetProjection(projection);
+  return true;
+}
+
 void TDataSetRoot2::SetControlPoints(std::unique_ptr<TGCPList> list) {
   ControlPoints = std::move(list);
 }

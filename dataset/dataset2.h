@@ -78,6 +78,14 @@ class TDataSetRoot2 : public TMMapFile2 {
   std::string Projection = "RAW";
   std::string Datum = "RAW";
   std::string Spheroid = "RAW";
+
+ protected:
+  // What a reader without a header of its own does with a georeference:
+  // stores every value through the setters.
+  bool StoreGeoreference(const std::string& spheroid, const std::string& datum,
+                         double cell_size_x, double cell_size_y, double reg_cell_x,
+                         double reg_cell_y, double reg_x, double reg_y,
+                         const std::string& projection);
 };
 
 // Where a map coordinate falls on a grid: the index of the nearest cell

@@ -351,16 +351,8 @@ bool TBMPMap2::SetGeoreference(const std::string& spheroid, const std::string& d
                                double cell_size_x, double cell_size_y, double reg_cell_x,
                                double reg_cell_y, double reg_x, double reg_y,
                                const std::string& projection) {
-  SetSpheroid(spheroid);
-  SetDatum(datum);
-  SetCellSizeX(cell_size_x);
-  SetCellSizeY(cell_size_y);
-  SetRegCellX(reg_cell_x);
-  SetRegCellY(reg_cell_y);
-  SetRegX(reg_x);
-  SetRegY(reg_y);
-  SetProjection(projection);
-  return true;
+  return StoreGeoreference(spheroid, datum, cell_size_x, cell_size_y, reg_cell_x, reg_cell_y,
+                           reg_x, reg_y, projection);
 }
 
 TBMPMap::TBMPMap(const std::string& file_name, uint16_t width, uint16_t lines, uint8_t cell_type,
