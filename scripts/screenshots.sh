@@ -12,7 +12,7 @@ out=$(realpath "$out")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# A source big enough that the job is still running for the third picture.
+# A source for the jobs; the third picture is taken while one runs.
 size=3000
 head -c $((size * size * 3)) /dev/urandom > "$work/src"
 cat > "$work/src.ers" <<HEADER
@@ -60,10 +60,15 @@ xvfb-run -a -s "-screen 0 640x400x24" bash -c '
   xdotool mousemove --window "$window" 82 62 click 1
   shot options "$window" 0.5
   kill "$pid"; wait "$pid" || true
-  "$work/clipra" "$work/src.ers" "$work/clip.dtm" /A0:3000:2999:1 /F &
+  # A DTM output is written cell by cell: a 6000 x 6000 grid keeps the job
+  # busy for a few seconds. The program is held still while the page is taken.
+  "$work/clipra" "$work/src.ers" "$work/clip.dtm" /A0:6000:5999:1 /F &
   pid=$!
   window=$(xdotool search --sync --onlyvisible --name "Clipra" | head -n 1)
-  shot processing "$window" 0.2
+  sleep 0.2
+  kill -STOP "$pid"
+  shot processing "$window" 0
+  kill -CONT "$pid"
   wait "$pid"
 ' _ "$work" "$out"
 echo "Screenshots in $out:"
