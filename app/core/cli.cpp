@@ -192,16 +192,16 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   sigset_t previous_mask;
   pthread_sigmask(SIG_UNBLOCK, &interrupt, &previous_mask);
 
-  LoopHost host;
+  // There is no display thread to hand the progress to: the main thread only
+  // waits, so the job's synchronous calls run on the worker itself. A round
+  // trip between two threads for every line would cost more than the clip.
   ProgressPrinter progress(err, err_is_terminal);
-  TMyThread job(cl.in_file, cl.out_name, options, &host);
+  TMyThread job(cl.in_file, cl.out_name, options, nullptr);
   job.OnProgress = [&progress](int percent, const std::string& elapsed,
                                const std::string& remaining) {
     progress.Show(percent, elapsed, remaining);
   };
-  job.OnTerminate = [&host] { host.Quit(); };
   job.Start();
-  host.Run();
   job.WaitFor();
   pthread_sigmask(SIG_SETMASK, &previous_mask, nullptr);
   sigaction(SIGINT, &previous, nullptr);

@@ -2,47 +2,6 @@
 
 namespace clipra {
 
-void LoopHost::RunSync(const std::function<void()>& fn) {
-  if (!fn) return;
-  std::mutex done_mutex;
-  std::condition_variable done_cv;
-  bool done = false;
-  Post([&] {
-    fn();
-    std::lock_guard lock(done_mutex);
-    done = true;
-    done_cv.notify_one();
-  });
-  std::unique_lock lock(done_mutex);
-  done_cv.wait(lock, [&] { return done; });
-}
-
-void LoopHost::Post(std::function<void()> fn) {
-  std::lock_guard lock(mutex_);
-  queue_.push_back(std::move(fn));
-  wake_.notify_one();
-}
-
-void LoopHost::Run() {
-  for (;;) {
-    std::function<void()> fn;
-    {
-      std::unique_lock lock(mutex_);
-      wake_.wait(lock, [&] { return quit_ || !queue_.empty(); });
-      if (queue_.empty()) return;
-      fn = std::move(queue_.front());
-      queue_.pop_front();
-    }
-    fn();
-  }
-}
-
-void LoopHost::Quit() {
-  std::lock_guard lock(mutex_);
-  quit_ = true;
-  wake_.notify_one();
-}
-
 TWorkerThread::~TWorkerThread() { WaitFor(); }
 
 void TWorkerThread::Start() {

@@ -1,10 +1,9 @@
 // A worker thread with a synchronous call into its host thread and a
 // termination notification delivered on the host thread. The window hosts
-// it through Qt's event loop, clipra-cli through a small loop of its own.
+// it through Qt's event loop; clipra-cli has no display thread and runs
+// both on the worker.
 #pragma once
 
-#include <condition_variable>
-#include <deque>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -21,24 +20,9 @@ class ThreadHost {
   virtual void Post(std::function<void()> fn) = 0;
 };
 
-// A host for programs without a window: the host thread calls Run, which
-// serves calls until Quit.
-class LoopHost : public ThreadHost {
- public:
-  void RunSync(const std::function<void()>& fn) override;
-  void Post(std::function<void()> fn) override;
-  void Run();
-  void Quit();
-
- private:
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::deque<std::function<void()>> queue_;
-  bool quit_ = false;
-};
-
 class TWorkerThread {
  public:
+  // Without a host, Synchronize and OnTerminate run on the worker itself.
   explicit TWorkerThread(ThreadHost* host) : host_(host) {}
   virtual ~TWorkerThread();
   TWorkerThread(const TWorkerThread&) = delete;
