@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "dataset/byte_order.h"
+#include "dataset/cell_codec.h"
 #include "dataset/identify.h"
 #include "dataset/os_locale.h"
 #include "dataset/utils.h"
@@ -283,14 +284,24 @@ bool TMyThread::SampleIndexed() {
         // GetCell may move the reader's view, so a run is used only when
         // every cell of the line goes through it.
         const uint8_t* in = row_ok && out_run ? src.CellRun(row, b, in_step, count) : nullptr;
+        // What SetCell would store for the empty and the background cells.
+        uint8_t zero[2] = {0, 0};
+        uint8_t fill[2] = {0, 0};
+        if (out_run) EncodeCell(fill, dst.CellType, colour ? background[b] : 0.0f, dst.LSBFirst);
+        auto put_empty = [&](uint32_t x, const uint8_t* bytes, float value) {
+          if (out_run)
+            std::memcpy(out + uint64_t{x} * out_step, bytes, cell_bytes);
+          else
+            dst.SetCell(x, y, b, value);
+        };
         for (int32_t c = 0; c < OutWidth; ++c) {
           const int64_t col = columns[c];
           const uint32_t x = static_cast<uint32_t>(c);
           if (colour ? !covered[c] : !(row_ok && col != kNoCell)) {
-            dst.SetCell(x, y, b, colour ? background[b] : 0.0f);
+            put_empty(x, fill, colour ? background[b] : 0.0f);
           } else if (in) {
             if (col >= count) {
-              dst.SetCell(x, y, b, 0.0f);
+              put_empty(x, zero, 0.0f);
               continue;
             }
             const uint8_t* from = in + uint64_t(col) * in_step;
