@@ -310,8 +310,7 @@ bool TBMPMap2::SeekLine(uint32_t y, uint32_t /*band*/) {
   return MapAt();
 }
 
-const uint8_t* TBMPMap2::CellRun(uint32_t line, uint32_t band, uint64_t& step,
-                                 uint32_t& count) {
+const uint8_t* TBMPMap2::CellRun(uint32_t line, uint32_t band, uint64_t& step, uint32_t& count) {
   // Colour palettes are looked up, so only GetCell gives their values.
   if (ExposedBands == 0 || (PixelBytes != 3 && !GreyPalette)) return nullptr;
   if (band >= ExposedBands) band = ExposedBands - 1u;
@@ -351,8 +350,8 @@ bool TBMPMap2::SetGeoreference(const std::string& spheroid, const std::string& d
                                double cell_size_x, double cell_size_y, double reg_cell_x,
                                double reg_cell_y, double reg_x, double reg_y,
                                const std::string& projection) {
-  return StoreGeoreference(spheroid, datum, cell_size_x, cell_size_y, reg_cell_x, reg_cell_y,
-                           reg_x, reg_y, projection);
+  return StoreGeoreference(spheroid, datum, cell_size_x, cell_size_y, reg_cell_x, reg_cell_y, reg_x,
+                           reg_y, projection);
 }
 
 TBMPMap::TBMPMap(const std::string& file_name, uint16_t width, uint16_t lines, uint8_t cell_type,

@@ -59,15 +59,7 @@ const char* EcwErrorDescription(int code) {
 TECWMap2::TECWMap2() : TECWMap2(CreateGdalEcwDecoder()) {}
 
 TECWMap2::TECWMap2(std::unique_ptr<TEcwDecoder> decoder)
-    : MemoryLimit(PhysicalMemory()), decoder_(std::move(decoder)) {
-  SetRegX(0);
-  SetRegY(0);
-  SetCellSizeX(1.0);
-  SetCellSizeY(1.0);
-  SetProjection("RAW");
-  SetDatum("RAW");
-  SetSpheroid("RAW");
-}
+    : MemoryLimit(PhysicalMemory()), decoder_(std::move(decoder)) {}
 
 TECWMap2::~TECWMap2() = default;
 

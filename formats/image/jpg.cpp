@@ -149,15 +149,7 @@ uint64_t JpegMemoryLimit() {
   return MemoryLimit();
 }
 
-TJpgMap2::TJpgMap2() {
-  SetRegX(0);
-  SetRegY(0);
-  SetCellSizeX(1.0);
-  SetCellSizeY(1.0);
-  SetProjection("RAW");
-  SetDatum("RAW");
-  SetSpheroid("RAW");
-}
+TJpgMap2::TJpgMap2() = default;
 
 TJpgMap2::~TJpgMap2() = default;
 

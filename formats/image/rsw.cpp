@@ -26,13 +26,6 @@ std::string Span(uint64_t offset, uint64_t length) {
 }  // namespace
 
 TRswMap2::TRswMap2() {
-  SetRegX(0);
-  SetRegY(0);
-  SetCellSizeX(1.0);
-  SetCellSizeY(1.0);
-  SetProjection("RAW");
-  SetDatum("RAW");
-  SetSpheroid("RAW");
   SetControlPoints(std::make_unique<TGCPList>());
 }
 

@@ -47,14 +47,7 @@ constexpr uint32_t kDefaultRowsPerStrip = 2147483647;
 }  // namespace
 
 TTifMap2::TTifMap2() {
-  SetRegX(0);
-  SetRegY(0);
-  SetCellSizeX(1.0);
-  SetCellSizeY(1.0);
   SampleCount = 1;
-  SetProjection("RAW");
-  SetDatum("RAW");
-  SetSpheroid("RAW");
   SetControlPoints(std::make_unique<TGCPList>());
 }
 
@@ -357,8 +350,7 @@ bool TTifMap2::SeekLine(uint32_t line, uint32_t band) {
   return MapAt();
 }
 
-const uint8_t* TTifMap2::CellRun(uint32_t line, uint32_t band, uint64_t& step,
-                                 uint32_t& count) {
+const uint8_t* TTifMap2::CellRun(uint32_t line, uint32_t band, uint64_t& step, uint32_t& count) {
   // WhiteIsZero cells are inverted, so only GetCell gives their values.
   if (PhotometricInterpretation == 0 || SampleCount == 0) return nullptr;
   if (CellType != kCellUnsigned8 && CellType != kCellUnsigned16) return nullptr;
@@ -393,8 +385,8 @@ bool TTifMap2::SetGeoreference(const std::string& spheroid, const std::string& d
                                double cell_size_x, double cell_size_y, double reg_cell_x,
                                double reg_cell_y, double reg_x, double reg_y,
                                const std::string& projection) {
-  return StoreGeoreference(spheroid, datum, cell_size_x, cell_size_y, reg_cell_x, reg_cell_y,
-                           reg_x, reg_y, projection);
+  return StoreGeoreference(spheroid, datum, cell_size_x, cell_size_y, reg_cell_x, reg_cell_y, reg_x,
+                           reg_y, projection);
 }
 
 }  // namespace clipra
