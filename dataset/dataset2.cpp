@@ -22,7 +22,17 @@ double TDataSetRoot2::GetTopY() {
                              static_cast<long double>(GetCellSizeY()) * GetRegCellY());
 }
 
-uint8_t TDataSetRoot2::GetCoordinateType() { return kCoordRaw; }
+bool TDataSetRoot2::OpenExisting(const std::string& file_name) {
+  if (!FileExists(file_name)) {
+    ErrorText = "File not Exists";
+    return false;
+  }
+  return Open(file_name, 0, 0, kCellUnsigned8, 1, 0);
+}
+
+uint8_t TDataSetRoot2::GetCoordinateType() {
+  return kCoordRaw;
+}
 
 void TDataSetRoot2::CellToMap(double col, double row, double& map_x, double& map_y) {
   map_x = static_cast<double>(GetLeftX() + static_cast<long double>(GetCellSizeX()) * col);
@@ -55,8 +65,8 @@ void TDataSetRoot2::SetControlPoints(std::unique_ptr<TGCPList> list) {
 }
 
 bool MapToIndex(double map, double origin, double cell_size, int sign, uint32_t& index) {
-  const long double diff = sign > 0 ? static_cast<long double>(map) - origin
-                                    : static_cast<long double>(origin) - map;
+  const long double diff =
+      sign > 0 ? static_cast<long double>(map) - origin : static_cast<long double>(origin) - map;
   const double cell = static_cast<double>(diff / cell_size);
   if (!(cell >= 0)) return false;
   const double rounded = std::nearbyint(cell);
@@ -109,9 +119,13 @@ bool TDataSet2::Open(const std::string& file_name, uint32_t width, uint32_t line
   return false;
 }
 
-uint32_t TDataSet2::GetBands() { return Reader ? Reader->GetBands() : 0; }
+uint32_t TDataSet2::GetBands() {
+  return Reader ? Reader->GetBands() : 0;
+}
 
-uint8_t TDataSet2::GetCellType() { return Reader ? Reader->GetCellType() : uint8_t{1}; }
+uint8_t TDataSet2::GetCellType() {
+  return Reader ? Reader->GetCellType() : uint8_t{1};
+}
 
 double TDataSet2::GetCellSizeX() {
   if (!Reader) return 1.0;
@@ -131,7 +145,9 @@ void TDataSet2::GetProjection(std::string& s) {
   if (Reader) s = Reader->GetProjection();
 }
 
-std::string TDataSet2::GetErrorText() const { return Reader ? Reader->ErrorText : ErrorText; }
+std::string TDataSet2::GetErrorText() const {
+  return Reader ? Reader->ErrorText : ErrorText;
+}
 
 void TDataSet2::SetErrorText(const std::string& text) {
   if (Reader)

@@ -24,9 +24,10 @@ class TDataSetRoot2 : public TMMapFile2 {
   TDataSetRoot2();
   ~TDataSetRoot2() override;
 
-  virtual bool Open(const std::string& file_name, uint32_t width, uint32_t lines,
-                    uint8_t cell_type, uint32_t bands, uint8_t mode) = 0;
-  virtual bool OpenExisting(const std::string& file_name) = 0;
+  virtual bool Open(const std::string& file_name, uint32_t width, uint32_t lines, uint8_t cell_type,
+                    uint32_t bands, uint8_t mode) = 0;
+  // Opens an existing file for reading; "File not Exists" when there is none.
+  virtual bool OpenExisting(const std::string& file_name);
   virtual void SetFileName(const std::string& file_name) { FileName = file_name; }
 
   virtual uint32_t GetBands() = 0;
@@ -82,10 +83,9 @@ class TDataSetRoot2 : public TMMapFile2 {
  protected:
   // What a reader without a header of its own does with a georeference:
   // stores every value through the setters.
-  bool StoreGeoreference(const std::string& spheroid, const std::string& datum,
-                         double cell_size_x, double cell_size_y, double reg_cell_x,
-                         double reg_cell_y, double reg_x, double reg_y,
-                         const std::string& projection);
+  bool StoreGeoreference(const std::string& spheroid, const std::string& datum, double cell_size_x,
+                         double cell_size_y, double reg_cell_x, double reg_cell_y, double reg_x,
+                         double reg_y, const std::string& projection);
 };
 
 // Where a map coordinate falls on a grid: the index of the nearest cell

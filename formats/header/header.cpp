@@ -172,14 +172,6 @@ double THeadMap2::GetTopY() {
                              static_cast<long double>(Header->RegCellY) * GetCellSizeY());
 }
 
-bool THeadMap2::OpenExisting(const std::string& file_name) {
-  if (!FileExists(file_name)) {
-    ErrorText = "File not Exists";
-    return false;
-  }
-  return Open(file_name, 0, 0, 1, 1, 0);
-}
-
 bool THeadMap2::Open(const std::string& file_name, uint32_t width, uint32_t lines,
                      uint8_t cell_type, uint32_t bands, uint8_t mode) {
   SetFileName(file_name);

@@ -107,7 +107,6 @@ class THeadMap2 : public TDataSetRoot2 {
 
   bool Open(const std::string& file_name, uint32_t width, uint32_t lines, uint8_t cell_type,
             uint32_t bands, uint8_t mode) override;
-  bool OpenExisting(const std::string& file_name) override;
   // Readers that override the cell access must answer false.
   bool HasPlainLayout() const override { return true; }
 

@@ -124,14 +124,6 @@ bool TBMPMap2::Fail(uint32_t status, const std::string& text) {
   return false;
 }
 
-bool TBMPMap2::OpenExisting(const std::string& file_name) {
-  if (!FileExists(file_name)) {
-    ErrorText = "File not Exists";
-    return false;
-  }
-  return Open(file_name, 0, 0, kCellUnsigned8, 1, 0);
-}
-
 bool TBMPMap2::Open(const std::string& file_name, uint32_t /*width*/, uint32_t /*lines*/,
                     uint8_t /*cell_type*/, uint32_t /*bands*/, uint8_t mode) {
   FileName = file_name;

@@ -46,7 +46,6 @@ class TBMPMap2 : public TDataSetRoot2 {
   // Only mode 0 (read an existing file) is served.
   bool Open(const std::string& file_name, uint32_t width, uint32_t lines, uint8_t cell_type,
             uint32_t bands, uint8_t mode) override;
-  bool OpenExisting(const std::string& file_name) override;
   uint32_t GetBands() override { return ExposedBands; }
   uint32_t GetLines() override { return Lines; }
   uint32_t GetWidth() override { return PixelWidth; }

@@ -4,10 +4,6 @@
 
 namespace clipra {
 
-bool TDecodedMap2::OpenExisting(const std::string& file_name) {
-  return Open(file_name, 0, 0, kCellUnsigned8, 1, 0);
-}
-
 bool TDecodedMap2::SeekLine(uint32_t line, uint32_t /*band*/) {
   if (line >= Lines || !ImageBuffer) return false;
   Current = ImageBuffer.get() + uint64_t{line} * LineSize;

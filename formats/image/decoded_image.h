@@ -12,8 +12,6 @@ namespace clipra {
 
 class TDecodedMap2 : public TDataSetRoot2 {
  public:
-  bool OpenExisting(const std::string& file_name) override;
-
   bool SeekLine(uint32_t line, uint32_t band) override;
   bool GetCell(uint32_t x, uint32_t y, uint32_t band, float& value) override;
   const uint8_t* CellRun(uint32_t line, uint32_t band, uint64_t& step, uint32_t& count) override;

@@ -129,10 +129,6 @@ bool TRswMap2::Open(const std::string& file_name, uint32_t /*width*/, uint32_t /
   return true;
 }
 
-bool TRswMap2::OpenExisting(const std::string& file_name) {
-  return Open(file_name, 0, 0, kCellUnsigned8, 1, 0);
-}
-
 bool TRswMap2::SeekLine(uint32_t /*line*/, uint32_t /*band*/) {
   return false;
 }

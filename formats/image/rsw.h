@@ -40,7 +40,6 @@ class TRswMap2 : public TDataSetRoot2 {
 
   bool Open(const std::string& file_name, uint32_t width, uint32_t lines, uint8_t cell_type,
             uint32_t bands, uint8_t mode) override;
-  bool OpenExisting(const std::string& file_name) override;
 
   bool SeekLine(uint32_t line, uint32_t band) override;
   bool GetCell(uint32_t x, uint32_t y, uint32_t band, float& value) override;
