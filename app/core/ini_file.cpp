@@ -15,8 +15,16 @@ namespace {
 
 constexpr size_t kNone = std::numeric_limits<size_t>::max();
 
+// Blanks and tabs off both ends. Unlike StrTrim, which keeps at most 255
+// characters, a value may be a path of any length.
+std::string Trim(const std::string& s) {
+  const size_t first = s.find_first_not_of(" \t");
+  if (first == std::string::npos) return {};
+  return s.substr(first, s.find_last_not_of(" \t") - first + 1);
+}
+
 bool SameName(const std::string& a, const std::string& b) {
-  return UpperCase(StrTrim(a)) == UpperCase(StrTrim(b));
+  return UpperCase(Trim(a)) == UpperCase(Trim(b));
 }
 
 // A line break inside a value would split it into two lines of the file.
@@ -72,17 +80,17 @@ void TIniFile::Load() {
 
     Line line;
     line.text = raw;
-    const std::string trimmed = StrTrim(raw);
+    const std::string trimmed = Trim(raw);
     if (!trimmed.empty() && trimmed.front() == '[') {
       const size_t close = trimmed.find(']');
       line.kind = Line::kSection;
       line.section =
-          StrTrim(trimmed.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+          Trim(trimmed.substr(1, close == std::string::npos ? std::string::npos : close - 1));
     } else if (!trimmed.empty() && trimmed.front() != ';') {
       const size_t eq = raw.find('=');
       if (eq != std::string::npos) {
         line.kind = Line::kKey;
-        line.key = StrTrim(raw.substr(0, eq));
+        line.key = Trim(raw.substr(0, eq));
         line.value = raw.substr(eq + 1);
       }
     }
@@ -112,7 +120,7 @@ std::string TIniFile::ReadString(const std::string& section, const std::string& 
                                  const std::string& def) const {
   const size_t i = FindKey(section, ident);
   if (i == kNone) return def;
-  std::string v = StrTrim(lines_[i].value);
+  std::string v = Trim(lines_[i].value);
   if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
     v = v.substr(1, v.size() - 2);
   return v;
@@ -120,7 +128,7 @@ std::string TIniFile::ReadString(const std::string& section, const std::string& 
 
 int32_t TIniFile::ReadInteger(const std::string& section, const std::string& ident,
                               int32_t def) const {
-  const std::string s = StrTrim(ReadString(section, ident, ""));
+  const std::string s = Trim(ReadString(section, ident, ""));
   int32_t v = 0;
   if (ParseInt32(s, v)) return v;
   if (!s.empty() && s[0] == '$' && ParseHex(s.substr(1), v)) return v;
@@ -131,10 +139,10 @@ int32_t TIniFile::ReadInteger(const std::string& section, const std::string& ide
 
 void TIniFile::WriteString(const std::string& section, const std::string& ident,
                            const std::string& value) {
-  const std::string text = StrTrim(OneLine(ident)) + "=" + OneLine(value);
+  const std::string text = Trim(OneLine(ident)) + "=" + OneLine(value);
   Line line;
   line.kind = Line::kKey;
-  line.key = StrTrim(OneLine(ident));
+  line.key = Trim(OneLine(ident));
   line.value = OneLine(value);
   line.text = text;
   dirty_ = true;
@@ -152,7 +160,7 @@ void TIniFile::WriteString(const std::string& section, const std::string& ident,
   if (header == lines_.size()) {
     Line head;
     head.kind = Line::kSection;
-    head.section = StrTrim(OneLine(section));
+    head.section = Trim(OneLine(section));
     head.text = "[" + head.section + "]";
     lines_.push_back(std::move(head));
     lines_.push_back(std::move(line));
@@ -160,7 +168,7 @@ void TIniFile::WriteString(const std::string& section, const std::string& ident,
   }
   size_t insert_at = header + 1;
   for (size_t i = header + 1; i < lines_.size() && lines_[i].kind != Line::kSection; ++i)
-    if (!StrTrim(lines_[i].text).empty()) insert_at = i + 1;
+    if (!Trim(lines_[i].text).empty()) insert_at = i + 1;
   lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(insert_at), std::move(line));
 }
 

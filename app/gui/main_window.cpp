@@ -81,6 +81,13 @@ QIcon Swatch(const QColor& colour) {
   return QIcon(pixmap);
 }
 
+// A tool tip that shows `text` as it is: Qt renders a tip as markup when it
+// merely looks like markup, and a file name may contain "<i>".
+QString PlainToolTip(const std::string& text) {
+  if (text.empty()) return {};
+  return "<p style='white-space:pre'>" + Q(text).toHtmlEscaped() + "</p>";
+}
+
 QFont WindowFont() {
   QFont font(QStringLiteral("Sans Serif"), 8);
   font.setStyleHint(QFont::SansSerif);
@@ -91,6 +98,8 @@ QFont WindowFont() {
 
 TClickLabel::TClickLabel(QWidget* parent) : QLabel(parent) {
   setCursor(Qt::PointingHandCursor);
+  // File names are shown as they are, never as markup.
+  setTextFormat(Qt::PlainText);
   QPalette pal = palette();
   pal.setColor(QPalette::Active, QPalette::WindowText, Qt::blue);
   pal.setColor(QPalette::Inactive, QPalette::WindowText, Qt::blue);
@@ -278,8 +287,10 @@ void TForm1::BuildControls() {
   Gauge1_->setValue(0);
   Label5_ = new QLabel(tr("Elapsed time:"));
   Label5_->setObjectName("Label5");
+  Label5_->setTextFormat(Qt::PlainText);
   Label6_ = new QLabel(tr("Remaining time:"));
   Label6_->setObjectName("Label6");
+  Label6_->setTextFormat(Qt::PlainText);
   processing_layout->addWidget(Gauge1_);
   processing_layout->addWidget(Label5_);
   processing_layout->addWidget(Label6_);
@@ -290,6 +301,8 @@ void TForm1::BuildControls() {
   statusBar()->setSizeGripEnabled(false);
   StatusBar1_ = new QLabel;
   StatusBar1_->setObjectName("StatusBar1");
+  // Job texts quote file names, which may look like markup.
+  StatusBar1_->setTextFormat(Qt::PlainText);
   statusBar()->addWidget(StatusBar1_, 1);
 }
 
@@ -344,9 +357,9 @@ void TForm1::SetStatus(const std::string& text) {
 
 void TForm1::ShowValues() {
   Label1_->setText(Q("Input file: " + InFile_));
-  Label1_->setToolTip(Q(InFile_));
+  Label1_->setToolTip(PlainToolTip(InFile_));
   Label2_->setText(Q("Output file: " + OutName_));
-  Label2_->setToolTip(Q(OutName_));
+  Label2_->setToolTip(PlainToolTip(OutName_));
   const double corners[] = {Options_.TopLeftX, Options_.TopLeftY, Options_.BotRightX,
                             Options_.BotRightY};
   const char separator = LocaleDecimalSeparator();
@@ -549,6 +562,7 @@ void TForm1::ShowAbout() {
   icon->setPixmap(Glyph(kGlyphMap).pixmap(32, 32));
   auto* text = new QLabel(QString::fromLatin1(kVersionText));
   text->setObjectName("VersionLabel");
+  text->setTextFormat(Qt::PlainText);
   row->addWidget(icon);
   row->addSpacing(8);
   row->addWidget(text, 1);

@@ -146,6 +146,16 @@ TEST_F(SettingsFileTest, ValuesSurviveARestart) {
   EXPECT_EQ(s.Options.BgrColor, back.Options.BgrColor);
 }
 
+TEST_F(SettingsFileTest, LongPathsSurviveARestartWhole) {
+  TSettings s;
+  s.InFile = "/" + std::string(300, 'd') + "/in.ers";
+  s.OutName = "  /" + std::string(290, 'o') + "/out.tif";
+  ASSERT_TRUE(SaveSettings(Ini(), s));
+  const TSettings back = LoadSettings(Ini());
+  EXPECT_EQ(s.InFile, back.InFile);
+  EXPECT_EQ(s.OutName.substr(2), back.OutName) << "only the blanks go";
+}
+
 TEST_F(SettingsFileTest, SaveKeepsOtherSectionsKeysAndComments) {
   dir_.WriteFile("clipra.ini",
                  "; kept\n[Other]\nX=1\n\n[names]\nOutName=old.bmp\nExtra=yes\n\n[Tail]\nY=2\n");

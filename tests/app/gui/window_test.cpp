@@ -258,6 +258,20 @@ TEST_F(WindowValues, ReadEditsIsTolerant) {
   EXPECT_EQ(0, w->Options().BotRightY) << "a value no double can hold reads as 0";
 }
 
+TEST_F(WindowValues, NamesThatLookLikeMarkupShowAsTyped) {
+  auto w = MakeWindow({"/maps/<i>x</i>.ers", "/maps/a&b <b>.tif"});
+  // A label left to guess would render the first as an italic "x.ers".
+  for (QLabel* label : {static_cast<QLabel*>(w->Label1()), static_cast<QLabel*>(w->Label2()),
+                        w->findChild<QLabel*>("StatusBar1"), w->Label5(), w->Label6()}) {
+    ASSERT_TRUE(label);
+    EXPECT_EQ(Qt::PlainText, label->textFormat()) << label->objectName().toStdString();
+  }
+  EXPECT_EQ("Input file: /maps/<i>x</i>.ers", w->Label1()->text().toStdString());
+  EXPECT_NE(std::string::npos,
+            w->Label1()->toolTip().toStdString().find("/maps/&lt;i&gt;x&lt;/i&gt;.ers"));
+  EXPECT_NE(std::string::npos, w->Label2()->toolTip().toStdString().find("a&amp;b &lt;b&gt;"));
+}
+
 TEST_F(WindowValues, TypedValueSurvivesARestartOnceTheWindowCloses) {
   {
     auto w = MakeWindow({"src.ers", "out.osd"});
@@ -552,4 +566,3 @@ int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }
-
