@@ -209,9 +209,12 @@ bool TIniFile::UpdateFile(std::string* error) {
   if (!dirty_) return true;
   std::string text;
   for (const Line& l : lines_) text += l.text + "\r\n";
+  // A new file beside the old one, renamed over it once complete: a full
+  // disk never leaves half a settings file behind.
+  const std::string temporary = file_name_ + ".tmp";
   bool failed = false;
   int code = 0;
-  std::FILE* f = std::fopen(file_name_.c_str(), "wb");
+  std::FILE* f = std::fopen(temporary.c_str(), "wb");
   if (!f) {
     failed = true;
     code = errno;
@@ -224,6 +227,11 @@ bool TIniFile::UpdateFile(std::string* error) {
       failed = true;
       code = errno;
     }
+    if (!failed && std::rename(temporary.c_str(), file_name_.c_str()) != 0) {
+      failed = true;
+      code = errno;
+    }
+    if (failed) std::remove(temporary.c_str());
   }
   if (failed) {
     if (code == 0) code = EIO;
