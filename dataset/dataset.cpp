@@ -83,6 +83,11 @@ TDataSet::TDataSet(const std::string& file_name, uint32_t width, uint32_t lines,
     throw EDataSetError("Output of " + std::to_string(width) + " x " + std::to_string(lines) +
                         " cells is too large: at most " + std::to_string(kMaxDimension) +
                         " cells each way");
+  // Their headers keep the band count in 16 bits: more bands would leave a
+  // header that disagrees with its data.
+  if (bands > static_cast<int32_t>(kMaxDimension))
+    throw EDataSetError("Output of " + std::to_string(bands) + " bands is too large: at most " +
+                        std::to_string(kMaxDimension) + " bands");
   const uint8_t code = IdentifyForCreate(file_name) & 0x7F;
   try {
     Writer = CreateWriter(code, file_name, static_cast<uint16_t>(width),

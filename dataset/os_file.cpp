@@ -9,10 +9,34 @@
 #include <csignal>
 #include <cstring>
 #include <limits>
+#include <map>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 namespace clipra {
+
+namespace {
+
+// The files this process holds open without truncating them, with how
+// many times each is open.
+std::mutex& ListMutex() {
+  static std::mutex m;
+  return m;
+}
+
+std::map<std::pair<uint64_t, uint64_t>, int>& OpenFiles() {
+  static std::map<std::pair<uint64_t, uint64_t>, int> files;
+  return files;
+}
+
+bool IsOpenHere(const struct stat& st) {
+  const std::lock_guard<std::mutex> lock(ListMutex());
+  return OpenFiles().count({static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)}) !=
+         0;
+}
+
+}  // namespace
 
 std::string SystemErrorText(int code) {
   char buf[256];
@@ -25,7 +49,11 @@ OsFile& OsFile::operator=(OsFile&& other) noexcept {
   if (this != &other) {
     Close();
     fd_ = other.fd_;
+    listed_ = other.listed_;
+    device_ = other.device_;
+    inode_ = other.inode_;
     other.fd_ = -1;
+    other.listed_ = false;
   }
   return *this;
 }
@@ -44,6 +72,10 @@ int OsFile::Open(const std::string& path, FileAccess access) {
       flags |= O_RDWR | O_CREAT | O_TRUNC;
       break;
   }
+  if (access == FileAccess::kCreate) {
+    struct stat existing {};
+    if (::stat(path.c_str(), &existing) == 0 && IsOpenHere(existing)) return EBUSY;
+  }
   const int fd = ::open(path.c_str(), flags, 0666);
   if (fd < 0) return errno;
   struct stat st {};
@@ -53,6 +85,13 @@ int OsFile::Open(const std::string& path, FileAccess access) {
     return err;
   }
   fd_ = fd;
+  if (access != FileAccess::kCreate) {
+    device_ = static_cast<uint64_t>(st.st_dev);
+    inode_ = static_cast<uint64_t>(st.st_ino);
+    const std::lock_guard<std::mutex> lock(ListMutex());
+    ++OpenFiles()[{device_, inode_}];
+    listed_ = true;
+  }
   return 0;
 }
 
@@ -91,6 +130,13 @@ int OsFile::Reserve(uint64_t size) {
 }
 
 void OsFile::Close() {
+  if (listed_) {
+    const std::lock_guard<std::mutex> lock(ListMutex());
+    auto& files = OpenFiles();
+    const auto it = files.find({device_, inode_});
+    if (it != files.end() && --it->second == 0) files.erase(it);
+    listed_ = false;
+  }
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
 }

@@ -21,12 +21,19 @@ class OsFile {
  public:
   OsFile() = default;
   ~OsFile() { Close(); }
-  OsFile(OsFile&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  OsFile(OsFile&& other) noexcept
+      : fd_(other.fd_), listed_(other.listed_), device_(other.device_), inode_(other.inode_) {
+    other.fd_ = -1;
+    other.listed_ = false;
+  }
   OsFile& operator=(OsFile&& other) noexcept;
   OsFile(const OsFile&) = delete;
   OsFile& operator=(const OsFile&) = delete;
 
-  // Each returns 0 or the system's error code.
+  // Each returns 0 or the system's error code. Creating (truncating) a file
+  // that this process holds open for reading fails with EBUSY: the
+  // truncation would destroy the cells under a reader's mapped view, and
+  // the reader's next touch of them would end the process.
   int Open(const std::string& path, FileAccess access);
   int Size(uint64_t& size) const;
   // Gives the file exactly `size` bytes and reserves them on disk, so that a
@@ -39,6 +46,10 @@ class OsFile {
 
  private:
   int fd_ = -1;
+  // Files opened for reading are listed process-wide by device and inode.
+  bool listed_ = false;
+  uint64_t device_ = 0;
+  uint64_t inode_ = 0;
 };
 
 // The granularity of view offsets.

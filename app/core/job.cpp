@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <new>
 #include <vector>
 
@@ -133,6 +134,12 @@ bool TMyThread::CreateOutput(const std::string& file_name) {
       StatusText = "BMP files support only byte data";
       return false;
     }
+  }
+  // Creating the output would truncate the source under its reader.
+  std::error_code ec;
+  if (std::filesystem::equivalent(file_name, SourceName, ec)) {
+    StatusText = "The output file is the source file: " + file_name;
+    return false;
   }
   try {
     Output = std::make_unique<TDataSet>(file_name, static_cast<uint32_t>(OutWidth),

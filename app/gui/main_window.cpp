@@ -176,6 +176,7 @@ TForm1::TForm1(TFormSetup setup, QWidget* parent)
 }
 
 TForm1::~TForm1() {
+  destroying_ = true;
   if (Job_ && !Job_->Finished()) {
     // The worker may be waiting for the display; serve it, without drawing,
     // until it has seen the stop request.
@@ -493,6 +494,8 @@ void TForm1::ShowProgress(int percent, const std::string& elapsed, const std::st
 }
 
 void TForm1::JobDone() {
+  // A job that ends while the window is being freed has nothing to show.
+  if (destroying_) return;
   running_ = false;
   SetStatus(Job_ ? Job_->StatusText : std::string());
   EnableInputs(true);

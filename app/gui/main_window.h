@@ -152,6 +152,8 @@ class TForm1 : public QMainWindow {
   // From Start until JobDone. Busy alone cannot tell: the worker sets it only
   // once it runs and clears it before its end has been shown.
   bool running_ = false;
+  // Set while the window is being freed.
+  bool destroying_ = false;
   bool close_when_done_ = false;
   bool shown_ = false;
   bool resizing_ = false;

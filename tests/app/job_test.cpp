@@ -205,6 +205,28 @@ TEST_F(JobTest, ProgressReportsPercentOfLines) {
   EXPECT_TRUE(percents.empty());  // one line: no progress
 }
 
+// An OrthoSetData output "src0.osd" keeps its cells in "src0", the data
+// file of the ER Mapper source "src0.ers".
+TEST_F(JobTest, OutputOverTheSourceIsRefusedAndLeavesItIntact) {
+  const std::string src = Source();
+  const std::vector<float> before = Cells(src);
+  ASSERT_EQ(24u, before.size());
+  const std::string base = src.substr(0, src.size() - 4);
+  EXPECT_NE("Successful Finish", RunJob(src, base + ".osd", Rect(1000, 1960, 1010, 1950)));
+  EXPECT_EQ("The output file is the source file: " + src,
+            RunJob(src, src, Rect(1000, 2000, 1010, 1990)));
+  EXPECT_EQ(before, Cells(src));
+}
+
+TEST_F(JobTest, MoreBandsThanAHeaderHoldsAreRefused) {
+  ErsSource s;
+  s.bands = 65536;
+  s.data = MakeCells(s, Pattern);
+  s.Write(dir_.Path("wide"));
+  EXPECT_EQ("Output of 65536 bands is too large: at most 65535 bands",
+            RunJob(dir_.Path("wide.ers"), dir_.Path("w.ers"), Rect(0, 0, 0, 0)));
+}
+
 TEST(FormatTimeSpan, HoursMinutesSecondsWithoutLeadingZeros) {
   EXPECT_EQ("1:2:5", FormatTimeSpan(3725.0 / 86400));
   EXPECT_EQ("0:0:59", FormatTimeSpan(59.0 / 86400));
