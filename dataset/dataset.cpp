@@ -23,8 +23,7 @@ bool TDataSetRoot::GetValueAt(uint32_t band, double& value, double map_x, double
   double col = 0;
   double row = 0;
   MapToCell(map_x, map_y, col, row);
-  return interpolate == 1 ? GetBilinear(band, value, col, row)
-                          : GetNearest(band, value, col, row);
+  return interpolate == 1 ? GetBilinear(band, value, col, row) : GetNearest(band, value, col, row);
 }
 
 bool TDataSetRoot::SetValueAt(uint32_t band, double map_x, double map_y, double value) {
@@ -75,8 +74,8 @@ void TDataSetRoot::SetControlPointValue(int value_number, int32_t index, double 
   if (TGCPList* list = GetControlPoints()) list->SetValue(index, value_number, value);
 }
 
-TDataSet::TDataSet(const std::string& file_name, uint32_t width, uint32_t lines,
-                   uint8_t cell_type, int32_t bands, uint8_t mode) {
+TDataSet::TDataSet(const std::string& file_name, uint32_t width, uint32_t lines, uint8_t cell_type,
+                   int32_t bands, uint8_t mode) {
   if (mode != 1) return;
   // The writers address at most 65535 cells each way; never truncate silently.
   if (width > kMaxDimension || lines > kMaxDimension)
@@ -122,7 +121,9 @@ void TDataSet::MapToCell(double map_x, double map_y, double& col, double& row) {
   if (Writer) Writer->MapToCell(map_x, map_y, col, row);
 }
 
-TGCPList* TDataSet::GetControlPoints() { return Writer ? Writer->GetControlPoints() : nullptr; }
+TGCPList* TDataSet::GetControlPoints() {
+  return Writer ? Writer->GetControlPoints() : nullptr;
+}
 
 void TDataSet::GetControlPointName(int32_t index, std::string& name) {
   if (Writer) Writer->GetControlPointName(index, name);

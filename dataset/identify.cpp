@@ -43,17 +43,23 @@ const Signature kSignatures[] = {
 bool Matches(const Signature& sig, const unsigned char* b) {
   for (size_t i = 0; i < sig.length; ++i) {
     const unsigned char want = static_cast<unsigned char>(sig.bytes[i]);
-    const unsigned char have =
-        sig.letters ? static_cast<unsigned char>(std::toupper(b[i])) : b[i];
+    const unsigned char have = sig.letters ? static_cast<unsigned char>(std::toupper(b[i])) : b[i];
     if (want != have) return false;
   }
   return true;
 }
 
-const std::array<std::string, 11> kCellTypeNames = {
-    "ONEBIT",          "UNSIGNED8BITINTEGER", "SIGNED8BITINTEGER", "SIGNED16BITINTEGER",
-    "UNSIGNED16BITINTEGER", "SIGNED32BITINTEGER", "SIGNED32BITSINGLE", "RGB24BIT",
-    "SIGNED64BITDOUBLE", "POINT2DDOUBLE",    ""};
+const std::array<std::string, 11> kCellTypeNames = {"ONEBIT",
+                                                    "UNSIGNED8BITINTEGER",
+                                                    "SIGNED8BITINTEGER",
+                                                    "SIGNED16BITINTEGER",
+                                                    "UNSIGNED16BITINTEGER",
+                                                    "SIGNED32BITINTEGER",
+                                                    "SIGNED32BITSINGLE",
+                                                    "RGB24BIT",
+                                                    "SIGNED64BITDOUBLE",
+                                                    "POINT2DDOUBLE",
+                                                    ""};
 constexpr std::array<uint32_t, 11> kCellTypeSizes = {0, 1, 1, 2, 2, 4, 4, 3, 8, 16, 1};
 
 const std::array<std::string, 4> kCoordinateTypeNames = {"EN", "RAW", "LATLONG", ""};

@@ -14,7 +14,9 @@ TMap::TMap(const std::string& file_name, uint8_t cell_type, uint8_t mode, bool m
   if (file_name.empty()) throw EMapError("No file name");
 }
 
-TMap::~TMap() { CloseFile(); }
+TMap::~TMap() {
+  CloseFile();
+}
 
 void TMap::CloseFile() {
   view_.Unmap();
@@ -48,9 +50,13 @@ bool TMap::OpenExisting(FileAccess access) {
   return true;
 }
 
-bool TMap::OpenRead() { return OpenExisting(FileAccess::kRead); }
+bool TMap::OpenRead() {
+  return OpenExisting(FileAccess::kRead);
+}
 
-bool TMap::OpenReadWrite() { return OpenExisting(FileAccess::kReadWrite); }
+bool TMap::OpenReadWrite() {
+  return OpenExisting(FileAccess::kReadWrite);
+}
 
 bool TMap::CreateNew(uint64_t count) {
   if (Mode != 1 || count == 0) {
@@ -216,8 +222,8 @@ bool TMMapFile::GetBilinear(uint32_t band, double& value, double x, double y) {
     return GetCell(static_cast<uint32_t>(ix), static_cast<uint32_t>(iy), band, value);
   double c[4];
   if (band > 0xFFFF) band = 0xFFFF;
-  if (!Get4Cells(static_cast<uint16_t>(ix), static_cast<uint16_t>(iy),
-                 static_cast<uint16_t>(band), c)) {
+  if (!Get4Cells(static_cast<uint16_t>(ix), static_cast<uint16_t>(iy), static_cast<uint16_t>(band),
+                 c)) {
     value = 0;
     return false;
   }

@@ -194,8 +194,7 @@ bool TMMapFile2::SeekLine(uint32_t line, uint32_t /*band*/) {
   return ok;
 }
 
-const uint8_t* TMMapFile2::CellRun(uint32_t line, uint32_t band, uint64_t& step,
-                                   uint32_t& count) {
+const uint8_t* TMMapFile2::CellRun(uint32_t line, uint32_t band, uint64_t& step, uint32_t& count) {
   if (!HasPlainLayout() || Bands == 0) return nullptr;
   if (band >= Bands) band = Bands - 1;
   if (!SeekLine(line, band)) return nullptr;

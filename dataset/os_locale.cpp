@@ -36,7 +36,9 @@ char LocaleDecimalSeparator() {
   return s.size() == 1 ? s[0] : '.';
 }
 
-void SetLocaleDecimalSeparator(char separator) { separator_override.store(separator); }
+void SetLocaleDecimalSeparator(char separator) {
+  separator_override.store(separator);
+}
 
 std::string LocaleShortDayName(int week_day) {
   static const char* const kEnglish[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
@@ -53,7 +55,7 @@ std::string LocaleShortMonthName(int month) {
 
 LocalTime LocalTimeNow() {
   const std::time_t t = std::time(nullptr);
-  std::tm tm {};
+  std::tm tm{};
   localtime_r(&t, &tm);
   LocalTime lt;
   lt.year = tm.tm_year + 1900;

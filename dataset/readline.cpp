@@ -4,7 +4,6 @@
 
 namespace clipra {
 
-
 static std::string CheckedName(const std::string& file_name) {
   if (file_name.empty()) throw EReadLineError("ReadLine error No file name");
   return file_name;

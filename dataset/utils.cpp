@@ -13,9 +13,13 @@ namespace clipra {
 
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
 
-char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+char AsciiUpper(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 // Plain decimal number: optional sign, digits, optional fraction, optional
 // exponent. Leading blanks are allowed, nothing may follow.
@@ -65,7 +69,9 @@ std::string StrTrimRight(const std::string& s) {
   return s.substr(0, n);
 }
 
-std::string StrTrim(const std::string& s) { return StrTrimLeft(StrTrimRight(s)); }
+std::string StrTrim(const std::string& s) {
+  return StrTrimLeft(StrTrimRight(s));
+}
 
 std::string ChooseStr(bool flag, const std::string& if_true, const std::string& if_false) {
   return flag ? if_true : if_false;
@@ -113,11 +119,19 @@ double SwapDouble(double v) {
   return v;
 }
 
-int32_t IntMax(int32_t a, int32_t b) { return a > b ? a : b; }
-double FloatMax(double a, double b) { return a > b ? a : b; }
-double FloatMin(double a, double b) { return a < b ? a : b; }
+int32_t IntMax(int32_t a, int32_t b) {
+  return a > b ? a : b;
+}
+double FloatMax(double a, double b) {
+  return a > b ? a : b;
+}
+double FloatMin(double a, double b) {
+  return a < b ? a : b;
+}
 
-bool BitIsSet(uint8_t value, int bit) { return (value >> (bit & 7)) & 1; }
+bool BitIsSet(uint8_t value, int bit) {
+  return (value >> (bit & 7)) & 1;
+}
 
 uint8_t SetBit(uint8_t value, int bit, bool flag) {
   const uint8_t mask = static_cast<uint8_t>(1u << (bit & 7));
@@ -136,7 +150,9 @@ std::string ShortenPath(const std::string& path, int max_len) {
   return result.substr(0, static_cast<size_t>(max_len));
 }
 
-long double RoundHalfEven(long double v) { return std::nearbyint(v); }
+long double RoundHalfEven(long double v) {
+  return std::nearbyint(v);
+}
 
 bool RoundToInt64(long double v, int64_t& out) {
   if (!std::isfinite(v)) return false;

@@ -38,10 +38,13 @@ constexpr const char* kUsage =
     "\n"
     "Exit status: 0 finished, 1 failed, 2 usage error, 130 stopped by Ctrl-C.\n";
 
-void OnInterrupt(int) { AbortRequested = true; }
+void OnInterrupt(int) {
+  AbortRequested = true;
+}
 
 int UsageError(std::ostream& err, const std::string& text) {
-  err << "clipra-cli: " << text << "\n" << "Try 'clipra-cli --help'.\n";
+  err << "clipra-cli: " << text << "\n"
+      << "Try 'clipra-cli --help'.\n";
   return kExitUsage;
 }
 
@@ -81,8 +84,7 @@ class ProgressPrinter {
       drawn_ = true;
     } else if (percent / 10 > last_decile_) {
       last_decile_ = percent / 10;
-      err_ << percent << "%  Elapsed Time " << elapsed << "  Remaining Time " << remaining
-           << "\n";
+      err_ << percent << "%  Elapsed Time " << elapsed << "  Remaining Time " << remaining << "\n";
     }
   }
 
@@ -97,7 +99,9 @@ class ProgressPrinter {
   int last_decile_ = 0;
 };
 
-std::string Number(double v) { return FormatGeneral(v); }
+std::string Number(double v) {
+  return FormatGeneral(v);
+}
 
 }  // namespace
 

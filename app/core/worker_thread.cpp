@@ -2,7 +2,9 @@
 
 namespace clipra {
 
-TWorkerThread::~TWorkerThread() { WaitFor(); }
+TWorkerThread::~TWorkerThread() {
+  WaitFor();
+}
 
 void TWorkerThread::Start() {
   thread_ = std::thread([this] {

@@ -14,7 +14,9 @@
 namespace clipra {
 namespace {
 
-double Pattern(uint32_t x, uint32_t y, uint32_t b) { return 1 + x + 16 * y + 100 * b; }
+double Pattern(uint32_t x, uint32_t y, uint32_t b) {
+  return 1 + x + 16 * y + 100 * b;
+}
 
 std::string MakeSource(const TempDir& dir, uint32_t bands = 3) {
   ErsSource s;
@@ -116,8 +118,8 @@ TEST(Cli, InterruptStopsAfterTheLineWithStatus130) {
     sigprocmask(SIG_BLOCK, &set, nullptr);
     raise(SIGINT);
     freopen("/dev/null", "w", stderr);
-    execl(cli.c_str(), cli.c_str(), "-A1000:2000:1050:1970", src.c_str(),
-          dir.Path("o.ers").c_str(), static_cast<char*>(nullptr));
+    execl(cli.c_str(), cli.c_str(), "-A1000:2000:1050:1970", src.c_str(), dir.Path("o.ers").c_str(),
+          static_cast<char*>(nullptr));
     _exit(99);
   }
   int status = 0;

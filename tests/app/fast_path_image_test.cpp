@@ -11,7 +11,9 @@
 namespace clipra {
 namespace {
 
-double Pattern(uint32_t x, uint32_t y, uint32_t b) { return (x * 7 + y * 13 + b * 29) % 251; }
+double Pattern(uint32_t x, uint32_t y, uint32_t b) {
+  return (x * 7 + y * 13 + b * 29) % 251;
+}
 
 struct Variant {
   const char* name;
@@ -71,8 +73,7 @@ TEST(FastPathImage, GdalMadeSourcesMatchCellByCell) {
         const bool refused = job.StatusText.find("support") != std::string::npos;
         if (refused) break;  // a 16-bit source into a bitmap
         ASSERT_EQ("Successful Finish", job.StatusText) << v.name << out_ext;
-        data[cell_by_cell] =
-            dir.ReadFile(std::string(out_ext) == ".ers" ? out : out + out_ext);
+        data[cell_by_cell] = dir.ReadFile(std::string(out_ext) == ".ers" ? out : out + out_ext);
       }
       EXPECT_EQ(data[1], data[0]) << v.name << " into " << out_ext;
     }

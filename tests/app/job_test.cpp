@@ -11,7 +11,9 @@
 namespace clipra {
 namespace {
 
-double Pattern(uint32_t x, uint32_t y, uint32_t b) { return 1 + x + 16 * y + 100 * b; }
+double Pattern(uint32_t x, uint32_t y, uint32_t b) {
+  return 1 + x + 16 * y + 100 * b;
+}
 
 // Runs one job on this thread and returns its status text.
 std::string RunJob(const std::string& source, const std::string& output, TExtractOptions o,
@@ -102,8 +104,7 @@ TEST_F(JobTest, ReversedCornersStillStartTopLeft) {
 TEST_F(JobTest, ColourPathFillsBackgroundAllAround) {
   const std::string src = Source(3);
   const uint32_t bgr = 10 | (20 << 8) | (30 << 16);
-  EXPECT_EQ("Successful Finish",
-            RunJob(src, dir_.Path("c.ers"), Rect(990, 2010, 1060, 1960, bgr)));
+  EXPECT_EQ("Successful Finish", RunJob(src, dir_.Path("c.ers"), Rect(990, 2010, 1060, 1960, bgr)));
   uint32_t w = 0, h = 0;
   const std::vector<float> c = Cells(dir_.Path("c.ers"), &w, &h);
   ASSERT_EQ(8u, w);
@@ -173,13 +174,12 @@ TEST_F(JobTest, AbortFinishesTheLineAndClosesTheFiles) {
   const std::string src = Source();
   int lines_seen = 0;
   const std::string status =
-      RunJob(src, dir_.Path("abort.ers"), Rect(1000, 2000, 1050, 1970), false,
-             [&](TMyThread& job) {
-               job.OnProgress = [&](int, const std::string&, const std::string&) {
-                 ++lines_seen;
-                 AbortRequested = true;
-               };
-             });
+      RunJob(src, dir_.Path("abort.ers"), Rect(1000, 2000, 1050, 1970), false, [&](TMyThread& job) {
+        job.OnProgress = [&](int, const std::string&, const std::string&) {
+          ++lines_seen;
+          AbortRequested = true;
+        };
+      });
   EXPECT_EQ("User Abort", status);
   EXPECT_EQ(1, lines_seen);
   // The first two lines were written; the header is complete.

@@ -29,7 +29,7 @@ std::string ShellQuote(const std::string& s);
 
 // Skips the test when an outside tool is missing. CI installs them all, so
 // there the tests always run.
-#define REQUIRE_TOOL(name)                                        \
-  do {                                                            \
+#define REQUIRE_TOOL(name)                                                   \
+  do {                                                                       \
     if (!::clipra::HaveTool(name)) GTEST_SKIP() << name " is not installed"; \
   } while (0)
