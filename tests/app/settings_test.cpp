@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "dataset/os_file.h"
@@ -19,6 +20,11 @@ namespace clipra {
 namespace {
 
 using Strings = std::vector<std::string>;
+
+// The options as one comparable, printable value.
+auto Fields(const TExtractOptions& o) {
+  return std::make_tuple(o.TopLeftX, o.TopLeftY, o.BotRightX, o.BotRightY, o.BgrColor);
+}
 
 // Forces the locale's decimal separator for one test.
 class SeparatorScope {
@@ -52,40 +58,32 @@ class EnvScope {
 class SettingsFileTest : public ::testing::Test {
  protected:
   std::string Ini() const { return dir_.Path("clipra.ini"); }
-  TSettings LoadWith(const std::string& text) {
+  std::string IniWith(const std::string& text) {
     dir_.WriteFile("clipra.ini", text);
-    return LoadSettings(Ini());
+    return Ini();
   }
+  TSettings LoadWith(const std::string& text) { return LoadSettings(IniWith(text)); }
   TempDir dir_;
 };
 
-TEST_F(SettingsFileTest, FirstRunWithoutFileGivesDefaults) {
+TEST_F(SettingsFileTest, MissingFileOrKeysGiveDefaults) {
   const TSettings s = LoadSettings(Ini());
   EXPECT_EQ("", s.InFile);
   EXPECT_EQ("map.bmp", s.OutName);
-  EXPECT_EQ(0, s.Options.TopLeftX);
-  EXPECT_EQ(0, s.Options.TopLeftY);
-  EXPECT_EQ(0, s.Options.BotRightX);
-  EXPECT_EQ(0, s.Options.BotRightY);
-  EXPECT_EQ(0u, s.Options.BgrColor);
+  EXPECT_EQ(Fields({0, 0, 0, 0, 0}), Fields(s.Options));
   EXPECT_FALSE(FileExists(Ini())) << "loading must not create the file";
-}
 
-TEST_F(SettingsFileTest, MissingKeysGiveDefaults) {
-  const TSettings s = LoadWith("[Names]\r\nInFile=a.ers\r\n[Options]\r\nBotRightY=7\r\n");
-  EXPECT_EQ("a.ers", s.InFile);
-  EXPECT_EQ("map.bmp", s.OutName);
-  EXPECT_EQ(0, s.Options.TopLeftX);
-  EXPECT_EQ(7, s.Options.BotRightY);
+  const TSettings some = LoadWith("[Names]\r\nInFile=a.ers\r\n[Options]\r\nBotRightY=7\r\n");
+  EXPECT_EQ("a.ers", some.InFile);
+  EXPECT_EQ("map.bmp", some.OutName);
+  EXPECT_EQ(Fields({0, 0, 0, 7, 0}), Fields(some.Options));
 }
 
 TEST_F(SettingsFileTest, CornersReadWithEitherDecimalSeparator) {
   const TSettings s =
       LoadWith("[Options]\nTopLeftX=12,5\nTopLeftY=12.5\nBotRightX= -3,25 \nBotRightY=abc\n");
-  EXPECT_EQ(12.5, s.Options.TopLeftX);
-  EXPECT_EQ(12.5, s.Options.TopLeftY);
-  EXPECT_EQ(-3.25, s.Options.BotRightX);
-  EXPECT_EQ(0, s.Options.BotRightY) << "text in a corner key reads as 0";
+  EXPECT_EQ(Fields({12.5, 12.5, -3.25, 0, 0}), Fields(s.Options))
+      << "\"12,5\" reads as 12.5, text as 0";
 }
 
 TEST_F(SettingsFileTest, MalformedColourReadsBlackAndTopByteIsDropped) {
@@ -130,30 +128,22 @@ TEST_F(SettingsFileTest, FloatsUseTheLocaleSeparatorAndReadBack) {
   EXPECT_EQ(345.5, LoadSettings(Ini()).Options.TopLeftX);
 }
 
-TEST_F(SettingsFileTest, ValuesSurviveARestart) {
+TEST_F(SettingsFileTest, ValuesAndLongPathsSurviveARestart) {
   TSettings s;
   s.InFile = "/data/in file.ers";
   s.OutName = "out.osd";
   s.Options = {-12.125, 1e6, 3.5, 0.001, 0x123456};
-  ASSERT_TRUE(SaveSettings(Ini(), s));
-  const TSettings back = LoadSettings(Ini());
-  EXPECT_EQ(s.InFile, back.InFile);
-  EXPECT_EQ(s.OutName, back.OutName);
-  EXPECT_EQ(s.Options.TopLeftX, back.Options.TopLeftX);
-  EXPECT_EQ(s.Options.TopLeftY, back.Options.TopLeftY);
-  EXPECT_EQ(s.Options.BotRightX, back.Options.BotRightX);
-  EXPECT_EQ(s.Options.BotRightY, back.Options.BotRightY);
-  EXPECT_EQ(s.Options.BgrColor, back.Options.BgrColor);
-}
-
-TEST_F(SettingsFileTest, LongPathsSurviveARestartWhole) {
-  TSettings s;
-  s.InFile = "/" + std::string(300, 'd') + "/in.ers";
-  s.OutName = "  /" + std::string(290, 'o') + "/out.tif";
-  ASSERT_TRUE(SaveSettings(Ini(), s));
-  const TSettings back = LoadSettings(Ini());
-  EXPECT_EQ(s.InFile, back.InFile);
-  EXPECT_EQ(s.OutName.substr(2), back.OutName) << "only the blanks go";
+  TSettings long_paths;
+  long_paths.InFile = "/" + std::string(300, 'd') + "/in.ers";
+  long_paths.OutName = "  /" + std::string(290, 'o') + "/out.tif";
+  for (const TSettings& saved : {s, long_paths}) {
+    ASSERT_TRUE(SaveSettings(Ini(), saved));
+    const TSettings back = LoadSettings(Ini());
+    EXPECT_EQ(saved.InFile, back.InFile);
+    EXPECT_EQ(saved.OutName.substr(saved.OutName.find_first_not_of(' ')), back.OutName)
+        << "only leading blanks go";
+    EXPECT_EQ(Fields(saved.Options), Fields(back.Options));
+  }
 }
 
 TEST_F(SettingsFileTest, SaveKeepsOtherSectionsKeysAndComments) {
@@ -168,23 +158,21 @@ TEST_F(SettingsFileTest, SaveKeepsOtherSectionsKeysAndComments) {
       dir_.ReadFile("clipra.ini"));
 }
 
-TEST_F(SettingsFileTest, SaveCreatesMissingFolders) {
+TEST_F(SettingsFileTest, SaveCreatesMissingFoldersAndReportsFailureInTheSystemsWords) {
   const std::string path = dir_.Path("a/b/clipra.ini");
   ASSERT_TRUE(SaveSettings(path, TSettings{}));
   EXPECT_EQ("map.bmp", LoadSettings(path).OutName);
-}
 
-TEST_F(SettingsFileTest, UnwritableFileIsReportedWithTheSystemsWords) {
   dir_.WriteFile("plain", "x");
   std::string error;
   EXPECT_FALSE(SaveSettings(dir_.Path("plain/clipra.ini"), TSettings{}, &error));
   EXPECT_EQ(std::to_string(ENOTDIR) + " " + SystemErrorText(ENOTDIR), error);
 }
 
-TEST(SettingsIniFile, ReadsLfAndCrLfAndIgnoresCase) {
-  TempDir dir;
-  dir.WriteFile("t.ini", "[One]\r\nA = 1 \r\nb=\"quoted \"\n[TWO]\nc='x'\nnot a key\n;d=4\n");
-  const TIniFile ini(dir.Path("t.ini"));
+using SettingsIniFile = SettingsFileTest;
+
+TEST_F(SettingsIniFile, ReadsLfAndCrLfAndIgnoresCase) {
+  const TIniFile ini(IniWith("[One]\r\nA = 1 \r\nb=\"quoted \"\n[TWO]\nc='x'\nnot a key\n;d=4\n"));
   EXPECT_EQ("1", ini.ReadString("one", "a", "?"));
   EXPECT_EQ("quoted ", ini.ReadString("ONE", "B", "?"));
   EXPECT_EQ("x", ini.ReadString("two", "C", "?"));
@@ -196,18 +184,14 @@ TEST(SettingsIniFile, ReadsLfAndCrLfAndIgnoresCase) {
   EXPECT_EQ((Strings{"c"}), ini.ReadSection("Two"));
 }
 
-TEST(SettingsIniFile, FirstOfTwoSectionsOfOneNameWins) {
-  TempDir dir;
-  dir.WriteFile("t.ini", "[S]\nA=1\n[S]\nA=2\nB=3\n");
-  const TIniFile ini(dir.Path("t.ini"));
+TEST_F(SettingsIniFile, FirstOfTwoSectionsOfOneNameWins) {
+  const TIniFile ini(IniWith("[S]\nA=1\n[S]\nA=2\nB=3\n"));
   EXPECT_EQ("1", ini.ReadString("S", "A", ""));
   EXPECT_EQ("", ini.ReadString("S", "B", ""));
 }
 
-TEST(SettingsIniFile, ReadSectionValuesGivesValuesOnly) {
-  TempDir dir;
-  dir.WriteFile("t.ini", "[S]\nA=1\nB=x=y\nC=\n[T]\nD=4\n");
-  const TIniAdd ini(dir.Path("t.ini"));
+TEST_F(SettingsIniFile, ReadSectionValuesGivesValuesOnly) {
+  const TIniAdd ini(IniWith("[S]\nA=1\nB=x=y\nC=\n[T]\nD=4\n"));
   Strings values{"stale"};
   ini.ReadSectionValues("s", values);
   EXPECT_EQ((Strings{"1", "x=y", ""}), values);
@@ -215,29 +199,18 @@ TEST(SettingsIniFile, ReadSectionValuesGivesValuesOnly) {
   EXPECT_TRUE(values.empty());
 }
 
-TEST(SettingsIniFile, ReadFloatDefGivesTheDefaultForEmptyMalformedOrHugeValues) {
-  TempDir dir;
-  dir.WriteFile("t.ini", "[S]\nA=\nB=1.2.3\nC=1e999\nD=2,5\n");
-  const TIniAdd ini(dir.Path("t.ini"));
-  EXPECT_EQ(7, ini.ReadFloatDef("S", "A", 7));
-  EXPECT_EQ(7, ini.ReadFloatDef("S", "B", 7));
-  EXPECT_EQ(7, ini.ReadFloatDef("S", "C", 7));
+TEST_F(SettingsIniFile, ReadFloatDefGivesTheDefaultForEmptyMalformedOrHugeValues) {
+  const TIniAdd ini(IniWith("[S]\nA=\nB=1.2.3\nC=1e999\nD=2,5\n"));
+  for (const char* key : {"A", "B", "C", "missing"})
+    EXPECT_EQ(7, ini.ReadFloatDef("S", key, 7)) << key;
   EXPECT_EQ(2.5, ini.ReadFloatDef("S", "D", 7));
-  EXPECT_EQ(7, ini.ReadFloatDef("S", "missing", 7));
 }
 
-TEST(SettingsIniFile, NothingIsWrittenWithoutAChange) {
-  TempDir dir;
-  {
-    TIniFile ini(dir.Path("t.ini"));
-    EXPECT_EQ("d", ini.ReadString("S", "A", "d"));
-  }
-  EXPECT_FALSE(FileExists(dir.Path("t.ini")));
-  {
-    TIniFile ini(dir.Path("t.ini"));
-    ini.WriteString("S", "A", "line\nbreak");
-  }
-  EXPECT_EQ("[S]\r\nA=line break\r\n", dir.ReadFile("t.ini"));
+TEST_F(SettingsIniFile, NothingIsWrittenWithoutAChange) {
+  EXPECT_EQ("d", TIniFile(Ini()).ReadString("S", "A", "d"));
+  EXPECT_FALSE(FileExists(Ini()));
+  TIniFile(Ini()).WriteString("S", "A", "line\nbreak");
+  EXPECT_EQ("[S]\r\nA=line break\r\n", dir_.ReadFile("clipra.ini"));
 }
 
 TEST(SettingsLocationTest, WritableProgramFolderKeepsTheFileBesideTheProgram) {

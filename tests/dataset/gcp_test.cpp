@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "dataset/os_file.h"
@@ -28,7 +29,10 @@ TGCPoint MakePoint(const std::string& name, bool active, double cx, double cy, d
   return p;
 }
 
-void ExpectValues(const TGCPoint& p, double cx, double cy, double mx, double my, double mz) {
+void ExpectPoint(const TGCPoint& p, const std::string& name, bool active, double cx, double cy,
+                 double mx, double my, double mz) {
+  EXPECT_EQ(name, p.Name);
+  EXPECT_EQ(active, p.Active);
   EXPECT_DOUBLE_EQ(cx, p.CellX);
   EXPECT_DOUBLE_EQ(cy, p.CellY);
   EXPECT_DOUBLE_EQ(mx, p.MapX);
@@ -46,92 +50,62 @@ class MessageCapture {
   std::vector<std::string> messages;
 };
 
-TEST(GcpPointSyntax, ToLineWritesTenDigitsWithThreeDecimals) {
+TEST(GcpPointSyntax, ToLineWritesTenDigitsWithThreeDecimalsOrTheExponentForm) {
   EXPECT_EQ("P1 Yes 10.000 20.500 300.000 400.250 0.000",
             MakePoint("P1", true, 10, 20.5, 300, 400.25, 0).ToLine());
   // The eleventh significant digit is rounded away before the decimals.
   EXPECT_EQ("Q No 12345678.570 -0.001 0.000 0.000 0.000",
             MakePoint("Q", false, 12345678.5678, -0.0005001, -0.0004, 0, 0).ToLine());
+  const std::string big = MakePoint("Big", true, 0, 0, 12345678901.0, 0, 0).ToLine();
+  EXPECT_EQ("Big Yes 0.000 0.000 1.234567890E+10 0.000 0.000", big);
+  EXPECT_DOUBLE_EQ(12345678900.0, TGCPoint::CreateFromLine(big)->MapX);
+  // An empty name comes back as two quotes.
+  const std::string unnamed = MakePoint("", true, 1, 2, 3, 4, 5).ToLine();
+  EXPECT_EQ("\"\" Yes 1.000 2.000 3.000 4.000 5.000", unnamed);
+  EXPECT_EQ("\"\"", TGCPoint::CreateFromLine(unnamed)->Name);
 }
 
-TEST(GcpPointSyntax, ToLineUsesExponentFormBeyondTenIntegerDigits) {
-  const std::string line = MakePoint("Big", true, 0, 0, 12345678901.0, 0, 0).ToLine();
-  EXPECT_EQ("Big Yes 0.000 0.000 1.234567890E+10 0.000 0.000", line);
-  EXPECT_DOUBLE_EQ(12345678900.0, TGCPoint::CreateFromLine(line)->MapX);
-}
-
-TEST(GcpPointSyntax, EmptyNameComesBackAsTwoQuotes) {
-  const std::string line = MakePoint("", true, 1, 2, 3, 4, 5).ToLine();
-  EXPECT_EQ("\"\" Yes 1.000 2.000 3.000 4.000 5.000", line);
-  const auto back = TGCPoint::CreateFromLine(line);
-  EXPECT_EQ("\"\"", back->Name);
-  EXPECT_TRUE(back->Active);
-  ExpectValues(*back, 1, 2, 3, 4, 5);
-}
-
-TEST(GcpPointSyntax, TabsAndBlankRunsSeparateAlike) {
-  const auto tabbed = TGCPoint::CreateFromLine("\t\t\tA7\tYes\t    1.500\t 2.000\t3\t4\t-5");
-  const auto spaced = TGCPoint::CreateFromLine("A7    Yes   1.5  2 3     4 -5   ");
-  for (const auto* p : {tabbed.get(), spaced.get()}) {
-    EXPECT_EQ("A7", p->Name);
-    EXPECT_TRUE(p->Active);
-    ExpectValues(*p, 1.5, 2, 3, 4, -5);
+TEST(GcpPointSyntax, ParsesTokensSplitByTabsOrBlanksAndUnreadableNumbersAsZero) {
+  struct Case {
+    const char* line;
+    bool ers;
+    const char* name;
+    bool active, flag2;
+    double cx, cy, mx, my, mz;
+  };
+  const Case cases[] = {
+      {"\t\t\tA7\tYes\t    1.500\t 2.000\t3\t4\t-5", false, "A7", true, false, 1.5, 2, 3, 4, -5},
+      {"A7    Yes   1.5  2 3     4 -5   ", false, "A7", true, false, 1.5, 2, 3, 4, -5},
+      // The third token is Flag2 in ER Mapper lines but CellX in our own.
+      {"E1 No yes 1 2 3 4 5", true, "E1", false, true, 1, 2, 3, 4, 5},
+      {"E1 No yes 1 2 3 4 5", false, "E1", false, false, 0, 1, 2, 3, 4},
+      // Quotes are ordinary characters: the second token is `point"`.
+      {"\"Trig point\" YES 7", false, "\"Trig", false, false, 0, 7, 0, 0, 0},
+      {"P yEs 1,5 abc 1e400 -1e400", false, "P", true, false, 1.5, 0, 0, 0, 0},
+      {"", true, "", false, false, 0, 0, 0, 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    const auto p = c.ers ? TGCPoint::CreateFromErsLine(c.line) : TGCPoint::CreateFromLine(c.line);
+    EXPECT_EQ(c.flag2, p->Flag2);
+    ExpectPoint(*p, c.name, c.active, c.cx, c.cy, c.mx, c.my, c.mz);
   }
-}
-
-TEST(GcpPointSyntax, ErsThirdTokenIsFlag2ButOwnThirdTokenIsCellX) {
-  const auto ers = TGCPoint::CreateFromErsLine("E1 No yes 1 2 3 4 5");
-  EXPECT_FALSE(ers->Active);
-  EXPECT_TRUE(ers->Flag2);
-  ExpectValues(*ers, 1, 2, 3, 4, 5);
-
-  const auto own = TGCPoint::CreateFromLine("E1 No yes 1 2 3 4 5");
-  EXPECT_FALSE(own->Flag2);
-  ExpectValues(*own, 0, 1, 2, 3, 4);  // "yes" is not a number
-}
-
-TEST(GcpPointSyntax, QuotesAreOrdinaryCharacters) {
-  const auto p = TGCPoint::CreateFromLine("\"Trig point\" YES 7");
-  EXPECT_EQ("\"Trig", p->Name);
-  EXPECT_FALSE(p->Active);  // the second token is `point"`
-  EXPECT_DOUBLE_EQ(0, p->CellX);
-  EXPECT_DOUBLE_EQ(7, p->CellY);
-}
-
-TEST(GcpPointSyntax, MissingOrUnreadableNumbersAreZero) {
-  const auto p = TGCPoint::CreateFromLine("P yEs 1,5 abc 1e400 -1e400");
-  EXPECT_TRUE(p->Active);
-  ExpectValues(*p, 1.5, 0, 0, 0, 0);
-  const auto empty = TGCPoint::CreateFromErsLine("");
-  EXPECT_EQ("", empty->Name);
-  EXPECT_FALSE(empty->Active);
-  ExpectValues(*empty, 0, 0, 0, 0, 0);
 }
 
 TEST(GcpPoint, CopyKeepsEverythingButFlag2) {
   TGCPoint src = MakePoint("S", true, 1, 2, 3, 4, 5);
   src.Flag2 = true;
   const TGCPoint copy(&src);
-  EXPECT_EQ("S", copy.Name);
-  EXPECT_TRUE(copy.Active);
   EXPECT_FALSE(copy.Flag2);
-  ExpectValues(copy, 1, 2, 3, 4, 5);
+  ExpectPoint(copy, "S", true, 1, 2, 3, 4, 5);
 
-  const TGCPoint blank(nullptr);
-  EXPECT_EQ("", blank.Name);
-  EXPECT_FALSE(blank.Active);
-  ExpectValues(blank, 0, 0, 0, 0, 0);
+  ExpectPoint(TGCPoint(nullptr), "", false, 0, 0, 0, 0, 0);
 }
 
 TEST(GcpPoint, FieldTextsFollowTheTableColumns) {
   TGCPoint p = MakePoint("N", true, 12.5, 1e20, -0.25, 3, 0);
-  EXPECT_EQ("N", p.GetFieldText(0));
-  EXPECT_EQ("Yes", p.GetFieldText(1));
-  EXPECT_EQ("12.5", p.GetFieldText(2));
-  EXPECT_EQ("1E20", p.GetFieldText(3));
-  EXPECT_EQ("-0.25", p.GetFieldText(4));
-  EXPECT_EQ("0", p.GetFieldText(6));
-  EXPECT_EQ("", p.GetFieldText(7));
+  const char* texts[] = {"N", "Yes", "12.5", "1E20", "-0.25", "3", "0", ""};
+  for (int i = 0; i < 8; ++i) EXPECT_EQ(texts[i], p.GetFieldText(i)) << i;
   EXPECT_EQ("", p.GetFieldText(-1));
 
   p.SetFieldText(1, "y");
@@ -144,8 +118,7 @@ TEST(GcpPoint, FieldTextsFollowTheTableColumns) {
   EXPECT_DOUBLE_EQ(0, p.CellX);
   p.SetFieldText(7, "ignored");
   p.SetFieldText(0, "renamed");
-  EXPECT_EQ("renamed", p.Name);
-  ExpectValues(p, 0, 1e20, -0.25, 7.25, 0);
+  ExpectPoint(p, "renamed", true, 0, 1e20, -0.25, 7.25, 0);
 }
 
 TEST(GcpList, IndexedAccessOutOfRangeGivesNothing) {
@@ -201,22 +174,19 @@ TEST(GcpList, WritersNotifyOnlyForRealChanges) {
 
 TEST(GcpList, OnlyOwnSyntaxLinesWidenTheExtent) {
   TGCPList list;
-  EXPECT_EQ(1e308, list.MinX);
-  EXPECT_EQ(-1e308, list.MaxZ);
+  const auto extent = [&] {
+    return std::make_tuple(list.MinX, list.MaxX, list.MinY, list.MaxY, list.MinZ, list.MaxZ);
+  };
+  const auto empty = std::make_tuple(1e308, -1e308, 1e308, -1e308, 1e308, -1e308);
+  EXPECT_EQ(empty, extent());
   list.AddFromLine("A Yes 0 0 100 200 5");
   list.AddFromLine("B Yes 0 0 -50 250 -7");
   list.AddFromErsLine("C Yes No 0 0 1000 1000 1000");
-  EXPECT_EQ(-50, list.MinX);
-  EXPECT_EQ(100, list.MaxX);
-  EXPECT_EQ(200, list.MinY);
-  EXPECT_EQ(250, list.MaxY);
-  EXPECT_EQ(-7, list.MinZ);
-  EXPECT_EQ(5, list.MaxZ);
+  EXPECT_EQ(std::make_tuple(-50., 100., 200., 250., -7., 5.), extent());
   EXPECT_EQ(3, list.Count());
   list.Clear();
   EXPECT_EQ(0, list.Count());
-  EXPECT_EQ(1e308, list.MinX);
-  EXPECT_EQ(-1e308, list.MaxX);
+  EXPECT_EQ(empty, extent());
 }
 
 class GcpFile : public testing::Test {
@@ -244,12 +214,9 @@ TEST_F(GcpFile, RoundTripKeepsPointsStringsAndThreeDecimals) {
   EXPECT_EQ("WGS84", back.Datum);
   EXPECT_EQ("NUTM33", back.Projection);
   ASSERT_EQ(2, back.Count());
-  EXPECT_EQ("A1", back.Point(0)->Name);
-  EXPECT_TRUE(back.Point(0)->Active);
-  ExpectValues(*back.Point(0), 10.25, 20.5, 512000.123, 6200000.988, 123.457);
-  EXPECT_EQ("1", back.Point(1)->Name);  // named by its former index
-  EXPECT_FALSE(back.Point(1)->Active);
-  ExpectValues(*back.Point(1), 1, 2, 3, 4, -5);
+  ExpectPoint(*back.Point(0), "A1", true, 10.25, 20.5, 512000.123, 6200000.988, 123.457);
+  // The unnamed point is named by its former index.
+  ExpectPoint(*back.Point(1), "1", false, 1, 2, 3, 4, -5);
   EXPECT_EQ(3, back.MinX);
   EXPECT_DOUBLE_EQ(512000.123, back.MaxX);
 }
@@ -288,13 +255,19 @@ TEST_F(GcpFile, LoneSpheroidLoadsButIsNotSavedAgain) {
             dir_.ReadFile("out.gcp"));
 }
 
-TEST_F(GcpFile, EmptyListOrNameSavesNothing) {
+TEST_F(GcpFile, EmptyListOrNameSavesNothingAndLoadErrorsEscape) {
   TGCPList list;
   EXPECT_FALSE(list.SaveToFile(dir_.Path("none.gcp")));
   EXPECT_FALSE(FileExists(dir_.Path("none.gcp")));
   list.AddPoint(nullptr);
   EXPECT_FALSE(list.SaveToFile(""));
   EXPECT_TRUE(list.Modified);
+
+  EXPECT_FALSE(list.LoadFromFile(""));
+  EXPECT_THROW(list.LoadFromFile(dir_.Path("missing.gcp")), EReadLineError);
+  dir_.WriteFile("zero.gcp", "");
+  EXPECT_TRUE(list.LoadFromFile(dir_.Path("zero.gcp")));
+  EXPECT_EQ(0, list.Count());
 }
 
 TEST_F(GcpFile, LoadAcceptsLfAndCrLfAndSkipsOtherLines) {
@@ -314,17 +287,8 @@ TEST_F(GcpFile, LoadAcceptsLfAndCrLfAndSkipsOtherLines) {
   EXPECT_GT(calls, 0);
   EXPECT_EQ("TM ", list.Projection);
   ASSERT_EQ(2, list.Count());
-  EXPECT_EQ("A", list.Point(0)->Name);
-  ExpectValues(*list.Point(1), 6, 7, 8, 9, 10);
-}
-
-TEST_F(GcpFile, LoadLetsTheLineReaderErrorEscape) {
-  TGCPList list;
-  EXPECT_FALSE(list.LoadFromFile(""));
-  EXPECT_THROW(list.LoadFromFile(dir_.Path("missing.gcp")), EReadLineError);
-  dir_.WriteFile("zero.gcp", "");
-  EXPECT_TRUE(list.LoadFromFile(dir_.Path("zero.gcp")));
-  EXPECT_EQ(0, list.Count());
+  ExpectPoint(*list.Point(0), "A", true, 1, 2, 3, 4, 5);
+  ExpectPoint(*list.Point(1), "B", false, 6, 7, 8, 9, 10);
 }
 
 TEST_F(GcpFile, WriteErrorGoesToTheMessageHook) {
@@ -344,10 +308,7 @@ TEST_F(GcpFile, WriteErrorGoesToTheMessageHook) {
   }
 }
 
-class GcpImport : public testing::Test {
- protected:
-  TempDir dir_;
-};
+using GcpImport = GcpFile;
 
 TEST_F(GcpImport, MapPointsWithoutPointsLeaveOneBlankPoint) {
   dir_.WriteFile("zero.txt", "");
@@ -357,9 +318,7 @@ TEST_F(GcpImport, MapPointsWithoutPointsLeaveOneBlankPoint) {
     list.AddFromLine("old Yes 1 2 3 4 5");
     ASSERT_TRUE(list.ImportMapPoints(dir_.Path(name))) << name;
     ASSERT_EQ(1, list.Count()) << name;
-    EXPECT_EQ("", list.Point(0)->Name);
-    EXPECT_FALSE(list.Point(0)->Active);
-    ExpectValues(*list.Point(0), 0, 0, 0, 0, 0);
+    ExpectPoint(*list.Point(0), "", false, 0, 0, 0, 0, 0);
     EXPECT_FALSE(list.Modified);
   }
 }
@@ -369,17 +328,15 @@ TEST_F(GcpImport, MapPointsGiveInactivePointsWithMapCoordinates) {
   TGCPList list;
   ASSERT_TRUE(list.ImportMapPoints(dir_.Path("p.txt")));
   ASSERT_EQ(2, list.Count());
-  EXPECT_EQ("T1", list.Point(0)->Name);
-  EXPECT_FALSE(list.Point(0)->Active);
-  ExpectValues(*list.Point(0), 0, 0, 512000.5, 6200000, 101.5);
-  ExpectValues(*list.Point(1), 0, 0, 1, 2, 0);
+  ExpectPoint(*list.Point(0), "T1", false, 0, 0, 512000.5, 6200000, 101.5);
+  ExpectPoint(*list.Point(1), "T2", false, 0, 0, 1, 2, 0);
 
   EXPECT_FALSE(list.ImportMapPoints(""));
   EXPECT_EQ(2, list.Count());
   EXPECT_THROW(list.ImportMapPoints(dir_.Path("missing.txt")), EReadLineError);
 }
 
-TEST_F(GcpImport, SurveyTableSkipsHeadingAndReadsNorthingFirst) {
+TEST_F(GcpImport, SurveyTableSkipsHeadingReadsNorthingFirstAndFailsUnopened) {
   dir_.WriteFile("s.txt",
                  "North East Height Col Row\r\n"
                  "6200000 512000 10 100 200\r\n"
@@ -390,16 +347,10 @@ TEST_F(GcpImport, SurveyTableSkipsHeadingAndReadsNorthingFirst) {
   ASSERT_TRUE(list.ImportSurveyTable(dir_.Path("s.txt")));
   EXPECT_FALSE(list.Modified);
   ASSERT_EQ(2, list.Count());
-  EXPECT_EQ("0", list.Point(0)->Name);
-  EXPECT_EQ("1", list.Point(1)->Name);
-  EXPECT_TRUE(list.Point(1)->Active);
-  ExpectValues(*list.Point(0), 100, 200, 512000, 6200000, 10);
-  ExpectValues(*list.Point(1), 101, 201, 512100, 6200100, 11);
-}
+  ExpectPoint(*list.Point(0), "0", true, 100, 200, 512000, 6200000, 10);
+  ExpectPoint(*list.Point(1), "1", true, 101, 201, 512100, 6200100, 11);
 
-TEST_F(GcpImport, SurveyTableThatCannotBeOpenedGivesFalse) {
-  TGCPList list;
-  list.AddPoint(nullptr);
+  // A table that cannot be opened empties the list.
   EXPECT_FALSE(list.ImportSurveyTable(dir_.Path("missing.txt")));
   EXPECT_FALSE(list.ImportSurveyTable(""));
   EXPECT_EQ(0, list.Count());

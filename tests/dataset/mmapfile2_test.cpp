@@ -9,6 +9,8 @@
 #include <functional>
 #include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "dataset/byte_order.h"
 #include "dataset/identify.h"
@@ -58,39 +60,36 @@ int ExitCodeOfChild(const std::function<int()>& body) {
 
 class MapByteTest : public ::testing::Test {
  protected:
+  // Opens a pattern file of `size` bytes, with views of `view` bytes if given.
+  bool OpenPattern(TMapByte& f, uint64_t size, uint64_t view = 0) {
+    dir_.WriteFile("a.raw", PatternFile(size));
+    if (view) f.MaxViewSize = f.ViewSize = view;
+    return f.Open(dir_.Path("a.raw"), 0, 0);
+  }
   TempDir dir_;
 };
 
-TEST_F(MapByteTest, SmallFileIsMappedWholeAtOpen) {
-  dir_.WriteFile("a.raw", PatternFile(1000));
+TEST_F(MapByteTest, SmallFilesAreMappedWholeAndReopeningReadsTheNewFile) {
   TMapByte f;
-  ASSERT_TRUE(f.Open(dir_.Path("a.raw"), 0, 0));
-  EXPECT_EQ(1000u, f.FileSize);
+  ASSERT_TRUE(OpenPattern(f, 1000));
   EXPECT_EQ(1000u, f.MaxViewSize);
   EXPECT_EQ(1000u, f.ViewSize);
   EXPECT_EQ(0u, f.ViewOffset);
   EXPECT_EQ(f.View, f.Current);
   EXPECT_EQ(PatternByte(999), f.View[999]);
-}
 
-TEST_F(MapByteTest, FileShorterThanTheDefaultNeedStillOpens) {
   dir_.WriteFile("tiny.raw", "abc");
-  TMapByte f;
-  ASSERT_TRUE(f.Open(dir_.Path("tiny.raw"), 0, 0));
+  ASSERT_TRUE(f.Open(dir_.Path("tiny.raw"), 0, 0)) << "shorter than the default need";
+  EXPECT_EQ(3u, f.FileSize);
   EXPECT_EQ('a', f.Current[0]);
-  f.Position = 0;
-  f.Need = 8;
-  EXPECT_FALSE(f.MapAt());
-  EXPECT_EQ("The rest of file is smaller than needed num of bytes", f.ErrorText);
-  f.Need = 3;
-  ASSERT_TRUE(f.MapAt());
-  EXPECT_EQ('c', f.Current[2]);
+  const uint8_t* p = f.At(2, 1);
+  ASSERT_NE(nullptr, p);
+  EXPECT_EQ('c', *p);
 }
 
-TEST_F(MapByteTest, PositionAtOrPastEndIsOutsideTheFile) {
-  dir_.WriteFile("a.raw", PatternFile(1000));
+TEST_F(MapByteTest, EndOfFileRules) {
   TMapByte f;
-  ASSERT_TRUE(f.Open(dir_.Path("a.raw"), 0, 0));
+  ASSERT_TRUE(OpenPattern(f, 1000));
   for (uint64_t pos : {uint64_t{1000}, uint64_t{1001}, ~uint64_t{0}}) {
     f.Position = pos;
     f.Need = 1;
@@ -99,19 +98,14 @@ TEST_F(MapByteTest, PositionAtOrPastEndIsOutsideTheFile) {
     EXPECT_EQ(1u, f.LastError);
     EXPECT_EQ("Position outside of file", f.ErrorText);
   }
-}
-
-TEST_F(MapByteTest, NeedRunningPastTheEndFails) {
-  dir_.WriteFile("a.raw", PatternFile(1000));
-  TMapByte f;
-  ASSERT_TRUE(f.Open(dir_.Path("a.raw"), 0, 0));
   f.Position = 996;
-  f.Need = 5;
-  EXPECT_FALSE(f.MapAt());
-  EXPECT_EQ(1u, f.LastError);
-  EXPECT_EQ("The rest of file is smaller than needed num of bytes", f.ErrorText);
-  f.Need = 0xFFFFFFFF;
-  EXPECT_FALSE(f.MapAt());
+  for (uint32_t need : {5u, 0xFFFFFFFFu}) {
+    f.Need = need;
+    f.LastError = 0;
+    EXPECT_FALSE(f.MapAt()) << need;
+    EXPECT_EQ(1u, f.LastError);
+    EXPECT_EQ("The rest of file is smaller than needed num of bytes", f.ErrorText);
+  }
   f.Need = 4;
   ASSERT_TRUE(f.MapAt());
   EXPECT_EQ(PatternByte(999), f.Current[3]);
@@ -119,61 +113,35 @@ TEST_F(MapByteTest, NeedRunningPastTheEndFails) {
   ASSERT_NE(nullptr, f.At(999, 1));
 }
 
-TEST_F(MapByteTest, ViewsStartOn64KBoundariesAndStopAtTheEnd) {
+TEST_F(MapByteTest, ViewsSlideAcross64KBoundariesAndStopAtTheEnd) {
   const uint64_t size = 300000;
-  dir_.WriteFile("a.raw", PatternFile(size));
   TMapByte f;
-  f.MaxViewSize = f.ViewSize = k64K;
-  ASSERT_TRUE(f.Open(dir_.Path("a.raw"), 0, 0));
+  ASSERT_TRUE(OpenPattern(f, size, k64K));
   EXPECT_EQ(k64K, f.ViewSize);
-
-  const uint8_t* p = f.At(200000, 8);
-  ASSERT_NE(nullptr, p);
-  EXPECT_EQ(3 * k64K, f.ViewOffset);
-  EXPECT_EQ(k64K, f.ViewSize);
-  for (int i = 0; i < 8; ++i) EXPECT_EQ(PatternByte(200000 + i), p[i]);
-
-  p = f.At(size - 1, 1);
-  ASSERT_NE(nullptr, p);
-  EXPECT_EQ(4 * k64K, f.ViewOffset);
-  EXPECT_EQ(size - 4 * k64K, f.ViewSize);
-  EXPECT_EQ(PatternByte(size - 1), *p);
-  EXPECT_EQ(1u, f.Available());
-}
-
-TEST_F(MapByteTest, ViewGrowsJustEnoughForARequestPastItsEnd) {
-  dir_.WriteFile("a.raw", PatternFile(300000));
-  TMapByte f;
-  f.MaxViewSize = f.ViewSize = k64K;
-  ASSERT_TRUE(f.Open(dir_.Path("a.raw"), 0, 0));
-
-  // Straddles the first boundary: the view from 0 must reach 20 bytes on.
-  const uint8_t* p = f.At(k64K - 6, 20);
-  ASSERT_NE(nullptr, p);
-  EXPECT_EQ(0u, f.ViewOffset);
-  EXPECT_EQ(k64K + 14, f.ViewSize);
-  for (int i = 0; i < 20; ++i) EXPECT_EQ(PatternByte(k64K - 6 + i), p[i]);
-
-  // Longer than a whole view.
-  p = f.At(70000, 100000);
-  ASSERT_NE(nullptr, p);
-  EXPECT_EQ(k64K, f.ViewOffset);
-  EXPECT_EQ(70000 - k64K + 100000, f.ViewSize);
-  EXPECT_GE(f.Available(), 100000u);
-  EXPECT_EQ(PatternByte(70000 + 99999), p[99999]);
-}
-
-TEST_F(MapByteTest, KeepsTheViewWhileRequestsFitInIt) {
-  dir_.WriteFile("a.raw", PatternFile(300000));
-  TMapByte f;
-  f.MaxViewSize = f.ViewSize = k64K;
-  ASSERT_TRUE(f.Open(dir_.Path("a.raw"), 0, 0));
+  struct Case {
+    uint64_t pos, need, offset, view_size;
+  };
+  const Case cases[] = {
+      {k64K - 6, 20, 0, k64K + 14},                  // straddles a boundary: grows just enough
+      {70000, 100000, k64K, 70000 - k64K + 100000},  // longer than a whole view
+      {200000, 8, 3 * k64K, k64K},
+      {size - 1, 1, 4 * k64K, size - 4 * k64K},  // the last view stops at the end
+      {140000, 8, 2 * k64K, k64K},
+  };
+  for (const Case& c : cases) {
+    const uint8_t* p = f.At(c.pos, c.need);
+    ASSERT_NE(nullptr, p) << c.pos;
+    EXPECT_EQ(c.offset, f.ViewOffset) << c.pos;
+    EXPECT_EQ(c.view_size, f.ViewSize) << c.pos;
+    EXPECT_EQ(c.offset + c.view_size - c.pos, f.Available());
+    for (uint64_t i = 0; i < c.need; ++i) ASSERT_EQ(PatternByte(c.pos + i), p[i]) << c.pos + i;
+  }
+  // A request inside the current view keeps it.
   ASSERT_NE(nullptr, f.At(140000, 8));
   const uint8_t* view = f.View;
   const uint8_t* p = f.At(150000, 8);
   ASSERT_NE(nullptr, p);
   EXPECT_EQ(view, f.View);
-  EXPECT_EQ(2 * k64K, f.ViewOffset);
   EXPECT_EQ(PatternByte(150000), *p);
 }
 
@@ -204,18 +172,6 @@ TEST_F(MapByteTest, CreateModeGivesTheFileItsSizeInZeros) {
   EXPECT_EQ(expected, dir_.ReadFile("new.raw"));
 }
 
-TEST_F(MapByteTest, ReopeningReadsTheNewFile) {
-  dir_.WriteFile("a.raw", "AAAAAAAAAA");
-  dir_.WriteFile("b.raw", "BBBBBBBBBBBBBBBBBBBB");
-  TMapByte f;
-  ASSERT_TRUE(f.Open(dir_.Path("a.raw"), 0, 0));
-  ASSERT_TRUE(f.Open(dir_.Path("b.raw"), 0, 0));
-  EXPECT_EQ(20u, f.FileSize);
-  const uint8_t* p = f.At(19, 1);
-  ASSERT_NE(nullptr, p);
-  EXPECT_EQ('B', *p);
-}
-
 TEST_F(MapByteTest, CreateBeyondTheFileSizeLimitFailsWithTheSystemCode) {
   const std::string path = dir_.Path("big.raw");
   const int code = ExitCodeOfChild([&] {
@@ -243,6 +199,14 @@ std::string Unsigned16Raster(uint32_t width, uint32_t lines, uint32_t bands, boo
   return b.str();
 }
 
+// value = x + 10y + xy, which bilinear interpolation reproduces exactly.
+std::string BilinearRaster(uint32_t width, uint32_t lines) {
+  CellBytes b(false);
+  for (uint32_t y = 0; y < lines; ++y)
+    for (uint32_t x = 0; x < width; ++x) b.Add<float>(static_cast<float>(x + 10 * y + x * y));
+  return b.str();
+}
+
 class MMapFile2Test : public ::testing::Test {
  protected:
   // Opens `bytes` as a raster in mode 0.
@@ -259,62 +223,66 @@ class MMapFile2Test : public ::testing::Test {
   TempDir dir_;
 };
 
-TEST_F(MMapFile2Test, ReadsBigEndianIntegers) {
-  TMMapFile2 f;
-  ASSERT_TRUE(OpenBytes(f, CellBytes(true).Add<int16_t>(-2).Add<int16_t>(300).str(), 2, 1,
-                        kCellSigned16, 1, true));
-  EXPECT_EQ(-2.0f, Cell(f, 0, 0));
-  EXPECT_EQ(300.0f, Cell(f, 1, 0));
-
-  TMMapFile2 g;
-  ASSERT_TRUE(OpenBytes(g, std::string("\xFF\xFF\xFF\xFE\x00\x01\x00\x00", 8), 2, 1, kCellSigned32,
-                        1, true));
-  EXPECT_EQ(-2.0f, Cell(g, 0, 0));
-  EXPECT_EQ(65536.0f, Cell(g, 1, 0));
-
-  TMMapFile2 h;
-  ASSERT_TRUE(OpenBytes(h, "\xFF\xFE\x01\x02", 2, 1, kCellUnsigned16, 1, true));
-  EXPECT_EQ(65534.0f, Cell(h, 0, 0));
-  EXPECT_EQ(258.0f, Cell(h, 1, 0));
-}
-
-TEST_F(MMapFile2Test, ReadsLittleEndianIntegers) {
-  TMMapFile2 f;
-  ASSERT_TRUE(OpenBytes(f, "\xFE\xFF\x02\x01", 2, 1, kCellSigned16, 1, false));
-  EXPECT_FALSE(f.IsMSBFirstOrder());
-  EXPECT_EQ(-2.0f, Cell(f, 0, 0));
-  EXPECT_EQ(258.0f, Cell(f, 1, 0));
-}
-
-TEST_F(MMapFile2Test, FloatCellsHonourTheByteOrder) {
-  TMMapFile2 f;
-  ASSERT_TRUE(OpenBytes(f, CellBytes(true).Add<float>(1.5f).Add<float>(-0.25f).str(), 2, 1,
-                        kCellFloat32, 1, true, 2));
-  EXPECT_EQ(1.5f, Cell(f, 0, 0));
-  EXPECT_EQ(-0.25f, Cell(f, 1, 0));
-  ASSERT_TRUE(f.SetCell(0, 0, 0, 2.0f));
-  f.Close();
-  EXPECT_EQ(std::string("\x40\x00\x00\x00\xBE\x80\x00\x00", 8), dir_.ReadFile("r.raw"));
-}
-
-TEST_F(MMapFile2Test, UnsupportedCellTypesReadAsZero) {
+TEST_F(MMapFile2Test, ReadsCellsInEitherByteOrder) {
+  struct Case {
+    std::string bytes;
+    uint8_t type;
+    bool msb_first;
+    float first, second;
+  };
+  const Case cases[] = {
+      {CellBytes(true).Add<int16_t>(-2).Add<int16_t>(300).str(), kCellSigned16, true, -2, 300},
+      {std::string("\xFF\xFF\xFF\xFE\x00\x01\x00\x00", 8), kCellSigned32, true, -2, 65536},
+      {"\xFF\xFE\x01\x02", kCellUnsigned16, true, 65534, 258},
+      {"\xFE\xFF\x02\x01", kCellSigned16, false, -2, 258},
+      {CellBytes(true).Add<float>(1.5f).Add<float>(-0.25f).str(), kCellFloat32, true, 1.5f, -0.25f},
+  };
+  for (const Case& c : cases) {
+    TMMapFile2 f;
+    ASSERT_TRUE(OpenBytes(f, c.bytes, 2, 1, c.type, 1, c.msb_first)) << int{c.type};
+    EXPECT_EQ(c.msb_first, f.IsMSBFirstOrder());
+    EXPECT_EQ(c.first, Cell(f, 0, 0)) << int{c.type};
+    EXPECT_EQ(c.second, Cell(f, 1, 0)) << int{c.type};
+  }
   for (uint8_t type : {kCellSigned8, kCellRgb24, kCellFloat64}) {
     TMMapFile2 f;
     ASSERT_TRUE(OpenBytes(f, std::string(48, '\x7F'), 2, 1, type, 1, false)) << int{type};
-    EXPECT_EQ(0.0f, Cell(f, 1, 0)) << int{type};
+    EXPECT_EQ(0.0f, Cell(f, 1, 0)) << "unsupported types read as zero: " << int{type};
   }
 }
 
-TEST_F(MMapFile2Test, BandPastTheLastReadsTheLastBand) {
-  TMMapFile2 f;
-  ASSERT_TRUE(OpenBytes(f, Unsigned16Raster(4, 3, 2, false), 4, 3, kCellUnsigned16, 2, false));
-  EXPECT_EQ(CellValue(3, 2, 1), Cell(f, 3, 2, 1));
-  EXPECT_EQ(CellValue(3, 2, 1), Cell(f, 3, 2, 7));
+TEST_F(MMapFile2Test, SetCellRoundsHalfToEvenKeepsTheLowBitsAndHonoursTheByteOrder) {
+  struct Case {
+    uint8_t type;
+    bool msb_first;
+    std::vector<float> values;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {kCellUnsigned8,
+       false,
+       {300, 2.5f, 3.5f, -1, 256, 0.49f},
+       std::string("\x2C\x02\x04\xFF\0\0", 6)},
+      {kCellUnsigned16, true, {258, 65535}, "\x01\x02\xFF\xFF"},
+      {kCellSigned32, true, {-2}, "\xFF\xFF\xFF\xFE"},
+      {kCellFloat32, true, {2.0f, -0.25f}, std::string("\x40\x00\x00\x00\xBE\x80\x00\x00", 8)},
+  };
+  for (const Case& c : cases) {
+    TMMapFile2 f;
+    const auto width = static_cast<uint32_t>(c.values.size());
+    ASSERT_TRUE(
+        OpenBytes(f, std::string(c.expected.size(), '\0'), width, 1, c.type, 1, c.msb_first, 2));
+    for (uint32_t x = 0; x < width; ++x) ASSERT_TRUE(f.SetCell(x, 0, 0, c.values[x]));
+    f.Close();
+    EXPECT_EQ(c.expected, dir_.ReadFile("r.raw")) << int{c.type};
+  }
 }
 
-TEST_F(MMapFile2Test, CellsOutsideTheRasterAreRefused) {
+TEST_F(MMapFile2Test, CellsOutsideTheRasterAreRefusedButBandsPastTheLastReadTheLast) {
   TMMapFile2 f;
-  ASSERT_TRUE(OpenBytes(f, Unsigned16Raster(4, 3, 1, false), 4, 3, kCellUnsigned16, 1, false, 2));
+  ASSERT_TRUE(OpenBytes(f, Unsigned16Raster(4, 3, 2, false), 4, 3, kCellUnsigned16, 2, false, 2));
+  EXPECT_EQ(CellValue(3, 2, 1), Cell(f, 3, 2, 1));
+  EXPECT_EQ(CellValue(3, 2, 1), Cell(f, 3, 2, 7));
   float v = 0;
   EXPECT_FALSE(f.GetCell(4, 0, 0, v));
   EXPECT_FALSE(f.GetCell(0, 3, 0, v));
@@ -323,41 +291,7 @@ TEST_F(MMapFile2Test, CellsOutsideTheRasterAreRefused) {
   EXPECT_FALSE(f.SeekLine(0xFFFFFFFF, 0));
 }
 
-TEST_F(MMapFile2Test, SetCellRoundsHalfToEvenAndKeepsTheLowBits) {
-  TMMapFile2 f;
-  ASSERT_TRUE(OpenBytes(f, std::string(6, '\0'), 6, 1, kCellUnsigned8, 1, false, 2));
-  const float values[] = {300.0f, 2.5f, 3.5f, -1.0f, 256.0f, 0.49f};
-  for (uint32_t x = 0; x < 6; ++x) ASSERT_TRUE(f.SetCell(x, 0, 0, values[x]));
-  f.Close();
-  EXPECT_EQ(std::string("\x2C\x02\x04\xFF\x00\x00", 6), dir_.ReadFile("r.raw"));
-}
-
-TEST_F(MMapFile2Test, SetCellWritesBigEndianIntegers) {
-  TMMapFile2 f;
-  ASSERT_TRUE(OpenBytes(f, std::string(4, '\0'), 2, 1, kCellUnsigned16, 1, true, 2));
-  ASSERT_TRUE(f.SetCell(0, 0, 0, 258));
-  ASSERT_TRUE(f.SetCell(1, 0, 0, 65535));
-  f.Close();
-  EXPECT_EQ("\x01\x02\xFF\xFF", dir_.ReadFile("r.raw"));
-
-  TMMapFile2 g;
-  ASSERT_TRUE(OpenBytes(g, std::string(4, '\0'), 1, 1, kCellSigned32, 1, true, 2));
-  ASSERT_TRUE(g.SetCell(0, 0, 0, -2));
-  g.Close();
-  EXPECT_EQ("\xFF\xFF\xFF\xFE", dir_.ReadFile("r.raw"));
-}
-
-TEST_F(MMapFile2Test, ReadOnlyObjectRefusesWrites) {
-  TMMapFile2 f;
-  const std::string bytes(12, '\x05');
-  ASSERT_TRUE(OpenBytes(f, bytes, 2, 2, kCellUnsigned8, 3, false));
-  EXPECT_FALSE(f.SetCell(0, 0, 0, 9));
-  EXPECT_FALSE(f.SetRGB(0, 0, 0x010203));
-  f.Close();
-  EXPECT_EQ(bytes, dir_.ReadFile("r.raw"));
-}
-
-TEST_F(MMapFile2Test, RgbTreatsThreeByteBandsAsPixelInterleaved) {
+TEST_F(MMapFile2Test, RgbTreatsThreeByteBandsAsPixelInterleavedAndReadOnlyRefusesWrites) {
   TMMapFile2 f;
   ASSERT_TRUE(OpenBytes(f, "\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0A\x0B\x0C", 2, 2, kCellUnsigned8,
                         3, false, 2));
@@ -375,6 +309,15 @@ TEST_F(MMapFile2Test, RgbTreatsThreeByteBandsAsPixelInterleaved) {
   ASSERT_TRUE(OpenBytes(gray, std::string(4, '\x01'), 2, 2, kCellUnsigned8, 1, false, 2));
   EXPECT_FALSE(gray.GetRGB(0, 0, color));
   EXPECT_FALSE(gray.SetRGB(0, 0, color));
+
+  // A read-only object refuses writes.
+  const std::string bytes(12, '\x05');
+  TMMapFile2 reader;
+  ASSERT_TRUE(OpenBytes(reader, bytes, 2, 2, kCellUnsigned8, 3, false));
+  EXPECT_FALSE(reader.SetCell(0, 0, 0, 9));
+  EXPECT_FALSE(reader.SetRGB(0, 0, 0x010203));
+  reader.Close();
+  EXPECT_EQ(bytes, dir_.ReadFile("r.raw"));
 }
 
 TEST_F(MMapFile2Test, MismatchedDataSizeOpensAsOneLine) {
@@ -391,28 +334,25 @@ TEST_F(MMapFile2Test, MismatchedDataSizeOpensAsOneLine) {
   ASSERT_TRUE(OpenBytes(g, PatternFile(37), 4, 4, kCellSigned16, 1, false));
   EXPECT_EQ(18u, g.Width);
   EXPECT_EQ(1u, g.Lines);
-}
 
-TEST_F(MMapFile2Test, DimensionsWhoseProductWrapsAre64BitNotAMatch) {
   // 65536 x 65537 cells wrap to 65536 in 32 bits, the size of this file.
-  TMMapFile2 f;
-  ASSERT_TRUE(OpenBytes(f, PatternFile(k64K), 65536, 65537, kCellUnsigned8, 1, false));
-  EXPECT_EQ(1u, f.Lines);
-  EXPECT_EQ(65536u, f.Width);
+  TMMapFile2 h;
+  ASSERT_TRUE(OpenBytes(h, PatternFile(k64K), 65536, 65537, kCellUnsigned8, 1, false));
+  EXPECT_EQ(65536u, h.Width);
+  EXPECT_EQ(1u, h.Lines);
   float v = 0;
-  EXPECT_FALSE(f.GetCell(0, 1, 0, v));
+  EXPECT_FALSE(h.GetCell(0, 1, 0, v));
 }
 
 TEST_F(MMapFile2Test, LineLongerThanTheViewIsRefused) {
-  TMMapFile2 f;
-  f.MaxViewSize = f.ViewSize = k64K;
-  EXPECT_FALSE(OpenBytes(f, std::string(70000, '\0'), 70000, 1, kCellUnsigned8, 1, false));
-  EXPECT_EQ("Buffer size is less than one line", f.ErrorText);
-
-  TMMapFile2 g;
-  g.MaxViewSize = g.ViewSize = k64K;
-  EXPECT_FALSE(OpenBytes(g, std::string(70001, '\0'), 2, 2, kCellUnsigned8, 1, false));
-  EXPECT_EQ("Buffer size is less than one line", g.ErrorText);
+  // A declared line too long, and a size mismatch that makes one such line.
+  const uint32_t cases[][3] = {{70000, 70000, 1}, {70001, 2, 2}};  // size, width, lines
+  for (const auto& c : cases) {
+    TMMapFile2 f;
+    f.MaxViewSize = f.ViewSize = k64K;
+    EXPECT_FALSE(OpenBytes(f, std::string(c[0], '\0'), c[1], c[2], kCellUnsigned8, 1, false));
+    EXPECT_EQ("Buffer size is less than one line", f.ErrorText) << c[0];
+  }
 }
 
 TEST_F(MMapFile2Test, CreateModeMakesAZeroedRasterOfTheExpectedSize) {
@@ -458,30 +398,16 @@ TEST_F(MMapFile2Test, SeekLineSlidesTheViewThroughEveryLine) {
   EXPECT_EQ(CellValue(7, 0, 1), Cell(f, 7, 0, 1));
 }
 
-// value = x + 10y + xy, which bilinear interpolation reproduces exactly.
-std::string BilinearRaster(uint32_t width, uint32_t lines) {
-  CellBytes b(false);
-  for (uint32_t y = 0; y < lines; ++y)
-    for (uint32_t x = 0; x < width; ++x) b.Add<float>(static_cast<float>(x + 10 * y + x * y));
-  return b.str();
-}
-
-TEST_F(MMapFile2Test, Get4CellsNeedsARightAndLowerNeighbour) {
+TEST_F(MMapFile2Test, BilinearSamplingNeedsARightAndLowerNeighbour) {
   TMMapFile2 f;
   ASSERT_TRUE(OpenBytes(f, BilinearRaster(6, 8), 6, 8, kCellFloat32, 1, false));
   float c[4] = {};
   ASSERT_TRUE(f.Get4Cells(1, 2, c, 0));
-  EXPECT_EQ(23.0f, c[0]);  // (1, 2)
-  EXPECT_EQ(34.0f, c[1]);  // (1, 3)
-  EXPECT_EQ(38.0f, c[2]);  // (2, 3)
-  EXPECT_EQ(26.0f, c[3]);  // (2, 2)
+  // (1, 2), (1, 3), (2, 3), (2, 2)
+  EXPECT_EQ((std::vector<float>{23, 34, 38, 26}), std::vector<float>(c, c + 4));
   EXPECT_FALSE(f.Get4Cells(5, 0, c, 0));
   EXPECT_FALSE(f.Get4Cells(0, 7, c, 0));
-}
 
-TEST_F(MMapFile2Test, GetBilinearBlendsFourCellsInsideTheRaster) {
-  TMMapFile2 f;
-  ASSERT_TRUE(OpenBytes(f, BilinearRaster(6, 8), 6, 8, kCellFloat32, 1, false));
   float v = -1;
   ASSERT_TRUE(f.GetBilinear(0, v, 2.5, 3.0));
   EXPECT_FLOAT_EQ(2.5f + 30 + 7.5f, v);
@@ -489,19 +415,12 @@ TEST_F(MMapFile2Test, GetBilinearBlendsFourCellsInsideTheRaster) {
   EXPECT_FLOAT_EQ(2.5f + 35 + 8.75f, v);
   ASSERT_TRUE(f.GetBilinear(0, v, 4.0, 7.0));
   EXPECT_EQ(Cell(f, 4, 7), v);
-}
-
-TEST_F(MMapFile2Test, GetBilinearFailsWithoutNeighbours) {
-  TMMapFile2 f;
-  ASSERT_TRUE(OpenBytes(f, BilinearRaster(6, 8), 6, 8, kCellFloat32, 1, false));
-  float v = -1;
-  EXPECT_FALSE(f.GetBilinear(0, v, 5.0, 0.5));
-  EXPECT_EQ(0.0f, v);
-  v = -1;
-  EXPECT_FALSE(f.GetBilinear(0, v, 0.5, 7.25));
-  EXPECT_EQ(0.0f, v);
-  EXPECT_FALSE(f.GetBilinear(0, v, -0.5, 1.0));
-  EXPECT_FALSE(f.GetBilinear(0, v, 1e300, 1.0));
+  const std::pair<double, double> outside[] = {{5.0, 0.5}, {0.5, 7.25}, {-0.5, 1.0}, {1e300, 1.0}};
+  for (const auto& [x, y] : outside) {
+    v = -1;
+    EXPECT_FALSE(f.GetBilinear(0, v, x, y)) << x << "," << y;
+    EXPECT_EQ(0.0f, v) << x << "," << y;
+  }
 }
 
 // A reader with its own cell layout; the sampling must go through its GetCell.
@@ -519,10 +438,7 @@ TEST_F(MMapFile2Test, SamplingReadsThroughAnOverriddenGetCell) {
   ASSERT_TRUE(OpenBytes(f, std::string(12, '\0'), 4, 3, kCellUnsigned8, 1, false));
   float c[4] = {};
   ASSERT_TRUE(f.Get4Cells(1, 1, c, 0));
-  EXPECT_EQ(101.0f, c[0]);
-  EXPECT_EQ(102.0f, c[1]);
-  EXPECT_EQ(202.0f, c[2]);
-  EXPECT_EQ(201.0f, c[3]);
+  EXPECT_EQ((std::vector<float>{101, 102, 202, 201}), std::vector<float>(c, c + 4));
   float v = 0;
   ASSERT_TRUE(f.GetBilinear(0, v, 1.5, 1.5));
   EXPECT_FLOAT_EQ(151.5f, v);

@@ -11,6 +11,7 @@
 #include <limits>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "dataset/byte_order.h"
 #include "dataset/identify.h"
@@ -29,6 +30,17 @@ int ExitCodeOfChild(const std::function<int()>& body) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 200 + WTERMSIG(status);
 }
 
+// The message of the `E` that `make` throws, or "no exception".
+template <typename E>
+std::string ThrownText(const std::function<void()>& make) {
+  try {
+    make();
+  } catch (const E& e) {
+    return e.what();
+  }
+  return "no exception";
+}
+
 class MapFileTest : public ::testing::Test {
  protected:
   double Value(const TMap& m, uint64_t index) {
@@ -45,41 +57,22 @@ class MapFileTest : public ::testing::Test {
 };
 
 TEST_F(MapFileTest, ConstructorsRefuseBadArgumentsBeforeTouchingFiles) {
-  try {
-    TMap m("", kCellUnsigned8, 1, false);
-    FAIL() << "no exception";
-  } catch (const EMapError& e) {
-    EXPECT_STREQ("No file name", e.what());
-  }
-  try {
-    TMMapFile m("", 3, 2, kCellUnsigned8, 1, 1, false);
-    FAIL() << "no exception";
-  } catch (const EMMapFileError& e) {
-    EXPECT_STREQ("MMapFile No file name", e.what());
-  }
   const std::string path = dir_.Path("r.raw");
-  try {
-    TMMapFile m(path, 3, 2, kCellUnsigned8, 0, 1, false);
-    FAIL() << "no exception";
-  } catch (const EMMapFileError& e) {
-    EXPECT_STREQ("MMapFile 0 Bands", e.what());
-  }
-  try {
-    TMMapFile m(path, 3, 2, kCellUnsigned8, -3, 1, false);
-    FAIL() << "no exception";
-  } catch (const EMMapFileError& e) {
-    EXPECT_STREQ("MMapFile -3 Bands", e.what());
-  }
+  EXPECT_EQ("No file name", ThrownText<EMapError>([] { TMap m("", kCellUnsigned8, 1, false); }));
+  EXPECT_EQ("MMapFile No file name",
+            ThrownText<EMMapFileError>([] { TMMapFile m("", 3, 2, kCellUnsigned8, 1, 1, false); }));
+  for (int bands : {0, -3})
+    EXPECT_EQ("MMapFile " + std::to_string(bands) + " Bands", ThrownText<EMMapFileError>([&] {
+                TMMapFile m(path, 3, 2, kCellUnsigned8, bands, 1, false);
+              }));
   EXPECT_FALSE(FileExists(path));
 }
 
-TEST_F(MapFileTest, CreateNewWithNoCellsFailsAndMakesNoFile) {
-  TMap m(dir_.Path("r.raw"), kCellUnsigned8, 1, false);
-  EXPECT_FALSE(m.CreateNew(0));
+TEST_F(MapFileTest, OpeningIsRefusedInTheWrongModeOrWithoutCells) {
+  TMap empty(dir_.Path("r.raw"), kCellUnsigned8, 1, false);
+  EXPECT_FALSE(empty.CreateNew(0));
   EXPECT_FALSE(FileExists(dir_.Path("r.raw")));
-}
 
-TEST_F(MapFileTest, OpeningIsRefusedInTheWrongMode) {
   dir_.WriteFile("r.raw", "abcd");
   TMap reader(dir_.Path("r.raw"), kCellUnsigned8, 0, false);
   EXPECT_FALSE(reader.CreateNew(4));
@@ -97,19 +90,16 @@ TEST_F(MapFileTest, NewRasterIsZeroFilledAndSized) {
   ASSERT_TRUE(m.CreateNew(3 * 2 * 2));
   EXPECT_EQ(24u, m.FileSize);
   EXPECT_EQ(12u, m.Count);
-  EXPECT_EQ(0u, m.LastError);
   EXPECT_EQ(std::string(24, '\0'), dir_.ReadFile("r.raw"));
 }
 
-TEST_F(MapFileTest, BitCellsPackEightToAByteFromTheTop) {
-  TMap m(dir_.Path("bits.raw"), kCellOneBit, 1, false);
-  ASSERT_TRUE(m.CreateNew(9));
-  EXPECT_EQ(2u, m.FileSize);
-  ASSERT_TRUE(m.SetValue(8, 1));
-  EXPECT_EQ(0x80, m.Data[1]);
-}
+TEST_F(MapFileTest, BitCellsPackEightToAByteFromTheTopAndKeepTheOtherBits) {
+  TMap created(dir_.Path("new.raw"), kCellOneBit, 1, false);
+  ASSERT_TRUE(created.CreateNew(9));
+  EXPECT_EQ(2u, created.FileSize);
+  ASSERT_TRUE(created.SetValue(8, 1));
+  EXPECT_EQ(0x80, created.Data[1]);
 
-TEST_F(MapFileTest, BitCellWritesKeepTheOtherBits) {
   dir_.WriteFile("bits.raw", "\x81");
   TMap m(dir_.Path("bits.raw"), kCellOneBit, 2, false);
   ASSERT_TRUE(m.OpenReadWrite());
@@ -117,51 +107,52 @@ TEST_F(MapFileTest, BitCellWritesKeepTheOtherBits) {
   EXPECT_EQ(255, Value(m, 0));
   EXPECT_EQ(0, Value(m, 3));
   EXPECT_EQ(255, Value(m, 7));
-  ASSERT_TRUE(m.SetValue(3, 1));
-  EXPECT_EQ(145, m.Data[0]);
-  ASSERT_TRUE(m.SetValue(0, 0));
-  EXPECT_EQ(17, m.Data[0]);
-  ASSERT_TRUE(m.SetValue(3, -1));
-  EXPECT_EQ(1, m.Data[0]);
+  // index, value, the byte after
+  const int writes[][3] = {{3, 1, 145}, {0, 0, 17}, {3, -1, 1}};
+  for (const auto& w : writes) {
+    ASSERT_TRUE(m.SetValue(w[0], w[1]));
+    EXPECT_EQ(w[2], m.Data[0]) << w[0] << "=" << w[1];
+  }
   EXPECT_FALSE(m.SetValue(8, 1));
 }
 
-TEST_F(MapFileTest, ReadsBigEndianIntegers) {
-  dir_.WriteFile("s16.raw", "\xFF\xFE");
-  TMap s16(dir_.Path("s16.raw"), kCellSigned16, 0, true);
-  ASSERT_TRUE(s16.OpenRead());
-  EXPECT_EQ(-2, Value(s16, 0));
-
-  TMap u16(dir_.Path("s16.raw"), kCellUnsigned16, 0, true);
-  ASSERT_TRUE(u16.OpenRead());
-  EXPECT_EQ(65534, Value(u16, 0));
-
-  dir_.WriteFile("s32.raw", "\xFF\xFF\xFF\xFE");
-  TMap s32(dir_.Path("s32.raw"), kCellSigned32, 0, true);
-  ASSERT_TRUE(s32.OpenRead());
-  EXPECT_EQ(1u, s32.Count);
-  EXPECT_EQ(-2, Value(s32, 0));
-
-  TMap le(dir_.Path("s32.raw"), kCellSigned32, 0, false);
-  ASSERT_TRUE(le.OpenRead());
-  EXPECT_EQ(-16777217, Value(le, 0));
-}
-
-TEST_F(MapFileTest, WritesBigEndianIntegersAndFloats) {
-  {
-    TMap m(dir_.Path("u16.raw"), kCellUnsigned16, 1, true);
-    ASSERT_TRUE(m.CreateNew(2));
-    ASSERT_TRUE(m.SetValue(0, 258));
-    ASSERT_TRUE(m.SetValue(1, -2));
+TEST_F(MapFileTest, ReadsAndWritesEitherByteOrder) {
+  struct Case {
+    std::string bytes;
+    uint8_t type;
+    bool msb_first;
+    double value;
+  };
+  const Case reads[] = {
+      {"\xFF\xFE", kCellSigned16, true, -2},
+      {"\xFF\xFE", kCellUnsigned16, true, 65534},
+      {"\xFF\xFF\xFF\xFE", kCellSigned32, true, -2},
+      {"\xFF\xFF\xFF\xFE", kCellSigned32, false, -16777217},
+  };
+  for (const Case& c : reads) {
+    dir_.WriteFile("in.raw", c.bytes);
+    TMap m(dir_.Path("in.raw"), c.type, 0, c.msb_first);
+    ASSERT_TRUE(m.OpenRead());
+    EXPECT_EQ(1u, m.Count);
+    EXPECT_EQ(c.value, Value(m, 0)) << int{c.type} << " msb " << c.msb_first;
   }
-  EXPECT_EQ("\x01\x02\xFF\xFE", dir_.ReadFile("u16.raw"));
-  {
-    TMap m(dir_.Path("f32.raw"), kCellFloat32, 1, true);
-    ASSERT_TRUE(m.CreateNew(1));
-    ASSERT_TRUE(m.SetValue(0, 1.5));
-    EXPECT_EQ(1.5, Value(m, 0));
+  struct Write {
+    uint8_t type;
+    std::vector<double> values;
+    std::string expected;
+  };
+  const Write writes[] = {
+      {kCellUnsigned16, {258, -2}, "\x01\x02\xFF\xFE"},
+      {kCellFloat32, {1.5}, std::string("\x3F\xC0\x00\x00", 4)},
+  };
+  for (const Write& w : writes) {
+    {
+      TMap m(dir_.Path("out.raw"), w.type, 1, true);
+      ASSERT_TRUE(m.CreateNew(w.values.size()));
+      for (uint64_t i = 0; i < w.values.size(); ++i) ASSERT_TRUE(m.SetValue(i, w.values[i]));
+    }
+    EXPECT_EQ(w.expected, dir_.ReadFile("out.raw")) << int{w.type};
   }
-  EXPECT_EQ(std::string("\x3F\xC0\x00\x00", 4), dir_.ReadFile("f32.raw"));
 }
 
 TEST_F(MapFileTest, SetValueRoundsHalfToEvenAndKeepsTheLowBits) {
@@ -188,15 +179,13 @@ TEST_F(MapFileTest, CellsPastTheEndAreRefused) {
 
 TEST_F(MapFileTest, ReadOnlyFilesRefuseWrites) {
   dir_.WriteFile("u8.raw", "abcdef");
-  TMMapFile reader(dir_.Path("u8.raw"), 3, 2, kCellUnsigned8, 1, 0, false);
-  ASSERT_TRUE(reader.OpenRead());
-  EXPECT_FALSE(reader.SetValue(0, 1));
-  EXPECT_FALSE(reader.SetCell(0, 0, 0, 1));
   // An updating object that was opened read-only must not store into the view.
-  TMMapFile updater(dir_.Path("u8.raw"), 3, 2, kCellUnsigned8, 1, 2, false);
-  ASSERT_TRUE(updater.OpenRead());
-  EXPECT_FALSE(updater.SetValue(0, 1));
-  EXPECT_FALSE(updater.SetCell(0, 0, 0, 1));
+  for (uint8_t mode : {0, 2}) {
+    TMMapFile m(dir_.Path("u8.raw"), 3, 2, kCellUnsigned8, 1, mode, false);
+    ASSERT_TRUE(m.OpenRead());
+    EXPECT_FALSE(m.SetValue(0, 1)) << int{mode};
+    EXPECT_FALSE(m.SetCell(0, 0, 0, 1)) << int{mode};
+  }
   EXPECT_EQ("abcdef", dir_.ReadFile("u8.raw"));
 }
 
@@ -249,6 +238,20 @@ TEST_F(MapFileTest, LineAddressPointsAtABandsRun) {
   EXPECT_EQ(nullptr, m.LineAddress(2, 0));
 }
 
+TEST_F(MapFileTest, CreateBeyondTheFileSizeLimitFailsWithTheSystemCode) {
+  const std::string path = dir_.Path("big.raw");
+  const int code = ExitCodeOfChild([&] {
+    const rlimit limit{65536, 65536};
+    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return 100;
+    TMap m(path, kCellUnsigned8, 1, false);
+    if (m.CreateNew(200000)) return 101;
+    if (m.Data != nullptr) return 102;
+    return static_cast<int>(m.LastError);
+  });
+  EXPECT_EQ(EFBIG, code);
+  EXPECT_EQ("File too large", SystemErrorText(EFBIG));
+}
+
 // value = x + 10y + xy on a 4 x 3 float raster, which bilinear interpolation
 // reproduces exactly.
 class MapFileSamplingTest : public MapFileTest {
@@ -259,45 +262,38 @@ class MapFileSamplingTest : public MapFileTest {
     for (uint32_t y = 0; y < 3; ++y)
       for (uint32_t x = 0; x < 4; ++x) ASSERT_TRUE(raster_->SetCell(x, y, 0, x + 10 * y + x * y));
   }
+  std::vector<double> Four(uint32_t x, uint32_t y) {
+    double c[4] = {-1, -1, -1, -1};
+    EXPECT_TRUE(raster_->Get4Cells(x, y, 0, c)) << x << "," << y;
+    return {c, c + 4};
+  }
   std::unique_ptr<TMMapFile> raster_;
 };
 
 TEST_F(MapFileSamplingTest, Get4CellsRepeatsTheLastColumnAndLine) {
-  double c[4] = {};
-  ASSERT_TRUE(raster_->Get4Cells(1, 0, 0, c));
-  EXPECT_EQ(1, c[0]);   // (1, 0)
-  EXPECT_EQ(12, c[1]);  // (1, 1)
-  EXPECT_EQ(14, c[2]);  // (2, 1)
-  EXPECT_EQ(2, c[3]);   // (2, 0)
-  ASSERT_TRUE(raster_->Get4Cells(3, 1, 0, c));
-  EXPECT_EQ(16, c[0]);
-  EXPECT_EQ(29, c[1]);
-  EXPECT_EQ(29, c[2]);
-  EXPECT_EQ(16, c[3]);
-  ASSERT_TRUE(raster_->Get4Cells(3, 2, 0, c));
-  EXPECT_EQ(29, c[0]);
-  EXPECT_EQ(29, c[2]);
+  // (x, y), (x, y + 1), (x + 1, y + 1), (x + 1, y)
+  EXPECT_EQ((std::vector<double>{1, 12, 14, 2}), Four(1, 0));
+  EXPECT_EQ((std::vector<double>{16, 29, 29, 16}), Four(3, 1));
+  EXPECT_EQ((std::vector<double>{29, 29, 29, 29}), Four(3, 2));
+  double c[4];
   EXPECT_FALSE(raster_->Get4Cells(4, 0, 0, c));
   EXPECT_FALSE(raster_->Get4Cells(0, 3, 0, c));
 }
 
 TEST_F(MapFileSamplingTest, GetBilinearInsideAndAlongTheEdges) {
+  // x, y, value; the last column blends along Y only.
+  const double inside[][3] = {
+      {1.5, 0.5, 1.5 + 5 + 0.75}, {2.0, 1.0, 14}, {3.0, 1.5, 3 + 15 + 4.5}, {3.5, 1.0, 16}};
   double v = -1;
-  ASSERT_TRUE(raster_->GetBilinear(0, v, 1.5, 0.5));
-  EXPECT_DOUBLE_EQ(1.5 + 5 + 0.75, v);
-  ASSERT_TRUE(raster_->GetBilinear(0, v, 2.0, 1.0));
-  EXPECT_EQ(14, v);
-  // The last column blends along Y only.
-  ASSERT_TRUE(raster_->GetBilinear(0, v, 3.0, 1.5));
-  EXPECT_DOUBLE_EQ(3 + 15 + 4.5, v);
-  ASSERT_TRUE(raster_->GetBilinear(0, v, 3.5, 1.0));
-  EXPECT_DOUBLE_EQ(16, v);
-  v = -1;
-  EXPECT_FALSE(raster_->GetBilinear(0, v, -0.5, 1.0));
-  EXPECT_EQ(0, v);
-  v = -1;
-  EXPECT_FALSE(raster_->GetBilinear(0, v, 4.5, 1.0));
-  EXPECT_EQ(0, v);
+  for (const auto& c : inside) {
+    ASSERT_TRUE(raster_->GetBilinear(0, v, c[0], c[1])) << c[0] << "," << c[1];
+    EXPECT_DOUBLE_EQ(c[2], v) << c[0] << "," << c[1];
+  }
+  for (double x : {-0.5, 4.5}) {
+    v = -1;
+    EXPECT_FALSE(raster_->GetBilinear(0, v, x, 1.0)) << x;
+    EXPECT_EQ(0, v);
+  }
 }
 
 TEST_F(MapFileSamplingTest, GetNearestRoundsHalfToEven) {
@@ -311,20 +307,6 @@ TEST_F(MapFileSamplingTest, GetNearestRoundsHalfToEven) {
   EXPECT_FALSE(raster_->GetNearest(0, v, -0.6, 0));
   EXPECT_FALSE(raster_->GetNearest(0, v, 3.5, 0));  // rounds to column 4
   EXPECT_FALSE(raster_->GetNearest(0, v, std::nan(""), 0));
-}
-
-TEST_F(MapFileTest, CreateBeyondTheFileSizeLimitFailsWithTheSystemCode) {
-  const std::string path = dir_.Path("big.raw");
-  const int code = ExitCodeOfChild([&] {
-    const rlimit limit{65536, 65536};
-    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return 100;
-    TMap m(path, kCellUnsigned8, 1, false);
-    if (m.CreateNew(200000)) return 101;
-    if (m.Data != nullptr) return 102;
-    return static_cast<int>(m.LastError);
-  });
-  EXPECT_EQ(EFBIG, code);
-  EXPECT_EQ("File too large", SystemErrorText(EFBIG));
 }
 
 }  // namespace

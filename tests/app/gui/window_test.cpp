@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/core/settings.h"
@@ -35,43 +36,33 @@ using Strings = std::vector<std::string>;
 // cell, its top-left corner at map (0, lines). Cell (x, y) holds 10 * y + x
 // (modulo 256).
 void WriteErsSource(const TempDir& dir, const std::string& name, int width, int lines) {
-  const std::string header =
-      "DatasetHeader Begin\r\n"
-      "  Version = \"5.0\"\r\n"
-      "  DataSetType = ERStorage\r\n"
-      "  DataType = Raster\r\n"
-      "  ByteOrder = LSBFirst\r\n"
-      "  CoordinateSpace Begin\r\n"
-      "    Datum = \"RAW\"\r\n"
-      "    Projection = \"RAW\"\r\n"
-      "    CoordinateType = EN\r\n"
-      "  CoordinateSpace End\r\n"
-      "  RasterInfo Begin\r\n"
-      "    CellType = Unsigned8BitInteger\r\n"
-      "    CellInfo Begin\r\n"
-      "      Xdimension = 1\r\n"
-      "      Ydimension = 1\r\n"
-      "    CellInfo End\r\n"
-      "    NrOfLines = " +
-      std::to_string(lines) +
-      "\r\n"
-      "    NrOfCellsPerLine = " +
-      std::to_string(width) +
-      "\r\n"
-      "    RegistrationCoord Begin\r\n"
-      "      Eastings = 0\r\n"
-      "      Northings = " +
-      std::to_string(lines) +
-      "\r\n"
-      "    RegistrationCoord End\r\n"
-      "    NrOfBands = 1\r\n"
-      "  RasterInfo End\r\n"
-      "DatasetHeader End\r\n";
+  const std::string l = std::to_string(lines), w = std::to_string(width);
+  std::string header =
+      "DatasetHeader Begin\n Version = \"5.0\"\n DataSetType = ERStorage\n DataType = Raster\n"
+      " ByteOrder = LSBFirst\n CoordinateSpace Begin\n  Datum = \"RAW\"\n  Projection = \"RAW\"\n"
+      "  CoordinateType = EN\n CoordinateSpace End\n RasterInfo Begin\n"
+      "  CellType = Unsigned8BitInteger\n  CellInfo Begin\n   Xdimension = 1\n   Ydimension = 1\n"
+      "  CellInfo End\n  NrOfLines = " +
+      l + "\n  NrOfCellsPerLine = " + w +
+      "\n"
+      "  RegistrationCoord Begin\n   Eastings = 0\n   Northings = " +
+      l +
+      "\n"
+      "  RegistrationCoord End\n  NrOfBands = 1\n RasterInfo End\nDatasetHeader End\n";
+  // Header lines end in CR LF, as the format's own writers make them.
+  for (size_t i = 0; (i = header.find('\n', i)) != std::string::npos; i += 2)
+    header.insert(i, "\r");
   dir.WriteFile(name + ".ers", header);
   std::string cells;
   for (int y = 0; y < lines; ++y)
     for (int x = 0; x < width; ++x) cells.push_back(static_cast<char>((10 * y + x) & 0xFF));
   dir.WriteFile(name, cells);
+}
+
+// The four corners as one comparable, printable value.
+std::tuple<double, double, double, double> Corners(const TForm1& w) {
+  const TExtractOptions& o = w.Options();
+  return {o.TopLeftX, o.TopLeftY, o.BotRightX, o.BotRightY};
 }
 
 class SeparatorScope {
@@ -95,6 +86,30 @@ class WindowTest : public ::testing::Test {
     return window;
   }
 
+  // A window set to cut an 8 x 6 source into out.ers.
+  std::unique_ptr<TForm1> JobWindow() {
+    WriteErsSource(dir_, "src", 8, 6);
+    return MakeWindow({dir_.Path("src.ers"), dir_.Path("out.ers"), "/A0:6:7:0"});
+  }
+
+  // The controls that follow Start and the end of a job.
+  static void ExpectRunning(TForm1& w, bool running) {
+    EXPECT_EQ(running, w.Running());
+    EXPECT_EQ(running, w.Pages()->isTabVisible(TForm1::kProcessingPage));
+    EXPECT_EQ(running ? TForm1::kProcessingPage : TForm1::kFilesPage, w.Pages()->currentIndex());
+    EXPECT_EQ(running ? "Stop" : "Start", w.StartBtn()->text().toStdString());
+    EXPECT_EQ(running ? 4 : 3, w.StartImage());
+    EXPECT_TRUE(w.StartBtn()->isEnabled());
+    for (QWidget* input :
+         {static_cast<QWidget*>(w.InputBtn()), static_cast<QWidget*>(w.OutPutBtn()),
+          static_cast<QWidget*>(w.Label1()), static_cast<QWidget*>(w.Label2())})
+      EXPECT_EQ(!running, input->isEnabled()) << input->objectName().toStdString();
+    EXPECT_EQ(!running, w.InputAction()->isEnabled());
+    EXPECT_EQ(!running, w.OutputAction()->isEnabled());
+    EXPECT_EQ(!running, w.ProcessMenu()->menuAction()->isEnabled());
+    EXPECT_TRUE(w.ExitAction()->isEnabled());
+  }
+
   // Runs the event loop until the window's job has ended.
   static bool WaitForJob(TForm1& window) {
     QSignalSpy finished(&window, &TForm1::JobFinished);
@@ -109,32 +124,20 @@ class WindowTest : public ::testing::Test {
 
 using CommandLineWindow = WindowTest;
 
-TEST_F(CommandLineWindow, AreaOptionSetsTheFourCorners) {
+TEST_F(CommandLineWindow, AreaOptionSetsTheFourCornersTolerantly) {
   auto w = MakeWindow({"/a100:200:300:100"});
-  EXPECT_EQ(100, w->Options().TopLeftX);
-  EXPECT_EQ(200, w->Options().TopLeftY);
-  EXPECT_EQ(300, w->Options().BotRightX);
-  EXPECT_EQ(100, w->Options().BotRightY);
+  EXPECT_EQ(std::make_tuple(100, 200, 300, 100), Corners(*w));
   EXPECT_EQ("300.000", w->Edit(2)->text().toStdString());
   EXPECT_FALSE(w->AutoRun());
-}
 
-TEST_F(CommandLineWindow, AreaFieldsReadTolerantlyAndMissingOnesAreZero) {
   dir_.WriteFile("clipra.ini", "[Options]\nBotRightX=9\nBotRightY=9\n");
-  auto w = MakeWindow({"-A100.5:200,25"});
-  EXPECT_EQ(100.5, w->Options().TopLeftX);
-  EXPECT_EQ(200.25, w->Options().TopLeftY);
-  EXPECT_EQ(0, w->Options().BotRightX);
-  EXPECT_EQ(0, w->Options().BotRightY);
-
-  auto skipped = MakeWindow({"/A1::2:x:4:5"});
-  EXPECT_EQ(1, skipped->Options().TopLeftX) << "empty fields between colons are skipped";
-  EXPECT_EQ(2, skipped->Options().TopLeftY);
-  EXPECT_EQ(0, skipped->Options().BotRightX) << "a malformed field reads as 0";
-  EXPECT_EQ(4, skipped->Options().BotRightY);
+  EXPECT_EQ(std::make_tuple(100.5, 200.25, 0, 0), Corners(*MakeWindow({"-A100.5:200,25"})))
+      << "missing fields are zero";
+  // Empty fields between colons are skipped; a malformed field reads as 0.
+  EXPECT_EQ(std::make_tuple(1, 2, 0, 4), Corners(*MakeWindow({"/A1::2:x:4:5"})));
 }
 
-TEST_F(CommandLineWindow, NamesAndFOverrideTheSettings) {
+TEST_F(CommandLineWindow, NamesAndFOverrideTheSettingsAndExtraNamesAreReported) {
   dir_.WriteFile("clipra.ini", "[Names]\nInFile=old.ers\nOutName=old.bmp\n[Options]\nTopLeftX=5\n");
   auto w = MakeWindow({"/data/in.ers", "out.tif", "/f"});
   EXPECT_EQ("/data/in.ers", w->InFile()) << "a parameter with a further \"/\" is a name";
@@ -147,16 +150,14 @@ TEST_F(CommandLineWindow, NamesAndFOverrideTheSettings) {
   EXPECT_EQ("only.ers", one->InFile());
   EXPECT_EQ("old.bmp", one->OutName()) << "a second name is not required";
   EXPECT_FALSE(one->AutoRun()) << "other letters are ignored";
-}
+  EXPECT_EQ("", one->StatusText().toStdString());
 
-TEST_F(CommandLineWindow, ExtraNamesAreReportedOnTheStatusLine) {
-  auto w = MakeWindow({"a.ers", "b.ers", "c.ers", "d.ers"});
-  EXPECT_EQ("a.ers", w->InFile());
-  EXPECT_EQ("b.ers", w->OutName());
-  EXPECT_EQ("Extra file names ignored: c.ers, d.ers", w->StatusText().toStdString());
+  auto extra = MakeWindow({"a.ers", "b.ers", "c.ers", "d.ers"});
+  EXPECT_EQ("a.ers", extra->InFile());
+  EXPECT_EQ("b.ers", extra->OutName());
+  EXPECT_EQ("Extra file names ignored: c.ers, d.ers", extra->StatusText().toStdString());
   EXPECT_EQ("Extra file name ignored: c.ers",
             MakeWindow({"a", "b", "c.ers"})->StatusText().toStdString());
-  EXPECT_EQ("", MakeWindow({"a", "b"})->StatusText().toStdString());
 }
 
 // Controls, texts and the fixed size.
@@ -170,10 +171,6 @@ TEST_F(WindowLayout, ControlsCarryTheirTextsAndHints) {
   EXPECT_EQ("Define source image file", w->InputBtn()->toolTip().toStdString());
   EXPECT_EQ("Define output file", w->OutPutBtn()->toolTip().toStdString());
   EXPECT_EQ("Start execution", w->StartBtn()->toolTip().toStdString());
-  EXPECT_EQ("Start", w->StartBtn()->text().toStdString());
-  EXPECT_EQ(3, w->StartImage());
-  EXPECT_FALSE(w->InputBtn()->icon().isNull());
-  EXPECT_FALSE(w->StartBtn()->icon().isNull());
   EXPECT_EQ("&File", w->FileMenu()->title().toStdString());
   EXPECT_EQ("&Process", w->ProcessMenu()->title().toStdString());
   EXPECT_EQ("&Input file", w->InputAction()->text().toStdString());
@@ -186,15 +183,14 @@ TEST_F(WindowLayout, ControlsCarryTheirTextsAndHints) {
   EXPECT_EQ("Background Color", w->BitBtn1()->text().toStdString());
   EXPECT_EQ("Elapsed time:", w->Label5()->text().toStdString());
   EXPECT_EQ("Remaining time:", w->Label6()->text().toStdString());
+  EXPECT_FALSE(w->InputBtn()->icon().isNull());
+  EXPECT_FALSE(w->StartBtn()->icon().isNull());
   EXPECT_EQ(8, w->font().pointSize());
 
-  QTabWidget* pages = w->Pages();
-  ASSERT_EQ(3, pages->count());
-  EXPECT_EQ("Files", pages->tabText(0).toStdString());
-  EXPECT_EQ("Options", pages->tabText(1).toStdString());
-  EXPECT_EQ("Processing", pages->tabText(2).toStdString());
-  EXPECT_FALSE(pages->isTabVisible(TForm1::kProcessingPage));
-  EXPECT_EQ(TForm1::kFilesPage, pages->currentIndex());
+  QStringList tabs;
+  for (int i = 0; i < w->Pages()->count(); ++i) tabs << w->Pages()->tabText(i);
+  EXPECT_EQ((QStringList{"Files", "Options", "Processing"}), tabs);
+  ExpectRunning(*w, false);
 }
 
 TEST_F(WindowLayout, ResizingIsUndone) {
@@ -227,15 +223,13 @@ TEST_F(WindowLayout, MainToolbarTogglesWithItsCheckMark) {
 
 using WindowValues = WindowTest;
 
-TEST_F(WindowValues, FirstRunShowsTheDefaults) {
-  auto w = MakeWindow();
-  EXPECT_EQ("Input file: ", w->Label1()->text().toStdString());
-  EXPECT_EQ("Output file: map.bmp", w->Label2()->text().toStdString());
-  for (int i = 0; i < 4; ++i) EXPECT_EQ("0.000", w->Edit(i)->text().toStdString());
-  EXPECT_EQ(QColor(Qt::black), w->BitBtn1()->palette().color(QPalette::ButtonText));
-}
+TEST_F(WindowValues, FirstRunShowsTheDefaultsAndEditsShowThreeDecimalsInTheLocalesSeparator) {
+  auto first = MakeWindow();
+  EXPECT_EQ("Input file: ", first->Label1()->text().toStdString());
+  EXPECT_EQ("Output file: map.bmp", first->Label2()->text().toStdString());
+  for (int i = 0; i < 4; ++i) EXPECT_EQ("0.000", first->Edit(i)->text().toStdString());
+  EXPECT_EQ(QColor(Qt::black), first->BitBtn1()->palette().color(QPalette::ButtonText));
 
-TEST_F(WindowValues, EditsShowThreeDecimalsInTheLocalesSeparator) {
   dir_.WriteFile("clipra.ini", "[Options]\nTopLeftX=1234.5\nBgrColor=255\n");
   auto w = MakeWindow();
   EXPECT_EQ("1234.500", w->Edit(0)->text().toStdString());
@@ -252,10 +246,8 @@ TEST_F(WindowValues, ReadEditsIsTolerant) {
   w->Edit(2)->setText(" -7.25 ");
   w->Edit(3)->setText("1e999");
   w->ReadEdits();
-  EXPECT_EQ(12.5, w->Options().TopLeftX);
-  EXPECT_EQ(0, w->Options().TopLeftY);
-  EXPECT_EQ(-7.25, w->Options().BotRightX);
-  EXPECT_EQ(0, w->Options().BotRightY) << "a value no double can hold reads as 0";
+  // "abc", and a value no double can hold, read as 0.
+  EXPECT_EQ(std::make_tuple(12.5, 0, -7.25, 0), Corners(*w));
 }
 
 TEST_F(WindowValues, NamesThatLookLikeMarkupShowAsTyped) {
@@ -291,14 +283,11 @@ TEST_F(WindowValues, TypedValueSurvivesARestartOnceTheWindowCloses) {
 
 using WindowDialogs = WindowTest;
 
-TEST_F(WindowDialogs, NameFiltersAreQtsFormOfTheLists) {
+TEST_F(WindowDialogs, NameFiltersAreQtsFormAndOutputNamesTakeTheExtensionOnlyWhenTheyHaveNone) {
   EXPECT_EQ((QStringList{"Image files (*.osd *.tif)", "All files (*)"}),
             QtNameFilters("Image files(*.osd;*.tif)|*.osd;*.tif|All files(*.*)|*.*"));
   EXPECT_EQ((QStringList{"Jpeg files (*.jpg *.jpeg)"}),
             QtNameFilters("Jpeg files (*.jpg)|*.jpg;*.jpeg"));
-}
-
-TEST_F(WindowDialogs, OutputNameTakesTheFilterExtensionOnlyWhenItHasNone) {
   EXPECT_EQ("/d/result.tif", OutputNameForFilter("/d/result", 2));
   EXPECT_EQ("/d/result.bmp", OutputNameForFilter("/d/result.bmp", 2));
   EXPECT_EQ("/d.x/result.dtm", OutputNameForFilter("/d.x/result", 6));
@@ -401,68 +390,39 @@ TEST_F(WindowDialogs, MissingHelpFileIsReported) {
 using WindowJob = WindowTest;
 
 TEST_F(WindowJob, StartRunsTheJobAndItsEndRestoresTheWindow) {
-  WriteErsSource(dir_, "src", 8, 6);
-  auto w = MakeWindow({dir_.Path("src.ers"), dir_.Path("out.ers"), "/A0:6:7:0"});
+  auto w = JobWindow();
   w->show();
   w->StartBtn()->click();
 
-  EXPECT_TRUE(w->Running());
-  EXPECT_TRUE(w->Pages()->isTabVisible(TForm1::kProcessingPage));
-  EXPECT_EQ(TForm1::kProcessingPage, w->Pages()->currentIndex());
+  ExpectRunning(*w, true);
   EXPECT_TRUE(w->Gauge1()->isVisible());
   EXPECT_EQ(0, w->Gauge1()->value());
-  EXPECT_EQ("Stop", w->StartBtn()->text().toStdString());
-  EXPECT_EQ(4, w->StartImage());
-  EXPECT_TRUE(w->StartBtn()->isEnabled());
-  for (QWidget* input :
-       {static_cast<QWidget*>(w->InputBtn()), static_cast<QWidget*>(w->OutPutBtn()),
-        static_cast<QWidget*>(w->Label1()), static_cast<QWidget*>(w->Label2())})
-    EXPECT_FALSE(input->isEnabled()) << input->objectName().toStdString();
-  EXPECT_FALSE(w->InputAction()->isEnabled());
-  EXPECT_FALSE(w->OutputAction()->isEnabled());
-  EXPECT_FALSE(w->ProcessMenu()->menuAction()->isEnabled());
-  EXPECT_TRUE(w->ExitAction()->isEnabled());
   EXPECT_EQ("", w->StatusText().toStdString());
   EXPECT_EQ(dir_.Path("src.ers"), LoadSettings(Ini()).InFile) << "saved at start";
 
   std::vector<int> percents;
-  QObject::connect(w.get(), &TForm1::ProgressShown, [&](int p) { percents.push_back(p); });
+  std::string elapsed, remaining;
+  QObject::connect(w.get(), &TForm1::ProgressShown, [&](int p) {
+    percents.push_back(p);
+    elapsed = w->Label5()->text().toStdString();
+    remaining = w->Label6()->text().toStdString();
+  });
   ASSERT_TRUE(WaitForJob(*w));
 
-  EXPECT_FALSE(w->Running());
+  ExpectRunning(*w, false);
   EXPECT_EQ("Successful Finish", w->StatusText().toStdString());
   EXPECT_EQ((std::vector<int>{0, 17, 33, 50, 67, 83, 100}), percents) << "seven lines";
+  EXPECT_EQ(0u, elapsed.rfind("Elapsed Time ", 0)) << elapsed;
+  EXPECT_EQ("Remaining Time 0:0:0", remaining);
   EXPECT_EQ("Clipra Utility  100 %", w->ApplicationTitle().toStdString());
   EXPECT_EQ("Clipra Utility  100 %", w->windowTitle().toStdString());
-  EXPECT_FALSE(w->Pages()->isTabVisible(TForm1::kProcessingPage));
-  EXPECT_EQ(TForm1::kFilesPage, w->Pages()->currentIndex());
   EXPECT_FALSE(w->Gauge1()->isVisible());
-  EXPECT_EQ("Start", w->StartBtn()->text().toStdString());
-  EXPECT_EQ(3, w->StartImage());
-  EXPECT_TRUE(w->InputBtn()->isEnabled());
-  EXPECT_TRUE(w->Label1()->isEnabled());
-  EXPECT_TRUE(w->ProcessMenu()->menuAction()->isEnabled());
   EXPECT_TRUE(w->isVisible()) << "only an unattended run closes the window";
   EXPECT_TRUE(FileExists(dir_.Path("out.ers")));
 }
 
-TEST_F(WindowJob, ProgressLabelsShowTheTimes) {
-  WriteErsSource(dir_, "src", 4, 3);
-  auto w = MakeWindow({dir_.Path("src.ers"), dir_.Path("out.ers"), "/A0:3:3:0"});
-  std::string elapsed, remaining;
-  QObject::connect(w.get(), &TForm1::ProgressShown, [&](int) {
-    elapsed = w->Label5()->text().toStdString();
-    remaining = w->Label6()->text().toStdString();
-  });
-  w->StartBtn()->click();
-  ASSERT_TRUE(WaitForJob(*w));
-  EXPECT_EQ(0u, elapsed.rfind("Elapsed Time ", 0)) << elapsed;
-  EXPECT_EQ("Remaining Time 0:0:0", remaining);
-}
-
-TEST_F(WindowJob, StopDuringARunEndsWithUserAbort) {
-  WriteErsSource(dir_, "src", 8, 6);
-  auto w = MakeWindow({dir_.Path("src.ers"), dir_.Path("out.ers"), "/A0:6:7:0"});
+TEST_F(WindowJob, StopOrExitDuringARunEndsWithUserAbort) {
+  auto w = JobWindow();
   int shown = 0;
   // The first progress call runs while the worker waits for it, so the job
   // is certainly still running when Stop is pressed here.
@@ -473,20 +433,19 @@ TEST_F(WindowJob, StopDuringARunEndsWithUserAbort) {
   ASSERT_TRUE(WaitForJob(*w));
   EXPECT_EQ("User Abort", w->StatusText().toStdString());
   EXPECT_EQ(1, shown) << "the line after the request is the last one";
-  EXPECT_EQ("Start", w->StartBtn()->text().toStdString());
+  ExpectRunning(*w, false);
   EXPECT_FALSE(Busy);
-}
 
-TEST_F(WindowJob, ExitDuringARunStopsTheJobAndThenCloses) {
-  WriteErsSource(dir_, "src", 8, 6);
-  auto w = MakeWindow({dir_.Path("src.ers"), dir_.Path("out.ers"), "/A0:6:7:0"});
-  w->show();
-  QObject::connect(w.get(), &TForm1::ProgressShown, [&](int) { w->ExitAction()->trigger(); });
-  w->StartBtn()->click();
-  ASSERT_TRUE(WaitForJob(*w));
+  // Exit stops the job and then closes the window.
+  auto exiting = JobWindow();
+  exiting->show();
+  QObject::connect(exiting.get(), &TForm1::ProgressShown,
+                   [&](int) { exiting->ExitAction()->trigger(); });
+  exiting->StartBtn()->click();
+  ASSERT_TRUE(WaitForJob(*exiting));
   QApplication::processEvents();
-  EXPECT_EQ("User Abort", w->StatusText().toStdString());
-  EXPECT_FALSE(w->isVisible());
+  EXPECT_EQ("User Abort", exiting->StatusText().toStdString());
+  EXPECT_FALSE(exiting->isVisible());
 }
 
 TEST_F(WindowJob, JobFailureTextReachesTheStatusLine) {
@@ -500,8 +459,7 @@ TEST_F(WindowJob, JobFailureTextReachesTheStatusLine) {
   w->StartBtn()->click();
   ASSERT_TRUE(WaitForJob(*w));
   EXPECT_EQ("BMP files support only byte data", w->StatusText().toStdString());
-  EXPECT_EQ("Start", w->StartBtn()->text().toStdString());
-  EXPECT_TRUE(w->InputBtn()->isEnabled());
+  ExpectRunning(*w, false);
 
   auto missing = MakeWindow({dir_.Path("absent.ers"), dir_.Path("out.osd")});
   missing->StartBtn()->click();
@@ -539,8 +497,7 @@ TEST_F(WindowJob, UnattendedRunWritesTheOutputAndCloses) {
 }
 
 TEST_F(WindowJob, DestroyingTheWindowDuringARunStopsTheJob) {
-  WriteErsSource(dir_, "src", 8, 6);
-  auto w = MakeWindow({dir_.Path("src.ers"), dir_.Path("out.ers"), "/A0:6:7:0"});
+  auto w = JobWindow();
   bool destroyed = false;
   QObject::connect(w.get(), &TForm1::ProgressShown, [&](int) {
     if (!destroyed) {

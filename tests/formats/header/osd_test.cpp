@@ -20,28 +20,22 @@ namespace {
 
 constexpr const char* kStamp = "Sat Dec 05 16:46:03 GMT 2026";
 
-// The header text with the value of its time-stamp line replaced by "*".
-std::string WithoutTimeStamp(std::string text) {
-  const size_t at = text.find("  LastUpdated ");
-  if (at != std::string::npos) {
-    const size_t value = text.find("= ", at) + 2;
-    text.replace(value, text.find("\r\n", at) - value, "*");
-  }
-  return text;
-}
-
 // The value of the time-stamp line.
 std::string TimeStampOf(const std::string& text) {
   const size_t value = text.find("= ", text.find("  LastUpdated ")) + 2;
   return text.substr(value, text.find("\r\n", value) - value);
 }
 
+// The header text with the value of its time-stamp line replaced by "*".
+std::string WithoutTimeStamp(std::string text) {
+  if (text.find("  LastUpdated ") == std::string::npos) return text;
+  const size_t value = text.find("= ", text.find("  LastUpdated ")) + 2;
+  return text.replace(value, TimeStampOf(text).size(), "*");
+}
+
 std::string CrLf(const std::string& lf_text) {
   std::string out;
-  for (char c : lf_text) {
-    if (c == '\n') out += '\r';
-    out += c;
-  }
+  for (char c : lf_text) out += c == '\n' ? std::string("\r\n") : std::string(1, c);
   return out;
 }
 
@@ -56,6 +50,16 @@ TGCPoint Point(const std::string& name, bool active, double cx, double cy, doubl
   p.MapY = my;
   p.MapZ = mz;
   return p;
+}
+
+// The message of the error that creating an output of `bands` bands raises.
+std::string CreationError(const std::string& path, uint32_t bands) {
+  try {
+    TDataSet out(path, 1, 1, kCellUnsigned8, bands, 1);
+  } catch (const EDataSetError& e) {
+    return e.what();
+  }
+  return "no error";
 }
 
 TEST(OsdWriter, RawOutputHeaderTemplate) {
@@ -178,9 +182,8 @@ TEST(OsdHeader, FamiliesDifferInStampLabelNamesAndCounts) {
 
 TEST(OsdHeader, RawWarpSpaceDropsTheWarpSpheroidAndUnits) {
   output::TOsdHeader h("w.osd");
-  h.Datum = "WGS84";
+  h.Datum = h.Spheroid = "WGS84";
   h.Projection = "UTM";
-  h.Spheroid = "WGS84";
   h.WarpDatum = "RAW";
   h.WarpProjection = "\"RAW\"";
   h.WarpSpheroid = "GRS80";
@@ -198,13 +201,11 @@ TEST(OsdHeader, RawWarpSpaceDropsTheWarpSpheroidAndUnits) {
 TEST(OsdWriter, EveryNameWithoutItsOwnWriterBecomesOsd) {
   TempDir dir;
   struct Case {
-    const char* given;
-    const char* header;
-    const char* data;
+    const char *given, *header, *data;
   };
-  const Case cases[] = {{"a.osd", "a.osd", "a"}, {"b.jpg", "b.jpg", "b"}, {"c.gif", "c.gif", "c"},
-                        {"d", "d.osd", "d"},     {"e.xyz", "e.xyz", "e"}, {"f.veg", "f.veg", "f"}};
-  for (const Case& k : cases) {
+  for (const Case& k :
+       {Case{"a.osd", "a.osd", "a"}, Case{"b.jpg", "b.jpg", "b"}, Case{"c.gif", "c.gif", "c"},
+        Case{"d", "d.osd", "d"}, Case{"e.xyz", "e.xyz", "e"}, Case{"f.veg", "f.veg", "f"}}) {
     { TDataSet out(dir.Path(k.given), 3, 2, kCellUnsigned8, 1, 1); }
     EXPECT_EQ(0u, dir.ReadFile(k.header).rfind("OrthoSetDataHeader [\r\n", 0)) << k.given;
     EXPECT_EQ(6u, dir.ReadFile(k.data).size()) << k.given;
@@ -225,18 +226,9 @@ TEST(OsdWriter, UntouchedOutputIsZerosWithDefaultGeoreference) {
 
 TEST(OsdWriter, FailuresArriveWithTheirMessages) {
   TempDir dir;
-  try {
-    TDataSet out(dir.Path("zero.osd"), 1, 1, kCellUnsigned8, 0, 1);
-    FAIL() << "no error";
-  } catch (const EDataSetError& e) {
-    EXPECT_STREQ("MMapFile 0 Bands", e.what());
-  }
-  try {
-    TDataSet out(dir.Path("nofolder/x.osd"), 1, 1, kCellUnsigned8, 1, 1);
-    FAIL() << "no error";
-  } catch (const EDataSetError& e) {
-    EXPECT_STREQ("Open map write error=2 No such file or directory", e.what());
-  }
+  EXPECT_EQ("MMapFile 0 Bands", CreationError(dir.Path("zero.osd"), 0));
+  EXPECT_EQ("Open map write error=2 No such file or directory",
+            CreationError(dir.Path("nofolder/x.osd"), 1));
   auto message = [&](const char* name, uint8_t mode) {
     try {
       TOsdMap map(dir.Path(name), 0, 0, kCellUnsigned8, 1, mode);
@@ -253,38 +245,19 @@ TEST(OsdWriter, FailuresArriveWithTheirMessages) {
 
 TEST(OsdReader, KeywordsSpheroidsAndControlPoints) {
   TempDir dir;
+  // Keywords in any case, a decimal comma, a non-number and a warp block.
   dir.WriteFile("h.osd",
-                "OrthoSetDataHeader [\r\n"
-                " coordinatesystem [\n"
-                "  datum= \"s42\" \n"
-                "  projection = gk\n"
-                "  spheroid = bessel\n"
-                "  coordinatetype = en\n"
-                " coordinatesystem ]\n"
-                " imageinfo [\n"
-                "  xdimension=  25,5  \n"
-                "  YDimension = letters\n"
-                "  nrofcellsperline = 2\n"
-                "  NrOfLines  = 1\n"
-                "  NrOfBands = 2\n"
-                "  CellType   = Signed16BitInteger\n"
-                "  ByteOrder = MSBFirst\n"
-                "  Eastings  = 100\n"
-                "  Northings = 200\n"
-                "  RegistrationCellX\t= 1\n"
-                "  WarpControl [\n"
-                "   CoordinateSpace [\n"
-                "    Datum = \"WGS84\"\n"
-                "    Spheroid = krassovsky\n"
-                "    CoordinateType = latlong\n"
-                "   CoordinateSpace ]\n"
-                "   ControlPoints\t= {\n"
-                "\t\t\tpa Yes 1 2 3 4 5\n"
-                "\t\t\tpb No 6 7 8 9 10\n"
-                "   }\n"
-                "  WarpControl ]\n"
-                " imageinfo ]\n"
-                "OrthoSetDataHeader ]\n");
+                "OrthoSetDataHeader [\r\n coordinatesystem [\n"
+                "  datum= \"s42\" \n  projection = gk\n  spheroid = bessel\n"
+                "  coordinatetype = en\n coordinatesystem ]\n imageinfo [\n"
+                "  xdimension=  25,5  \n  YDimension = letters\n"
+                "  nrofcellsperline = 2\n  NrOfLines  = 1\n  NrOfBands = 2\n"
+                "  CellType   = Signed16BitInteger\n  ByteOrder = MSBFirst\n"
+                "  Eastings  = 100\n  Northings = 200\n  RegistrationCellX\t= 1\n"
+                "  WarpControl [\n   CoordinateSpace [\n    Datum = \"WGS84\"\n"
+                "    Spheroid = krassovsky\n    CoordinateType = latlong\n   CoordinateSpace ]\n"
+                "   ControlPoints\t= {\n\t\t\tpa Yes 1 2 3 4 5\n\t\t\tpb No 6 7 8 9 10\n   }\n"
+                "  WarpControl ]\n imageinfo ]\nOrthoSetDataHeader ]\n");
   // Two bands of two cells, most significant byte first.
   dir.WriteFile("h", std::string("\xFF\xFE\x00\x07\x01\x00\x00\x80", 8));
   TDataSet2 in;
@@ -301,9 +274,10 @@ TEST(OsdReader, KeywordsSpheroidsAndControlPoints) {
   EXPECT_EQ(kCoordLatLong, r.Header->WarpCoordinateType);
   EXPECT_EQ(100 - 25.5, r.GetLeftX());
   ASSERT_EQ(2, r.GetControlPoints()->Count());
-  EXPECT_EQ("PB", r.GetControlPoints()->Point(1)->Name);
-  EXPECT_FALSE(r.GetControlPoints()->Point(1)->Active);
-  EXPECT_EQ(10, r.GetControlPoints()->Point(1)->MapZ);
+  const TGCPoint& pb = *r.GetControlPoints()->Point(1);
+  EXPECT_EQ("PB", pb.Name);
+  EXPECT_FALSE(pb.Active);
+  EXPECT_EQ(10, pb.MapZ);
   EXPECT_EQ(10, r.GetControlPoints()->MaxZ);
   float v = 0;
   ASSERT_TRUE(r.GetCell(0, 0, 0, v));
@@ -319,12 +293,13 @@ TEST(OsdReader, EachReaderRefusesTheOthersHeader) {
   ers.Write(dir.Path("e"));
   dir.WriteFile("o.osd", "OrthoSetDataHeader [\nNrOfBands = 1\nNrOfLines = 1\n");
   dir.WriteFile("o", "y");
+  const std::string refused = "Header " + ShortenPath(dir.Path("e.osd"), 20) + " reading error ";
   TOsdMap2 osd;
   EXPECT_FALSE(osd.Open(dir.Path("e.ers"), 0, 0, 1, 1, 0));
-  EXPECT_EQ("Header " + ShortenPath(dir.Path("e.osd"), 20) + " reading error ", osd.ErrorText);
+  EXPECT_EQ(refused, osd.ErrorText);
   dir.WriteFile("e.osd", ers.HeaderText());
   EXPECT_FALSE(osd.Open(dir.Path("e.osd"), 0, 0, 1, 1, 0));
-  EXPECT_EQ("Header " + ShortenPath(dir.Path("e.osd"), 20) + " reading error ", osd.ErrorText);
+  EXPECT_EQ(refused, osd.ErrorText);
   dir.WriteFile("o.ers", dir.ReadFile("o.osd"));
   TErsMap2 er;
   EXPECT_FALSE(er.Open(dir.Path("o.ers"), 0, 0, 1, 1, 0));
@@ -341,8 +316,6 @@ TEST(OsdReader, DataFileNamedDirectlyFindsItsHeaderWhateverItsFirstBytes) {
   TOsdMap2 r;
   ASSERT_TRUE(r.Open(dir.Path("o"), 0, 0, 1, 1, 0)) << r.ErrorText;
   EXPECT_EQ(dir.Path("o.osd"), r.Header->FileName);
-  EXPECT_EQ(4u, r.GetWidth());
-  EXPECT_EQ(2u, r.GetLines());
   float v = 0;
   ASSERT_TRUE(r.GetCell(0, 1, 0, v));
   EXPECT_EQ('a', v);
@@ -369,13 +342,10 @@ TEST(OsdRoundTrip, WriterThenReaderKeepsCellsGeoreferenceAndControlPoints) {
         for (uint32_t x = 0; x < 3; ++x) out.PutValue(x, y, b, 100.0 * b + 10 * y + x + 0.25);
   }
   uint32_t w = 0, h = 0, n = 0;
-  const std::vector<float> c = ReadAllCells(dir.Path("rt.jpg"), &w, &h, &n);
-  EXPECT_EQ(3u, w);
-  EXPECT_EQ(2u, h);
-  EXPECT_EQ(2u, n);
   EXPECT_EQ((std::vector<float>{0.25f, 1.25f, 2.25f, 100.25f, 101.25f, 102.25f, 10.25f, 11.25f,
                                 12.25f, 110.25f, 111.25f, 112.25f}),
-            c);
+            ReadAllCells(dir.Path("rt.jpg"), &w, &h, &n));
+  EXPECT_EQ((std::vector<uint32_t>{3, 2, 2}), (std::vector<uint32_t>{w, h, n}));
   TDataSet2 in;
   ASSERT_TRUE(in.Open(dir.Path("rt.jpg"), 0, 0, 1, 1, 0)) << in.GetErrorText();
   TDataSetRoot2& r = *in.GetReader();
@@ -398,63 +368,56 @@ double Pattern(uint32_t x, uint32_t y, uint32_t b) {
   return static_cast<double>(x * 3 + y * 7 + b * 50) - 60;
 }
 
-// Clips `source` into the OrthoSetData output `osd_name`, then from its
-// header `osd_header` back into ER Mapper, and straight into ER Mapper; both
-// must hold the same cells.
-void ExpectClipThroughOsdMatchesDirect(const TempDir& dir, const std::string& source,
-                                       const std::string& rect, const std::string& osd_name,
-                                       const std::string& osd_header) {
-  CliResult r = RunClipra({rect, "-B7:8:9", source, dir.Path(osd_name)});
-  ASSERT_EQ(0, r.code) << r.err;
-  r = RunClipra({rect, dir.Path(osd_header), dir.Path("back.ers")});
-  ASSERT_EQ(0, r.code) << r.err;
-  r = RunClipra({rect, "-B7:8:9", source, dir.Path("direct.ers")});
-  ASSERT_EQ(0, r.code) << r.err;
-  uint32_t w1 = 0, h1 = 0, w2 = 0, h2 = 0;
-  const std::vector<float> back = ReadAllCells(dir.Path("back.ers"), &w1, &h1);
-  const std::vector<float> direct = ReadAllCells(dir.Path("direct.ers"), &w2, &h2);
-  ASSERT_FALSE(direct.empty());
-  EXPECT_EQ(w2, w1);
-  EXPECT_EQ(h2, h1);
-  EXPECT_EQ(direct, back);
-  TDataSet2 a, b;
-  ASSERT_TRUE(a.Open(dir.Path("back.ers"), 0, 0, 1, 1, 0));
-  ASSERT_TRUE(b.Open(dir.Path("direct.ers"), 0, 0, 1, 1, 0));
-  EXPECT_EQ(b.GetReader()->GetLeftX(), a.GetReader()->GetLeftX());
-  EXPECT_EQ(b.GetReader()->GetTopY(), a.GetReader()->GetTopY());
+double Positive(uint32_t x, uint32_t y, uint32_t b) {
+  return Pattern(x, y, b) + 60;
 }
 
+// Clips a source into an OrthoSetData output, from its header back into ER
+// Mapper, and straight into ER Mapper; both must hold the same cells.
 TEST(OsdCli, ClipThroughOsdMatchesDirectErsClip) {
-  {
+  struct Case {
+    uint32_t width, lines, bands;
+    const char *cell_type, *cell_size, *eastings, *northings;
+    bool msb_first;
+    double (*cells)(uint32_t, uint32_t, uint32_t);
+    const char *rect, *osd_name, *osd_header;
+  };
+  // The second has three bands partly outside the source: the background colour.
+  for (const Case& k : {Case{9, 7, 2, "Signed16BitInteger", "10", "1000", "5000", true, Pattern,
+                             "-A1015:4985:1075:4935", "clip.jpg", "clip.jpg"},
+                        Case{6, 5, 3, "Unsigned8BitInteger", "2.5", "300", "800", false, Positive,
+                             "-A295:805:310:792", "clip", "clip.osd"}}) {
+    SCOPED_TRACE(k.rect);
     TempDir dir;
     ErsSource s;
-    s.width = 9;
-    s.lines = 7;
-    s.bands = 2;
-    s.cell_type = "Signed16BitInteger";
-    s.msb_first = true;
-    s.cell_size_x = s.cell_size_y = "10";
-    s.eastings = "1000";
-    s.northings = "5000";
-    s.data = MakeCells(s, Pattern);
+    s.width = k.width;
+    s.lines = k.lines;
+    s.bands = k.bands;
+    s.cell_type = k.cell_type;
+    s.msb_first = k.msb_first;
+    s.cell_size_x = s.cell_size_y = k.cell_size;
+    s.eastings = k.eastings;
+    s.northings = k.northings;
+    s.data = MakeCells(s, k.cells);
     s.Write(dir.Path("src"));
-    ExpectClipThroughOsdMatchesDirect(dir, dir.Path("src.ers"), "-A1015:4985:1075:4935", "clip.jpg",
-                                      "clip.jpg");
-  }
-  {
-    // Three bands partly outside the source: the background colour.
-    TempDir dir;
-    ErsSource s;
-    s.width = 6;
-    s.lines = 5;
-    s.bands = 3;
-    s.cell_size_x = s.cell_size_y = "2.5";
-    s.eastings = "300";
-    s.northings = "800";
-    s.data = MakeCells(s, [](uint32_t x, uint32_t y, uint32_t b) { return Pattern(x, y, b) + 60; });
-    s.Write(dir.Path("src"));
-    ExpectClipThroughOsdMatchesDirect(dir, dir.Path("src.ers"), "-A295:805:310:792", "clip",
-                                      "clip.osd");
+    const std::string source = dir.Path("src.ers");
+    CliResult r = RunClipra({k.rect, "-B7:8:9", source, dir.Path(k.osd_name)});
+    ASSERT_EQ(0, r.code) << r.err;
+    r = RunClipra({k.rect, dir.Path(k.osd_header), dir.Path("back.ers")});
+    ASSERT_EQ(0, r.code) << r.err;
+    r = RunClipra({k.rect, "-B7:8:9", source, dir.Path("direct.ers")});
+    ASSERT_EQ(0, r.code) << r.err;
+    uint32_t w1 = 0, h1 = 0, w2 = 0, h2 = 0;
+    const std::vector<float> direct = ReadAllCells(dir.Path("direct.ers"), &w2, &h2);
+    ASSERT_FALSE(direct.empty());
+    EXPECT_EQ(direct, ReadAllCells(dir.Path("back.ers"), &w1, &h1));
+    EXPECT_EQ(w2, w1);
+    EXPECT_EQ(h2, h1);
+    TDataSet2 a, b;
+    ASSERT_TRUE(a.Open(dir.Path("back.ers"), 0, 0, 1, 1, 0));
+    ASSERT_TRUE(b.Open(dir.Path("direct.ers"), 0, 0, 1, 1, 0));
+    EXPECT_EQ(b.GetReader()->GetLeftX(), a.GetReader()->GetLeftX());
+    EXPECT_EQ(b.GetReader()->GetTopY(), a.GetReader()->GetTopY());
   }
 }
 
@@ -472,10 +435,10 @@ TEST(OsdGdal, GdalReadsTheDataFileAsBandInterleavedByLine) {
                 "ENVI\nsamples = 3\nlines = 2\nbands = 2\nheader offset = 0\n"
                 "data type = 2\ninterleave = bil\nbyte order = 0\n");
   for (uint32_t b = 0; b < 2; ++b) {
-    const std::string xyz = dir.Path("b" + std::to_string(b) + ".xyz");
+    const std::string xyz = "b" + std::to_string(b) + ".xyz";
     ASSERT_EQ(0, RunCommand("gdal_translate -q -of XYZ -b " + std::to_string(b + 1) + " " +
-                            ShellQuote(dir.Path("g")) + " " + ShellQuote(xyz)));
-    std::istringstream in(dir.ReadFile("b" + std::to_string(b) + ".xyz"));
+                            ShellQuote(dir.Path("g")) + " " + ShellQuote(dir.Path(xyz))));
+    std::istringstream in(dir.ReadFile(xyz));
     double gx = 0, gy = 0, v = 0;
     for (uint32_t y = 0; y < 2; ++y)
       for (uint32_t x = 0; x < 3; ++x) {

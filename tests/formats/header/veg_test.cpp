@@ -7,7 +7,6 @@
 #include <map>
 #include <string>
 #include <utility>
-#include <vector>
 
 #include "dataset/byte_order.h"
 #include "dataset/dataset2.h"
@@ -27,6 +26,11 @@ constexpr float kNoData = -9999.0f;
 std::string DatText(const std::string& bottom, const std::string& left, const std::string& cell,
                     const std::string& row_max, const std::string& col_max) {
   return bottom + "\r\n" + left + "\r\n" + cell + "\r\n" + row_max + "\r\n" + col_max + "\r\n";
+}
+
+// Cells of size 1 from the origin.
+std::string UnitDat(const std::string& row_max, const std::string& col_max) {
+  return DatText("0", "0", "1", row_max, col_max);
 }
 
 // A ".veg" tile file: the index, then the present tiles in index order.
@@ -102,9 +106,8 @@ class VegTest : public ::testing::Test {
   TDataSet2 set_;
 };
 
-TEST_F(VegTest, HeaderGivesSizeAndGeoreference) {
-  VegTiles tiles(0, 1);
-  ASSERT_TRUE(OpenFiles(DatText("1000", "500", "2", "0", "1"), tiles.Bytes()))
+TEST_F(VegTest, HeaderGivesSizeAndGeoreferenceWithDecimalCommas) {
+  ASSERT_TRUE(OpenFiles(DatText("1000", "500,25", "0,5", "0", "1"), VegTiles(0, 1).Bytes()))
       << set_.GetErrorText();
   ASSERT_NE(nullptr, dynamic_cast<TVegFile*>(set_.GetReader()));
   TDataSetRoot2* r = set_.GetReader();
@@ -112,39 +115,29 @@ TEST_F(VegTest, HeaderGivesSizeAndGeoreference) {
   EXPECT_EQ(500u, r->GetWidth());
   EXPECT_EQ(1u, r->GetBands());
   EXPECT_EQ(kCellFloat32, r->GetCellType());
-  EXPECT_DOUBLE_EQ(2.0, r->GetCellSizeX());
-  EXPECT_DOUBLE_EQ(2.0, r->GetCellSizeY());
-  EXPECT_DOUBLE_EQ(500.0, r->GetLeftX());
-  EXPECT_DOUBLE_EQ(1498.0, r->GetTopY());  // 1000 + 249 x 2
-  EXPECT_EQ("", r->GetDatum());
+  EXPECT_DOUBLE_EQ(0.5, r->GetCellSizeX());
+  EXPECT_DOUBLE_EQ(0.5, r->GetCellSizeY());
+  EXPECT_DOUBLE_EQ(500.25, r->GetLeftX());
+  EXPECT_DOUBLE_EQ(1000 + 249 * 0.5, r->GetTopY());
   EXPECT_FALSE(r->HasPlainLayout());
   EXPECT_EQ(2u, Reader().TileTable.size());
+  EXPECT_EQ(kNoData, Cell(500, 0, false));
+  EXPECT_EQ(kNoData, Cell(0, 250, false));
+  EXPECT_EQ(kNoData, Cell(UINT32_MAX, UINT32_MAX, false));
 }
 
-TEST_F(VegTest, HeaderNumbersAcceptADecimalComma) {
-  ASSERT_TRUE(OpenFiles(DatText("10,5", "20,25", "0,5", "0", "0"), VegTiles(0, 0).Bytes()));
-  EXPECT_DOUBLE_EQ(0.5, set_.GetReader()->GetCellSizeX());
-  EXPECT_DOUBLE_EQ(20.25, set_.GetReader()->GetLeftX());
-  EXPECT_DOUBLE_EQ(10.5 + 249 * 0.5, set_.GetReader()->GetTopY());
-}
-
-TEST_F(VegTest, CellZeroZeroIsTheLastStoredRowOfTheTopTileRow) {
-  VegTiles tiles(1, 0);
+// Tile rows run from the top, rows inside a tile from the bottom.
+TEST_F(VegTest, CellsComeFromTheirTileBottomRowFirst) {
+  VegTiles tiles(1, 1);
   tiles.Tile(0, 0);
-  VegTiles::SetCell(tiles.Tile(1, 0), 249, 0, 3, 42.0f);
-  VegTiles::SetCell(tiles.Tile(1, 0), 0, 0, 3, 43.0f);
-  ASSERT_TRUE(OpenFiles(DatText("0", "0", "1", "1", "0"), tiles.Bytes()));
+  VegTiles::SetCell(tiles.Tile(1, 0), 249, 0, 3, 42.0f);     // cell (0, 0)
+  VegTiles::SetCell(tiles.Tile(1, 0), 0, 0, 3, 43.0f);       // cell (0, 249)
+  write_le<float>(tiles.Tile(0, 1).data() + 358508, 77.5f);  // 239 x 1,500 + 6 + 2
+  tiles.Tile(1, 1);
+  ASSERT_TRUE(OpenFiles(UnitDat("1", "1"), tiles.Bytes()));
   EXPECT_EQ(42.0f, Cell(0, 0));
   EXPECT_EQ(43.0f, Cell(0, 249));
   EXPECT_EQ(0.0f, Cell(0, 250));
-}
-
-TEST_F(VegTest, Cell251By260LiesInTileRow0Column1) {
-  VegTiles tiles(1, 1);
-  std::string& tile = tiles.Tile(0, 1);
-  write_le<float>(tile.data() + 358508, 77.5f);  // 239 x 1,500 + 6 + 2
-  tiles.Tile(1, 1);
-  ASSERT_TRUE(OpenFiles(DatText("0", "0", "1", "1", "1"), tiles.Bytes()));
   EXPECT_EQ(77.5f, Cell(251, 260));
   EXPECT_EQ(0.0f, Cell(251, 259));
 }
@@ -154,7 +147,7 @@ TEST_F(VegTest, NoDataReachesTheCallerAsAValue) {
   std::string& tile = tiles.Tile(0, 0);
   VegTiles::SetCell(tile, 249, 0, 123, kNoData);
   VegTiles::SetCell(tile, 249, 1, 123, 5.0f);
-  ASSERT_TRUE(OpenFiles(DatText("0", "0", "1", "0", "1"), tiles.Bytes()));
+  ASSERT_TRUE(OpenFiles(UnitDat("0", "1"), tiles.Bytes()));
   EXPECT_EQ(kNoData, Cell(0, 0));    // stored -9999, whatever its code
   EXPECT_EQ(5.0f, Cell(1, 0));       // the code is not the value
   EXPECT_EQ(kNoData, Cell(250, 0));  // absent tile
@@ -162,13 +155,6 @@ TEST_F(VegTest, NoDataReachesTheCallerAsAValue) {
   float v = 0;
   ASSERT_TRUE(set_.GetValue(0, v, 300.0, 200.0, 0));
   EXPECT_EQ(kNoData, v);
-}
-
-TEST_F(VegTest, CellsOutsideTheRasterReadFalse) {
-  ASSERT_TRUE(OpenFiles(DatText("0", "0", "1", "0", "0"), VegTiles(0, 0).Bytes()));
-  EXPECT_EQ(kNoData, Cell(250, 0, false));
-  EXPECT_EQ(kNoData, Cell(0, 250, false));
-  EXPECT_EQ(kNoData, Cell(UINT32_MAX, UINT32_MAX, false));
 }
 
 TEST_F(VegTest, TileOffsetPastEndReadsFalse) {
@@ -179,7 +165,7 @@ TEST_F(VegTest, TileOffsetPastEndReadsFalse) {
   // Tile column 1 cut short by one byte; tile column 2 far beyond the end.
   veg.pop_back();
   write_le<uint32_t>(veg.data() + 4 + 16, 0xFFFFFF00u);
-  ASSERT_TRUE(OpenFiles(DatText("0", "0", "1", "0", "2"), veg)) << set_.GetErrorText();
+  ASSERT_TRUE(OpenFiles(UnitDat("0", "2"), veg)) << set_.GetErrorText();
   EXPECT_EQ(VegTiles::Value(249, 249), Cell(249, 249));
   EXPECT_EQ(kNoData, Cell(250, 0, false));
   EXPECT_EQ(kNoData, Cell(600, 100, false));
@@ -189,7 +175,7 @@ TEST_F(VegTest, TruncatedIndexReadsFalseBeyondItsEnd) {
   // Four entries announced; the file holds the first two (both absent) and
   // three bytes of the third.
   std::string veg(4 + 8 * 2 + 3, '\0');
-  ASSERT_TRUE(OpenFiles(DatText("0", "0", "1", "1", "1"), veg)) << set_.GetErrorText();
+  ASSERT_TRUE(OpenFiles(UnitDat("1", "1"), veg)) << set_.GetErrorText();
   EXPECT_EQ(2u, Reader().TileTable.size());
   EXPECT_EQ(kNoData, Cell(0, 499));       // tile row 0: entry 0, absent
   EXPECT_EQ(kNoData, Cell(499, 250));     // entry 1
@@ -199,7 +185,7 @@ TEST_F(VegTest, TruncatedIndexReadsFalseBeyondItsEnd) {
 
 TEST_F(VegTest, TileFileWithoutAnyIndexEntryFailsTheOpen) {
   for (size_t size : {8u, 11u}) {
-    EXPECT_FALSE(OpenFiles(DatText("0", "0", "1", "0", "0"), std::string(size, '\0')));
+    EXPECT_FALSE(OpenFiles(UnitDat("0", "0"), std::string(size, '\0')));
     EXPECT_EQ("VEG tile file " + ShortenPath(dir_.Path("map.veg"), 20) +
                   " is too short to hold its tile index: " + std::to_string(size) + " bytes",
               set_.GetErrorText());
@@ -208,9 +194,8 @@ TEST_F(VegTest, TileFileWithoutAnyIndexEntryFailsTheOpen) {
 
 TEST_F(VegTest, BadHeadersFailWithErrorLoadingHeader) {
   const std::string veg = VegTiles(0, 0).Bytes();
-  for (const std::string& dat :
-       {DatText("0", "0", "1", "x", "0"), DatText("0", "0", "1", "0", "1.5"),
-        DatText("0", "0", "1", "", "0"), std::string("0\r\n0\r\n1\r\n0\r\n"), std::string()}) {
+  for (const std::string& dat : {UnitDat("x", "0"), UnitDat("0", "1.5"), UnitDat("", "0"),
+                                 std::string("0\r\n0\r\n1\r\n0\r\n"), std::string()}) {
     EXPECT_FALSE(OpenFiles(dat, veg)) << dat;
     EXPECT_EQ("Error loading header", set_.GetErrorText()) << dat;
   }
@@ -221,14 +206,14 @@ TEST_F(VegTest, BadHeadersFailWithErrorLoadingHeader) {
 
 TEST_F(VegTest, TileCountsOutOfRangeFailWithTheirValues) {
   const std::string veg = VegTiles(0, 0).Bytes();
-  EXPECT_FALSE(OpenFiles(DatText("0", "0", "1", "-1", "0"), veg));
+  EXPECT_FALSE(OpenFiles(UnitDat("-1", "0"), veg));
   EXPECT_EQ("VEG header " + ShortenPath(dir_.Path("map.dat"), 20) +
                 " gives tile indices out of range: highest tile row -1, highest tile column 0",
             set_.GetErrorText());
   // 8,589,934 tile rows make more lines than a 32-bit count holds.
-  EXPECT_FALSE(OpenFiles(DatText("0", "0", "1", "0", "8589934"), veg));
+  EXPECT_FALSE(OpenFiles(UnitDat("0", "8589934"), veg));
   EXPECT_NE(std::string::npos, set_.GetErrorText().find("highest tile column 8589934"));
-  ASSERT_TRUE(OpenFiles(DatText("0", "0", "1", "8589933", "0"), veg)) << set_.GetErrorText();
+  ASSERT_TRUE(OpenFiles(UnitDat("8589933", "0"), veg)) << set_.GetErrorText();
   EXPECT_EQ(2147483500u, set_.GetReader()->GetLines());
   EXPECT_EQ(1u, Reader().TileTable.size());  // the rest of the index is not in the file
   EXPECT_EQ(kNoData, Cell(0, 0, false));
@@ -236,7 +221,7 @@ TEST_F(VegTest, TileCountsOutOfRangeFailWithTheirValues) {
 }
 
 TEST_F(VegTest, MissingTileFileGivesTheSystemText) {
-  dir_.WriteFile("alone.dat", DatText("0", "0", "1", "0", "0"));
+  dir_.WriteFile("alone.dat", UnitDat("0", "0"));
   TVegFile reader;
   EXPECT_FALSE(reader.Open(dir_.Path("alone.dat"), 0, 0, 1, 1, 0));
   EXPECT_EQ("Open Map Read Error=" + std::to_string(ENOENT) + " " + SystemErrorText(ENOENT),
@@ -248,18 +233,10 @@ TEST_F(VegTest, MissingTileFileGivesTheSystemText) {
 TEST_F(VegTest, SidecarsAreFoundInAnyLetterCase) {
   VegTiles tiles(0, 0);
   VegTiles::SetCell(tiles.Tile(0, 0), 249, 0, 0, 8.0f);
-  dir_.WriteFile("Map.DAT", DatText("0", "0", "1", "0", "0"));
+  dir_.WriteFile("Map.DAT", UnitDat("0", "0"));
   dir_.WriteFile("Map.VEG", tiles.Bytes());
   ASSERT_TRUE(set_.Open(dir_.Path("Map.VEG"), 0, 0, 1, 1, 0)) << set_.GetErrorText();
   EXPECT_EQ(8.0f, Cell(0, 0));
-}
-
-// Reads the float cells of an ER Mapper output's data file.
-std::vector<float> ErsCells(const TempDir& dir, const std::string& data_name) {
-  const std::string bytes = dir.ReadFile(data_name);
-  std::vector<float> cells(bytes.size() / 4);
-  for (size_t i = 0; i < cells.size(); ++i) cells[i] = read_le<float>(bytes.data() + 4 * i);
-  return cells;
 }
 
 TEST(VegClip, NoDataPassesThroughToAnErsOutput) {
@@ -272,34 +249,26 @@ TEST(VegClip, NoDataPassesThroughToAnErsOutput) {
   VegTiles::SetCell(tiles.Tile(1, 0), 0, 249, 5, kNoData);  // cell (249, 249)
   dir.WriteFile("src.dat", DatText("100", "100", "1", "1", "1"));
   dir.WriteFile("src.veg", tiles.Bytes());
-
-  // Cells (248..252, 248..252), across all four tiles.
-  CliResult r = RunClipra({"-A348:351:352:347", dir.Path("src.veg"), dir.Path("mid.ers")});
-  ASSERT_EQ(0, r.code) << r.err;
-  std::vector<float> cells = ErsCells(dir, "mid");
-  ASSERT_EQ(25u, cells.size());
-  for (int row = 0; row < 5; ++row) {
-    for (int col = 0; col < 5; ++col) {
-      const int x = 248 + col;
-      const int y = 248 + row;
-      const bool no_data = (x == 249 && y == 249) || (x >= 250 && y >= 250);
-      EXPECT_EQ(no_data ? kNoData : VegTiles::Value(x, y), cells[row * 5 + col]) << x << "," << y;
-    }
-  }
-
-  // Cells (-3..2, 497..502): those off the raster are 0.
-  r = RunClipra({"-A97:102:102:97", dir.Path("src.veg"), dir.Path("corner.ers")});
-  ASSERT_EQ(0, r.code) << r.err;
-  cells = ErsCells(dir, "corner");
-  ASSERT_EQ(36u, cells.size());
-  for (int row = 0; row < 6; ++row) {
-    for (int col = 0; col < 6; ++col) {
-      const int x = col - 3;
-      const int y = 497 + row;
-      const bool inside = x >= 0 && y < 500;
-      EXPECT_EQ(inside ? VegTiles::Value(x, y) : 0.0f, cells[row * 6 + col]) << x << "," << y;
-    }
-  }
+  // Clips `rect`, `n` x `n` cells from raster cell (x0, y0), and checks each.
+  auto expect_clip = [&](const std::string& rect, int x0, int y0, int n,
+                         float (*expected)(int x, int y)) {
+    CliResult r = RunClipra({rect, dir.Path("src.veg"), dir.Path("out.ers")});
+    ASSERT_EQ(0, r.code) << r.err;
+    const std::string bytes = dir.ReadFile("out");
+    ASSERT_EQ(4u * n * n, bytes.size());
+    for (int row = 0; row < n; ++row)
+      for (int col = 0; col < n; ++col)
+        EXPECT_EQ(expected(x0 + col, y0 + row), read_le<float>(bytes.data() + 4 * (row * n + col)))
+            << x0 + col << "," << y0 + row;
+  };
+  // Across all four tiles.
+  expect_clip("-A348:351:352:347", 248, 248, 5, [](int x, int y) {
+    const bool no_data = (x == 249 && y == 249) || (x >= 250 && y >= 250);
+    return no_data ? kNoData : VegTiles::Value(x, y);
+  });
+  // Those off the raster are 0.
+  expect_clip("-A97:102:102:97", -3, 497, 6,
+              [](int x, int y) { return x >= 0 && y < 500 ? VegTiles::Value(x, y) : 0.0f; });
 }
 
 }  // namespace

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cmath>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -86,32 +89,23 @@ Rgb Colour(uint32_t x, uint32_t y) {
           static_cast<uint8_t>(200 + x + y)};
 }
 
-// A 24-bit image of Colour(x, y).
-BmpSpec RgbImage(uint32_t w, uint32_t h) {
+// A 24-bit image of Colour(x, y), or with a palette an 8-bit image whose
+// pixel (x, y) is index x + 4y.
+BmpSpec Image(uint32_t w, uint32_t h, std::vector<Rgb> palette = {}) {
   BmpSpec s;
   s.width = w;
   s.height = static_cast<int32_t>(h);
+  s.bits = palette.empty() ? 24 : 8;
+  s.palette = std::move(palette);
   for (uint32_t y = 0; y < h; ++y) {
     std::string line;
     for (uint32_t x = 0; x < w; ++x) {
       const Rgb c = Colour(x, y);
-      line += {static_cast<char>(c[2]), static_cast<char>(c[1]), static_cast<char>(c[0])};
+      if (s.bits == 8)
+        line += static_cast<char>(x + 4 * y);
+      else
+        line += {static_cast<char>(c[2]), static_cast<char>(c[1]), static_cast<char>(c[0])};
     }
-    s.lines.push_back(line);
-  }
-  return s;
-}
-
-// An 8-bit image whose pixel (x, y) is index x + 4y.
-BmpSpec IndexImage(uint32_t w, uint32_t h, std::vector<Rgb> palette) {
-  BmpSpec s;
-  s.width = w;
-  s.height = static_cast<int32_t>(h);
-  s.bits = 8;
-  s.palette = std::move(palette);
-  for (uint32_t y = 0; y < h; ++y) {
-    std::string line;
-    for (uint32_t x = 0; x < w; ++x) line += static_cast<char>(x + 4 * y);
     s.lines.push_back(line);
   }
   return s;
@@ -119,244 +113,182 @@ BmpSpec IndexImage(uint32_t w, uint32_t h, std::vector<Rgb> palette) {
 
 class BmpReaderTest : public ::testing::Test {
  protected:
+  // Opens `bytes` written as `name` in a fresh reader; the open's result.
   bool OpenBytes(const std::string& bytes, const std::string& name = "t.bmp") {
     dir_.WriteFile(name, bytes);
-    return reader_.Open(dir_.Path(name), 0, 0, 1, 1, 0);
+    reader_ = std::make_unique<TBMPMap2>();
+    return reader_->Open(dir_.Path(name), 0, 0, 1, 1, 0);
   }
   float Cell(uint32_t x, uint32_t y, uint32_t band) {
     float v = -1;
-    EXPECT_TRUE(reader_.GetCell(x, y, band, v)) << x << "," << y << "," << band;
+    EXPECT_TRUE(reader_->GetCell(x, y, band, v)) << x << "," << y << "," << band;
     return v;
-  }
-  void ExpectRgb(uint32_t w, uint32_t h) {
-    ASSERT_EQ(reader_.GetWidth(), w);
-    ASSERT_EQ(reader_.GetLines(), h);
-    ASSERT_EQ(reader_.GetBands(), 3u);
-    for (uint32_t y = 0; y < h; ++y)
-      for (uint32_t x = 0; x < w; ++x)
-        for (uint32_t b = 0; b < 3; ++b) ASSERT_EQ(Cell(x, y, b), Colour(x, y)[b]) << x << "," << y;
   }
 
   TempDir dir_;
-  TBMPMap2 reader_;
+  std::unique_ptr<TBMPMap2> reader_ = std::make_unique<TBMPMap2>();
 };
 
 TEST_F(BmpReaderTest, TwentyFourBitReadsRedGreenBlueTopLineFirst) {
-  ASSERT_TRUE(OpenBytes(RgbImage(5, 3).Build())) << reader_.ErrorText;
-  EXPECT_EQ(reader_.GetCellType(), kCellUnsigned8);
-  EXPECT_FALSE(reader_.HasPlainLayout());
-  ExpectRgb(5, 3);
-  // A band past the last reads the last.
-  EXPECT_EQ(Cell(1, 1, 9), Colour(1, 1)[2]);
-}
-
-TEST_F(BmpReaderTest, NegativeHeightReadsTheRightWayUp) {
-  BmpSpec s = RgbImage(3, 4);
-  s.height = -4;
-  ASSERT_TRUE(OpenBytes(s.Build())) << reader_.ErrorText;
-  ExpectRgb(3, 4);
+  // Bottom-up rows, top-down rows (a negative height), and the core header.
+  for (int variant = 0; variant < 3; ++variant) {
+    SCOPED_TRACE(variant);
+    BmpSpec s = Image(5, 3);
+    if (variant == 1) s.height = -3;
+    s.core = variant == 2;
+    ASSERT_TRUE(OpenBytes(s.Build())) << reader_->ErrorText;
+    EXPECT_EQ(reader_->GetCellType(), kCellUnsigned8);
+    EXPECT_FALSE(reader_->HasPlainLayout());
+    ASSERT_EQ(reader_->GetWidth(), 5u);
+    ASSERT_EQ(reader_->GetLines(), 3u);
+    ASSERT_EQ(reader_->GetBands(), 3u);
+    for (uint32_t y = 0; y < 3; ++y)
+      for (uint32_t x = 0; x < 5; ++x)
+        for (uint32_t b = 0; b < 3; ++b) ASSERT_EQ(Cell(x, y, b), Colour(x, y)[b]) << x << "," << y;
+    // A band past the last reads the last.
+    EXPECT_EQ(Cell(1, 1, 9), Colour(1, 1)[2]);
+  }
 }
 
 TEST_F(BmpReaderTest, GreyRampIsOneBandOfPixelBytes) {
-  ASSERT_TRUE(OpenBytes(IndexImage(4, 3, GreyRamp()).Build())) << reader_.ErrorText;
-  ASSERT_EQ(reader_.GetBands(), 1u);
-  EXPECT_TRUE(reader_.GreyPalette);
-  EXPECT_EQ(Cell(0, 0, 0), 0);
-  EXPECT_EQ(Cell(3, 2, 0), 11);
+  for (const bool core : {false, true}) {
+    BmpSpec s = Image(4, 3, GreyRamp());
+    s.core = core;
+    ASSERT_TRUE(OpenBytes(s.Build())) << reader_->ErrorText;
+    ASSERT_EQ(reader_->GetBands(), 1u);
+    EXPECT_TRUE(reader_->GreyPalette);
+    EXPECT_EQ(Cell(0, 0, 0), 0);
+    EXPECT_EQ(Cell(3, 2, 0), 11);
+  }
 }
 
-TEST_F(BmpReaderTest, AnyOtherPaletteGivesThreeBandsOfColours) {
+TEST_F(BmpReaderTest, OtherPalettesGiveThreeBandsOfColoursAndZeroPastTheirEnd) {
   std::vector<Rgb> palette = GreyRamp();
   palette[5] = {5, 5, 6};
-  ASSERT_TRUE(OpenBytes(IndexImage(4, 3, palette).Build())) << reader_.ErrorText;
-  ASSERT_EQ(reader_.GetBands(), 3u);
+  ASSERT_TRUE(OpenBytes(Image(4, 3, palette).Build())) << reader_->ErrorText;
+  ASSERT_EQ(reader_->GetBands(), 3u);
+  EXPECT_EQ(Cell(1, 1, 0), 5);  // index 5
   EXPECT_EQ(Cell(1, 1, 2), 6);
   EXPECT_EQ(Cell(2, 1, 0), 6);
-  EXPECT_EQ(Cell(2, 1, 2), 6);
   EXPECT_EQ(Cell(3, 1, 1), 7);
-}
-
-TEST_F(BmpReaderTest, IndexBeyondShortPaletteReadsZero) {
-  std::vector<Rgb> palette;
-  for (int i = 0; i < 6; ++i)
-    palette.push_back({static_cast<uint8_t>(i * 40), 1, static_cast<uint8_t>(250 - i)});
-  ASSERT_TRUE(OpenBytes(IndexImage(4, 3, palette).Build())) << reader_.ErrorText;
-  ASSERT_EQ(reader_.GetBands(), 3u);
-  EXPECT_EQ(Cell(1, 1, 0), 200);  // index 5
-  EXPECT_EQ(Cell(1, 1, 2), 245);
+  palette.resize(6);
+  ASSERT_TRUE(OpenBytes(Image(4, 3, palette).Build())) << reader_->ErrorText;
+  EXPECT_EQ(Cell(1, 1, 2), 6);
   for (uint32_t b = 0; b < 3; ++b) EXPECT_EQ(Cell(2, 1, b), 0);  // index 6
-}
-
-TEST_F(BmpReaderTest, ReadsCoreHeaderImages) {
-  BmpSpec grey = IndexImage(3, 2, GreyRamp());
-  grey.core = true;
-  ASSERT_TRUE(OpenBytes(grey.Build(), "g.bmp")) << reader_.ErrorText;
-  ASSERT_EQ(reader_.GetBands(), 1u);
-  EXPECT_EQ(Cell(2, 1, 0), 6);
-
-  BmpSpec rgb = RgbImage(3, 2);
-  rgb.core = true;
-  TBMPMap2 other;
-  dir_.WriteFile("c.bmp", rgb.Build());
-  ASSERT_TRUE(other.Open(dir_.Path("c.bmp"), 0, 0, 1, 1, 0)) << other.ErrorText;
-  float v = -1;
-  ASSERT_TRUE(other.GetCell(2, 1, 0, v));
-  EXPECT_EQ(v, Colour(2, 1)[0]);
 }
 
 TEST_F(BmpReaderTest, RowNotWhollyInsideTheFileReadsFalse) {
   // Ten 24-bit pixels need 30 bytes a row, but the file holds only 50
   // bytes of pixels for four rows: the stride from the file size is 12.
-  BmpSpec s = RgbImage(10, 4);
+  BmpSpec s = Image(10, 4);
   std::string bytes = s.Build();
   const uint32_t offset = read_le<uint32_t>(bytes.data() + 10);
   bytes.resize(offset + 50);
-  ASSERT_TRUE(OpenBytes(bytes)) << reader_.ErrorText;
-  EXPECT_EQ(reader_.Stride, 12u);
+  ASSERT_TRUE(OpenBytes(bytes)) << reader_->ErrorText;
+  EXPECT_EQ(reader_->Stride, 12u);
   float v = -1;
-  EXPECT_TRUE(reader_.GetCell(0, 3, 0, v));   // the first stored row
-  EXPECT_FALSE(reader_.GetCell(0, 0, 0, v));  // the last stored row
+  EXPECT_TRUE(reader_->GetCell(0, 3, 0, v));   // the first stored row
+  EXPECT_FALSE(reader_->GetCell(0, 0, 0, v));  // the last stored row
   EXPECT_EQ(v, 0);
-  EXPECT_FALSE(reader_.GetCell(10, 3, 0, v));
-  EXPECT_FALSE(reader_.GetCell(0, 4, 0, v));
+  EXPECT_FALSE(reader_->GetCell(10, 3, 0, v));
+  EXPECT_FALSE(reader_->GetCell(0, 4, 0, v));
 }
 
-struct BmpRefusal {
-  const char* name;
-  std::string bytes;
-  uint32_t status;
-  const char* text;
-};
-
-std::string With(BmpSpec s, void (*change)(BmpSpec&)) {
-  change(s);
-  return s.Build();
-}
-
-class BmpRefusalTest : public BmpReaderTest, public ::testing::WithParamInterface<BmpRefusal> {};
-
-TEST_P(BmpRefusalTest, RefusesWithItsMessage) {
-  EXPECT_FALSE(OpenBytes(GetParam().bytes));
-  EXPECT_EQ(reader_.LastError, GetParam().status);
-  EXPECT_EQ(reader_.ErrorText, GetParam().text);
-  EXPECT_EQ(reader_.GetBands(), 0u);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Bmp, BmpRefusalTest,
-    ::testing::Values(
-        BmpRefusal{"NotBm", "II*\0" + std::string(60, '\0'), 2, "Not a BMP file"},
-        BmpRefusal{"ShorterThanFileHeader", "BM\0\0", 2, "Not a BMP file"},
-        BmpRefusal{"Rle8",
-                   With(IndexImage(4, 2, GreyRamp()), [](BmpSpec& s) { s.compression = 1; }), 3,
-                   "Unknown bitmap type: RLE8"},
-        BmpRefusal{"Rle4",
-                   With(IndexImage(4, 2, GreyRamp()), [](BmpSpec& s) { s.compression = 2; }), 3,
-                   "Unknown bitmap type: RLE4"},
-        BmpRefusal{"Bitfields", With(RgbImage(2, 2), [](BmpSpec& s) { s.compression = 3; }), 3,
-                   "Unknown bitmap type: Unknown compression"},
-        BmpRefusal{"SixteenBit", With(RgbImage(2, 2), [](BmpSpec& s) { s.bits = 16; }), 3,
-                   "Unknown bitmap type: not RGB or 8-bit pixel"},
-        BmpRefusal{"CoreFourBit",
-                   With(RgbImage(2, 2),
-                        [](BmpSpec& s) {
-                          s.core = true;
-                          s.bits = 4;
-                        }),
-                   3, "Unknown bitmap type: Not RGB or 8-bit pixel"},
-        BmpRefusal{"V5Header",
-                   "BM" + Le32(200) + Le32(0) + Le32(200) + Le32(124) + std::string(200, '\0'), 3,
-                   "Unknown bitmap type: "},
-        BmpRefusal{"HeightZero", With(RgbImage(2, 2), [](BmpSpec& s) { s.height = 0; }), 4,
-                   "Damaged bitmap: height 0"},
-        BmpRefusal{
-            "PaletteLargerThanItsRoom",
-            With(IndexImage(4, 2, {{1, 2, 3}, {4, 5, 6}}), [](BmpSpec& s) { s.colours_used = 3; }),
-            4, "Damaged bitmap: palette larger than the room before the pixel data"},
-        BmpRefusal{
-            "HugePaletteClaim",
-            With(IndexImage(4, 2, {{1, 2, 3}}), [](BmpSpec& s) { s.colours_used = 0xFFFFFFFF; }), 4,
-            "Damaged bitmap: palette larger than the room before the pixel data"},
-        BmpRefusal{"PixelOffsetInsideHeader",
-                   "BM" + Le32(80) + Le32(0) + Le32(30) + Le32(40) + std::string(66, '\0'), 4,
-                   "Damaged bitmap: pixel data inside the header"},
-        BmpRefusal{"PixelOffsetPastEnd",
-                   "BM" + Le32(80) + Le32(0) + Le32(9000) + Le32(40) + std::string(66, '\0'), 4,
-                   "Damaged bitmap: pixel data beyond the end of file"}),
-    [](const ::testing::TestParamInfo<BmpRefusal>& info) { return info.param.name; });
-
-TEST_F(BmpReaderTest, MissingFileReports) {
-  EXPECT_FALSE(reader_.Open(dir_.Path("none.bmp"), 0, 0, 1, 1, 0));
-  EXPECT_EQ(reader_.LastError, 1u);
-  EXPECT_EQ(reader_.ErrorText, "Open read error 2 " + SystemErrorText(2));
-  TBMPMap2 other;
-  EXPECT_FALSE(other.OpenExisting(dir_.Path("none.bmp")));
-  EXPECT_EQ(other.ErrorText, "File not Exists");
-}
-
-class BmpWorldFileTest : public BmpReaderTest {
- protected:
-  void OpenWith(const std::string& world) {
-    dir_.WriteFile("w.bmpw", world);
-    ASSERT_TRUE(OpenBytes(RgbImage(2, 2).Build(), "w.bmp")) << reader_.ErrorText;
+TEST_F(BmpReaderTest, RefusesWithItsMessage) {
+  const auto with = [](BmpSpec s, const std::function<void(BmpSpec&)>& change) {
+    change(s);
+    return s.Build();
+  };
+  // A file header and the size field of an info header, then zeros.
+  const auto raw = [](uint32_t size, uint32_t offset, uint32_t info, size_t zeros) {
+    return "BM" + Le32(size) + Le32(0) + Le32(offset) + Le32(info) + std::string(zeros, '\0');
+  };
+  const std::string palette_room =
+      "Damaged bitmap: palette larger than the room before the pixel data";
+  const struct {
+    std::string bytes;
+    uint32_t status;
+    std::string text;
+  } cases[] = {
+      {"II*\0" + std::string(60, '\0'), 2, "Not a BMP file"},
+      {"BM\0\0", 2, "Not a BMP file"},
+      {with(Image(4, 2, GreyRamp()), [](BmpSpec& s) { s.compression = 1; }), 3,
+       "Unknown bitmap type: RLE8"},
+      {with(Image(4, 2, GreyRamp()), [](BmpSpec& s) { s.compression = 2; }), 3,
+       "Unknown bitmap type: RLE4"},
+      {with(Image(2, 2), [](BmpSpec& s) { s.compression = 3; }), 3,
+       "Unknown bitmap type: Unknown compression"},
+      {with(Image(2, 2), [](BmpSpec& s) { s.bits = 16; }), 3,
+       "Unknown bitmap type: not RGB or 8-bit pixel"},
+      {with(Image(2, 2),
+            [](BmpSpec& s) {
+              s.core = true;
+              s.bits = 4;
+            }),
+       3, "Unknown bitmap type: Not RGB or 8-bit pixel"},
+      {raw(200, 200, 124, 200), 3, "Unknown bitmap type: "},  // a V5 header
+      {with(Image(2, 2), [](BmpSpec& s) { s.height = 0; }), 4, "Damaged bitmap: height 0"},
+      {with(Image(4, 2, {{1, 2, 3}, {4, 5, 6}}), [](BmpSpec& s) { s.colours_used = 3; }), 4,
+       palette_room},
+      {with(Image(4, 2, {{1, 2, 3}}), [](BmpSpec& s) { s.colours_used = 0xFFFFFFFF; }), 4,
+       palette_room},
+      {raw(80, 30, 40, 66), 4, "Damaged bitmap: pixel data inside the header"},
+      {raw(80, 9000, 40, 66), 4, "Damaged bitmap: pixel data beyond the end of file"},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(&k - cases);
+    EXPECT_FALSE(OpenBytes(k.bytes));
+    EXPECT_EQ(reader_->LastError, k.status);
+    EXPECT_EQ(reader_->ErrorText, k.text);
+    EXPECT_EQ(reader_->GetBands(), 0u);
   }
-};
-
-TEST_F(BmpWorldFileTest, WithoutWorldFileKeepsDefaults) {
-  ASSERT_TRUE(OpenBytes(RgbImage(2, 2).Build()));
-  EXPECT_EQ(reader_.GetCellSizeX(), 1);
-  EXPECT_EQ(reader_.GetLeftX(), 0);
-  EXPECT_EQ(reader_.GetTopY(), 0);
-  EXPECT_EQ(reader_.GetProjection(), "RAW");
+  EXPECT_FALSE(reader_->Open(dir_.Path("none.bmp"), 0, 0, 1, 1, 0));
+  EXPECT_EQ(reader_->LastError, 1u);
+  EXPECT_EQ(reader_->ErrorText, "Open read error 2 " + SystemErrorText(2));
+  EXPECT_FALSE(reader_->OpenExisting(dir_.Path("none.bmp")));
+  EXPECT_EQ(reader_->ErrorText, "File not Exists");
 }
 
-TEST_F(BmpWorldFileTest, CompleteWorldFileGivesGeoreferenceAndUnknownStrings) {
-  OpenWith("2.5\r\n0\r\n0\r\n-2.5\r\n300.25\r\n700\r\n");
-  EXPECT_EQ(reader_.GetCellSizeX(), 2.5);
-  EXPECT_EQ(reader_.GetCellSizeY(), 2.5);
-  EXPECT_EQ(reader_.GetLeftX(), 300.25);
-  EXPECT_EQ(reader_.GetTopY(), 700);
-  EXPECT_EQ(reader_.GetDatum(), "UNKNOWN");
-  EXPECT_EQ(reader_.GetProjection(), "UNKNOWN");
-  EXPECT_EQ(reader_.GetSpheroid(), "UNKNOWN");
-}
-
-TEST_F(BmpWorldFileTest, PositiveFourthValueStaysPositive) {
-  OpenWith("3\n0\n0\n3\n1\n2\n");
-  EXPECT_EQ(reader_.GetCellSizeY(), 3);
-}
-
-TEST_F(BmpWorldFileTest, FiveNumbersGiveZeroSixth) {
-  OpenWith("3\n0\n0\n-3\n10 trailing words\n");
-  EXPECT_EQ(reader_.GetLeftX(), 10);
-  EXPECT_EQ(reader_.GetRegY(), 0);
-  EXPECT_EQ(reader_.GetProjection(), "UNKNOWN");
-}
-
-TEST_F(BmpWorldFileTest, TextForSixthGivesOneAndKeepsRaw) {
-  OpenWith("3\n0\n0\n-3\n10\nabc\n");
-  EXPECT_EQ(reader_.GetCellSizeX(), 3);
-  EXPECT_EQ(reader_.GetLeftX(), 10);
-  EXPECT_EQ(reader_.GetRegY(), 1.0);
-  EXPECT_EQ(reader_.GetProjection(), "RAW");
-}
-
-TEST_F(BmpWorldFileTest, DecimalCommaIsNoNumber) {
-  OpenWith("1,5\n0\n0\n-2\n10\n20\n");
-  EXPECT_EQ(reader_.GetCellSizeX(), 1.0);
-  EXPECT_EQ(reader_.GetCellSizeY(), 2);
-  EXPECT_EQ(reader_.GetProjection(), "RAW");
-}
-
-TEST_F(BmpWorldFileTest, OpensThroughTheReadingFacade) {
-  dir_.WriteFile("f.bmpw", "10\n0\n0\n-10\n100\n200\n");
-  dir_.WriteFile("f.bmp", RgbImage(4, 3).Build());
+TEST_F(BmpReaderTest, GeoreferenceComesFromTheWorldFile) {
+  const double any = NAN;
+  struct Case {
+    const char* world;
+    double size_x, size_y, left, top;
+    const char* strings;  // projection, datum and spheroid
+  } const cases[] = {
+      {nullptr, 1, 1, 0, 0, "RAW"},
+      {"2.5\r\n0\r\n0\r\n-2.5\r\n300.25\r\n700\r\n", 2.5, 2.5, 300.25, 700, "UNKNOWN"},
+      {"3\n0\n0\n3\n1\n2\n", 3, 3, 1, 2, "UNKNOWN"},  // a positive fourth value stays positive
+      {"3\n0\n0\n-3\n10 trailing words\n", 3, 3, 10, 0, "UNKNOWN"},  // five numbers: sixth is 0
+      {"3\n0\n0\n-3\n10\nabc\n", 3, 3, 10, 1, "RAW"},      // text for the sixth: 1, and RAW kept
+      {"1,5\n0\n0\n-2\n10\n20\n", 1, 2, any, any, "RAW"},  // a decimal comma is no number
+  };
+  int i = 0;
+  for (const Case& k : cases) {
+    const std::string name = "w" + std::to_string(i++);
+    SCOPED_TRACE(name);
+    if (k.world) dir_.WriteFile(name + ".bmpw", k.world);
+    ASSERT_TRUE(OpenBytes(Image(2, 2).Build(), name + ".bmp")) << reader_->ErrorText;
+    EXPECT_EQ(reader_->GetCellSizeX(), k.size_x);
+    EXPECT_EQ(reader_->GetCellSizeY(), k.size_y);
+    if (!std::isnan(k.left)) {
+      EXPECT_EQ(reader_->GetLeftX(), k.left);
+    }
+    if (!std::isnan(k.top)) {
+      EXPECT_EQ(reader_->GetTopY(), k.top);
+    }
+    EXPECT_EQ(reader_->GetProjection(), k.strings);
+    EXPECT_EQ(reader_->GetDatum(), k.strings);
+    EXPECT_EQ(reader_->GetSpheroid(), k.strings);
+  }
+  // The reading facade opens w1.bmp too: map (303, 697.75) is cell (1.1, 0.9),
+  // the nearest cell (1, 1).
   TDataSet2 data;
-  ASSERT_TRUE(data.Open(dir_.Path("f.bmp"), 0, 0, 1, 1, 0)) << data.GetErrorText();
+  ASSERT_TRUE(data.Open(dir_.Path("w1.bmp"), 0, 0, 1, 1, 0)) << data.GetErrorText();
   ASSERT_NE(dynamic_cast<TBMPMap2*>(data.GetReader()), nullptr);
   float v = -1;
-  ASSERT_TRUE(data.GetValue(1, v, 121, 181, 0));
-  EXPECT_EQ(v, Colour(2, 2)[1]);
+  ASSERT_TRUE(data.GetValue(1, v, 303, 697.75, 0));
+  EXPECT_EQ(v, Colour(1, 1)[1]);
 }
 
 // The headers as the layout tables give them, built independently.
@@ -372,94 +304,39 @@ class BmpWriterTest : public ::testing::Test {
   TempDir dir_;
 };
 
-TEST_F(BmpWriterTest, OneBandOfWidthOneHasStrideFourAndGreyPalette) {
-  {
-    TBMPMap w(dir_.Path("g.bmp"), 1, 3, kCellUnsigned8, 1, 1);
-    EXPECT_TRUE(w.StoresByIndex());
-    for (uint32_t y = 0; y < 3; ++y) EXPECT_TRUE(w.SetCell(0, y, 0, 10 + y));
-    EXPECT_FALSE(w.SetCell(1, 0, 0, 1));
-    EXPECT_FALSE(w.SetCell(0, 3, 0, 1));
-  }
-  const std::string f = dir_.ReadFile("g.bmp");
-  ASSERT_EQ(f.size(), 1078u + 4 * 3);
-  EXPECT_EQ(f.substr(0, 54), ExpectedBmpHeader(1, 3, 8, 1024, 4));
-  for (int i = 0; i < 256; ++i) {
-    const char c = static_cast<char>(i);
-    ASSERT_EQ(f.substr(54 + 4 * i, 4), std::string({c, c, c, '\0'})) << i;
-  }
-  // Bottom-up rows: line 2 first.
-  EXPECT_EQ(f.substr(1078), std::string("\x0c\0\0\0\x0b\0\0\0\x0a\0\0\0", 12));
-}
-
-TEST_F(BmpWriterTest, ThreeBandsOfWidthFiveHaveStrideSixteenInBlueGreenRed) {
-  {
-    TBMPMap w(dir_.Path("c.bmp"), 5, 2, kCellUnsigned8, 3, 1);
-    for (uint32_t y = 0; y < 2; ++y)
-      for (uint32_t x = 0; x < 5; ++x)
-        for (uint32_t b = 0; b < 3; ++b) w.SetCell(x, y, b, Colour(x, y)[b]);
-    // The low 8 bits of the rounded value are stored.
-    w.SetCell(4, 0, 0, 300.4);
-  }
-  const std::string f = dir_.ReadFile("c.bmp");
-  ASSERT_EQ(f.size(), 54u + 16 * 2);
-  EXPECT_EQ(f.substr(0, 54), ExpectedBmpHeader(5, 2, 24, 0, 16));
-  const Rgb c = Colour(1, 1);
-  EXPECT_EQ(f.substr(54 + 3, 3), std::string({static_cast<char>(c[2]), static_cast<char>(c[1]),
-                                              static_cast<char>(c[0])}));
-  EXPECT_EQ(f[54 + 15], '\0');
-  EXPECT_EQ(static_cast<uint8_t>(f[54 + 16 + 4 * 3 + 2]), 44);
-}
-
-TEST_F(BmpWriterTest, RefusesOtherBandsAndCellTypes) {
-  try {
-    TDataSet out(dir_.Path("two.bmp"), 2, 2, kCellUnsigned8, 2, 1);
-    FAIL() << "created";
-  } catch (const EDataSetError& e) {
-    EXPECT_STREQ(e.what(), "Wrong number of bands(must be 1 or 3)");
-  }
-  try {
-    TDataSet out(dir_.Path("w.bmp"), 2, 2, kCellUnsigned16, 1, 1);
-    FAIL() << "created";
-  } catch (const EDataSetError& e) {
-    EXPECT_STREQ(e.what(), "Not supported cell type(must be byte type): UNSIGNED16BITINTEGER");
-  }
-}
-
-TEST_F(BmpWriterTest, WritesWorldFileWith14Decimals) {
-  {
-    TBMPMap w(dir_.Path("g.bmp"), 2, 2, kCellUnsigned8, 1, 1);
-    w.SetGeoreference("", "", 10, 10, 0, 0, 300, 700, "");
-  }
-  EXPECT_EQ(dir_.ReadFile("g.bmpw"),
-            " 10.00000000000000\r\n"
-            "  0.00000000000000\r\n"
-            "  0.00000000000000\r\n"
-            "-10.00000000000000\r\n"
-            "300.00000000000000\r\n"
-            "700.00000000000000\r\n");
-  {
-    TBMPMap w(dir_.Path("h.bmp"), 2, 2, kCellUnsigned8, 1, 1);
-    w.SetGeoreference("", "", 2.5, 2.5, 1, 1, 0, 0, "");
-  }
-  EXPECT_EQ(dir_.ReadFile("h.bmpw"),
-            "  2.50000000000000\r\n"
-            "  0.00000000000000\r\n"
-            "  0.00000000000000\r\n"
-            " -2.50000000000000\r\n"
-            " -2.50000000000000\r\n"
-            "  2.50000000000000\r\n");
-}
-
-TEST_F(BmpWriterTest, ReadsBackWhatItWrote) {
-  for (int32_t bands : {1, 3}) {
-    const std::string name = dir_.Path("rt" + std::to_string(bands) + ".bmp");
+TEST_F(BmpWriterTest, WritesPaddedRowsBottomUpAndReadsThemBack) {
+  // One band of width 1 has a stride of 4 and a grey palette; three bands of
+  // width 5 have a stride of 16, blue first.
+  for (const auto& [w, bands] : {std::pair{1u, 1}, std::pair{5u, 3}}) {
+    const uint32_t h = 3, stride = (w * bands + 3) / 4 * 4;
+    const std::string name = dir_.Path("o" + std::to_string(bands) + ".bmp");
     {
-      TBMPMap w(name, 6, 3, kCellUnsigned8, bands, 1);
-      w.SetGeoreference("S", "D", 0.5, 0.5, 0, 0, 1000, 2000, "P");
-      for (uint32_t y = 0; y < 3; ++y)
-        for (uint32_t x = 0; x < 6; ++x)
-          for (int32_t b = 0; b < bands; ++b) w.SetCell(x, y, b, Colour(x, y)[b]);
+      TBMPMap out(name, w, h, kCellUnsigned8, bands, 1);
+      EXPECT_TRUE(out.StoresByIndex());
+      out.SetGeoreference("S", "D", 0.5, 0.5, 0, 0, 1000, 2000, "P");
+      for (uint32_t y = 0; y < h; ++y)
+        for (uint32_t x = 0; x < w; ++x)
+          for (int32_t b = 0; b < bands; ++b) EXPECT_TRUE(out.SetCell(x, y, b, Colour(x, y)[b]));
+      EXPECT_FALSE(out.SetCell(w, 0, 0, 1));
+      EXPECT_FALSE(out.SetCell(0, h, 0, 1));
     }
+    std::string want;
+    for (int i = 0; bands == 1 && i < 256; ++i) want += {char(i), char(i), char(i), '\0'};
+    const uint32_t offset = 54 + static_cast<uint32_t>(want.size());
+    for (uint32_t y = h; y-- > 0;) {
+      std::string row;
+      for (uint32_t x = 0; x < w; ++x) {
+        const Rgb c = Colour(x, y);
+        row += bands == 1 ? std::string(1, char(c[0]))
+                          : std::string({char(c[2]), char(c[1]), char(c[0])});
+      }
+      row.resize(stride, '\0');
+      want += row;
+    }
+    const std::string f = dir_.ReadFile("o" + std::to_string(bands) + ".bmp");
+    EXPECT_EQ(f.substr(0, 54), ExpectedBmpHeader(w, h, bands == 1 ? 8 : 24, offset - 54, stride));
+    EXPECT_EQ(f.substr(54), want);
+
     TBMPMap2 r;
     ASSERT_TRUE(r.Open(name, 0, 0, 1, 1, 0)) << r.ErrorText;
     ASSERT_EQ(r.GetBands(), static_cast<uint32_t>(bands));
@@ -467,13 +344,58 @@ TEST_F(BmpWriterTest, ReadsBackWhatItWrote) {
     EXPECT_EQ(r.GetLeftX(), 1000);
     EXPECT_EQ(r.GetTopY(), 2000);
     EXPECT_EQ(r.GetDatum(), "UNKNOWN");
-    for (uint32_t y = 0; y < 3; ++y)
-      for (uint32_t x = 0; x < 6; ++x)
+    for (uint32_t y = 0; y < h; ++y)
+      for (uint32_t x = 0; x < w; ++x)
         for (int32_t b = 0; b < bands; ++b) {
           float v = -1;
           ASSERT_TRUE(r.GetCell(x, y, b, v));
           EXPECT_EQ(v, Colour(x, y)[b]);
         }
+  }
+}
+
+TEST_F(BmpWriterTest, StoresLowEightBitsOfTheRoundedValue) {
+  {
+    TBMPMap w(dir_.Path("c.bmp"), 1, 1, kCellUnsigned8, 3, 1);
+    w.SetCell(0, 0, 0, 300.4);
+  }
+  EXPECT_EQ(static_cast<uint8_t>(dir_.ReadFile("c.bmp")[54 + 2]), 44);
+}
+
+TEST_F(BmpWriterTest, RefusesOtherBandsAndCellTypes) {
+  struct Case {
+    int32_t bands;
+    uint8_t type;
+    const char* text;
+  } const cases[] = {
+      {2, kCellUnsigned8, "Wrong number of bands(must be 1 or 3)"},
+      {1, kCellUnsigned16, "Not supported cell type(must be byte type): UNSIGNED16BITINTEGER"}};
+  for (const Case& k : cases) {
+    try {
+      TDataSet out(dir_.Path("c.bmp"), 2, 2, k.type, k.bands, 1);
+      ADD_FAILURE() << "created: " << k.text;
+    } catch (const EDataSetError& e) {
+      EXPECT_STREQ(e.what(), k.text);
+    }
+  }
+}
+
+TEST_F(BmpWriterTest, WritesWorldFileWith14Decimals) {
+  struct Case {
+    double size, reg, left, top;
+    const char* world;
+  } const cases[] = {{10, 0, 300, 700,
+                      " 10.00000000000000\r\n  0.00000000000000\r\n  0.00000000000000\r\n"
+                      "-10.00000000000000\r\n300.00000000000000\r\n700.00000000000000\r\n"},
+                     {2.5, 1, 0, 0,
+                      "  2.50000000000000\r\n  0.00000000000000\r\n  0.00000000000000\r\n"
+                      " -2.50000000000000\r\n -2.50000000000000\r\n  2.50000000000000\r\n"}};
+  for (const Case& k : cases) {
+    {
+      TBMPMap w(dir_.Path("g.bmp"), 2, 2, kCellUnsigned8, 1, 1);
+      w.SetGeoreference("", "", k.size, k.size, k.reg, k.reg, k.left, k.top, "");
+    }
+    EXPECT_EQ(dir_.ReadFile("g.bmpw"), k.world);
   }
 }
 

@@ -96,12 +96,24 @@ class EcwTest : public ::testing::Test {
     return std::make_unique<TECWMap2>(std::move(decoder));
   }
   bool Open(TECWMap2& reader) { return reader.Open(dir_.Path("image.ecw"), 0, 0, 1, 1, 0); }
+  // The open fails with `message`, leaves no view open and serves no cell.
+  void ExpectRefused(TECWMap2& reader, const std::string& message) {
+    EXPECT_FALSE(Open(reader));
+    EXPECT_EQ(message, reader.ErrorText);
+    EXPECT_EQ(1u, reader.LastError);
+    EXPECT_EQ(0, log_->open_views);
+    EXPECT_EQ(0, log_->complete_closes);
+    EXPECT_EQ(nullptr, reader.ImageBuffer);
+    float v = 9;
+    EXPECT_FALSE(reader.GetCell(0, 0, 0, v));
+    EXPECT_FALSE(reader.SeekLine(0, 0));
+  }
 
   TempDir dir_;
   std::shared_ptr<DecoderLog> log_ = std::make_shared<DecoderLog>();
 };
 
-TEST_F(EcwTest, ThreeBandImageIsDecodedIntoPaddedLines) {
+TEST_F(EcwTest, ThreeBandImageIsDecodedWithTheDecodersGeoreference) {
   auto reader = Reader(Info(1000, 500, 3));
   ASSERT_TRUE(Open(*reader)) << reader->ErrorText;
   EXPECT_EQ(3000u, reader->LineSize);
@@ -114,6 +126,13 @@ TEST_F(EcwTest, ThreeBandImageIsDecodedIntoPaddedLines) {
   EXPECT_EQ((std::vector<uint32_t>{0, 0, 999, 499, 1000, 500}), log_->window);
   EXPECT_EQ(1, log_->complete_closes);
   EXPECT_EQ(0, log_->open_views);
+  EXPECT_EQ(300000, reader->GetRegX());
+  EXPECT_EQ(6000000, reader->GetRegY());
+  EXPECT_EQ(2.5, reader->GetCellSizeX());
+  EXPECT_EQ(2.5, reader->GetCellSizeY());  // the negative increment loses its sign
+  EXPECT_EQ("RAW", reader->GetProjection());
+  EXPECT_EQ("RAW", reader->GetDatum());
+  EXPECT_EQ("RAW", reader->GetSpheroid());
   float v = 0;
   for (uint32_t y : {0u, 250u, 499u})
     for (uint32_t x : {0u, 1u, 999u})
@@ -125,7 +144,7 @@ TEST_F(EcwTest, ThreeBandImageIsDecodedIntoPaddedLines) {
   EXPECT_EQ(Colour(7, 8, 2), v);
 }
 
-TEST_F(EcwTest, LinesArePaddedToFourBytes) {
+TEST_F(EcwTest, LinesArePaddedToFourBytesAndCellsOutsideReadZero) {
   auto reader = Reader(Info(5, 3, 3));
   ASSERT_TRUE(Open(*reader)) << reader->ErrorText;
   EXPECT_EQ(16u, reader->LineSize);
@@ -134,19 +153,12 @@ TEST_F(EcwTest, LinesArePaddedToFourBytes) {
   EXPECT_EQ(Colour(4, 2, 2), reader->Current[14]);
   EXPECT_EQ(0, reader->Current[15]);
   EXPECT_FALSE(reader->SeekLine(3, 0));
-}
-
-TEST_F(EcwTest, GeoreferenceComesFromTheDecoder) {
-  auto reader = Reader(Info(4, 4, 3));
-  ASSERT_TRUE(Open(*reader)) << reader->ErrorText;
-  EXPECT_EQ(300000, reader->GetRegX());
-  EXPECT_EQ(6000000, reader->GetRegY());
-  EXPECT_EQ(2.5, reader->GetCellSizeX());
-  EXPECT_EQ(2.5, reader->GetCellSizeY());  // the negative increment loses its sign
-  EXPECT_EQ(0, reader->GetRegCellX());
-  EXPECT_EQ("RAW", reader->GetProjection());
-  EXPECT_EQ("RAW", reader->GetDatum());
-  EXPECT_EQ("RAW", reader->GetSpheroid());
+  float v = 9;
+  EXPECT_FALSE(reader->GetCell(5, 0, 0, v));
+  EXPECT_EQ(0, v);
+  v = 9;
+  EXPECT_FALSE(reader->GetCell(0, 3, 0, v));
+  EXPECT_EQ(0, v);
 }
 
 // A 5-wide grey line holds 8 bytes, fewer than the 15 the decoder delivers:
@@ -181,17 +193,6 @@ TEST_F(EcwTest, OtherBandCountsArePresentedAsColour) {
   }
 }
 
-TEST_F(EcwTest, CellsOutsideTheImageReadFalseAndZero) {
-  auto reader = Reader(Info(4, 3, 3));
-  ASSERT_TRUE(Open(*reader));
-  float v = 9;
-  EXPECT_FALSE(reader->GetCell(4, 0, 0, v));
-  EXPECT_EQ(0, v);
-  v = 9;
-  EXPECT_FALSE(reader->GetCell(0, 3, 0, v));
-  EXPECT_EQ(0, v);
-}
-
 TEST_F(EcwTest, MissingFileIsNotHandedToTheDecoder) {
   auto reader = Reader(Info(4, 3, 3));
   EXPECT_FALSE(reader->Open(dir_.Path("none.ecw"), 0, 0, 1, 1, 0));
@@ -202,20 +203,14 @@ TEST_F(EcwTest, MissingFileIsNotHandedToTheDecoder) {
 
 TEST_F(EcwTest, DecoderOpenFailureKeepsItsText) {
   auto reader = Reader(Info(4, 3, 3), [](FakeDecoder& d) { d.open_error = kEcwFileOpenFailed; });
-  EXPECT_FALSE(Open(*reader));
-  EXPECT_EQ(1u, reader->LastError);
-  EXPECT_EQ("Open read error 1 Error: fake failure 3", reader->ErrorText);
+  ExpectRefused(*reader, "Open read error 1 Error: fake failure 3");
   EXPECT_EQ(0, log_->closes);  // nothing was opened
 }
 
 TEST_F(EcwTest, ViewFailureQuotesTextAndDescriptionAndClosesTheView) {
   auto reader = Reader(Info(4, 3, 3), [](FakeDecoder& d) { d.view_error = kEcwInvalidView; });
-  EXPECT_FALSE(Open(*reader));
-  EXPECT_EQ("Open read error 1 Error: fake failure 4 Invalid file view", reader->ErrorText);
+  ExpectRefused(*reader, "Open read error 1 Error: fake failure 4 Invalid file view");
   EXPECT_EQ(1, log_->closes);
-  EXPECT_EQ(0, log_->complete_closes);
-  EXPECT_EQ(0, log_->open_views);
-  EXPECT_EQ(nullptr, reader->ImageBuffer);
 }
 
 TEST_F(EcwTest, LineFailureReleasesTheBlockAndClosesTheView) {
@@ -223,44 +218,24 @@ TEST_F(EcwTest, LineFailureReleasesTheBlockAndClosesTheView) {
     d.failing_line = 1;
     d.line_status = 2;
   });
-  EXPECT_FALSE(Open(*reader));
-  EXPECT_EQ("Open read error 1 Status code: 2", reader->ErrorText);
-  EXPECT_EQ(nullptr, reader->ImageBuffer);
-  EXPECT_EQ(0, log_->open_views);
-  EXPECT_EQ(0, log_->complete_closes);
-  float v = 9;
-  EXPECT_FALSE(reader->GetCell(0, 0, 0, v));
-  EXPECT_FALSE(reader->SeekLine(0, 0));
+  ExpectRefused(*reader, "Open read error 1 Status code: 2");
 }
 
-TEST_F(EcwTest, ImageTooLargeForMemoryIsRefused) {
+TEST_F(EcwTest, ImagesBeyondMemoryOrWithoutCellsAreRefused) {
   for (const TEcwFileInfo& info : {Info(0xFFFFFFFFu, 0xFFFFFFFFu, 3), Info(100000, 100000, 1)}) {
     log_ = std::make_shared<DecoderLog>();
     auto reader = Reader(info);
     reader->MemoryLimit = 1 << 20;
-    EXPECT_FALSE(Open(*reader));
-    EXPECT_EQ("Open read error 1 Malloc error for output buffers", reader->ErrorText);
-    EXPECT_EQ(0, log_->open_views);
+    ExpectRefused(*reader, "Open read error 1 Malloc error for output buffers");
     EXPECT_EQ(0u, log_->lines_read);
   }
-}
-
-TEST_F(EcwTest, BandListBeyondMemoryIsRefused) {
-  auto reader = Reader(Info(4, 3, 9));
-  reader->MemoryLimit = 16;
-  EXPECT_FALSE(Open(*reader));
-  EXPECT_EQ("Open read error 1 Error - unable to malloc band list", reader->ErrorText);
-  EXPECT_EQ(0, log_->open_views);
+  log_ = std::make_shared<DecoderLog>();
+  auto nine_bands = Reader(Info(4, 3, 9));
+  nine_bands->MemoryLimit = 16;
+  ExpectRefused(*nine_bands, "Open read error 1 Error - unable to malloc band list");
   EXPECT_TRUE(log_->bands.empty());
-}
-
-TEST_F(EcwTest, ImageWithoutCellsIsRefused) {
-  auto reader = Reader(Info(4, 3, 0));
-  EXPECT_FALSE(Open(*reader));
-  EXPECT_EQ("Open read error 1 Error: the image has no cells (4 x 3, 0 bands)", reader->ErrorText);
-  EXPECT_EQ(0, log_->open_views);
-  float v = 9;
-  EXPECT_FALSE(reader->GetCell(0, 0, 0, v));
+  ExpectRefused(*Reader(Info(4, 3, 0)),
+                "Open read error 1 Error: the image has no cells (4 x 3, 0 bands)");
 }
 
 TEST_F(EcwTest, ErrorDescriptionsCoverEveryCode) {
@@ -290,41 +265,30 @@ class EcwGdalTest : public ::testing::Test {
   TempDir dir_;
 };
 
-TEST_F(EcwGdalTest, BindingReadsColourLinesAndGeoreference) {
+TEST_F(EcwGdalTest, BindingReadsColourOrGreyLinesAndGeoreference) {
   REQUIRE_TOOL("gdal_translate");
-  MakeGeoTiff("rgb.tif", 7, 5, true);
-  TECWMap2 reader(CreateGdalDecoderForTesting());
-  ASSERT_TRUE(reader.Open(dir_.Path("rgb.tif"), 0, 0, 1, 1, 0)) << reader.ErrorText;
-  EXPECT_EQ(7u, reader.GetWidth());
-  EXPECT_EQ(5u, reader.GetLines());
-  EXPECT_EQ(3u, reader.GetBands());
-  EXPECT_EQ(24u, reader.LineSize);
-  EXPECT_EQ(1000, reader.GetRegX());
-  EXPECT_EQ(5000, reader.GetRegY());
-  EXPECT_EQ(10, reader.GetCellSizeX());
-  EXPECT_EQ(5, reader.GetCellSizeY());
-  float v = 0;
-  for (uint32_t y = 0; y < 5; ++y)
-    for (uint32_t x = 0; x < 7; ++x)
-      for (uint32_t b = 0; b < 3; ++b) {
-        ASSERT_TRUE(reader.GetCell(x, y, b, v));
-        ASSERT_EQ(Colour(x, y, b), v) << x << "," << y << " band " << b;
-      }
-}
-
-TEST_F(EcwGdalTest, BindingReadsGreyAsOneBand) {
-  REQUIRE_TOOL("gdal_translate");
-  MakeGeoTiff("grey.tif", 6, 3, false);
-  TECWMap2 reader(CreateGdalDecoderForTesting());
-  ASSERT_TRUE(reader.Open(dir_.Path("grey.tif"), 0, 0, 1, 1, 0)) << reader.ErrorText;
-  EXPECT_EQ(1u, reader.GetBands());
-  EXPECT_EQ(8u, reader.LineSize);
-  float v = 0;
-  for (uint32_t y = 0; y < 3; ++y)
-    for (uint32_t x = 0; x < 6; ++x) {
-      ASSERT_TRUE(reader.GetCell(x, y, 0, v));
-      ASSERT_EQ(Colour(x, y, 0), v);
-    }
+  for (const bool colour : {true, false}) {
+    SCOPED_TRACE(colour ? "colour" : "grey");
+    const uint32_t w = colour ? 7 : 6, h = colour ? 5 : 3, bands = colour ? 3 : 1;
+    MakeGeoTiff("in.tif", w, h, colour);
+    TECWMap2 reader(CreateGdalDecoderForTesting());
+    ASSERT_TRUE(reader.Open(dir_.Path("in.tif"), 0, 0, 1, 1, 0)) << reader.ErrorText;
+    EXPECT_EQ(w, reader.GetWidth());
+    EXPECT_EQ(h, reader.GetLines());
+    EXPECT_EQ(bands, reader.GetBands());
+    EXPECT_EQ(colour ? 24u : 8u, reader.LineSize);
+    EXPECT_EQ(1000, reader.GetRegX());
+    EXPECT_EQ(5000, reader.GetRegY());
+    EXPECT_EQ(10, reader.GetCellSizeX());
+    EXPECT_EQ(5, reader.GetCellSizeY());
+    float v = 0;
+    for (uint32_t y = 0; y < h; ++y)
+      for (uint32_t x = 0; x < w; ++x)
+        for (uint32_t b = 0; b < bands; ++b) {
+          ASSERT_TRUE(reader.GetCell(x, y, b, v));
+          ASSERT_EQ(Colour(x, y, b), v) << x << "," << y << " band " << b;
+        }
+  }
 }
 
 TEST_F(EcwGdalTest, BindingReportsWhatGdalCouldNotOpen) {

@@ -81,6 +81,9 @@ class JpgTest : public ::testing::Test {
           ASSERT_TRUE(reader.GetCell(x, y, c, v));
           ASSERT_EQ(want.At(x, y, c), v) << name << " at " << x << "," << y << " band " << c;
         }
+    // Bands past the last read the last.
+    ASSERT_TRUE(reader.GetCell(1, 2, want.channels + 1, v));
+    EXPECT_EQ(want.At(1, 2, want.channels - 1), v) << name;
   }
   std::string OpenFailure(const std::string& name) {
     EXPECT_FALSE(Open(name)) << name;
@@ -120,82 +123,56 @@ TEST_F(JpgTest, DecodesLikeDjpeg) {
   }
 }
 
-TEST_F(JpgTest, LinesArePaddedToFourBytes) {
+TEST_F(JpgTest, LinesArePaddedToFourBytesAndCellsOutsideReadZero) {
   REQUIRE_TOOL("cjpeg");
   Encode("rgb.jpg", 3, 2, true);
   ASSERT_TRUE(Open("rgb.jpg")) << reader_.ErrorText;
   EXPECT_EQ(12u, reader_.LineSize);
   EXPECT_EQ(3u, reader_.GetBands());
   EXPECT_EQ(1, reader_.GetCellType());
+  EXPECT_FALSE(reader_.HasPlainLayout());
   ASSERT_TRUE(reader_.SeekLine(1, 0));
   EXPECT_EQ(reader_.ImageBuffer.get() + 12, reader_.Current);
   EXPECT_EQ(0, reader_.Current[9] | reader_.Current[10] | reader_.Current[11]);
   EXPECT_FALSE(reader_.SeekLine(2, 0));
-
-  TJpgMap2 grey;
-  Encode("grey.jpg", 5, 5, false);
-  ASSERT_TRUE(grey.Open(dir_.Path("grey.jpg"), 0, 0, 1, 1, 0)) << grey.ErrorText;
-  EXPECT_EQ(8u, grey.LineSize);
-  EXPECT_EQ(1u, grey.GetBands());
-  float v = 0;
-  float v2 = 0;
-  ASSERT_TRUE(grey.GetCell(4, 4, 2, v));  // bands beyond the last read the last
-  ASSERT_TRUE(grey.GetCell(4, 4, 0, v2));
-  EXPECT_EQ(v2, v);
+  for (const auto& [x, y] : {std::pair{3u, 0u}, std::pair{0u, 2u}}) {
+    float v = 9;
+    EXPECT_FALSE(reader_.GetCell(x, y, 0, v)) << x << "," << y;
+    EXPECT_EQ(0, v);
+  }
 }
 
-TEST_F(JpgTest, CellsOutsideTheImageReadFalseAndZero) {
-  REQUIRE_TOOL("cjpeg");
-  Encode("rgb.jpg", 6, 4, true);
-  ASSERT_TRUE(Open("rgb.jpg")) << reader_.ErrorText;
-  float v = 9;
-  EXPECT_FALSE(reader_.GetCell(6, 0, 0, v));
-  EXPECT_EQ(0, v);
-  v = 9;
-  EXPECT_FALSE(reader_.GetCell(0, 4, 0, v));
-  EXPECT_EQ(0, v);
-  EXPECT_FALSE(reader_.HasPlainLayout());
-}
-
-TEST_F(JpgTest, JpgwWorldFileWinsOverJgw) {
+TEST_F(JpgTest, GeoreferenceComesFromTheWorldFile) {
   REQUIRE_TOOL("cjpeg");
   Encode("map.jpg", 4, 4, false);
-  dir_.WriteFile("map.jpgw", "0.5\r\n0\r\n0\r\n-0.5\r\n1000.25\r\n2000.75\r\n");
-  dir_.WriteFile("map.jgw", "9\n0\n0\n-9\n9\n9\n");
-  ASSERT_TRUE(Open("map.jpg")) << reader_.ErrorText;
-  EXPECT_EQ(0.5, reader_.GetCellSizeX());
-  EXPECT_EQ(0.5, reader_.GetCellSizeY());
-  EXPECT_EQ(1000.25, reader_.GetRegX());
-  EXPECT_EQ(2000.75, reader_.GetRegY());
-  EXPECT_EQ("UNKNOWN", reader_.GetProjection());
-}
-
-TEST_F(JpgTest, JgwIsFoundWhateverItsCase) {
-  REQUIRE_TOOL("cjpeg");
-  Encode("map.jpg", 4, 4, false);
-  dir_.WriteFile("MAP.JGW", "2\n0\n0\n-3\n100\n200\n");
-  ASSERT_TRUE(Open("map.jpg")) << reader_.ErrorText;
-  EXPECT_EQ(2, reader_.GetCellSizeX());
-  EXPECT_EQ(3, reader_.GetCellSizeY());
-  EXPECT_EQ(100, reader_.GetRegX());
-  EXPECT_EQ(200, reader_.GetRegY());
-}
-
-TEST_F(JpgTest, WithoutWorldFileTheGridIsRaw) {
-  REQUIRE_TOOL("cjpeg");
-  Encode("map.jpg", 4, 4, false);
-  ASSERT_TRUE(Open("map.jpg")) << reader_.ErrorText;
-  EXPECT_EQ(0, reader_.GetRegX());
-  EXPECT_EQ(0, reader_.GetRegY());
-  EXPECT_EQ(1, reader_.GetCellSizeX());
-  EXPECT_EQ(1, reader_.GetCellSizeY());
-  EXPECT_EQ("RAW", reader_.GetProjection());
-  EXPECT_EQ("RAW", reader_.GetDatum());
-  EXPECT_EQ("RAW", reader_.GetSpheroid());
-}
-
-TEST_F(JpgTest, MissingFileFails) {
-  EXPECT_EQ("Open read error 1 File not Exists", OpenFailure("none.jpg"));
+  const std::string jpg = dir_.ReadFile("map.jpg");
+  struct Case {
+    const char* name;
+    double size_x, size_y, reg_x, reg_y;
+    const char* strings;  // projection, datum and spheroid
+    const char* sidecar;
+    const char* world;
+  } const cases[] = {
+      {"raw", 1, 1, 0, 0, "RAW", nullptr, nullptr},
+      {"w", 0.5, 0.5, 1000.25, 2000.75, "UNKNOWN", "w.jpgw",
+       "0.5\r\n0\r\n0\r\n-0.5\r\n1000.25\r\n2000.75\r\n"},
+      {"map", 2, 3, 100, 200, "UNKNOWN", "MAP.JGW", "2\n0\n0\n-3\n100\n200\n"},
+  };
+  // .jpgw wins over .jgw.
+  dir_.WriteFile("w.jgw", "9\n0\n0\n-9\n9\n9\n");
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    dir_.WriteFile(k.name + std::string(".jpg"), jpg);
+    if (k.sidecar) dir_.WriteFile(k.sidecar, k.world);
+    ASSERT_TRUE(Open(k.name + std::string(".jpg"))) << reader_.ErrorText;
+    EXPECT_EQ(k.size_x, reader_.GetCellSizeX());
+    EXPECT_EQ(k.size_y, reader_.GetCellSizeY());
+    EXPECT_EQ(k.reg_x, reader_.GetRegX());
+    EXPECT_EQ(k.reg_y, reader_.GetRegY());
+    EXPECT_EQ(k.strings, reader_.GetProjection());
+    EXPECT_EQ(k.strings, reader_.GetDatum());
+    EXPECT_EQ(k.strings, reader_.GetSpheroid());
+  }
 }
 
 TEST_F(JpgTest, RefusesCmyk) {
@@ -208,6 +185,7 @@ TEST_F(JpgTest, RefusesCmyk) {
 }
 
 TEST_F(JpgTest, HeaderErrorsKeepTheDecodersReason) {
+  EXPECT_EQ("Open read error 1 File not Exists", OpenFailure("none.jpg"));
   dir_.WriteFile("not-a-jpeg.jpg", std::string("\xFF\xD8\xFF\xC4\x00\x02", 6));
   const std::string text = OpenFailure("not-a-jpeg.jpg");
   EXPECT_EQ(0u, text.find("Open read error 1 JPEG read params error: ")) << text;
@@ -216,7 +194,7 @@ TEST_F(JpgTest, HeaderErrorsKeepTheDecodersReason) {
             OpenFailure("png.jpg").find("Not a JPEG file: starts with 0x89 0x50"));
 }
 
-TEST_F(JpgTest, TruncatedDataIsAnErrorNotAWarning) {
+TEST_F(JpgTest, TruncatedOrExtraneousDataIsAnErrorNotAWarning) {
   REQUIRE_TOOL("cjpeg");
   Encode("rgb.jpg", 40, 40, true);
   const std::string full = dir_.ReadFile("rgb.jpg");
@@ -225,15 +203,10 @@ TEST_F(JpgTest, TruncatedDataIsAnErrorNotAWarning) {
   EXPECT_EQ(0u, text.find("Open read error 1 JPEG read whole image error: ")) << text;
   EXPECT_NE(std::string::npos, text.find("Premature end of JPEG file")) << text;
   EXPECT_EQ(nullptr, reader_.ImageBuffer);
-}
 
-TEST_F(JpgTest, ExtraneousBytesAreAnErrorNotAWarning) {
-  REQUIRE_TOOL("cjpeg");
-  Encode("rgb.jpg", 16, 16, true);
-  std::string data = dir_.ReadFile("rgb.jpg");
-  ASSERT_EQ("\xFF\xD9", data.substr(data.size() - 2));
-  data.insert(data.size() - 2, std::string(100, 'x'));
-  dir_.WriteFile("junk-before-eoi.jpg", data);
+  ASSERT_EQ("\xFF\xD9", full.substr(full.size() - 2));
+  dir_.WriteFile("junk-before-eoi.jpg",
+                 full.substr(0, full.size() - 2) + std::string(100, 'x') + "\xFF\xD9");
   EXPECT_NE(std::string::npos, OpenFailure("junk-before-eoi.jpg").find("Corrupt JPEG data"));
 }
 

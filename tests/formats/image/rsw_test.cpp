@@ -108,30 +108,18 @@ class RswTest : public ::testing::Test {
   TRswMap2 reader_;
 };
 
-TEST_F(RswTest, ColourPixelsAreStoredBlueGreenRed) {
-  RswFile file;
-  file.pixel = [](uint32_t x, uint32_t y, uint32_t c) -> uint8_t {
-    return x == 0 && y == 0 ? static_cast<uint8_t>(10 * (c + 1)) : 0;
-  };
-  ASSERT_TRUE(OpenFile(file)) << reader_.ErrorText;
-  EXPECT_EQ(30, Cell(0, 0, 0));
-  EXPECT_EQ(20, Cell(0, 0, 1));
-  EXPECT_EQ(10, Cell(0, 0, 2));
-  EXPECT_EQ(10, Cell(0, 0, 5));  // bands beyond the last read the last
-  EXPECT_EQ(3u, reader_.GetBands());
-  EXPECT_EQ(1, reader_.GetCellType());
-  EXPECT_EQ(0, reader_.IsMSBFirst());
-  EXPECT_FALSE(reader_.HasPlainLayout());
-}
-
-TEST_F(RswTest, EveryColourCellComesFromItsTile) {
+TEST_F(RswTest, EveryColourCellComesFromItsTileStoredBlueGreenRed) {
   RswFile file;  // 10 x 6 in 4 x 4 tiles: 3 across, the last 2 wide; 2 down
   ASSERT_TRUE(OpenFile(file)) << reader_.ErrorText;
   EXPECT_EQ(10u, reader_.GetWidth());
   EXPECT_EQ(6u, reader_.GetLines());
+  EXPECT_EQ(3u, reader_.GetBands());
+  EXPECT_EQ(1, reader_.GetCellType());
+  EXPECT_FALSE(reader_.HasPlainLayout());
   for (uint32_t y = 0; y < 6; ++y)
     for (uint32_t x = 0; x < 10; ++x)
       for (uint32_t b = 0; b < 3; ++b) ASSERT_EQ(Pattern(x, y, 2 - b), Cell(x, y, b));
+  EXPECT_EQ(Pattern(1, 2, 0), Cell(1, 2, 5));  // bands beyond the last read the last
 }
 
 TEST_F(RswTest, PaletteIndexesPickRedGreenBlueOfTheEntry) {
@@ -159,24 +147,6 @@ TEST_F(RswTest, LastTileColumnHasRowsOfTheLastTileWidth) {
     for (uint32_t x : {0u, 63u, 64u, 70u, 99u}) ASSERT_EQ(Pattern(x, y, 0), Cell(x, y, 2));
 }
 
-TEST_F(RswTest, GeoreferenceIsTheTopLeftCorner) {
-  RswFile file;
-  file.lines = 50;
-  file.cell_size = 2;
-  file.bottom_y = 1000;
-  file.left_x = 500;
-  ASSERT_TRUE(OpenFile(file)) << reader_.ErrorText;
-  EXPECT_EQ(500, reader_.GetRegX());
-  EXPECT_EQ(1100, reader_.GetRegY());
-  EXPECT_EQ(2, reader_.GetCellSizeX());
-  EXPECT_EQ(2, reader_.GetCellSizeY());
-  EXPECT_EQ(0, reader_.GetRegCellX());
-  EXPECT_EQ(0, reader_.GetRegCellY());
-  EXPECT_EQ("RAW", reader_.GetProjection());
-  EXPECT_EQ("RAW", reader_.GetDatum());
-  EXPECT_EQ("RAW", reader_.GetSpheroid());
-}
-
 TEST_F(RswTest, CellsOutsideTheRasterReadFalseAndZero) {
   ASSERT_TRUE(OpenFile(RswFile{})) << reader_.ErrorText;
   float v = 9;
@@ -201,21 +171,49 @@ TEST_F(RswTest, MissingFileGivesTheSystemError) {
   EXPECT_EQ("Open read error 2 No such file or directory", reader_.ErrorText);
 }
 
-// Damaged headers, named after their defect.
-TEST_F(RswTest, RefusesTruncatedHeader) {
-  dir_.WriteFile("short.rsw", RswFile{}.Build().substr(0, 200));
-  EXPECT_FALSE(reader_.Open(dir_.Path("short.rsw"), 0, 0, 1, 1, 0));
-  EXPECT_EQ("RSW header is incomplete: the file has 200 bytes, the header needs 248",
-            reader_.ErrorText);
-}
-
-TEST_F(RswTest, RefusesPaletteBeyondTheEnd) {
-  RswFile file;
-  file.bits = 8;
-  file.damage = [](std::string& f) {
+TEST_F(RswTest, RefusesDamagedHeadersNamingTheDefect) {
+  const std::string size = std::to_string(RswFile{}.Build().size());
+  struct Case {
+    std::function<void(std::string&)> damage;
+    std::string message;
+    uint32_t last_error;  // 0: not checked
+  };
+  const Case cases[] = {
+      {[](std::string& f) { f.resize(200); },
+       "RSW header is incomplete: the file has 200 bytes, the header needs 248", 0},
+      {[](std::string& f) {
+         PutU32(f, rsw::kTileTableOffset, 0xFFFFFFF8u);
+         PutU32(f, rsw::kTileTableLength, 48);
+       },
+       "RSW tile table (offset 4294967288, 48 bytes) lies outside the file of " + size + " bytes",
+       2},
+      {[](std::string& f) {
+         PutU32(f, rsw::kTileTableOffset, 1272);
+         PutU32(f, rsw::kTileTableLength, 0xFFFFFFF0u);
+       },
+       "RSW tile table (offset 1272, 4294967280 bytes) lies outside the file of " + size + " bytes",
+       2},
+      {[](std::string& f) { PutU32(f, rsw::kTileHeight, 0); },
+       "RSW tile layout is empty: tile width 4, tile height 0, tiles across 3", 0},
+      {[](std::string& f) { PutU32(f, rsw::kBitsPerPixel, 16); },
+       "RSW pixels of 16 bits are not supported", 0},
+  };
+  for (const Case& c : cases) {
+    RswFile file;
+    file.damage = c.damage;
+    EXPECT_FALSE(OpenFile(file, "damaged.rsw"));
+    EXPECT_EQ(c.message, reader_.ErrorText);
+    if (c.last_error != 0) {
+      EXPECT_EQ(c.last_error, reader_.LastError);
+    }
+  }
+  // An indexed file needs its palette inside the file.
+  RswFile indexed;
+  indexed.bits = 8;
+  indexed.damage = [](std::string& f) {
     PutU32(f, rsw::kPaletteOffset, static_cast<uint32_t>(f.size() - 1000));
   };
-  EXPECT_FALSE(OpenFile(file, "palette-past-end.rsw"));
+  EXPECT_FALSE(OpenFile(indexed, "palette-past-end.rsw"));
   EXPECT_NE(std::string::npos, reader_.ErrorText.find("RSW palette (offset ")) << reader_.ErrorText;
   EXPECT_NE(std::string::npos, reader_.ErrorText.find("lies outside the file"));
 }
@@ -225,35 +223,6 @@ TEST_F(RswTest, ColourFileIgnoresItsUnusedPaletteOffset) {
   file.damage = [](std::string& f) { PutU32(f, rsw::kPaletteOffset, 0xFFFFFFF0u); };
   ASSERT_TRUE(OpenFile(file, "colour-palette-past-end.rsw")) << reader_.ErrorText;
   EXPECT_EQ(Pattern(3, 2, 1), Cell(3, 2, 1));
-}
-
-TEST_F(RswTest, RefusesTileTableBeyondTheEnd) {
-  for (const auto& [offset, length] :
-       {std::pair{0xFFFFFFF8u, 48u}, std::pair{1272u, 0xFFFFFFF0u}}) {
-    RswFile file;
-    file.damage = [&](std::string& f) {
-      PutU32(f, rsw::kTileTableOffset, offset);
-      PutU32(f, rsw::kTileTableLength, length);
-    };
-    EXPECT_FALSE(OpenFile(file, "table-past-end.rsw"));
-    EXPECT_EQ("RSW tile table (offset " + std::to_string(offset) + ", " + std::to_string(length) +
-                  " bytes) lies outside the file of " +
-                  std::to_string(dir_.ReadFile("table-past-end.rsw").size()) + " bytes",
-              reader_.ErrorText);
-    EXPECT_EQ(2u, reader_.LastError);
-  }
-}
-
-TEST_F(RswTest, RefusesZeroTileSizeAndUnknownPixelSizes) {
-  RswFile zero;
-  zero.damage = [](std::string& f) { PutU32(f, rsw::kTileHeight, 0); };
-  EXPECT_FALSE(OpenFile(zero));
-  EXPECT_EQ("RSW tile layout is empty: tile width 4, tile height 0, tiles across 3",
-            reader_.ErrorText);
-  RswFile sixteen;
-  sixteen.damage = [](std::string& f) { PutU32(f, rsw::kBitsPerPixel, 16); };
-  EXPECT_FALSE(OpenFile(sixteen));
-  EXPECT_EQ("RSW pixels of 16 bits are not supported", reader_.ErrorText);
 }
 
 TEST_F(RswTest, TilesOutsideTheFileOrTableReadFalse) {
@@ -293,7 +262,7 @@ TEST_F(RswTest, InconsistentTileGeometryNeverLeavesTheTile) {
   EXPECT_TRUE(reader_.GetCell(3, 3, 0, v));
 }
 
-TEST_F(RswTest, FacadeIdentifiesAndClipsRsw) {
+TEST_F(RswTest, FacadeIdentifiesGeoreferencesAndClipsRsw) {
   RswFile file;
   file.width = 20;
   file.lines = 12;
@@ -305,9 +274,15 @@ TEST_F(RswTest, FacadeIdentifiesAndClipsRsw) {
   dir_.WriteFile("src.rsw", file.Build());
   TDataSet2 source;
   ASSERT_TRUE(source.Open(dir_.Path("src.rsw"), 0, 0, 1, 1, 0)) << source.GetErrorText();
+  // The georeference is the top-left corner, in no coordinate system.
   float v = 0;
   ASSERT_TRUE(source.GetValue(0, v, 1000 + 10 * 17, 5000 - 10 * 9, 0));
   EXPECT_EQ(Pattern(17, 9, 2), v);
+  TDataSetRoot2& in = *source.GetReader();
+  EXPECT_EQ(1000, in.GetRegX());
+  EXPECT_EQ(5000, in.GetRegY());
+  EXPECT_EQ(10, in.GetCellSizeY());
+  EXPECT_EQ("RAW RAW RAW", in.GetProjection() + " " + in.GetDatum() + " " + in.GetSpheroid());
 
   const CliResult r =
       RunClipra({"-A1050:4950:1150:4900", dir_.Path("src.rsw"), dir_.Path("out.ers")});
