@@ -7,18 +7,12 @@
 #include <sstream>
 
 #include "dataset/dataset2.h"
+#include "support/gdal.h"
 #include "support/temp_dir.h"
 #include "support/tools.h"
 
 namespace clipra {
 namespace {
-
-constexpr const char* kPython = "/usr/bin/python3";
-
-bool HaveGdalPython() {
-  return HaveTool(kPython) &&
-         RunCommand(std::string(kPython) + " -c 'from osgeo import gdal' 2>/dev/null") == 0;
-}
 
 int Value(int x, int y, int b) {
   return (x * 3 + y * 7 + b * 50) % 200;
@@ -41,37 +35,7 @@ void MakeGdalErs(const TempDir& dir, const std::string& name, int w, int h, int 
      << "  ds.GetRasterBand(b + 1).WriteRaster(0, 0, " << w << ", " << h
      << ", struct.pack('<%d%s' % (len(vals), fmt), *vals))\n"
      << "ds = None\n";
-  dir.WriteFile("make.py", py.str());
-  ASSERT_EQ(0, RunCommand(std::string(kPython) + " " + ShellQuote(dir.Path("make.py"))));
-}
-
-struct GdalView {
-  std::vector<double> geo;
-  int width = 0, height = 0, bands = 0;
-  std::vector<double> cells;  // band, line, column
-};
-
-GdalView ReadWithGdal(const TempDir& dir, const std::string& name) {
-  std::ostringstream py;
-  py << "from osgeo import gdal\n"
-     << "ds = gdal.Open('" << dir.Path(name) << "')\n"
-     << "print(' '.join(repr(v) for v in ds.GetGeoTransform()))\n"
-     << "print(ds.RasterXSize, ds.RasterYSize, ds.RasterCount)\n"
-     << "for b in range(ds.RasterCount):\n"
-     << "  a = ds.GetRasterBand(b + 1).ReadAsArray()\n"
-     << "  print(' '.join(str(float(v)) for v in a.flatten()))\n";
-  dir.WriteFile("read.py", py.str());
-  std::string text;
-  GdalView view;
-  if (RunCommand(std::string(kPython) + " " + ShellQuote(dir.Path("read.py")), &text) != 0)
-    return view;
-  std::istringstream in(text);
-  view.geo.resize(6);
-  for (double& g : view.geo) in >> g;
-  in >> view.width >> view.height >> view.bands;
-  double v = 0;
-  while (in >> v) view.cells.push_back(v);
-  return view;
+  ASSERT_TRUE(RunPython(dir, py.str()));
 }
 
 // The nearest source index, ties to even, or -1 outside.
@@ -91,7 +55,7 @@ struct Case {
 
 TEST(GdalErs, GdalSourcesClipToNearestCellsAndGdalReadsTheClips) {
   REQUIRE_TOOL("gdalinfo");
-  if (!HaveGdalPython()) GTEST_SKIP() << "python3-gdal is not installed";
+  REQUIRE_GDAL_PYTHON();
   const Case cases[] = {
       {"GDT_Byte", 3, 10, 10, 1015, 4985, 1105, 4905},  // ties, background on the right
       {"GDT_Byte", 1, 10, 10, 995, 5005, 1040, 4960},   // starts outside the top-left

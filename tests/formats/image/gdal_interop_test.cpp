@@ -8,27 +8,12 @@
 #include <vector>
 
 #include "dataset/dataset2.h"
+#include "support/gdal.h"
 #include "support/temp_dir.h"
 #include "support/tools.h"
 
 namespace clipra {
 namespace {
-
-// A Python that can import GDAL's bindings, or empty.
-const std::string& GdalPython() {
-  static const std::string python = [] {
-    for (const char* candidate : {"python3", "/usr/bin/python3"})
-      if (RunCommand(std::string(candidate) + " -c 'from osgeo import gdal' 2>/dev/null") == 0)
-        return std::string(candidate);
-    return std::string();
-  }();
-  return python;
-}
-
-#define REQUIRE_GDAL_PYTHON()                                                       \
-  do {                                                                              \
-    if (GdalPython().empty()) GTEST_SKIP() << "python3 with osgeo.gdal is missing"; \
-  } while (0)
 
 // The source image: 7 x 5 cells of 2 map units, GDAL origin (1000, 2000),
 // so the world file puts cell (0, 0) at (1001, 1999).
@@ -47,11 +32,6 @@ const std::vector<std::string> kRectangle = {"-A1002:2000:1016:1988", "-B7:8:9"}
 constexpr int kOutWidth = 8;
 constexpr int kOutLines = 7;
 
-bool RunPython(const TempDir& dir, const std::string& script, std::string* output = nullptr) {
-  dir.WriteFile("script.py", script);
-  return RunCommand(GdalPython() + " " + ShellQuote(dir.Path("script.py")), output) == 0;
-}
-
 // Writes the source image with GDAL's `driver` and `options`.
 bool MakeWithGdal(const TempDir& dir, const std::string& name, const std::string& driver, int bands,
                   bool sixteen, const std::string& options) {
@@ -69,33 +49,6 @@ bool MakeWithGdal(const TempDir& dir, const std::string& name, const std::string
      << ", struct.pack('<%d" << (sixteen ? "H" : "B") << "' % len(v), *v))\n"
      << "ds = None\n";
   return RunPython(dir, py.str());
-}
-
-struct GdalView {
-  std::vector<double> geo;
-  int width = 0, height = 0, bands = 0;
-  std::vector<double> cells;  // band, line, column
-};
-
-GdalView ReadWithGdal(const TempDir& dir, const std::string& name) {
-  std::ostringstream py;
-  py << "from osgeo import gdal\n"
-     << "ds = gdal.Open('" << dir.Path(name) << "')\n"
-     << "print(' '.join(repr(v) for v in ds.GetGeoTransform()))\n"
-     << "print(ds.RasterXSize, ds.RasterYSize, ds.RasterCount)\n"
-     << "for b in range(ds.RasterCount):\n"
-     << "  a = ds.GetRasterBand(b + 1).ReadAsArray()\n"
-     << "  print(' '.join(str(float(v)) for v in a.flatten()))\n";
-  std::string text;
-  GdalView view;
-  if (!RunPython(dir, py.str(), &text)) return view;
-  std::istringstream in(text);
-  view.geo.resize(6);
-  for (double& g : view.geo) in >> g;
-  in >> view.width >> view.height >> view.bands;
-  double v = 0;
-  while (in >> v) view.cells.push_back(v);
-  return view;
 }
 
 // The source cell nearest to an output cell's grid point, or -1 outside.
