@@ -144,33 +144,16 @@ void TErsHeader::SetAll(int32_t lines, int32_t width, int32_t bands, double cell
 
 }  // namespace output
 
-namespace {
-
-std::string ErsDataPath(const std::string& file_name) {
-  return ChangeFileExt(file_name, "");
-}
-
-std::string ErsHeaderPath(const std::string& file_name) {
-  return ExtractFileExt(file_name).empty() ? file_name + ".ers" : file_name;
-}
-
-}  // namespace
-
 TErsMap::TErsMap(const std::string& file_name, uint16_t width, uint16_t lines, uint8_t cell_type,
                  int32_t bands, uint8_t mode) try
-    : THeaderWriter(ErsDataPath(file_name), width, lines, cell_type, bands, mode, false) {
-  Header = std::make_unique<output::TErsHeader>(ErsHeaderPath(file_name));
-  SetHeader(Header.get());
+    : THeaderWriter(DataPath(file_name), width, lines, cell_type, bands, mode, false) {
+  Header = AdoptHeader(std::make_unique<output::TErsHeader>(HeaderPath(file_name, ".ers")));
   const std::string failure =
       OpenData(width, lines, cell_type, bands, mode,
                "Open Map Read Error=", "Open Map Read Error=", "Open Map write error ");
   if (!failure.empty()) throw EErsMapError(failure);
 } catch (const EMMapFileError& e) {
   throw EErsMapError(e.what());
-}
-
-TErsMap::~TErsMap() {
-  if (Mode == 1 && Header) Header->Write(Header->FileName);
 }
 
 }  // namespace clipra

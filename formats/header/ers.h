@@ -57,9 +57,8 @@ class TErsMap : public THeaderWriter {
   // Raises EErsMapError on every failure.
   TErsMap(const std::string& file_name, uint16_t width, uint16_t lines, uint8_t cell_type,
           int32_t bands, uint8_t mode);
-  ~TErsMap() override;
 
-  std::unique_ptr<output::TErsHeader> Header;
+  output::TErsHeader* Header = nullptr;  // owned by the base
 };
 
 }  // namespace clipra

@@ -215,6 +215,18 @@ bool THeadMap2::SetGeoreference(const std::string& spheroid, const std::string& 
   return true;
 }
 
+THeaderWriter::~THeaderWriter() {
+  if (Mode == 1 && header_) header_->Write(header_->FileName);
+}
+
+std::string THeaderWriter::DataPath(const std::string& file_name) {
+  return ChangeFileExt(file_name, "");
+}
+
+std::string THeaderWriter::HeaderPath(const std::string& file_name, const char* extension) {
+  return ExtractFileExt(file_name).empty() ? file_name + extension : file_name;
+}
+
 double THeaderWriter::GetLeftX() {
   return static_cast<double>(static_cast<long double>(header_->RegX) -
                              static_cast<long double>(header_->RegCellX) * header_->CellSizeX);
@@ -255,12 +267,8 @@ std::string THeaderWriter::OpenData(uint16_t width, uint16_t lines, uint8_t cell
   header_->Bands = bands;
   CellType = header_->CellType;
   SetByteOrder(false);
-  if (!CreateNew(uint64_t{width} * lines * static_cast<uint64_t>(bands))) {
-    const std::string text = failure(create_words);
-    // As when the half-built writer is freed: the header is written once more.
-    header_->Write(header_->FileName);
-    return text;
-  }
+  if (!CreateNew(uint64_t{width} * lines * static_cast<uint64_t>(bands)))
+    return failure(create_words);
   return {};
 }
 

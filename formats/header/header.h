@@ -155,12 +155,19 @@ class THeadMap2 : public TDataSetRoot2 {
 };
 
 // The writers whose georeference lives in a keyword header (ER Mapper,
-// OrthoSetData). The concrete writer owns the header object and hands it
-// to SetHeader.
+// OrthoSetData). The writer owns its header object; a new raster gets its
+// header written once more when the writer is freed, which is also what
+// happens when its creation fails.
 class THeaderWriter : public TDataSetRoot {
  public:
   using TDataSetRoot::TDataSetRoot;
+  ~THeaderWriter() override;
   bool StoresByIndex() const override { return true; }
+
+  // The data path of `file_name` (its extension removed) and its header
+  // path (`file_name`, or `file_name` + `extension` when it has none).
+  static std::string DataPath(const std::string& file_name);
+  static std::string HeaderPath(const std::string& file_name, const char* extension);
 
   uint32_t GetWidth() override { return static_cast<uint32_t>(header_->Width); }
   uint32_t GetLines() override { return static_cast<uint32_t>(header_->Lines); }
@@ -182,7 +189,13 @@ class THeaderWriter : public TDataSetRoot {
   void DeleteControlPoint(int32_t index) override;
 
  protected:
-  void SetHeader(THeader* header) { header_ = header; }
+  // Takes the header object over; the concrete writer keeps the typed pointer.
+  template <typename Header>
+  Header* AdoptHeader(std::unique_ptr<Header> header) {
+    Header* typed = header.get();
+    header_ = std::move(header);
+    return typed;
+  }
   // Reads the header and opens the data file (modes 0 and 2), or writes the
   // header and creates the data file (mode 1). Empty on success, otherwise
   // the failure's message, built from the given words, the system's code
@@ -192,7 +205,7 @@ class THeaderWriter : public TDataSetRoot {
                        const char* create_words);
 
  private:
-  THeader* header_ = nullptr;
+  std::unique_ptr<THeader> header_;
 };
 
 }  // namespace clipra

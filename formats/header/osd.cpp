@@ -148,33 +148,16 @@ std::string TOsdHeader::Compose(const std::string& time_stamp) {
 
 }  // namespace output
 
-namespace {
-
-std::string OsdDataPath(const std::string& file_name) {
-  return ChangeFileExt(file_name, "");
-}
-
-std::string OsdHeaderPath(const std::string& file_name) {
-  return ExtractFileExt(file_name).empty() ? file_name + ".osd" : file_name;
-}
-
-}  // namespace
-
 TOsdMap::TOsdMap(const std::string& file_name, uint16_t width, uint16_t lines, uint8_t cell_type,
                  int32_t bands, uint8_t mode) try
-    : THeaderWriter(OsdDataPath(file_name), width, lines, cell_type, bands, mode, false) {
-  Header = std::make_unique<output::TOsdHeader>(OsdHeaderPath(file_name));
-  SetHeader(Header.get());
+    : THeaderWriter(DataPath(file_name), width, lines, cell_type, bands, mode, false) {
+  Header = AdoptHeader(std::make_unique<output::TOsdHeader>(HeaderPath(file_name, ".osd")));
   const std::string failure =
       OpenData(width, lines, cell_type, bands, mode,
                "Open Map Read Error=", "Open Map update error=", "Open map write error=");
   if (!failure.empty()) throw EOsdMapError(failure);
 } catch (const EMMapFileError& e) {
   throw EOsdMapError(e.what());
-}
-
-TOsdMap::~TOsdMap() {
-  if (Mode == 1 && Header) Header->Write(Header->FileName);
 }
 
 }  // namespace clipra

@@ -69,9 +69,8 @@ class TOsdMap : public THeaderWriter {
   // when it has no extension.
   TOsdMap(const std::string& file_name, uint16_t width, uint16_t lines, uint8_t cell_type,
           int32_t bands, uint8_t mode);
-  ~TOsdMap() override;
 
-  std::unique_ptr<output::TOsdHeader> Header;
+  output::TOsdHeader* Header = nullptr;  // owned by the base
 };
 
 }  // namespace clipra
