@@ -94,6 +94,13 @@ QFont WindowFont() {
   return font;
 }
 
+// The output dialog's proposal for source `in_file`. The source's bare name is
+// often one of its own files (an ER Mapper header's data file), and every
+// sidecar shares that base name, so the proposal has a base name of its own.
+std::string ProposedOutputName(const std::string& in_file) {
+  return ChangeFileExt(ExtractFileName(in_file), "") + "_clip";
+}
+
 }  // namespace
 
 TClickLabel::TClickLabel(QWidget* parent) : QLabel(parent) {
@@ -357,14 +364,22 @@ void TForm1::SetStatus(const std::string& text) {
 }
 
 void TForm1::ShowValues() {
-  Label1_->setText(Q("Input file: " + InFile_));
-  Label1_->setToolTip(PlainToolTip(InFile_));
-  Label2_->setText(Q("Output file: " + OutName_));
-  Label2_->setToolTip(PlainToolTip(OutName_));
+  ShowNames();
   const double corners[] = {Options_.TopLeftX, Options_.TopLeftY, Options_.BotRightX,
                             Options_.BotRightY};
   const char separator = LocaleDecimalSeparator();
   for (int i = 0; i < 4; ++i) edits_[i]->setText(Q(FormatFixed(corners[i], 15, 3, separator)));
+  ShowColour();
+}
+
+void TForm1::ShowNames() {
+  Label1_->setText(Q("Input file: " + InFile_));
+  Label1_->setToolTip(PlainToolTip(InFile_));
+  Label2_->setText(Q("Output file: " + OutName_));
+  Label2_->setToolTip(PlainToolTip(OutName_));
+}
+
+void TForm1::ShowColour() {
   const QColor colour = ColourOf(Options_.BgrColor);
   QPalette pal = BitBtn1_->palette();
   pal.setColor(QPalette::Active, QPalette::ButtonText, colour);
@@ -412,7 +427,9 @@ void TForm1::ChooseInput() {
     InFile_ = S(dialog.selectedFiles().front());
     pages_->setCurrentIndex(kFilesPage);
   }
-  ShowValues();
+  // Only the names: the corner boxes hold what the user typed, which is read
+  // at Start and at close.
+  ShowNames();
 }
 
 void TForm1::ChooseOutput() {
@@ -427,20 +444,20 @@ void TForm1::ChooseOutput() {
   dialog.selectNameFilter(filters.front());
   const std::string dir = ExtractFileDir(OutName_);
   if (!dir.empty()) dialog.setDirectory(Q(dir));
-  dialog.selectFile(Q(ChangeFileExt(ExtractFileName(InFile_), "")));
+  if (!InFile_.empty()) dialog.selectFile(Q(ProposedOutputName(InFile_)));
   if (RunDialog(dialog) == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
     pages_->setCurrentIndex(kFilesPage);
     const int index = static_cast<int>(filters.indexOf(dialog.selectedNameFilter())) + 1;
     OutName_ = OutputNameForFilter(S(dialog.selectedFiles().front()), index);
   }
-  ShowValues();
+  ShowNames();
 }
 
 void TForm1::ChooseColour() {
   QColorDialog dialog(ColourOf(Options_.BgrColor), this);
   if (RunDialog(dialog) == QDialog::Accepted) {
     Options_.BgrColor = BgrOf(dialog.currentColor());
-    ShowValues();
+    ShowColour();
   }
 }
 

@@ -128,6 +128,9 @@ class TForm1 : public QMainWindow {
   void BuildControls();
   void ApplyFixedSize();
   void ApplyCommandLine(const std::vector<std::string>& params);
+  // Parts of ShowValues: the file name labels, and the colour button.
+  void ShowNames();
+  void ShowColour();
   void SetStatus(const std::string& text);
   void SaveSettingsNow(bool report_on_status_line);
   void ShowProgress(int percent, const std::string& elapsed, const std::string& remaining);

@@ -14,6 +14,7 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <string>
 #include <tuple>
@@ -322,7 +323,7 @@ TEST_F(WindowDialogs, InputDialogStartsAtTheCurrentSourceAndTakesTheChoice) {
   EXPECT_EQ("Input file: " + dir_.Path("new.ers"), w->Label1()->text().toStdString());
 }
 
-TEST_F(WindowDialogs, OutputDialogProposesTheSourceNameAndAddsTheFilterExtension) {
+TEST_F(WindowDialogs, OutputDialogProposesANameBesideTheSourcesAndAddsTheFilterExtension) {
   auto w = MakeWindow({"/maps/ortho.ers", dir_.Path("old.osd")});
   auto choose = [&](const QString& typed, int filter) {
     w->SetDialogRunner([&, typed, filter](QDialog& d) {
@@ -332,7 +333,8 @@ TEST_F(WindowDialogs, OutputDialogProposesTheSourceNameAndAddsTheFilterExtension
       EXPECT_EQ(6, dialog.nameFilters().size());
       EXPECT_EQ("OSD file (*.osd)", dialog.selectedNameFilter().toStdString());
       EXPECT_EQ(QString::fromStdString(dir_.path()), dialog.directory().absolutePath());
-      EXPECT_EQ(QString::fromStdString(dir_.Path("ortho")), dialog.selectedFiles().value(0));
+      // Not "ortho": that is the source's own data file.
+      EXPECT_EQ(QString::fromStdString(dir_.Path("ortho_clip")), dialog.selectedFiles().value(0));
       dialog.selectNameFilter(dialog.nameFilters().at(filter - 1));
       dialog.selectFile(typed);
       return int{QDialog::Accepted};
@@ -360,6 +362,45 @@ TEST_F(WindowDialogs, ColourDialogSetsTheBackground) {
   w->BitBtn1()->click();
   EXPECT_EQ(30u << 16 | 20u << 8 | 10u, w->Options().BgrColor);
   EXPECT_EQ(QColor(10, 20, 30), w->BitBtn1()->palette().color(QPalette::ButtonText));
+}
+
+TEST_F(WindowDialogs, TypedCornersSurviveEveryDialogAndStartUsesThem) {
+  const char* const typed[] = {"1", "5,0", " 6 ", "1.25"};
+  auto accept = [](QDialog&) { return int{QDialog::Accepted}; };
+  auto cancel = [](QDialog&) { return int{QDialog::Rejected}; };
+  const struct {
+    const char* name;
+    std::function<void(TForm1&)> open;
+    TForm1::DialogRunner runner;
+  } kCases[] = {
+      {"colour OK", [](TForm1& w) { w.BitBtn1()->click(); },
+       [](QDialog& d) {
+         dynamic_cast<QColorDialog&>(d).setCurrentColor(Qt::white);
+         return int{QDialog::Accepted};
+       }},
+      {"colour cancel", [](TForm1& w) { w.BitBtn1()->click(); }, cancel},
+      {"input OK", [](TForm1& w) { w.InputBtn()->click(); }, accept},
+      {"input cancel", [](TForm1& w) { w.Label1()->clicked(); }, cancel},
+      // The proposal taken as it stands, under the first filter entry.
+      {"output OK", [](TForm1& w) { w.OutPutBtn()->click(); }, accept},
+      {"output cancel", [](TForm1& w) { w.OutputAction()->trigger(); }, cancel},
+      {"about", [](TForm1& w) { w.AboutAction()->trigger(); }, accept},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    auto w = JobWindow();
+    w->Pages()->setCurrentIndex(TForm1::kOptionsPage);
+    for (int i = 0; i < 4; ++i) w->Edit(i)->setText(typed[i]);
+    w->SetDialogRunner(c.runner);
+    c.open(*w);
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(typed[i], w->Edit(i)->text().toStdString());
+    EXPECT_EQ(dir_.Path("src.ers"), w->InFile());
+    w->StartBtn()->click();
+    EXPECT_EQ(std::make_tuple(1, 5, 6, 1.25), Corners(*w));
+    ASSERT_TRUE(WaitForJob(*w));
+    EXPECT_EQ("Successful Finish", w->StatusText().toStdString()) << w->OutName();
+  }
+  EXPECT_TRUE(FileExists(dir_.Path("src_clip.osd")));
 }
 
 TEST_F(WindowDialogs, AboutBoxNamesTheVersion) {
