@@ -7,6 +7,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "dataset/mmapfile.h"
 
@@ -106,6 +107,10 @@ class TDataSet {
  private:
   void Changed();
 };
+
+// The files that creating `file_name` makes: the data file, then the header
+// file where the format keeps one of its own.
+std::vector<std::string> OutputFiles(const std::string& file_name);
 
 // The writer for a format code (already masked), as the facade picks it.
 std::unique_ptr<TDataSetRoot> CreateWriter(uint8_t code, const std::string& file_name,

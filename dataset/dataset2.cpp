@@ -30,6 +30,11 @@ bool TDataSetRoot2::OpenExisting(const std::string& file_name) {
   return Open(file_name, 0, 0, kCellUnsigned8, 1, 0);
 }
 
+std::vector<std::string> TDataSetRoot2::Files() const {
+  if (FileName.empty()) return {};
+  return {FileName};
+}
+
 uint8_t TDataSetRoot2::GetCoordinateType() {
   return kCoordRaw;
 }

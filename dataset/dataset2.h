@@ -6,6 +6,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "dataset/mmapfile2.h"
 
@@ -29,6 +30,9 @@ class TDataSetRoot2 : public TMMapFile2 {
   // Opens an existing file for reading; "File not Exists" when there is none.
   virtual bool OpenExisting(const std::string& file_name);
   virtual void SetFileName(const std::string& file_name) { FileName = file_name; }
+  // The files the open raster consists of: its data file, and its header
+  // where that is a file of its own. Empty names are left out.
+  virtual std::vector<std::string> Files() const;
 
   virtual uint32_t GetBands() = 0;
   virtual uint32_t GetLines() = 0;

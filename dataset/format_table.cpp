@@ -63,4 +63,19 @@ std::unique_ptr<TDataSetRoot> CreateWriter(uint8_t code, const std::string& file
   }
 }
 
+std::vector<std::string> OutputFiles(const std::string& file_name) {
+  switch (IdentifyForCreate(file_name) & 0x7F) {
+    case kFormatErs:
+      return {THeaderWriter::DataPath(file_name), THeaderWriter::HeaderPath(file_name, ".ers")};
+    case kFormatNog:
+      return {TNogMap::DataPath(file_name), TNogMap::HeaderPath(file_name)};
+    case kFormatDtm:
+    case kFormatTif:
+    case kFormatBmp:
+      return {file_name};
+    default:
+      return {THeaderWriter::DataPath(file_name), THeaderWriter::HeaderPath(file_name, ".osd")};
+  }
+}
+
 }  // namespace clipra

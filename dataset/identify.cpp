@@ -117,7 +117,14 @@ uint8_t CellTypeFromName(const std::string& name) {
   if (name == "SIGNED16BITINTEGER") return kCellSigned16;
   if (name == "SIGNED32BITINTEGER") return kCellSigned32;
   if (name == "SIGNED32BITSINGLE") return kCellFloat32;
+  // Other programs name float cells so in ER Mapper headers.
+  if (UpperCase(name) == "IEEE4BYTEREAL") return kCellFloat32;
   return kCellUnknown;
+}
+
+bool IsReadableCellType(uint8_t code) {
+  return code == kCellUnsigned8 || code == kCellSigned16 || code == kCellUnsigned16 ||
+         code == kCellSigned32 || code == kCellFloat32;
 }
 
 const std::string& CellTypeName(uint8_t code) {

@@ -54,7 +54,12 @@ uint8_t IdentifyExisting(const std::string& file_name);
 // The system's message for the last input/output error of IdentifyExisting.
 std::string& IdentifyErrorText();
 
+// The system's names exactly, and the ER Mapper name of float cells in any case.
 uint8_t CellTypeFromName(const std::string& name);
+// How ER Mapper headers of other programs name float cells; GDAL opens no other.
+inline constexpr const char* kErsFloat32Name = "IEEE4ByteReal";
+// True for the cell types whose stored cells the readers decode.
+bool IsReadableCellType(uint8_t code);
 // Name and size for codes 0..10; codes above 10 give the entry of 10.
 const std::string& CellTypeName(uint8_t code);
 uint32_t CellTypeSize(uint8_t code);

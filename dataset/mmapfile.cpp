@@ -87,6 +87,11 @@ bool TMap::CreateNew(uint64_t count) {
     CloseFile();
     return false;
   }
+  if (const int err = file_.Commit(); err != 0) {
+    LastError = static_cast<uint32_t>(err);
+    CloseFile();
+    return false;
+  }
   Data = view_.data();
   writable_ = true;
   LastError = 0;

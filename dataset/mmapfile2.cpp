@@ -1,5 +1,6 @@
 #include "dataset/mmapfile2.h"
 
+#include <cerrno>
 #include <cmath>
 
 #include "dataset/cell_codec.h"
@@ -56,6 +57,13 @@ bool TMapByte::Open(const std::string& file_name, uint8_t mode, uint64_t size) {
   Need = 1;
   const bool mapped = MapAt();
   Need = need;
+  if (mapped && mode == 1) {
+    if (const int err = file_.Commit(); err != 0) {
+      LastError = static_cast<uint32_t>(err);
+      Close();
+      return false;
+    }
+  }
   return mapped;
 }
 
@@ -147,20 +155,22 @@ bool TMMapFile2::OpenRaster(const std::string& file_name, uint32_t width, uint32
     LastError = EFBIG;
     return false;
   }
-  const bool opened = Open(file_name, mode, expected);
-  if (!opened) return false;
-  // A data file that does not match its dimensions is read as one line of all its cells.
-  const uint64_t n = FileSize / cell_size;
-  if (!count_fits || n != CellCount) {
-    if (n > UINT32_MAX) {
-      ErrorText = "Buffer size is less than one line";
-      return false;
-    }
-    Bands = 1;
-    Lines = 1;
-    Width = static_cast<uint32_t>(n);
-    CellCount = n;
+  // Bytes after the last cell are common padding; too few bytes would
+  // leave cells without data. A range failure, so LastError is 1.
+  auto too_short = [&] {
+    ErrorText = "Data file " + file_name + " holds " + std::to_string(FileSize) +
+                " bytes; its header describes " +
+                (count_fits ? std::to_string(expected) : "more than " + std::to_string(UINT64_MAX));
+    LastError = 1;
+    Close();
+    return false;
+  };
+  if (!Open(file_name, mode, expected)) {
+    // An empty file cannot be mapped: it is simply too short.
+    const bool empty = mode != 1 && FileSize == 0 && LastError == EINVAL;
+    return empty && (!count_fits || expected > 0) ? too_short() : false;
   }
+  if (!count_fits || FileSize < expected) return too_short();
   LineSize = cell_size * Width * Bands;
   if (LineSize > MaxViewSize || LineSize == 0) {
     ErrorText = "Buffer size is less than one line";

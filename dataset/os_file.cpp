@@ -5,9 +5,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 #include <map>
 #include <mutex>
@@ -52,31 +54,20 @@ OsFile& OsFile::operator=(OsFile&& other) noexcept {
     listed_ = other.listed_;
     device_ = other.device_;
     inode_ = other.inode_;
+    pending_ = std::move(other.pending_);
+    target_ = std::move(other.target_);
     other.fd_ = -1;
     other.listed_ = false;
+    other.pending_.clear();
   }
   return *this;
 }
 
 int OsFile::Open(const std::string& path, FileAccess access) {
   Close();
-  int flags = O_CLOEXEC;
-  switch (access) {
-    case FileAccess::kRead:
-      flags |= O_RDONLY;
-      break;
-    case FileAccess::kReadWrite:
-      flags |= O_RDWR;
-      break;
-    case FileAccess::kCreate:
-      flags |= O_RDWR | O_CREAT | O_TRUNC;
-      break;
-  }
-  if (access == FileAccess::kCreate) {
-    struct stat existing {};
-    if (::stat(path.c_str(), &existing) == 0 && IsOpenHere(existing)) return EBUSY;
-  }
-  const int fd = ::open(path.c_str(), flags, 0666);
+  if (access == FileAccess::kCreate) return Create(path);
+  const int flags = O_CLOEXEC | (access == FileAccess::kRead ? O_RDONLY : O_RDWR);
+  const int fd = ::open(path.c_str(), flags);
   if (fd < 0) return errno;
   struct stat st {};
   if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
@@ -85,13 +76,57 @@ int OsFile::Open(const std::string& path, FileAccess access) {
     return err;
   }
   fd_ = fd;
-  if (access != FileAccess::kCreate) {
-    device_ = static_cast<uint64_t>(st.st_dev);
-    inode_ = static_cast<uint64_t>(st.st_ino);
-    const std::lock_guard<std::mutex> lock(ListMutex());
-    ++OpenFiles()[{device_, inode_}];
-    listed_ = true;
+  device_ = static_cast<uint64_t>(st.st_dev);
+  inode_ = static_cast<uint64_t>(st.st_ino);
+  const std::lock_guard<std::mutex> lock(ListMutex());
+  ++OpenFiles()[{device_, inode_}];
+  listed_ = true;
+  return 0;
+}
+
+int OsFile::Create(const std::string& path) {
+  // A symbolic link keeps pointing where it did: the file behind it is replaced.
+  std::string target = path;
+  struct stat link {};
+  if (::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+    std::error_code ec;
+    const std::filesystem::path resolved = std::filesystem::weakly_canonical(path, ec);
+    if (!ec) target = resolved.string();
   }
+  struct stat existing {};
+  const bool exists = ::stat(target.c_str(), &existing) == 0;
+  if (exists) {
+    if (IsOpenHere(existing)) return EBUSY;
+    if (S_ISDIR(existing.st_mode)) return EISDIR;
+    // Replacing a file needs only its folder's permission; overwriting it
+    // has always needed its own.
+    if (::access(target.c_str(), W_OK) != 0) return errno;
+  }
+  const size_t slash = target.rfind('/');
+  const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
+  static std::atomic<unsigned> counter{0};
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string temporary = folder + ".clipra-" + std::to_string(::getpid()) + "-" +
+                                  std::to_string(counter++) + ".part";
+    const int fd = ::open(temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+      if (errno == EEXIST) continue;
+      return errno;
+    }
+    // The new file keeps the permissions of the one it replaces.
+    if (exists) ::fchmod(fd, existing.st_mode & 07777);
+    fd_ = fd;
+    pending_ = temporary;
+    target_ = target;
+    return 0;
+  }
+  return EEXIST;
+}
+
+int OsFile::Commit() {
+  if (pending_.empty()) return 0;
+  if (::rename(pending_.c_str(), target_.c_str()) != 0) return errno;
+  pending_.clear();
   return 0;
 }
 
@@ -139,6 +174,8 @@ void OsFile::Close() {
   }
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
+  if (!pending_.empty()) ::unlink(pending_.c_str());
+  pending_.clear();
 }
 
 MappedView::MappedView(MappedView&& other) noexcept : data_(other.data_), size_(other.size_) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 namespace clipra {
 
@@ -13,7 +14,7 @@ std::string SystemErrorText(int code);
 enum class FileAccess {
   kRead,       // existing file, read only, others may read
   kReadWrite,  // existing file, read and write
-  kCreate,     // new or truncated file, read and write
+  kCreate,     // new file, read and write, that takes its name on Commit
 };
 
 // An open file descriptor; closes on destruction.
@@ -22,19 +23,29 @@ class OsFile {
   OsFile() = default;
   ~OsFile() { Close(); }
   OsFile(OsFile&& other) noexcept
-      : fd_(other.fd_), listed_(other.listed_), device_(other.device_), inode_(other.inode_) {
+      : fd_(other.fd_),
+        listed_(other.listed_),
+        device_(other.device_),
+        inode_(other.inode_),
+        pending_(std::move(other.pending_)),
+        target_(std::move(other.target_)) {
     other.fd_ = -1;
     other.listed_ = false;
+    other.pending_.clear();
   }
   OsFile& operator=(OsFile&& other) noexcept;
   OsFile(const OsFile&) = delete;
   OsFile& operator=(const OsFile&) = delete;
 
-  // Each returns 0 or the system's error code. Creating (truncating) a file
-  // that this process holds open for reading fails with EBUSY: the
-  // truncation would destroy the cells under a reader's mapped view, and
-  // the reader's next touch of them would end the process.
+  // Each returns 0 or the system's error code. Creating a file that this
+  // process holds open for reading fails with EBUSY: the reader's cells
+  // must stay as they are. A created file is built under a temporary name
+  // in the folder of `path`; until Commit an existing file of that name
+  // stays as it was, and closing before Commit removes the new file, so a
+  // creation that fails half way (a full disk) leaves nothing behind.
   int Open(const std::string& path, FileAccess access);
+  // Gives a created file its name, replacing any file of that name.
+  int Commit();
   int Size(uint64_t& size) const;
   // Gives the file exactly `size` bytes and reserves them on disk, so that a
   // full disk is an error here rather than a fault when a page is stored.
@@ -45,11 +56,16 @@ class OsFile {
   int fd() const { return fd_; }
 
  private:
+  int Create(const std::string& path);
+
   int fd_ = -1;
   // Files opened for reading are listed process-wide by device and inode.
   bool listed_ = false;
   uint64_t device_ = 0;
   uint64_t inode_ = 0;
+  // A created file not yet committed: its temporary path and its name.
+  std::string pending_;
+  std::string target_;
 };
 
 // The granularity of view offsets.

@@ -135,12 +135,20 @@ bool TMyThread::CreateOutput(const std::string& file_name) {
       return false;
     }
   }
-  // Creating the output would truncate the source under its reader.
-  std::error_code ec;
-  if (std::filesystem::equivalent(file_name, SourceName, ec)) {
-    StatusText = "The output file is the source file: " + file_name;
-    return false;
-  }
+  // Creating the output would truncate the source under its reader, or
+  // rewrite its header. Every file of the output is checked, under
+  // whatever name, before anything is created.
+  std::vector<std::string> source_files = Source->Reader->Files();
+  source_files.insert(source_files.begin(), SourceName);
+  const std::vector<std::string> output_files = OutputFiles(file_name);
+  for (const std::string& source_file : source_files)
+    for (const std::string& output_file : output_files) {
+      std::error_code ec;
+      if (std::filesystem::equivalent(output_file, source_file, ec)) {
+        StatusText = "The output would overwrite the source's file: " + source_file;
+        return false;
+      }
+    }
   try {
     Output = std::make_unique<TDataSet>(file_name, static_cast<uint32_t>(OutWidth),
                                         static_cast<uint32_t>(OutLines), cell_type,

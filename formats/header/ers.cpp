@@ -58,7 +58,9 @@ std::string TErsHeader::Compose(bool english_names, bool unsigned_counts) {
   line("    Rotation = 0:0:0.0");
   line("  CoordinateSpace End");
   line("  RasterInfo Begin");
-  line("    CellType = " + CellTypeName(CellType));
+  // GDAL and QGIS open float cells only under the name other programs use.
+  line("    CellType = " +
+       (CellType == kCellFloat32 ? std::string(kErsFloat32Name) : CellTypeName(CellType)));
   line("    NullCellValue = 0");
   if (CellSizeX != 0 && CellSizeY != 0) {
     line("    CellInfo Begin");
@@ -152,6 +154,8 @@ TErsMap::TErsMap(const std::string& file_name, uint16_t width, uint16_t lines, u
       OpenData(width, lines, cell_type, bands, mode,
                "Open Map Read Error=", "Open Map Read Error=", "Open Map write error ");
   if (!failure.empty()) throw EErsMapError(failure);
+  // The header file exists from the moment the data file does.
+  if (mode == 1) Header->Write(Header->FileName);
 } catch (const EMMapFileError& e) {
   throw EErsMapError(e.what());
 }

@@ -45,6 +45,9 @@ bool THeader::SetAllAndWrite(int32_t lines, int32_t width, int32_t bands, double
 bool THeader::ReadKeywords(const std::string& file_name, const std::string& signature) {
   in_control_points_ = false;
   datum_seen_ = projection_seen_ = coordinate_type_seen_ = false;
+  // Without a CellType line the cells are bytes, as other programs read them.
+  CellType = kCellUnsigned8;
+  CellTypeText.clear();
   try {
     TReadLine reader(file_name);
     std::string line;
@@ -54,11 +57,16 @@ bool THeader::ReadKeywords(const std::string& file_name, const std::string& sign
       return false;
     }
     reader.Reset();
-    while (!TReadLine::IsEndOfFile(reader.ReadLine(line))) ParseLine(UpperCase(line));
+    while (!TReadLine::IsEndOfFile(reader.ReadLine(line))) {
+      raw_line_ = line;
+      ParseLine(UpperCase(line));
+    }
   } catch (const EReadLineError&) {
+    raw_line_.clear();
     Status = 2;
     return false;
   }
+  raw_line_.clear();
   Status = 0;
   return true;
 }
@@ -96,7 +104,11 @@ void THeader::ParseRasterKeywords(const std::string& line) {
     coordinate_type_seen_ = true;
   }
   if (Has(line, "BYTEORDER")) MSBFirst = value == "MSBFIRST" ? 1 : 0;
-  if (Has(line, "CELLTYPE")) CellType = CellTypeFromName(value);
+  if (Has(line, "CELLTYPE")) {
+    CellType = CellTypeFromName(value);
+    // ParseLine may also be called without a file line behind it.
+    CellTypeText = UpperCase(raw_line_) == line ? keyword::Value(raw_line_) : value;
+  }
   if (Has(line, "XDIMENSION")) CellSizeX = static_cast<double>(ParseFloatDef(value, 1.0));
   if (Has(line, "YDIMENSION")) CellSizeY = static_cast<double>(ParseFloatDef(value, 1.0));
   if (Has(line, "NROFBANDS")) Bands = keyword::Count(line, "NrOfBands");
@@ -157,6 +169,12 @@ std::string HeaderTimeStamp(bool english_names) {
   return day + " " + month + buf;
 }
 
+std::vector<std::string> THeadMap2::Files() const {
+  std::vector<std::string> files = TDataSetRoot2::Files();
+  if (Header) files.push_back(Header->FileName);
+  return files;
+}
+
 THeadMap2::~THeadMap2() {
   // A raster created through the reader gets its header when it is freed.
   if (created_ && Header) Header->Write(Header->FileName);
@@ -181,6 +199,12 @@ bool THeadMap2::Open(const std::string& file_name, uint32_t width, uint32_t line
       ErrorText = "Header " + ShortenPath(Header->FileName, 20) + " reading error ";
       return false;
     }
+    // Cells of another type would be read as bytes or zeros: a wrong clip
+    // reported as a success.
+    if (!IsReadableCellType(Header->CellType)) {
+      ErrorText = "Cell type not supported: " + Header->CellTypeText;
+      return false;
+    }
     const bool msb = Header->MSBFirst != 0;
     if (!OpenRaster(FileName, static_cast<uint32_t>(Header->Width),
                     static_cast<uint32_t>(Header->Lines), Header->CellType,
@@ -196,12 +220,12 @@ bool THeadMap2::Open(const std::string& file_name, uint32_t width, uint32_t line
   Header->SetAll(static_cast<int32_t>(lines), static_cast<int32_t>(width),
                  static_cast<int32_t>(bands), 1.0, 1.0, 0, 0, 0, 0, "", "", "", cell_type);
   Header->Bands = static_cast<int32_t>(bands);
-  created_ = true;
   if (!OpenRaster(FileName, width, lines, Header->CellType, bands, 1, false)) {
     ErrorText = "Open map write error=" + std::to_string(LastError) + " " +
                 SystemErrorText(static_cast<int>(LastError));
     return false;
   }
+  created_ = true;
   return true;
 }
 
@@ -216,7 +240,7 @@ bool THeadMap2::SetGeoreference(const std::string& spheroid, const std::string& 
 }
 
 THeaderWriter::~THeaderWriter() {
-  if (Mode == 1 && header_) header_->Write(header_->FileName);
+  if (Mode == 1 && data_created_ && header_) header_->Write(header_->FileName);
 }
 
 std::string THeaderWriter::DataPath(const std::string& file_name) {
@@ -263,12 +287,15 @@ std::string THeaderWriter::OpenData(uint16_t width, uint16_t lines, uint8_t cell
     if (mode == 2 && !OpenReadWrite()) return failure(update_words);
     return {};
   }
-  header_->SetAll(lines, width, bands, 1.0, 1.0, 0, 0, 0, 0, "", "", "", cell_type);
+  // The fields only: a header that writes itself in SetAll must not touch
+  // its file before the data file exists.
+  header_->THeader::SetAll(lines, width, bands, 1.0, 1.0, 0, 0, 0, 0, "", "", "", cell_type);
   header_->Bands = bands;
   CellType = header_->CellType;
   SetByteOrder(false);
   if (!CreateNew(uint64_t{width} * lines * static_cast<uint64_t>(bands)))
     return failure(create_words);
+  data_created_ = true;
   return {};
 }
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "dataset/dataset.h"
 #include "dataset/dataset2.h"
@@ -38,6 +39,8 @@ class THeader {
   double RegX = 0;
   double RegY = 0;
   uint8_t CellType = 0;
+  // The cell type's name as the header spells it, for messages.
+  std::string CellTypeText;
   uint8_t MSBFirst = 0;
   double CellSizeX = 1.0;
   double CellSizeY = 1.0;
@@ -71,6 +74,8 @@ class THeader {
   void ParseRasterKeywords(const std::string& line);
 
   bool in_control_points_ = false;
+  // The line given to ParseLine as the file holds it, before upper-casing.
+  std::string raw_line_;
   bool datum_seen_ = false;
   bool projection_seen_ = false;
   bool coordinate_type_seen_ = false;
@@ -109,6 +114,7 @@ class THeadMap2 : public TDataSetRoot2 {
             uint32_t bands, uint8_t mode) override;
   // Readers that override the cell access must answer false.
   bool HasPlainLayout() const override { return true; }
+  std::vector<std::string> Files() const override;
 
   uint32_t GetBands() override { return static_cast<uint32_t>(Header->Bands); }
   uint32_t GetLines() override { return static_cast<uint32_t>(Header->Lines); }
@@ -150,14 +156,16 @@ class THeadMap2 : public TDataSetRoot2 {
   std::unique_ptr<THeader> Header;
 
  protected:
-  // Creating a new raster: remembered so that the destructor writes the header.
+  // A raster created here: the destructor writes its header. Set only once
+  // the data file exists, so that a failed creation writes no header.
   bool created_ = false;
 };
 
 // The writers whose georeference lives in a keyword header (ER Mapper,
 // OrthoSetData). The writer owns its header object; a new raster gets its
-// header written once more when the writer is freed, which is also what
-// happens when its creation fails.
+// header written once more when the writer is freed. A writer whose data
+// file could not be created writes no header: the path may name another
+// raster's header.
 class THeaderWriter : public TDataSetRoot {
  public:
   using TDataSetRoot::TDataSetRoot;
@@ -206,6 +214,7 @@ class THeaderWriter : public TDataSetRoot {
 
  private:
   std::unique_ptr<THeader> header_;
+  bool data_created_ = false;
 };
 
 }  // namespace clipra

@@ -198,15 +198,19 @@ bool output::TNogHeader::Write() const {
   return WriteRecord(FileName, nog::MakeRecord(CellSizeX, RegY, RegX, Lines, Width));
 }
 
-namespace {
-
-std::string NogHeaderPath(const std::string& file_name) {
+std::string TNogMap::HeaderPath(const std::string& file_name) {
   return ExtractFileExt(file_name).empty() ? file_name + ".001" : file_name;
 }
 
-std::string NogDataPath(const std::string& file_name) {
-  const std::string data = ChangeFileExt(file_name, ".002");
-  if (data == NogHeaderPath(file_name))
+std::string TNogMap::DataPath(const std::string& file_name) {
+  return ChangeFileExt(file_name, ".002");
+}
+
+namespace {
+
+std::string CheckedDataPath(const std::string& file_name) {
+  const std::string data = TNogMap::DataPath(file_name);
+  if (data == TNogMap::HeaderPath(file_name))
     throw ENogMapError("The NOG header " + file_name + " would also be its data file");
   return data;
 }
@@ -215,8 +219,8 @@ std::string NogDataPath(const std::string& file_name) {
 
 TNogMap::TNogMap(const std::string& file_name, uint16_t width, uint16_t lines,
                  uint8_t /*cell_type*/, int32_t bands, uint8_t mode) try
-    : TDataSetRoot(NogDataPath(file_name), width, lines, kCellSigned16, bands, mode, false) {
-  Header = std::make_unique<output::TNogHeader>(NogHeaderPath(file_name));
+    : TDataSetRoot(CheckedDataPath(file_name), width, lines, kCellSigned16, bands, mode, false) {
+  Header = std::make_unique<output::TNogHeader>(HeaderPath(file_name));
   Header->Lines = lines;
   Header->Width = width;
   // The one layout the reader knows, whatever the caller asked for.

@@ -105,6 +105,11 @@ class TNogMap : public TDataSetRoot {
   ~TNogMap() override;
   bool StoresByIndex() const override { return true; }
 
+  // The header path (`file_name`, with ".001" added when it has no
+  // extension) and the data path (the extension ".002").
+  static std::string HeaderPath(const std::string& file_name);
+  static std::string DataPath(const std::string& file_name);
+
   uint32_t GetWidth() override { return static_cast<uint32_t>(Header->Width); }
   uint32_t GetLines() override { return static_cast<uint32_t>(Header->Lines); }
   uint16_t GetBands() override { return static_cast<uint16_t>(Header->Bands); }

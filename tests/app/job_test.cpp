@@ -1,9 +1,17 @@
 #include "app/core/job.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cmath>
+#include <filesystem>
+#include <iostream>
+#include <map>
 
+#include "dataset/dataset.h"
+#include "dataset/identify.h"
 #include "dataset/utils.h"
 #include "support/ers_builder.h"
 #include "support/temp_dir.h"
@@ -25,6 +33,23 @@ std::string RunJob(const std::string& source, const std::string& output, TExtrac
   job.Run();
   EXPECT_FALSE(Busy);
   return job.StatusText;
+}
+
+// Every file in `folder` with its bytes.
+std::map<std::string, std::string> Snapshot(const TempDir& folder) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : std::filesystem::directory_iterator(folder.path()))
+    files[entry.path().filename().string()] = folder.ReadFile(entry.path().filename().string());
+  return files;
+}
+
+// Runs `body` in a forked child so that process limits set there stay there.
+int ExitCodeOfChild(const std::function<int()>& body) {
+  const pid_t pid = ::fork();
+  if (pid == 0) ::_exit(body());
+  int status = 0;
+  if (pid < 0 || ::waitpid(pid, &status, 0) != pid) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 200 + WTERMSIG(status);
 }
 
 TExtractOptions Rect(double tlx, double tly, double brx, double bry, uint32_t bgr = 0) {
@@ -205,17 +230,105 @@ TEST_F(JobTest, ProgressReportsPercentOfLines) {
   EXPECT_TRUE(percents.empty());  // one line: no progress
 }
 
-// An OrthoSetData output "src0.osd" keeps its cells in "src0", the data
-// file of the ER Mapper source "src0.ers".
-TEST_F(JobTest, OutputOverTheSourceIsRefusedAndLeavesItIntact) {
+// An ER Mapper "e.ers" keeps its cells in "e", and an OrthoSetData "o.osd"
+// in "o". Cells that spell the header's signature let "o" itself be opened.
+void MakeRasters(const TempDir& dir, const std::string& source) {
+  ASSERT_EQ("Successful Finish", RunJob(source, dir.Path("e.ers"), Rect(1000, 2000, 1050, 1970)));
+  ASSERT_EQ("Successful Finish", RunJob(source, dir.Path("o.osd"), Rect(1000, 2000, 1050, 1970)));
+  dir.WriteFile("o", "ORTH" + dir.ReadFile("o").substr(4));
+}
+
+TEST_F(JobTest, OutputOverAnyFileOfTheSourceIsRefusedBeforeAnythingIsCreated) {
+  MakeRasters(dir_, Source());
+  struct Case {
+    const char* source;
+    const char* output;
+    const char* file;  // the source's file that the message names
+  };
+  const Case cases[] = {
+      {"e.ers", "e.ers", "e.ers"}, {"e.ers", "e.osd", "e"}, {"e.ers", "e", "e"},
+      {"o.osd", "o", "o.osd"},     {"o.osd", "o.ers", "o"}, {"o", "o.osd", "o"},
+      {"o", "o.ers", "o"},
+  };
+  const auto before = Snapshot(dir_);
+  for (const Case& c : cases) {
+    EXPECT_EQ("The output would overwrite the source's file: " + dir_.Path(c.file),
+              RunJob(dir_.Path(c.source), dir_.Path(c.output), Rect(1000, 1960, 1010, 1950)))
+        << c.source << " -> " << c.output;
+    EXPECT_EQ(before, Snapshot(dir_)) << c.source << " -> " << c.output;
+  }
+}
+
+// A writer that cannot create its data file writes no header: its header's
+// path may be the header of the raster that holds the data file busy.
+TEST_F(JobTest, WriterWithoutItsDataFileWritesNoHeader) {
+  MakeRasters(dir_, Source());
+  struct Case {
+    const char* held;  // opened for reading
+    const char* output;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"o.osd", "o", "Open map write error=16 Device or resource busy"},
+      {"o", "o.osd", "Open map write error=16 Device or resource busy"},
+      {"e.ers", "e.ers", "Open Map write error 16 Device or resource busy"},
+  };
+  const auto before = Snapshot(dir_);
+  for (const Case& c : cases) {
+    TDataSet2 held;
+    ASSERT_TRUE(held.Open(dir_.Path(c.held), 0, 0, 1, 1, 0)) << held.GetErrorText();
+    try {
+      TDataSet out(dir_.Path(c.output), 3, 3, kCellUnsigned8, 1, 1);
+      ADD_FAILURE() << c.output << " was created";
+    } catch (const EDataSetError& e) {
+      EXPECT_EQ(c.message, std::string(e.what())) << c.output;
+    }
+    // The same through the reading side's create mode.
+    {
+      TDataSet2 made;
+      EXPECT_FALSE(made.Open(dir_.Path(c.output), 3, 3, kCellUnsigned8, 1, 1)) << c.output;
+    }
+    EXPECT_EQ(before, Snapshot(dir_)) << c.held << " -> " << c.output;
+  }
+}
+
+// A file-size limit stands in for a full disk: every writer fails half way
+// through creating its output, which leaves no new file and changes none.
+TEST_F(JobTest, OutputThatCannotBeCreatedLeavesEveryFileAsItWas) {
   const std::string src = Source();
-  const std::vector<float> before = Cells(src);
-  ASSERT_EQ(24u, before.size());
-  const std::string base = src.substr(0, src.size() - 4);
-  EXPECT_NE("Successful Finish", RunJob(src, base + ".osd", Rect(1000, 1960, 1010, 1950)));
-  EXPECT_EQ("The output file is the source file: " + src,
-            RunJob(src, src, Rect(1000, 2000, 1010, 1990)));
-  EXPECT_EQ(before, Cells(src));
+  struct Case {
+    const char* output;
+    const char* status;
+  };
+  const Case cases[] = {
+      {"x.ers", "Open Map write error 27 File too large"},
+      {"x.osd", "Open map write error=27 File too large"},
+      {"y", "Open map write error=27 File too large"},
+      {"x.tif", "Open write error 27 File too large"},
+      {"x.bmp", "Open write error 27 File too large"},
+      {"x.dtm", "Open map write error=27 File too large"},
+      {"x.001", "Open map write error=27 File too large"},
+  };
+  for (const bool existing : {false, true}) {
+    for (const Case& c : cases) {
+      const std::string output = dir_.Path(c.output);
+      if (existing) {
+        ASSERT_EQ("Successful Finish", RunJob(src, output, Rect(1000, 2000, 1050, 1970)));
+      }
+      const auto before = Snapshot(dir_);
+      const int code = ExitCodeOfChild([&] {
+        const rlimit limit{65536, 65536};
+        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return 100;
+        // 401 x 401 cells: more than the limit in every format.
+        const std::string status = RunJob(src, output, Rect(0, 4000, 4000, 0));
+        if (status == c.status) return 0;
+        std::cerr << status << "\n";
+        return 1;
+      });
+      EXPECT_EQ(0, code) << c.output << (existing ? " over an existing output" : "");
+      EXPECT_EQ(before, Snapshot(dir_)) << c.output << (existing ? " over an existing output" : "");
+    }
+  }
 }
 
 TEST_F(JobTest, MoreBandsThanAHeaderHoldsAreRefused) {

@@ -126,6 +126,10 @@ TEST(IdentifyCellType, NamesMapToCodesExactly) {
   EXPECT_EQ(kCellUnsigned16, CellTypeFromName("UNSIGNED16BITINTEGER"));
   EXPECT_EQ(kCellSigned32, CellTypeFromName("SIGNED32BITINTEGER"));
   EXPECT_EQ(kCellFloat32, CellTypeFromName("SIGNED32BITSINGLE"));
+  // Other programs' name of float cells, in any case.
+  for (const char* name : {"IEEE4BYTEREAL", "IEEE4ByteReal", "ieee4bytereal"})
+    EXPECT_EQ(kCellFloat32, CellTypeFromName(name)) << name;
+  EXPECT_EQ(kCellUnknown, CellTypeFromName("IEEE8BYTEREAL"));
   // Names that exist in the table but are never read from a header.
   for (const char* name : {"ONEBIT", "RGB24BIT", "SIGNED64BITDOUBLE", "POINT2DDOUBLE"})
     EXPECT_EQ(kCellUnknown, CellTypeFromName(name)) << name;

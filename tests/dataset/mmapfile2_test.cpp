@@ -320,33 +320,37 @@ TEST_F(MMapFile2Test, RgbTreatsThreeByteBandsAsPixelInterleavedAndReadOnlyRefuse
   EXPECT_EQ(bytes, dir_.ReadFile("r.raw"));
 }
 
-TEST_F(MMapFile2Test, MismatchedDataSizeOpensAsOneLine) {
+TEST_F(MMapFile2Test, PaddedDataReadsAsTheGridShortDataIsRefused) {
   TMMapFile2 f;
-  ASSERT_TRUE(OpenBytes(f, PatternFile(37), 10, 10, kCellUnsigned8, 3, false));
-  EXPECT_EQ(37u, f.Width);
-  EXPECT_EQ(1u, f.Lines);
-  EXPECT_EQ(1u, f.Bands);
-  EXPECT_EQ(37u, f.CellCount);
-  EXPECT_EQ(PatternByte(36), Cell(f, 36, 0));
+  ASSERT_TRUE(OpenBytes(f, PatternFile(37), 4, 3, kCellUnsigned8, 3, false));
+  EXPECT_EQ(4u, f.Width);
+  EXPECT_EQ(3u, f.Lines);
+  EXPECT_EQ(3u, f.Bands);
+  EXPECT_EQ(36u, f.CellCount);
+  EXPECT_EQ(PatternByte(35), Cell(f, 3, 2, 2));
 
-  // The odd trailing byte of 16-bit cells is not a cell.
-  TMMapFile2 g;
-  ASSERT_TRUE(OpenBytes(g, PatternFile(37), 4, 4, kCellSigned16, 1, false));
-  EXPECT_EQ(18u, g.Width);
-  EXPECT_EQ(1u, g.Lines);
-
-  // 65536 x 65537 cells wrap to 65536 in 32 bits, the size of this file.
-  TMMapFile2 h;
-  ASSERT_TRUE(OpenBytes(h, PatternFile(k64K), 65536, 65537, kCellUnsigned8, 1, false));
-  EXPECT_EQ(65536u, h.Width);
-  EXPECT_EQ(1u, h.Lines);
-  float v = 0;
-  EXPECT_FALSE(h.GetCell(0, 1, 0, v));
+  struct Case {
+    uint32_t size, width, lines;
+    uint8_t type;
+    const char* sizes;
+  };
+  const Case cases[] = {
+      {37, 4, 5, kCellSigned16, "holds 37 bytes; its header describes 40"},
+      // 65536 x 65537 cells would wrap to this file's size in 32 bits.
+      {k64K, 65536, 65537, kCellUnsigned8, "holds 65536 bytes; its header describes 4295032832"},
+      {8, 4294967295, 4294967295, kCellFloat32,
+       "holds 8 bytes; its header describes more than 18446744073709551615"},
+  };
+  for (const Case& c : cases) {
+    TMMapFile2 g;
+    EXPECT_FALSE(OpenBytes(g, PatternFile(c.size), c.width, c.lines, c.type, 1, false));
+    EXPECT_EQ("Data file " + dir_.Path("r.raw") + " " + c.sizes, g.ErrorText);
+  }
 }
 
 TEST_F(MMapFile2Test, LineLongerThanTheViewIsRefused) {
-  // A declared line too long, and a size mismatch that makes one such line.
-  const uint32_t cases[][3] = {{70000, 70000, 1}, {70001, 2, 2}};  // size, width, lines
+  // A declared line too long, with and without padding after the grid.
+  const uint32_t cases[][3] = {{70000, 70000, 1}, {140003, 70000, 2}};  // size, width, lines
   for (const auto& c : cases) {
     TMMapFile2 f;
     f.MaxViewSize = f.ViewSize = k64K;

@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <filesystem>
+#include <iterator>
 #include <utility>
 
 #include "support/temp_dir.h"
@@ -28,7 +33,40 @@ TEST(OsFile, CreatingAFileHeldOpenForReadingIsRefused) {
   EXPECT_EQ(EBUSY, writer.Open(path, FileAccess::kCreate));
   moved.Close();
   EXPECT_EQ(0, writer.Open(path, FileAccess::kCreate));
+  EXPECT_EQ(0, writer.Commit());
   EXPECT_EQ("", dir.ReadFile("cells"));
+}
+
+// A creation that fails half way (a full disk) must leave the folder as it
+// was: the new file takes its name, and replaces the old one, only on Commit.
+TEST(OsFile, CreatedFileReplacesTheOldOneOnlyOnCommit) {
+  TempDir dir;
+  dir.WriteFile("target", "old");
+  ASSERT_EQ(0, ::chmod(dir.Path("target").c_str(), 0640));
+  ASSERT_EQ(0, ::symlink("target", dir.Path("link").c_str()));
+  for (const char* name : {"new", "target", "link"}) {
+    {
+      OsFile abandoned;
+      ASSERT_EQ(0, abandoned.Open(dir.Path(name), FileAccess::kCreate));
+      ASSERT_EQ(3, ::write(abandoned.fd(), "abc", 3));
+    }
+    EXPECT_EQ("old", dir.ReadFile("target")) << name;
+    // Only "target" and "link": no new file, no temporary one.
+    EXPECT_EQ(2, std::distance(std::filesystem::directory_iterator(dir.path()),
+                               std::filesystem::directory_iterator()))
+        << name;
+  }
+  OsFile made;
+  ASSERT_EQ(0, made.Open(dir.Path("link"), FileAccess::kCreate));
+  ASSERT_EQ(3, ::write(made.fd(), "new", 3));
+  ASSERT_EQ(0, made.Commit());
+  made.Close();
+  // The link still leads to the file it named, which keeps its permissions.
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.Path("link")));
+  EXPECT_EQ("new", dir.ReadFile("target"));
+  struct stat st {};
+  ASSERT_EQ(0, ::stat(dir.Path("target").c_str(), &st));
+  EXPECT_EQ(0640u, st.st_mode & 07777);
 }
 
 TEST(OsFile, TwoReadersOfOneFileBothHoldIt) {

@@ -27,8 +27,8 @@ void MakeGdalErs(const TempDir& dir, const std::string& name, int w, int h, int 
      << "ds = gdal.GetDriverByName('ERS').Create('" << dir.Path(name) << "', " << w << ", " << h
      << ", " << bands << ", gdal." << type << ")\n"
      << "ds.SetGeoTransform((1000, " << cell_x << ", 0, 5000, 0, " << -cell_y << "))\n"
-     << "fmt = {'GDT_Byte': 'B', 'GDT_Int16': 'h', 'GDT_UInt16': 'H', 'GDT_Int32': 'i'}['" << type
-     << "']\n"
+     << "fmt = {'GDT_Byte': 'B', 'GDT_Int16': 'h', 'GDT_UInt16': 'H', 'GDT_Int32': 'i',\n"
+     << "       'GDT_Float32': 'f'}['" << type << "']\n"
      << "for b in range(" << bands << "):\n"
      << "  vals = [(x * 3 + y * 7 + b * 50) % 200 for y in range(" << h << ") for x in range(" << w
      << ")]\n"
@@ -62,6 +62,8 @@ TEST(GdalErs, GdalSourcesClipToNearestCellsAndGdalReadsTheClips) {
       {"GDT_Int16", 1, 10, 5, 1000, 5000, 1090, 4900},  // non-square source cells
       {"GDT_UInt16", 2, 2.5, 2.5, 1001, 4999, 1020, 4980},
       {"GDT_Int32", 1, 10, 10, 1090, 4910, 1000, 5000},  // reversed corners
+      // GDAL names the cells "IEEE4ByteReal", and opens no other name for them.
+      {"GDT_Float32", 1, 10, 10, 1005, 4995, 1050, 4950},
   };
   int n = 0;
   for (const Case& k : cases) {

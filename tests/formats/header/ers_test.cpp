@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sstream>
 
+#include "dataset/byte_order.h"
 #include "dataset/dataset.h"
 #include "dataset/dataset2.h"
 #include "dataset/identify.h"
@@ -258,22 +260,133 @@ TEST(ErsReader, BadHeadersFailWithTheirMessage) {
   EXPECT_EQ("No file: " + dir.Path("gone.ers"), in.GetErrorText());
 }
 
-TEST(ErsReader, MismatchedDataOpensAsOneLine) {
+double Pattern(uint32_t x, uint32_t y, uint32_t b) {
+  return 1 + x + 16 * y + 100 * b;
+}
+
+TEST(ErsReader, PaddedDataReadsAsTheGridShortDataIsRefused) {
+  struct Case {
+    uint32_t width, lines, bands;
+    const char* cell_type;
+    int extra;  // bytes after (or, negative, missing from) the grid's cells
+    const char* error;
+  };
+  const Case cases[] = {
+      {2, 2, 1, "Unsigned8BitInteger", 0, ""},
+      {2, 2, 1, "Unsigned8BitInteger", 2, ""},
+      {3, 2, 2, "Signed16BitInteger", 513, ""},
+      {2, 2, 1, "Unsigned8BitInteger", -1, "holds 3 bytes; its header describes 4"},
+      {3, 2, 2, "Signed16BitInteger", -1, "holds 23 bytes; its header describes 24"},
+      {2, 2, 1, "Unsigned8BitInteger", -4, "holds 0 bytes; its header describes 4"},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    ErsSource s;
+    s.width = c.width;
+    s.lines = c.lines;
+    s.bands = c.bands;
+    s.cell_type = c.cell_type;
+    s.data = MakeCells(s, Pattern);
+    const std::string cells = s.data;
+    s.data = c.extra < 0 ? s.data.substr(0, s.data.size() + c.extra)
+                         : s.data + std::string(c.extra, '\xEE');
+    s.Write(dir.Path("m"));
+    SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.lines) + " with " +
+                 std::to_string(c.extra));
+    TDataSet2 in;
+    if (*c.error) {
+      EXPECT_FALSE(in.Open(dir.Path("m.ers"), 0, 0, 1, 1, 0));
+      EXPECT_EQ("Data file " + dir.Path("m") + " " + c.error, in.GetErrorText());
+      continue;
+    }
+    ASSERT_TRUE(in.Open(dir.Path("m.ers"), 0, 0, 1, 1, 0)) << in.GetErrorText();
+    const TDataSetRoot2& r = *in.GetReader();
+    EXPECT_EQ(c.width, r.Width);
+    EXPECT_EQ(c.lines, r.Lines);
+    EXPECT_EQ(c.bands, r.Bands);
+    std::vector<float> want;
+    for (uint32_t y = 0; y < c.lines; ++y)
+      for (uint32_t b = 0; b < c.bands; ++b)
+        for (uint32_t x = 0; x < c.width; ++x) want.push_back(static_cast<float>(Pattern(x, y, b)));
+    EXPECT_EQ(want, ReadAllCells(dir.Path("m.ers")));
+  }
+}
+
+// A grid above the reader's 128 MiB view with two bytes of padding: its
+// lines fit the view one by one.
+TEST(ErsReader, PaddedDataAboveTheViewReadsAsTheGrid) {
   TempDir dir;
   ErsSource s;
-  s.width = 2;
-  s.lines = 2;
-  s.data = "abcde";  // five bytes for four cells
-  s.Write(dir.Path("m"));
+  s.width = 4096;
+  s.lines = 32769;
+  s.Write(dir.Path("big"));
+  std::filesystem::resize_file(dir.Path("big"), uint64_t{4096} * 32769 + 2);
   TDataSet2 in;
-  ASSERT_TRUE(in.Open(dir.Path("m.ers"), 0, 0, 1, 1, 0));
-  TDataSetRoot2& r = *in.GetReader();
-  EXPECT_EQ(2u, r.GetWidth());  // the header's view
-  EXPECT_EQ(5u, r.Width);       // the file's
-  float v = 0;
-  EXPECT_TRUE(r.GetCell(4, 0, 0, v));
-  EXPECT_EQ('e', v);
-  EXPECT_FALSE(r.GetCell(0, 1, 0, v));
+  ASSERT_TRUE(in.Open(dir.Path("big.ers"), 0, 0, 1, 1, 0)) << in.GetErrorText();
+  float v = -1;
+  ASSERT_TRUE(in.GetReader()->GetCell(4095, 32768, 0, v));
+  EXPECT_EQ(0, v);
+}
+
+// Other programs name float cells "IEEE4ByteReal"; cells of a type without
+// a decoder would clip to garbage reported as a success.
+TEST(HeaderReaders, CellTypeNamesAsOtherProgramsWriteThem) {
+  struct Case {
+    const char* name;
+    size_t bytes;
+    bool readable;
+  };
+  const Case cases[] = {
+      {"IEEE4ByteReal", 4, true},
+      {"ieee4bytereal", 4, true},
+      {"Signed32BitSingle", 4, true},
+      {"IEEE8ByteReal", 8, false},
+      {"Unsigned32BitInteger", 4, false},
+      {"Signed8BitInteger", 1, false},
+      {"ONEBIT", 1, false},
+      {"Complex64", 8, false},
+  };
+  for (const Case& c : cases) {
+    for (const bool osd : {false, true}) {
+      TempDir dir;
+      const std::string header =
+          osd ? std::string("OrthoSetDataHeader [\n  CellType = ") + c.name +
+                    "\n  NrOfLines = 1\n  NrOfCellsPerLine = 1\n  NrOfBands = 1\n"
+              : [&] {
+                  ErsSource s;
+                  s.cell_type = c.name;
+                  return s.HeaderText();
+                }();
+      dir.WriteFile(osd ? "c.osd" : "c.ers", header);
+      uint8_t cell[8] = {};
+      write_le<float>(cell, 2.5f);
+      dir.WriteFile("c", std::string(reinterpret_cast<char*>(cell), c.bytes));
+      SCOPED_TRACE(std::string(c.name) + (osd ? " in OrthoSetData" : " in ER Mapper"));
+      TDataSet2 in;
+      if (!c.readable) {
+        EXPECT_FALSE(in.Open(dir.Path(osd ? "c.osd" : "c.ers"), 0, 0, 1, 1, 0));
+        EXPECT_EQ(std::string("Cell type not supported: ") + c.name, in.GetErrorText());
+        continue;
+      }
+      ASSERT_TRUE(in.Open(dir.Path(osd ? "c.osd" : "c.ers"), 0, 0, 1, 1, 0)) << in.GetErrorText();
+      EXPECT_EQ(kCellFloat32, in.GetCellType());
+      float v = 0;
+      ASSERT_TRUE(in.GetReader()->GetCell(0, 0, 0, v));
+      EXPECT_EQ(2.5f, v);
+    }
+  }
+}
+
+// GDAL opens float cells only under the name other programs use; the
+// OrthoSetData header keeps the system's own.
+TEST(ErsWriter, FloatCellsAreWrittenAsIeee4ByteReal) {
+  TempDir dir;
+  for (const char* name : {"f.ers", "f.osd"}) {
+    TDataSet out(dir.Path(name), 1, 1, kCellFloat32, 1, 1);
+  }
+  EXPECT_NE(std::string::npos, dir.ReadFile("f.ers").find("    CellType = IEEE4ByteReal\r\n"));
+  EXPECT_NE(std::string::npos,
+            dir.ReadFile("f.osd").find("    CellType   = SIGNED32BITSINGLE\r\n"));
 }
 
 TEST(ErsReader, DataFileFoundWhateverItsCase) {

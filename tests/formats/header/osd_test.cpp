@@ -291,7 +291,8 @@ TEST(OsdReader, EachReaderRefusesTheOthersHeader) {
   ErsSource ers;
   ers.data = "x";
   ers.Write(dir.Path("e"));
-  dir.WriteFile("o.osd", "OrthoSetDataHeader [\nNrOfBands = 1\nNrOfLines = 1\n");
+  dir.WriteFile("o.osd",
+                "OrthoSetDataHeader [\nNrOfBands = 1\nNrOfLines = 1\nNrOfCellsPerLine = 1\n");
   dir.WriteFile("o", "y");
   const std::string refused = "Header " + ShortenPath(dir.Path("e.osd"), 20) + " reading error ";
   TOsdMap2 osd;
