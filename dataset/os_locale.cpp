@@ -32,12 +32,17 @@ std::string LangInfo(nl_item item, const char* fallback) {
 
 char LocaleDecimalSeparator() {
   if (const char c = separator_override.load()) return c;
-  const std::string s = LangInfo(RADIXCHAR, ".");
-  return s.size() == 1 ? s[0] : '.';
+  // Asked afresh each time: it is cheap, and follows a changed environment.
+  locale_t loc = newlocale(LC_NUMERIC_MASK, "", static_cast<locale_t>(0));
+  if (!loc) return '.';
+  const char* s = nl_langinfo_l(RADIXCHAR, loc);
+  const char c = s && s[0] && !s[1] ? s[0] : '.';
+  freelocale(loc);
+  return c;
 }
 
-void SetLocaleDecimalSeparator(char separator) {
-  separator_override.store(separator);
+char SetLocaleDecimalSeparator(char separator) {
+  return separator_override.exchange(separator);
 }
 
 std::string LocaleShortDayName(int week_day) {

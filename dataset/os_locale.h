@@ -5,10 +5,12 @@
 
 namespace clipra {
 
-// The decimal separator of the user's locale ("." or ",").
+// The decimal separator of the user's locale ("." or ","), as the
+// environment sets it; the process locale plays no part.
 char LocaleDecimalSeparator();
-// Overrides the separator (0 restores the locale's own); for tests.
-void SetLocaleDecimalSeparator(char separator);
+// Overrides the separator (0 restores the locale's own) and answers the
+// previous override; for tests.
+char SetLocaleDecimalSeparator(char separator);
 // Short day (0 = Sunday) and month (0 = January) names of the user's locale.
 std::string LocaleShortDayName(int week_day);
 std::string LocaleShortMonthName(int month);

@@ -1,10 +1,7 @@
 #include "dataset/utils.h"
 
-#include <cerrno>
-#include <cfenv>
+#include <charconv>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <limits>
@@ -44,15 +41,36 @@ bool ParseDecimal(const std::string& text, long double& out) {
     if (exp_digits == 0) return false;
   }
   if (i != n) return false;
-  // strtold honours the C locale, which the program never changes from "C".
-  const std::string number = text.substr(start);
-  errno = 0;
-  char* end = nullptr;
-  const long double v = std::strtold(number.c_str(), &end);
-  if (end != number.c_str() + number.size()) return false;
+  // from_chars always reads "." whatever the process locale, but takes no "+".
+  const char* first = text.data() + start;
+  if (*first == '+') ++first;
+  long double v = 0;
+  const auto result = std::from_chars(first, text.data() + n, v);
+  if (result.ec != std::errc() || result.ptr != text.data() + n) return false;
   if (!std::isfinite(v)) return false;
   out = v;
   return true;
+}
+
+// `value` in the given form, with "." and "e" whatever the process locale.
+std::string ToChars(long double value, std::chars_format form, int precision) {
+  // Room for the plain digits of the largest long double.
+  char buf[5000];
+  const auto result = std::to_chars(buf, buf + sizeof buf, value, form, precision);
+  if (result.ec != std::errc()) return {};
+  return std::string(buf, result.ptr);
+}
+
+std::string UpperExponent(std::string s) {
+  for (char& c : s)
+    if (c == 'e') c = 'E';
+  return s;
+}
+
+std::string PadLeft(std::string s, int width) {
+  if (width > 0 && s.size() < static_cast<size_t>(width))
+    s.insert(0, static_cast<size_t>(width) - s.size(), ' ');
+  return s;
 }
 
 }  // namespace
@@ -164,23 +182,22 @@ bool RoundToInt64(long double v, int64_t& out) {
 
 std::string FormatFixed(long double value, int precision, int digits, char decimal_point) {
   if (!std::isfinite(value)) return std::isnan(value) ? "NAN" : (value > 0 ? "INF" : "-INF");
-  char buf[128];
   // Round to `precision` significant digits first, then print `digits` decimals.
-  std::snprintf(buf, sizeof buf, "%.*Le", precision - 1, value);
-  const long double rounded = std::strtold(buf, nullptr);
+  const std::string significant = ToChars(value, std::chars_format::scientific, precision - 1);
+  long double rounded = value;
+  std::from_chars(significant.data(), significant.data() + significant.size(), rounded);
   const long double magnitude = std::fabs(rounded);
   int int_digits = 1;
   if (magnitude >= 1) int_digits = static_cast<int>(std::floor(std::log10(magnitude))) + 1;
+  std::string s;
   if (int_digits > precision) {
     // Exponent form: d.ddd...E+dd with `precision` significant digits.
-    std::snprintf(buf, sizeof buf, "%.*LE", precision - 1, value);
+    s = UpperExponent(significant);
   } else {
-    std::snprintf(buf, sizeof buf, "%.*Lf", digits, rounded);
+    s = ToChars(rounded, std::chars_format::fixed, digits);
     // A value that prints as zero carries no sign.
-    if (buf[0] == '-' && std::strspn(buf + 1, "0.") == std::strlen(buf + 1))
-      std::memmove(buf, buf + 1, std::strlen(buf));
+    if (s[0] == '-' && s.find_first_not_of("0.", 1) == std::string::npos) s.erase(0, 1);
   }
-  std::string s = buf;
   if (decimal_point != '.') {
     const size_t p = s.find('.');
     if (p != std::string::npos) s[p] = decimal_point;
@@ -190,9 +207,7 @@ std::string FormatFixed(long double value, int precision, int digits, char decim
 
 std::string FormatGeneral(long double value) {
   if (!std::isfinite(value)) return std::isnan(value) ? "NAN" : (value > 0 ? "INF" : "-INF");
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.15LG", value);
-  std::string s = buf;
+  std::string s = UpperExponent(ToChars(value, std::chars_format::general, 15));
   // Exponents as "E20" / "E-5": no plus sign, no leading zeros.
   const size_t e = s.find('E');
   if (e != std::string::npos) {
@@ -206,11 +221,12 @@ std::string FormatGeneral(long double value) {
   return s;
 }
 
+std::string FormatFixedWidth(long double value, int width, int digits) {
+  return PadLeft(ToChars(value, std::chars_format::fixed, digits), width);
+}
+
 std::string FormatRight3(long double value, int width) {
-  const int n = std::snprintf(nullptr, 0, "%*.3Lf", width, value);
-  std::string s(static_cast<size_t>(n > 0 ? n : 0), '\0');
-  std::snprintf(s.data(), s.size() + 1, "%*.3Lf", width, value);
-  return s;
+  return FormatFixedWidth(value, width, 3);
 }
 
 std::string ExtractFileExt(const std::string& path) {

@@ -12,6 +12,9 @@ std::string StrTrimRight(const std::string& s);
 std::string StrTrim(const std::string& s);
 std::string ChooseStr(bool flag, const std::string& if_true, const std::string& if_false);
 
+// Numbers are read and written with "." whatever the process locale; only
+// the callers that talk to people put in the locale's separator.
+
 // Tolerant decimal conversion: "." or "," as the decimal point, blanks around
 // the number allowed, anything else gives `def` unchanged.
 long double ParseFloatDef(const std::string& text, long double def);
@@ -42,8 +45,9 @@ bool RoundToInt64(long double v, int64_t& out);
 std::string FormatFixed(long double value, int precision, int digits, char decimal_point = '.');
 // Shortest general form with up to 15 significant digits ("12.5", "1E20").
 std::string FormatGeneral(long double value);
-// Right-aligned fixed-point number with three decimals in at least `width` characters.
-std::string FormatRight3(long double value, int width);
+// Right-aligned fixed-point number with `digits` decimals in at least `width` characters.
+std::string FormatFixedWidth(long double value, int width, int digits);
+std::string FormatRight3(long double value, int width);  // three decimals
 
 // Path helpers; "/" is the only delimiter.
 // The extension, dot included, from the last "." after the last "/"; empty if none.

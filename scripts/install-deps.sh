@@ -7,13 +7,16 @@ set -euo pipefail
 demo=(g++ cmake ninja-build libjpeg62-turbo-dev)
 test=("${demo[@]}" googletest libgtest-dev libbenchmark-dev qt6-base-dev libgl-dev
       gdal-bin python3-gdal libjpeg-turbo-progs libtiff-tools imagemagick
-      clang-14 libclang-rt-14-dev xvfb xauth xdotool x11-apps)
+      clang-14 libclang-rt-14-dev xvfb xauth xdotool x11-apps locales)
 
 case "${1:-test}" in
   demo) wanted=("${demo[@]}") ;;
   test) wanted=("${test[@]}") ;;
   *) echo "usage: $0 demo|test" >&2; exit 2 ;;
 esac
+
+sudo_cmd=()
+[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
 
 missing=()
 for pkg in "${wanted[@]}"; do
@@ -23,8 +26,12 @@ for pkg in "${wanted[@]}"; do
 done
 if ((${#missing[@]})); then
   echo "Installing: ${missing[*]}"
-  sudo_cmd=()
-  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
   "${sudo_cmd[@]}" apt-get update -q
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+# The tests run parts of the program under a real comma locale.
+if [ "${1:-test}" = test ] && ! locale -a 2>/dev/null | grep -qix 'de_DE.utf-\?8'; then
+  echo "Generating the de_DE.UTF-8 locale"
+  "${sudo_cmd[@]}" localedef -i de_DE -f UTF-8 de_DE.UTF-8
 fi

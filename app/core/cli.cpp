@@ -170,7 +170,9 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
           return UsageError(err, "-B takes <red>:<green>:<blue>, each from 0 to 255");
         break;
       default:
-        return UsageError(err, std::string("unknown option -") + opt.letter);
+        // A "/" parameter is an option only because no file has its name.
+        return UsageError(err, "unknown option " + opt.text +
+                                   (opt.text[0] == '/' ? " (no file of that name exists)" : ""));
     }
   }
   if (!cl.extra_files.empty())

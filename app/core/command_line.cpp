@@ -49,6 +49,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& params,
     CommandLineOption opt;
     opt.letter = static_cast<char>(std::toupper(static_cast<unsigned char>(p[1])));
     opt.rest = p.substr(2);
+    opt.text = p;
     cl.options.push_back(opt);
     if (opt.letter == 'A') {
       const std::vector<double> v = SplitNumbers(opt.rest, 4);

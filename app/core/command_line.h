@@ -11,6 +11,7 @@ namespace clipra {
 struct CommandLineOption {
   char letter = 0;   // upper case
   std::string rest;  // what follows the letter
+  std::string text;  // the parameter as typed
 };
 
 struct CommandLine {

@@ -300,8 +300,10 @@ bool TMyThread::SampleIndexed() {
         // every cell of the line goes through it.
         const uint8_t* in = row_ok && out_run ? src.CellRun(row, b, in_step, count) : nullptr;
         // What SetCell would store for the empty and the background cells.
+        // `fill` has room for the widest cell EncodeCell writes, although a
+        // run only ever copies one or two bytes of it.
         uint8_t zero[2] = {0, 0};
-        uint8_t fill[2] = {0, 0};
+        uint8_t fill[4] = {0, 0, 0, 0};
         if (out_run) EncodeCell(fill, dst.CellType, colour ? background[b] : 0.0f, dst.LSBFirst);
         auto put_empty = [&](uint32_t x, const uint8_t* bytes, float value) {
           if (out_run)

@@ -140,11 +140,11 @@ int32_t Count(const std::string& line, const char* keyword) {
 }  // namespace keyword
 
 std::string FormatCellSize(double v) {
-  return FormatFixed(v, 6, 3, LocaleDecimalSeparator());
+  return FormatFixed(v, 6, 3);
 }
 
 std::string FormatCoordinate(double v) {
-  return FormatFixed(v, 10, 3, LocaleDecimalSeparator());
+  return FormatFixed(v, 10, 3);
 }
 
 bool WriteTextFile(const std::string& file_name, const std::string& text) {

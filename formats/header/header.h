@@ -91,8 +91,8 @@ int32_t Count(const std::string& line, const char* keyword);
 }  // namespace keyword
 
 // The number formats of the header writers: cell sizes with 6 significant
-// digits, coordinates with 10, both with 3 decimals and the locale's
-// decimal separator.
+// digits, coordinates with 10, both with 3 decimals and "." whatever the
+// locale, since other programs read these headers too.
 std::string FormatCellSize(double v);
 std::string FormatCoordinate(double v);
 

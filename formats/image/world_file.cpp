@@ -1,7 +1,6 @@
 #include "formats/image/world_file.h"
 
 #include <cmath>
-#include <cstdio>
 #include <memory>
 
 #include "dataset/dataset2.h"
@@ -55,13 +54,7 @@ bool ReadWorldFile(TDataSetRoot2& reader, const std::string& file_name) {
 }
 
 std::string FormatWorldNumber(double value) {
-  char buf[400];
-  std::snprintf(buf, sizeof buf, "%18.14f", value);
-  // The program never leaves the "C" locale, but a world file always has ".".
-  std::string s = buf;
-  for (char& c : s)
-    if (c == ',') c = '.';
-  return s;
+  return FormatFixedWidth(value, 18, 14);
 }
 
 bool WriteWorldFile(const std::string& file_name, double cell_width, double rotation_x,

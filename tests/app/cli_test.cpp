@@ -75,13 +75,26 @@ TEST(Cli, ClipsAndReportsTheStatus) {
 TEST(Cli, UsageErrorsAndFailures) {
   TempDir dir;
   const std::string src = MakeSource(dir);
-  EXPECT_EQ(kExitUsage, RunClipra({src}).code);
-  EXPECT_EQ(kExitUsage, RunClipra({src, dir.Path("o.ers")}).code);  // no -A
-  EXPECT_EQ(kExitUsage, RunClipra({"-A0:0:1:1", "-B1:2", src, dir.Path("o.ers")}).code);
-  EXPECT_EQ(kExitUsage, RunClipra({"-A0:0:1:1", "-B1:2:256", src, dir.Path("o.ers")}).code);
-  EXPECT_EQ(kExitUsage, RunClipra({"-A0:0:1:1", "-Q", src, dir.Path("o.ers")}).code);
-  EXPECT_EQ(kExitUsage, RunClipra({"-A0:0:1:1", src, dir.Path("o.ers"), "x"}).code);
-  EXPECT_EQ(kExitUsage, RunClipra({"--bogus"}).code);
+  const std::string out = dir.Path("o.ers");
+  const struct {
+    std::vector<std::string> args;
+    std::string message;
+  } usage[] = {
+      {{src}, "give a SOURCE and an OUTPUT"},
+      {{src, out}, "give the rectangle with -A"},
+      {{"-A0:0:1:1", "-B1:2", src, out}, "-B takes <red>:<green>:<blue>, each from 0 to 255"},
+      {{"-A0:0:1:1", "-B1:2:256", src, out}, "-B takes <red>:<green>:<blue>, each from 0 to 255"},
+      {{"-A0:0:1:1", "-Qx", src, out}, "unknown option -Qx"},
+      {{"-A0:0:1:1", "/nonexistent.ers", src, out},
+       "unknown option /nonexistent.ers (no file of that name exists)"},
+      {{"-A0:0:1:1", src, out, "x"}, "too many file names: x"},
+      {{"--bogus"}, "unknown option --bogus"},
+  };
+  for (const auto& row : usage) {
+    const CliResult r = RunClipra(row.args);
+    EXPECT_EQ(kExitUsage, r.code) << row.message;
+    EXPECT_EQ("clipra-cli: " + row.message + "\nTry 'clipra-cli --help'.\n", r.err);
+  }
   const CliResult missing = RunClipra({"-A0:0:1:1", dir.Path("none.ers"), dir.Path("o.ers")});
   EXPECT_EQ(kExitFailure, missing.code);
   EXPECT_EQ("No file: " + dir.Path("none.ers") + "\n", missing.err);

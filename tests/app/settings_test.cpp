@@ -116,18 +116,6 @@ TEST_F(SettingsFileTest, SaveWritesExactlyTwoSectionsAndSevenKeys) {
   EXPECT_EQ("345.500", ini.ReadString("Options", "TopLeftX", ""));
 }
 
-TEST_F(SettingsFileTest, FloatsUseTheLocaleSeparatorAndReadBack) {
-  SeparatorScope comma(',');
-  TSettings s;
-  s.Options.TopLeftX = 345.5;
-  s.Options.BotRightY = -0.0004;
-  ASSERT_TRUE(SaveSettings(Ini(), s));
-  const TIniAdd ini(Ini());
-  EXPECT_EQ("345,500", ini.ReadString("Options", "TopLeftX", ""));
-  EXPECT_EQ("0,000", ini.ReadString("Options", "BotRightY", ""));
-  EXPECT_EQ(345.5, LoadSettings(Ini()).Options.TopLeftX);
-}
-
 TEST_F(SettingsFileTest, ValuesAndLongPathsSurviveARestart) {
   TSettings s;
   s.InFile = "/data/in file.ers";

@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -26,6 +27,7 @@
 #include "dataset/mmapfile2.h"
 #include "dataset/os_locale.h"
 #include "dataset/utils.h"
+#include "support/comma_locale.h"
 #include "support/temp_dir.h"
 
 namespace clipra {
@@ -33,18 +35,19 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-// An ER Mapper source of unsigned bytes, `width` x `lines`, one unit per
+// An ER Mapper source of unsigned bytes, `width` x `lines`, `cell` units per
 // cell, its top-left corner at map (0, lines). Cell (x, y) holds 10 * y + x
 // (modulo 256).
-void WriteErsSource(const TempDir& dir, const std::string& name, int width, int lines) {
+void WriteErsSource(const TempDir& dir, const std::string& name, int width, int lines,
+                    const std::string& cell = "1") {
   const std::string l = std::to_string(lines), w = std::to_string(width);
   std::string header =
       "DatasetHeader Begin\n Version = \"5.0\"\n DataSetType = ERStorage\n DataType = Raster\n"
       " ByteOrder = LSBFirst\n CoordinateSpace Begin\n  Datum = \"RAW\"\n  Projection = \"RAW\"\n"
       "  CoordinateType = EN\n CoordinateSpace End\n RasterInfo Begin\n"
-      "  CellType = Unsigned8BitInteger\n  CellInfo Begin\n   Xdimension = 1\n   Ydimension = 1\n"
-      "  CellInfo End\n  NrOfLines = " +
-      l + "\n  NrOfCellsPerLine = " + w +
+      "  CellType = Unsigned8BitInteger\n  CellInfo Begin\n   Xdimension = " +
+      cell + "\n   Ydimension = " + cell + "\n  CellInfo End\n  NrOfLines = " + l +
+      "\n  NrOfCellsPerLine = " + w +
       "\n"
       "  RegistrationCoord Begin\n   Eastings = 0\n   Northings = " +
       l +
@@ -510,31 +513,52 @@ TEST_F(WindowJob, JobFailureTextReachesTheStatusLine) {
 }
 
 TEST_F(WindowJob, UnattendedRunWritesTheOutputAndCloses) {
-  WriteErsSource(dir_, "src", 6, 4);
-  auto w = MakeWindow({dir_.Path("src.ers"), dir_.Path("cut.ers"), "/A1:3:3:2", "/F"});
-  ASSERT_TRUE(w->AutoRun());
-  w->show();
-  ASSERT_TRUE(WaitForJob(*w));
-  QApplication::processEvents();
-  EXPECT_FALSE(w->isVisible()) << "the window closes by itself";
-  EXPECT_EQ("Successful Finish", w->StatusText().toStdString());
-
-  // Output cell (c, r) lies at map (1 + c, 3 - r): source cell (1 + c, 1 + r).
-  TDataSet2 out;
-  ASSERT_TRUE(out.Open(dir_.Path("cut.ers"), 0, 0, 1, 1, 0)) << out.GetErrorText();
-  TDataSetRoot2& reader = *out.GetReader();
-  ASSERT_EQ(3u, reader.GetWidth());
-  ASSERT_EQ(2u, reader.GetLines());
-  for (uint32_t r = 0; r < 2; ++r)
-    for (uint32_t c = 0; c < 3; ++c) {
-      float v = -1;
-      ASSERT_TRUE(reader.GetCell(c, r, 0, v));
-      EXPECT_EQ(static_cast<float>(10 * (1 + r) + 1 + c), v) << c << "," << r;
+  // Either way output cell (c, r) is source cell (1 + c, 1 + r).
+  const struct {
+    bool comma_locale;
+    const char* cell;
+    double cell_size;
+    const char* area;
+    double top_left_x, bot_right_y;
+    const char* saved_line;  // in the locale's separator
+  } rows[] = {
+      {false, "1", 1, "/A1:3:3:2", 1, 2, "TopLeftX=1.000\r\n"},
+      {true, "0.5", 0.5, "/A0.5:3.5:1.5:3.0", 0.5, 3, "TopLeftX=0,500\r\n"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.area);
+    std::optional<CommaLocale> comma;
+    if (row.comma_locale) {
+      comma.emplace();
+      REQUIRE_COMMA_LOCALE(*comma);
     }
-  const TSettings saved = LoadSettings(Ini());
-  EXPECT_EQ(dir_.Path("cut.ers"), saved.OutName);
-  EXPECT_EQ(1, saved.Options.TopLeftX);
-  EXPECT_EQ(2, saved.Options.BotRightY);
+    WriteErsSource(dir_, "src", 6, 4, row.cell);
+    auto w = MakeWindow({dir_.Path("src.ers"), dir_.Path("cut.ers"), row.area, "/F"});
+    ASSERT_TRUE(w->AutoRun());
+    w->show();
+    ASSERT_TRUE(WaitForJob(*w));
+    QApplication::processEvents();
+    EXPECT_FALSE(w->isVisible()) << "the window closes by itself";
+    EXPECT_EQ("Successful Finish", w->StatusText().toStdString());
+
+    TDataSet2 out;
+    ASSERT_TRUE(out.Open(dir_.Path("cut.ers"), 0, 0, 1, 1, 0)) << out.GetErrorText();
+    TDataSetRoot2& reader = *out.GetReader();
+    ASSERT_EQ(3u, reader.GetWidth());
+    ASSERT_EQ(2u, reader.GetLines());
+    EXPECT_EQ(row.cell_size, reader.GetCellSizeX());
+    for (uint32_t r = 0; r < 2; ++r)
+      for (uint32_t c = 0; c < 3; ++c) {
+        float v = -1;
+        ASSERT_TRUE(reader.GetCell(c, r, 0, v));
+        EXPECT_EQ(static_cast<float>(10 * (1 + r) + 1 + c), v) << c << "," << r;
+      }
+    const TSettings saved = LoadSettings(Ini());
+    EXPECT_EQ(dir_.Path("cut.ers"), saved.OutName);
+    EXPECT_EQ(row.top_left_x, saved.Options.TopLeftX);
+    EXPECT_EQ(row.bot_right_y, saved.Options.BotRightY);
+    EXPECT_NE(std::string::npos, dir_.ReadFile("clipra.ini").find(row.saved_line));
+  }
 }
 
 TEST_F(WindowJob, DestroyingTheWindowDuringARunStopsTheJob) {

@@ -9,7 +9,6 @@
 #include "dataset/dataset.h"
 #include "dataset/dataset2.h"
 #include "dataset/identify.h"
-#include "dataset/os_locale.h"
 #include "dataset/utils.h"
 #include "support/ers_builder.h"
 #include "support/temp_dir.h"
@@ -145,23 +144,6 @@ TEST(ErsWriter, EnOutputWithControlPointsAndFourBands) {
   while ((red = text.find("Value=\"Red Layer\"", red + 1)) != std::string::npos) ++count;
   EXPECT_EQ(2u, count);
   EXPECT_EQ(16u, dir.ReadFile("en").size());
-}
-
-TEST(ErsWriter, CommaLocaleWritesCommaAndReadsBack) {
-  TempDir dir;
-  SetLocaleDecimalSeparator(',');
-  {
-    TDataSet out(dir.Path("c.ers"), 1, 1, 1, 1, 1);
-    out.SetGeoreference("", "D", 0.5, 0.5, 0, 0, 10.25, 20, "P");
-  }
-  SetLocaleDecimalSeparator(0);
-  const std::string text = dir.ReadFile("c.ers");
-  EXPECT_NE(std::string::npos, text.find("Xdimension = 0,500"));
-  EXPECT_NE(std::string::npos, text.find("Eastings = 10,250"));
-  TDataSet2 in;
-  ASSERT_TRUE(in.Open(dir.Path("c.ers"), 0, 0, 1, 1, 0)) << in.GetErrorText();
-  EXPECT_EQ(0.5, in.GetCellSizeX());
-  EXPECT_EQ(10.25, in.GetReader()->GetLeftX());
 }
 
 TEST(ErsWriter, FailuresArriveAsDataSetErrors) {

@@ -1,0 +1,143 @@
+// The program under a real comma locale, switched on as the window's toolkit
+// does it. Numbers on the command line and in every file other programs read
+// keep their "."; only the settings file speaks the locale.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/core/cli.h"
+#include "app/core/settings.h"
+#include "dataset/dataset2.h"
+#include "dataset/gcp.h"
+#include "dataset/utils.h"
+#include "support/comma_locale.h"
+#include "support/ers_builder.h"
+#include "support/gdal.h"
+#include "support/temp_dir.h"
+#include "support/tools.h"
+
+namespace clipra {
+namespace {
+
+double Pattern(uint32_t x, uint32_t y, uint32_t) {
+  return x + 8 * y;
+}
+
+TEST(CommaLocale, NumberTextsKeepThePoint) {
+  CommaLocale comma;
+  REQUIRE_COMMA_LOCALE(comma);
+  const struct {
+    const char* text;
+    long double value;
+  } parsed[] = {
+      {"110.2", 110.2L}, {" 12,5 ", 12.5L}, {"-4e2", -400}, {"1.234,5", 7}, {"+.25", 0.25L}};
+  for (const auto& row : parsed) EXPECT_EQ(row.value, ParseFloatDef(row.text, 7)) << row.text;
+  EXPECT_EQ("0.500", FormatFixed(0.5, 6, 3));
+  EXPECT_EQ("1.23457E+12", FormatFixed(1234567890123.0, 6, 3));
+  EXPECT_EQ("12.5", FormatGeneral(12.5));
+  EXPECT_EQ("   -2.500", FormatRight3(-2.5, 9));
+  EXPECT_EQ("  0.50000000000000", FormatFixedWidth(0.5, 18, 14));
+}
+
+// Cell size 0.5, cell (0, 0) at (100.25, 203.5); the Northings use the comma.
+std::string DecimalSource(const TempDir& dir) {
+  ErsSource s;
+  s.width = 8;
+  s.lines = 6;
+  s.cell_size_x = s.cell_size_y = "0.5";
+  s.eastings = "100.25";
+  s.northings = "203,5";
+  s.data = MakeCells(s, Pattern);
+  s.Write(dir.Path("src"));
+  return dir.Path("src.ers");
+}
+
+TEST(CommaLocale, ClipWithDecimalHeaderNumbersWritesPointsInEveryFile) {
+  TempDir dir;
+  const std::string src = DecimalSource(dir);
+  const struct {
+    const char* output;
+    const char* text_file;  // the header or world file that carries the numbers
+    const char* cell_size;  // as it must appear there
+  } rows[] = {
+      {"o.ers", "o.ers", "Xdimension = 0.500"},
+      {"p.osd", "p.osd", "Xdimension = 0.500"},
+      {"q.bmp", "q.bmpw", "  0.50000000000000"},
+      {"r.tif", "r.tfw", "  0.50000000000000"},
+      {"u.001", "u.001", "0.5"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.output);
+    {
+      CommaLocale comma;
+      REQUIRE_COMMA_LOCALE(comma);
+      // Source cells (2, 2) to (5, 5).
+      const CliResult r = RunClipra({"/A101.25:202.5:102.75:201.0", src, dir.Path(row.output)});
+      ASSERT_EQ(kExitSuccess, r.code) << r.err;
+    }
+    const std::string text = dir.ReadFile(row.text_file);
+    EXPECT_NE(std::string::npos, text.find(row.cell_size)) << text;
+    EXPECT_EQ(std::string::npos, text.find(',')) << text;
+
+    TDataSet2 out;
+    ASSERT_TRUE(out.Open(dir.Path(row.output), 0, 0, 1, 1, 0)) << out.GetErrorText();
+    TDataSetRoot2& reader = *out.GetReader();
+    EXPECT_EQ(4u, reader.GetWidth());
+    EXPECT_EQ(4u, reader.GetLines());
+    EXPECT_EQ(0.5, reader.GetCellSizeX());
+    EXPECT_EQ(101.25, reader.GetLeftX());
+    EXPECT_EQ(202.5, reader.GetTopY());
+    float v = -1;
+    ASSERT_TRUE(reader.GetCell(1, 2, 0, v));
+    EXPECT_EQ(Pattern(3, 4, 0), v);
+  }
+
+  // GDAL reads the cell size and origin as written.
+  REQUIRE_GDAL_PYTHON();
+  for (const char* name : {"o.ers", "r.tif"}) {
+    const GdalView view = ReadWithGdal(dir, name);
+    ASSERT_EQ(6u, view.geo.size()) << name;
+    EXPECT_EQ(101.25, view.geo[0]) << name;
+    EXPECT_EQ(0.5, view.geo[1]) << name;
+    EXPECT_EQ(202.5, view.geo[3]) << name;
+    EXPECT_EQ(-0.5, view.geo[5]) << name;
+  }
+}
+
+TEST(CommaLocale, SettingsKeepTheLocaleSeparatorAndReadBothBack) {
+  CommaLocale comma;
+  REQUIRE_COMMA_LOCALE(comma);
+  TempDir dir;
+  TSettings s;
+  s.Options = {110.2, 490.2, 150.2, 450.25, 0};
+  ASSERT_TRUE(SaveSettings(dir.Path("c.ini"), s));
+  EXPECT_NE(std::string::npos, dir.ReadFile("c.ini").find("TopLeftX=110,200\r\n"));
+  const TExtractOptions back = LoadSettings(dir.Path("c.ini")).Options;
+  EXPECT_EQ(110.2, back.TopLeftX);
+  EXPECT_EQ(490.2, back.TopLeftY);
+  EXPECT_EQ(150.2, back.BotRightX);
+  EXPECT_EQ(450.25, back.BotRightY);
+  // A file saved under a "." locale still reads.
+  dir.WriteFile("p.ini", "[Options]\r\nTopLeftX=110.200\r\n");
+  EXPECT_EQ(110.2, LoadSettings(dir.Path("p.ini")).Options.TopLeftX);
+}
+
+TEST(CommaLocale, ControlPointFilesKeepThePoint) {
+  CommaLocale comma;
+  REQUIRE_COMMA_LOCALE(comma);
+  TempDir dir;
+  TGCPList list;
+  list.AddFromLine("P1 Yes 10.5 20,25 512000.125 -1.5 0");
+  ASSERT_EQ(1, list.Count());
+  EXPECT_EQ("P1 Yes 10.500 20.250 512000.125 -1.500 0.000", list.Point(0)->ToLine());
+  ASSERT_TRUE(list.SaveToFile(dir.Path("p.gcp")));
+  EXPECT_EQ("P1\tYes\t    10.500\t    20.250\t512000.125\t    -1.500\t     0.000\r\n",
+            dir.ReadFile("p.gcp"));
+  TGCPList back;
+  ASSERT_TRUE(back.LoadFromFile(dir.Path("p.gcp")));
+  ASSERT_EQ(1, back.Count());
+  EXPECT_EQ(20.25, back.GetValue(0, 2));
+}
+
+}  // namespace
+}  // namespace clipra
