@@ -51,14 +51,14 @@ double Seconds(const std::chrono::steady_clock::time_point& start) {
 }
 
 double TimeClipra(const std::string& source, const std::string& output) {
-  clipra::TExtractOptions o;
+  clipra::ExtractOptions o;
   o.TopLeftX = kLeft + 1000 * kCell;
   o.TopLeftY = kTop - 1000 * kCell;
   o.BotRightX = o.TopLeftX + (kWindow - 1) * kCell;
   o.BotRightY = o.TopLeftY - (kWindow - 1) * kCell;
   const auto start = std::chrono::steady_clock::now();
   clipra::AbortRequested = false;
-  clipra::TMyThread job(source, output, o, nullptr);
+  clipra::ExtractJob job(source, output, o, nullptr);
   job.Run();
   const double t = Seconds(start);
   if (job.StatusText != "Successful Finish") {

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <limits>
@@ -275,6 +276,15 @@ std::string FindSidecar(const std::string& path) {
     if (UpperCase(name) == wanted && entry.is_regular_file(ec)) return dir + name;
   }
   return {};
+}
+
+bool WriteTextFile(const std::string& file_name, const std::string& text) {
+  if (file_name.empty()) return false;
+  std::FILE* f = std::fopen(file_name.c_str(), "wb");
+  if (!f) return false;
+  const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+  const bool closed = std::fclose(f) == 0;
+  return written && closed;
 }
 
 }  // namespace clipra

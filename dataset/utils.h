@@ -58,6 +58,8 @@ std::string ExtractFileDir(const std::string& path);  // up to and including the
 std::string ChangeFileExt(const std::string& path, const std::string& ext);
 std::string UpperCase(const std::string& s);  // ASCII letters only
 bool FileExists(const std::string& path);
+// Writes `text` as the whole file, byte for byte; false on any error.
+bool WriteTextFile(const std::string& file_name, const std::string& text);
 // A sidecar file: `path` itself when it exists, otherwise an entry of the same
 // folder whose name matches case-insensitively; empty when there is none.
 std::string FindSidecar(const std::string& path);

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <string>
 
-#include "dataset/dataset2.h"
+#include "dataset/source.h"
 #include "dataset/utils.h"
 #include "support/exercise.h"
 #include "support/fuzz_file.h"
@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       fuzz::WriteFuzzFile(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), ".bmp");
   const std::string world_path = ChangeFileExt(path, ".bmpw");
   WriteOrRemove(world_path, world, with_world);
-  TDataSet2 source;
+  Source source;
   const bool opened = source.Open(path, 0, 0, 1, 1, 0);
   if (opened) fuzz::ExerciseSource(source);
   WriteOrRemove(world_path, world, false);

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "dataset/byte_order.h"
-#include "dataset/dataset2.h"
+#include "dataset/source.h"
 #include "support/exercise.h"
 #include "support/fuzz_file.h"
 
@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   const std::string& path =
       fuzz::WriteFuzzFile(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), ".dtm");
-  TDataSet2 source;
+  Source source;
   if (!source.Open(path, 0, 0, 1, 1, 0)) return 0;
   fuzz::ExerciseSource(source);
   return 0;

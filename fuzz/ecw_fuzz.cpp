@@ -12,7 +12,7 @@
 
 namespace {
 
-class InputDecoder : public clipra::TEcwDecoder {
+class InputDecoder : public clipra::EcwDecoder {
  public:
   InputDecoder(const uint8_t* data, size_t size) : data_(data), size_(size) {
     info_.Width = clipra::read_le<uint16_t>(data);
@@ -33,7 +33,7 @@ class InputDecoder : public clipra::TEcwDecoder {
     open_ = true;
     return 0;
   }
-  clipra::TEcwFileInfo GetViewFileInfo() override {
+  clipra::EcwFileInfo GetViewFileInfo() override {
     if (!open_) std::abort();
     return info_;
   }
@@ -61,7 +61,7 @@ class InputDecoder : public clipra::TEcwDecoder {
  private:
   const uint8_t* data_;
   size_t size_;
-  clipra::TEcwFileInfo info_;
+  clipra::EcwFileInfo info_;
   int open_error_ = 0;
   int view_error_ = 0;
   uint32_t failing_line_ = 0;
@@ -77,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace clipra;
   if (size < InputDecoder::kHeader) return 0;
   const std::string& path = fuzz::WriteFuzzFile(data, size, ".ecw");
-  TECWMap2 reader(std::make_unique<InputDecoder>(data, size));
+  EcwReader reader(std::make_unique<InputDecoder>(data, size));
   reader.MemoryLimit = uint64_t{4} << 20;
   if (!reader.Open(path, 0, 0, 1, 1, 0)) return 0;
   const uint32_t w = reader.GetWidth();

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "dataset/dataset2.h"
+#include "dataset/source.h"
 #include "dataset/utils.h"
 #include "support/exercise.h"
 #include "support/fuzz_file.h"
@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::fwrite(cells.data(), 1, cells.size(), f);
     std::fclose(f);
   }
-  clipra::TDataSet2 source;
+  clipra::Source source;
   if (source.Open(header, 0, 0, 1, 1, 0)) clipra::fuzz::ExerciseSource(source);
   std::remove(data_path.c_str());
   return 0;

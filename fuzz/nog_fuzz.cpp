@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-#include "dataset/dataset2.h"
+#include "dataset/source.h"
 #include "formats/header/nog.h"
 #include "support/exercise.h"
 #include "support/fuzz_file.h"
@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string header_path = dir.Write("f.001", header);
   dir.Write("f.002", std::string(p + header_size, size - 2 - header_size));
 
-  TDataSet2 set;
+  Source set;
   if (!set.Open(header_path, 0, 0, 1, 1, 0)) {
     if (set.GetErrorText().empty()) std::abort();  // every failure says why
     return 0;

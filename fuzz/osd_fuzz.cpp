@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "dataset/dataset2.h"
+#include "dataset/source.h"
 #include "support/exercise.h"
 #include "support/fuzz_file.h"
 
@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string header_path = dir.Write("f.osd", std::string(p, header_size));
   dir.Write("f", std::string(p + header_size, size - 2 - header_size));
 
-  TDataSet2 set;
+  Source set;
   if (!set.Open(header_path, 0, 0, 1, 1, 0)) return 0;
   fuzz::ExerciseSource(set);
   return 0;

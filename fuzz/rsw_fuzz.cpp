@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "dataset/dataset2.h"
+#include "dataset/source.h"
 #include "support/exercise.h"
 #include "support/fuzz_file.h"
 
@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (bytes.compare(0, 3, "RSW") != 0) bytes.insert(0, "RSW");
   const std::string& path =
       fuzz::WriteFuzzFile(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), ".rsw");
-  TDataSet2 source;
+  Source source;
   if (!source.Open(path, 0, 0, 1, 1, 0)) return 0;
   fuzz::ExerciseSource(source);
   return 0;

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-#include "dataset/dataset2.h"
+#include "dataset/source.h"
 #include "support/exercise.h"
 #include "support/fuzz_file.h"
 
@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   dir.Write("map.dat", std::string(rest, dat_size));
   const std::string veg_path = dir.Write("map.veg", veg);
 
-  TDataSet2 source;
+  Source source;
   if (!source.Open(veg_path, 0, 0, 1, 1, 0)) return 0;
   fuzz::ExerciseSource(source, 250);
   return 0;

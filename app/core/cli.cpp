@@ -8,7 +8,7 @@
 
 #include "app/core/command_line.h"
 #include "app/core/job.h"
-#include "dataset/gcp.h"
+#include "dataset/control_points.h"
 #include "dataset/identify.h"
 #include "dataset/utils.h"
 
@@ -106,12 +106,12 @@ std::string Number(double v) {
 }  // namespace
 
 bool PrintInfo(const std::string& source, std::ostream& out, std::ostream& err) {
-  TDataSet2 data;
+  Source data;
   if (!data.Open(source, 0, 0, 1, 1, 0)) {
     err << "clipra-cli: " << data.GetErrorText() << "\n";
     return false;
   }
-  TDataSetRoot2& r = *data.GetReader();
+  RasterReader& r = *data.GetReader();
   const uint8_t cell_type = r.GetCellType();
   const std::string type_name = CellTypeName(cell_type);
   double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
@@ -119,7 +119,7 @@ bool PrintInfo(const std::string& source, std::ostream& out, std::ostream& err) 
   const uint32_t width = r.GetWidth();
   const uint32_t lines = r.GetLines();
   r.CellToMap(width > 0 ? width - 1.0 : 0.0, lines > 0 ? lines - 1.0 : 0.0, x1, y1);
-  const TGCPList* points = r.GetControlPoints();
+  const ControlPointList* points = r.GetControlPoints();
   out << "Format:          " << FormatName(IdentifyExisting(source)) << "\n"
       << "Width:           " << width << "\n"
       << "Lines:           " << lines << "\n"
@@ -159,7 +159,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   }
 
   const CommandLine cl = ParseCommandLine(rest, FileExists);
-  TExtractOptions options;
+  ExtractOptions options;
   for (const CommandLineOption& opt : cl.options) {
     switch (opt.letter) {
       case 'A':
@@ -202,7 +202,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   // waits, so the job's synchronous calls run on the worker itself. A round
   // trip between two threads for every line would cost more than the clip.
   ProgressPrinter progress(err, err_is_terminal);
-  TMyThread job(cl.in_file, cl.out_name, options, nullptr);
+  ExtractJob job(cl.in_file, cl.out_name, options, nullptr);
   job.OnProgress = [&progress](int percent, const std::string& elapsed,
                                const std::string& remaining) {
     progress.Show(percent, elapsed, remaining);

@@ -56,15 +56,15 @@ bool ParseHex(const std::string& digits, int32_t& value) {
 
 }  // namespace
 
-TIniFile::TIniFile(std::string file_name) : file_name_(std::move(file_name)) {
+IniFile::IniFile(std::string file_name) : file_name_(std::move(file_name)) {
   Load();
 }
 
-TIniFile::~TIniFile() {
+IniFile::~IniFile() {
   if (dirty_) UpdateFile(nullptr);
 }
 
-void TIniFile::Load() {
+void IniFile::Load() {
   lines_.clear();
   std::ifstream in(file_name_, std::ios::binary);
   if (!in) return;
@@ -98,7 +98,7 @@ void TIniFile::Load() {
   }
 }
 
-std::vector<size_t> TIniFile::SectionKeys(const std::string& section) const {
+std::vector<size_t> IniFile::SectionKeys(const std::string& section) const {
   std::vector<size_t> keys;
   size_t i = 0;
   while (i < lines_.size() &&
@@ -110,14 +110,14 @@ std::vector<size_t> TIniFile::SectionKeys(const std::string& section) const {
   return keys;
 }
 
-size_t TIniFile::FindKey(const std::string& section, const std::string& ident) const {
+size_t IniFile::FindKey(const std::string& section, const std::string& ident) const {
   for (size_t i : SectionKeys(section))
     if (SameName(lines_[i].key, ident)) return i;
   return kNone;
 }
 
-std::string TIniFile::ReadString(const std::string& section, const std::string& ident,
-                                 const std::string& def) const {
+std::string IniFile::ReadString(const std::string& section, const std::string& ident,
+                                const std::string& def) const {
   const size_t i = FindKey(section, ident);
   if (i == kNone) return def;
   std::string v = Trim(lines_[i].value);
@@ -126,8 +126,8 @@ std::string TIniFile::ReadString(const std::string& section, const std::string& 
   return v;
 }
 
-int32_t TIniFile::ReadInteger(const std::string& section, const std::string& ident,
-                              int32_t def) const {
+int32_t IniFile::ReadInteger(const std::string& section, const std::string& ident,
+                             int32_t def) const {
   const std::string s = Trim(ReadString(section, ident, ""));
   int32_t v = 0;
   if (ParseInt32(s, v)) return v;
@@ -137,8 +137,8 @@ int32_t TIniFile::ReadInteger(const std::string& section, const std::string& ide
   return def;
 }
 
-void TIniFile::WriteString(const std::string& section, const std::string& ident,
-                           const std::string& value) {
+void IniFile::WriteString(const std::string& section, const std::string& ident,
+                          const std::string& value) {
   const std::string text = Trim(OneLine(ident)) + "=" + OneLine(value);
   Line line;
   line.kind = Line::kKey;
@@ -172,40 +172,40 @@ void TIniFile::WriteString(const std::string& section, const std::string& ident,
   lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(insert_at), std::move(line));
 }
 
-void TIniFile::WriteInteger(const std::string& section, const std::string& ident, int32_t value) {
+void IniFile::WriteInteger(const std::string& section, const std::string& ident, int32_t value) {
   WriteString(section, ident, std::to_string(value));
 }
 
-bool TIniFile::SectionExists(const std::string& section) const {
+bool IniFile::SectionExists(const std::string& section) const {
   for (const Line& l : lines_)
     if (l.kind == Line::kSection && SameName(l.section, section)) return true;
   return false;
 }
 
-bool TIniFile::ValueExists(const std::string& section, const std::string& ident) const {
+bool IniFile::ValueExists(const std::string& section, const std::string& ident) const {
   return FindKey(section, ident) != kNone;
 }
 
-std::vector<std::string> TIniFile::ReadSections() const {
+std::vector<std::string> IniFile::ReadSections() const {
   std::vector<std::string> names;
   for (const Line& l : lines_)
     if (l.kind == Line::kSection) names.push_back(l.section);
   return names;
 }
 
-std::vector<std::string> TIniFile::ReadSection(const std::string& section) const {
+std::vector<std::string> IniFile::ReadSection(const std::string& section) const {
   std::vector<std::string> keys;
   for (size_t i : SectionKeys(section)) keys.push_back(lines_[i].key);
   return keys;
 }
 
-void TIniFile::ReadSectionValues(const std::string& section,
-                                 std::vector<std::string>& strings) const {
+void IniFile::ReadSectionValues(const std::string& section,
+                                std::vector<std::string>& strings) const {
   strings.clear();
   for (size_t i : SectionKeys(section)) strings.push_back(lines_[i].key + "=" + lines_[i].value);
 }
 
-bool TIniFile::UpdateFile(std::string* error) {
+bool IniFile::UpdateFile(std::string* error) {
   if (!dirty_) return true;
   std::string text;
   for (const Line& l : lines_) text += l.text + "\r\n";

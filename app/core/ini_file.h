@@ -13,15 +13,15 @@
 
 namespace clipra {
 
-class TIniFile {
+class IniFile {
  public:
   // Reads `file_name` if it exists; a missing or unreadable file is empty.
-  explicit TIniFile(std::string file_name);
+  explicit IniFile(std::string file_name);
   // Writes pending changes; a failure here goes unreported, use UpdateFile
   // to learn of it.
-  virtual ~TIniFile();
-  TIniFile(const TIniFile&) = delete;
-  TIniFile& operator=(const TIniFile&) = delete;
+  virtual ~IniFile();
+  IniFile(const IniFile&) = delete;
+  IniFile& operator=(const IniFile&) = delete;
 
   const std::string& FileName() const { return file_name_; }
 

@@ -27,31 +27,31 @@ std::string FormatTimeSpan(double days) {
   return std::to_string(h) + ":" + std::to_string(m) + ":" + std::to_string(sec);
 }
 
-TMyThread::TMyThread(const std::string& source_name, const std::string& output_name,
-                     const TExtractOptions& options, ThreadHost* host)
-    : TWorkerThread(host), SourceName(source_name), OutputName(output_name), Options(options) {
+ExtractJob::ExtractJob(const std::string& source_name, const std::string& output_name,
+                       const ExtractOptions& options, ThreadHost* host)
+    : WorkerThread(host), SourceName(source_name), OutputName(output_name), Options(options) {
   StatusText.clear();
   BgRed = static_cast<int32_t>(options.BgrColor & 0xFF);
   BgGreen = static_cast<int32_t>((options.BgrColor >> 8) & 0xFF);
   BgBlue = static_cast<int32_t>((options.BgrColor >> 16) & 0xFF);
 }
 
-TMyThread::~TMyThread() {
+ExtractJob::~ExtractJob() {
   WaitFor();
 }
 
-void TMyThread::Run() {
+void ExtractJob::Run() {
   StartTime = NowDays();
   Busy = true;
   StatusText = "Successful Finish";
   try {
     if (OpenSource(SourceName) && CreateOutput(OutputName)) {
       std::string spheroid, datum, projection;
-      Source->GetSpheroid(spheroid);
-      Source->GetDatum(datum);
-      Source->GetProjection(projection);
-      Output->SetGeoreference(spheroid, datum, CellSize, CellSize, 0, 0, OriginX, OriginY,
-                              projection);
+      SourceData->GetSpheroid(spheroid);
+      SourceData->GetDatum(datum);
+      SourceData->GetProjection(projection);
+      OutputData->SetGeoreference(spheroid, datum, CellSize, CellSize, 0, 0, OriginX, OriginY,
+                                  projection);
       MaxRow = OutLines - 1;
       const bool aborted = CellByCell ? SampleCellByCell() : SampleIndexed();
       if (aborted) StatusText = "User Abort";
@@ -64,20 +64,20 @@ void TMyThread::Run() {
     StatusText = "Unexpected error";
   }
   // The output first: freeing the writer completes its file.
-  Output.reset();
-  Source.reset();
+  OutputData.reset();
+  SourceData.reset();
   Busy = false;
 }
 
-bool TMyThread::OpenSource(const std::string& file_name) {
+bool ExtractJob::OpenSource(const std::string& file_name) {
   try {
-    Source = std::make_unique<TDataSet2>();
-    if (!Source->Open(file_name, 0, 0, 1, 1, 0)) {
-      StatusText = Source->GetErrorText();
+    SourceData = std::make_unique<Source>();
+    if (!SourceData->Open(file_name, 0, 0, 1, 1, 0)) {
+      StatusText = SourceData->GetErrorText();
       if (StatusText.empty()) StatusText = "Cannot open " + file_name;
       return false;
     }
-    CellSize = Source->GetCellSizeX();
+    CellSize = SourceData->GetCellSizeX();
     OriginX = Options.TopLeftX;
     OriginY = Options.TopLeftY;
     if (!std::isfinite(Options.TopLeftX) || !std::isfinite(Options.TopLeftY) ||
@@ -93,7 +93,7 @@ bool TMyThread::OpenSource(const std::string& file_name) {
         std::trunc(std::fabs(static_cast<long double>(Options.BotRightX) - OriginX) / CellSize) + 1;
     const long double lines =
         std::trunc(std::fabs(static_cast<long double>(Options.BotRightY) - OriginY) / CellSize) + 1;
-    if (!(width <= TDataSet::kMaxDimension) || !(lines <= TDataSet::kMaxDimension)) {
+    if (!(width <= Output::kMaxDimension) || !(lines <= Output::kMaxDimension)) {
       StatusText = "Output window too large: " + FormatGeneral(width) + " x " +
                    FormatGeneral(lines) + " cells (at most 65535 x 65535)";
       return false;
@@ -101,20 +101,20 @@ bool TMyThread::OpenSource(const std::string& file_name) {
     OutWidth = static_cast<int32_t>(width);
     OutLines = static_cast<int32_t>(lines);
     return true;
-  } catch (const EDataSetError& e) {
+  } catch (const DatasetError& e) {
     StatusText = e.what();
     return false;
   }
 }
 
-bool TMyThread::CreateOutput(const std::string& file_name) {
+bool ExtractJob::CreateOutput(const std::string& file_name) {
   if (file_name.empty()) {
     StatusText = "No output file name";
     return false;
   }
   const std::string ext = ExtractFileExt(file_name);
-  const uint32_t bands = Source->GetBands();
-  const uint8_t cell_type = Source->GetCellType();
+  const uint32_t bands = SourceData->GetBands();
+  const uint8_t cell_type = SourceData->GetCellType();
   if (ext == ".tif") {
     if (bands > 3) {
       StatusText = "TIFF files do not support more than 3 bands";
@@ -138,7 +138,7 @@ bool TMyThread::CreateOutput(const std::string& file_name) {
   // Creating the output would truncate the source under its reader, or
   // rewrite its header. Every file of the output is checked, under
   // whatever name, before anything is created.
-  std::vector<std::string> source_files = Source->Reader->Files();
+  std::vector<std::string> source_files = SourceData->Reader->Files();
   source_files.insert(source_files.begin(), SourceName);
   const std::vector<std::string> output_files = OutputFiles(file_name);
   for (const std::string& source_file : source_files)
@@ -150,17 +150,17 @@ bool TMyThread::CreateOutput(const std::string& file_name) {
       }
     }
   try {
-    Output = std::make_unique<TDataSet>(file_name, static_cast<uint32_t>(OutWidth),
-                                        static_cast<uint32_t>(OutLines), cell_type,
-                                        static_cast<int32_t>(bands), 1);
-  } catch (const EDataSetError& e) {
+    OutputData = std::make_unique<Output>(file_name, static_cast<uint32_t>(OutWidth),
+                                          static_cast<uint32_t>(OutLines), cell_type,
+                                          static_cast<int32_t>(bands), 1);
+  } catch (const DatasetError& e) {
     StatusText = e.what();
     return false;
   }
   return true;
 }
 
-void TMyThread::UpdateProgress() {
+void ExtractJob::UpdateProgress() {
   if (MaxRow == 0 || CurrentRow < 0) return;
   const int percent =
       static_cast<int>(RoundHalfEven(static_cast<long double>(CurrentRow) / MaxRow * 100.0L));
@@ -170,15 +170,15 @@ void TMyThread::UpdateProgress() {
   if (OnProgress) OnProgress(percent, FormatTimeSpan(elapsed), FormatTimeSpan(remaining));
 }
 
-bool TMyThread::LineEnd(int32_t row) {
+bool ExtractJob::LineEnd(int32_t row) {
   if (AbortRequested) return true;
   CurrentRow = row;
   Synchronize([this] { UpdateProgress(); });
   return false;
 }
 
-bool TMyThread::SampleCellByCell() {
-  const bool colour = Source->GetBands() == 3;
+bool ExtractJob::SampleCellByCell() {
+  const bool colour = SourceData->GetBands() == 3;
   for (int32_t r = 0; r < OutLines; ++r) {
     const double map_y = static_cast<double>(OriginY - static_cast<long double>(r) * CellSize);
     for (int32_t c = 0; c < OutWidth; ++c) {
@@ -187,23 +187,23 @@ bool TMyThread::SampleCellByCell() {
       const uint32_t y = static_cast<uint32_t>(r);
       if (colour) {
         float red = 0, green = 0, blue = 0;
-        if (Source->GetValue(0, red, map_x, map_y, 0)) {
-          Source->GetValue(1, green, map_x, map_y, 0);
-          Source->GetValue(2, blue, map_x, map_y, 0);
+        if (SourceData->GetValue(0, red, map_x, map_y, 0)) {
+          SourceData->GetValue(1, green, map_x, map_y, 0);
+          SourceData->GetValue(2, blue, map_x, map_y, 0);
         } else {
           red = static_cast<float>(BgRed);
           green = static_cast<float>(BgGreen);
           blue = static_cast<float>(BgBlue);
         }
-        Output->PutValue(x, y, 0, red);
-        Output->PutValue(x, y, 1, green);
-        Output->PutValue(x, y, 2, blue);
+        OutputData->PutValue(x, y, 0, red);
+        OutputData->PutValue(x, y, 1, green);
+        OutputData->PutValue(x, y, 2, blue);
       } else {
-        for (uint32_t b = 0; b < Source->GetBands(); ++b) {
+        for (uint32_t b = 0; b < SourceData->GetBands(); ++b) {
           // Cells the source does not cover are 0.
           float v = 0;
-          Source->GetValue(b, v, map_x, map_y, 0);
-          Output->PutValue(x, y, b, v);
+          SourceData->GetValue(b, v, map_x, map_y, 0);
+          OutputData->PutValue(x, y, b, v);
         }
       }
     }
@@ -219,7 +219,7 @@ constexpr int64_t kNoCell = -1;
 // Whether cells may be copied as bytes where the reader offers runs of
 // stored cells: the writer stores cells by index, and the cell type
 // survives the trip through a float unchanged.
-bool CanCopyBytes(const TDataSetRoot2& src, const TDataSetRoot& dst) {
+bool CanCopyBytes(const RasterReader& src, const RasterWriter& dst) {
   if (!dst.StoresByIndex()) return false;
   if (src.CellType != dst.CellType || !dst.LSBFirst || dst.Mode != 1) return false;
   return src.CellType == kCellUnsigned8 || src.CellType == kCellSigned16 ||
@@ -229,7 +229,7 @@ bool CanCopyBytes(const TDataSetRoot2& src, const TDataSetRoot& dst) {
 // Where the writer stores the cells of `line` and `band`: the first one's
 // byte and the step from cell to cell. False when the run is not an evenly
 // spaced run inside the file; such a line is written cell by cell.
-bool WriterRun(TDataSetRoot& dst, uint32_t line, uint32_t band, uint32_t width, uint32_t cell_bytes,
+bool WriterRun(RasterWriter& dst, uint32_t line, uint32_t band, uint32_t width, uint32_t cell_bytes,
                uint8_t*& first, uint64_t& step) {
   uint64_t i0 = 0, i1 = 0, last = 0;
   if (width == 0 || dst.Data == nullptr || !dst.StoredIndex(0, line, band, i0) ||
@@ -249,10 +249,10 @@ bool WriterRun(TDataSetRoot& dst, uint32_t line, uint32_t band, uint32_t width, 
 
 }  // namespace
 
-bool TMyThread::SampleIndexed() {
-  TDataSetRoot2& src = *Source->Reader;
-  TDataSetRoot& dst = *Output->Writer;
-  const uint32_t bands = Source->GetBands();
+bool ExtractJob::SampleIndexed() {
+  RasterReader& src = *SourceData->Reader;
+  RasterWriter& dst = *OutputData->Writer;
+  const uint32_t bands = SourceData->GetBands();
   const bool colour = bands == 3;
   const float background[3] = {static_cast<float>(BgRed), static_cast<float>(BgGreen),
                                static_cast<float>(BgBlue)};

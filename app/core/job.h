@@ -9,12 +9,12 @@
 #include <string>
 
 #include "app/core/worker_thread.h"
-#include "dataset/dataset.h"
-#include "dataset/dataset2.h"
+#include "dataset/output.h"
+#include "dataset/source.h"
 
 namespace clipra {
 
-struct TExtractOptions {
+struct ExtractOptions {
   double TopLeftX = 0;
   double TopLeftY = 0;
   double BotRightX = 0;
@@ -29,12 +29,12 @@ extern std::atomic<bool> AbortRequested;
 // "H:M:S" for a span in days.
 std::string FormatTimeSpan(double days);
 
-class TMyThread : public TWorkerThread {
+class ExtractJob : public WorkerThread {
  public:
   // Copies the three; call Start once OnTerminate is attached.
-  TMyThread(const std::string& source_name, const std::string& output_name,
-            const TExtractOptions& options, ThreadHost* host);
-  ~TMyThread() override;
+  ExtractJob(const std::string& source_name, const std::string& output_name,
+             const ExtractOptions& options, ThreadHost* host);
+  ~ExtractJob() override;
 
   // Runs on the host thread after every finished line.
   std::function<void(int percent, const std::string& elapsed, const std::string& remaining)>
@@ -45,9 +45,9 @@ class TMyThread : public TWorkerThread {
 
   std::string SourceName;
   std::string OutputName;
-  TExtractOptions Options;
-  std::unique_ptr<TDataSet2> Source;
-  std::unique_ptr<TDataSet> Output;
+  ExtractOptions Options;
+  std::unique_ptr<Source> SourceData;
+  std::unique_ptr<Output> OutputData;
   int32_t OutLines = 0;
   int32_t OutWidth = 0;
   double CellSize = 1.0;

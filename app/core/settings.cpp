@@ -39,22 +39,22 @@ int MakeParentFolders(const std::string& file_name) {
 
 }  // namespace
 
-double TIniAdd::ReadFloatDef(const std::string& section, const std::string& ident,
-                             double def) const {
+double SettingsFile::ReadFloatDef(const std::string& section, const std::string& ident,
+                                  double def) const {
   const long double v = ParseFloatDef(ReadString(section, ident, ""), def);
   const double d = static_cast<double>(v);
   return std::isfinite(d) ? d : def;
 }
 
-void TIniAdd::WriteFloatFixed(const std::string& section, const std::string& ident, double value,
-                              int precision, int digits) {
+void SettingsFile::WriteFloatFixed(const std::string& section, const std::string& ident,
+                                   double value, int precision, int digits) {
   WriteString(section, ident, FormatFixed(value, precision, digits, LocaleDecimalSeparator()));
 }
 
-void TIniAdd::ReadSectionValues(const std::string& section,
-                                std::vector<std::string>& strings) const {
+void SettingsFile::ReadSectionValues(const std::string& section,
+                                     std::vector<std::string>& strings) const {
   std::vector<std::string> pairs;
-  TIniFile::ReadSectionValues(section, pairs);
+  IniFile::ReadSectionValues(section, pairs);
   strings.clear();
   for (const std::string& pair : pairs) strings.push_back(pair.substr(pair.find('=') + 1));
 }
@@ -87,9 +87,9 @@ SettingsLocation LocateSettings(const std::string& program_path, const std::stri
   return {beside, user_file};
 }
 
-TSettings LoadSettings(const std::string& file_name) {
-  TSettings s;
-  const TIniAdd ini(file_name);
+Settings LoadSettings(const std::string& file_name) {
+  Settings s;
+  const SettingsFile ini(file_name);
   s.InFile = ini.ReadString(kNames, "InFile", "");
   s.OutName = ini.ReadString(kNames, "OutName", "map.bmp");
   s.Options.TopLeftX = ini.ReadFloatDef(kOptions, "TopLeftX", 0);
@@ -102,12 +102,12 @@ TSettings LoadSettings(const std::string& file_name) {
   return s;
 }
 
-bool SaveSettings(const std::string& file_name, const TSettings& settings, std::string* error) {
+bool SaveSettings(const std::string& file_name, const Settings& settings, std::string* error) {
   if (const int code = MakeParentFolders(file_name); code != 0) {
     if (error) *error = std::to_string(code) + " " + SystemErrorText(code);
     return false;
   }
-  TIniAdd ini(file_name);
+  SettingsFile ini(file_name);
   ini.WriteString(kNames, "InFile", settings.InFile);
   ini.WriteString(kNames, "OutName", settings.OutName);
   ini.WriteFloatFixed(kOptions, "TopLeftX", settings.Options.TopLeftX, 15, 3);

@@ -11,9 +11,9 @@
 namespace clipra {
 
 // The ini file with float accessors and a values-only section read.
-class TIniAdd : public TIniFile {
+class SettingsFile : public IniFile {
  public:
-  using TIniFile::TIniFile;
+  using IniFile::IniFile;
 
   // Reads "." or "," as the decimal point; `def` for an empty, malformed or
   // out-of-range value.
@@ -28,10 +28,10 @@ class TIniAdd : public TIniFile {
 };
 
 // What the settings file holds.
-struct TSettings {
+struct Settings {
   std::string InFile;
   std::string OutName = "map.bmp";
-  TExtractOptions Options;
+  ExtractOptions Options;
 };
 
 // Where the settings are read from and where they are saved.
@@ -50,11 +50,11 @@ std::string UserSettingsFile();
 // and are read from it once it exists (until then from beside the program).
 SettingsLocation LocateSettings(const std::string& program_path, const std::string& user_file);
 
-// Missing files and keys give the defaults of TSettings.
-TSettings LoadSettings(const std::string& file_name);
+// Missing files and keys give the defaults of Settings.
+Settings LoadSettings(const std::string& file_name);
 // Writes the seven keys, creating the file and its folder if need be. False
 // with `error` set to the error code and the system's words on failure.
-bool SaveSettings(const std::string& file_name, const TSettings& settings,
+bool SaveSettings(const std::string& file_name, const Settings& settings,
                   std::string* error = nullptr);
 
 }  // namespace clipra

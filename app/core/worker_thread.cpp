@@ -2,11 +2,11 @@
 
 namespace clipra {
 
-TWorkerThread::~TWorkerThread() {
+WorkerThread::~WorkerThread() {
   WaitFor();
 }
 
-void TWorkerThread::Start() {
+void WorkerThread::Start() {
   thread_ = std::thread([this] {
     Execute();
     {
@@ -22,16 +22,16 @@ void TWorkerThread::Start() {
   });
 }
 
-void TWorkerThread::WaitFor() {
+void WorkerThread::WaitFor() {
   if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
 }
 
-bool TWorkerThread::Finished() const {
+bool WorkerThread::Finished() const {
   std::lock_guard lock(mutex_);
   return finished_;
 }
 
-void TWorkerThread::Synchronize(const std::function<void()>& fn) {
+void WorkerThread::Synchronize(const std::function<void()>& fn) {
   if (host_)
     host_->RunSync(fn);
   else

@@ -20,13 +20,13 @@ class ThreadHost {
   virtual void Post(std::function<void()> fn) = 0;
 };
 
-class TWorkerThread {
+class WorkerThread {
  public:
   // Without a host, Synchronize and OnTerminate run on the worker itself.
-  explicit TWorkerThread(ThreadHost* host) : host_(host) {}
-  virtual ~TWorkerThread();
-  TWorkerThread(const TWorkerThread&) = delete;
-  TWorkerThread& operator=(const TWorkerThread&) = delete;
+  explicit WorkerThread(ThreadHost* host) : host_(host) {}
+  virtual ~WorkerThread();
+  WorkerThread(const WorkerThread&) = delete;
+  WorkerThread& operator=(const WorkerThread&) = delete;
 
   // Starts Execute on a new thread. OnTerminate must be set before.
   void Start();

@@ -10,14 +10,14 @@
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  clipra::TFormSetup setup;
+  clipra::WindowSetup setup;
   setup.program_path = QCoreApplication::applicationFilePath().toStdString();
   setup.settings = clipra::LocateSettings(setup.program_path, clipra::UserSettingsFile());
   // Qt has taken its own options out of the arguments by now.
   const QStringList args = QCoreApplication::arguments();
   for (qsizetype i = 1; i < args.size(); ++i) setup.params.push_back(args[i].toStdString());
 
-  clipra::TForm1 window(std::move(setup));
+  clipra::MainWindow window(std::move(setup));
   window.show();
   const int code = app.exec();
   // The status line is gone with the window; an unattended run says how it

@@ -103,7 +103,7 @@ std::string ProposedOutputName(const std::string& in_file) {
 
 }  // namespace
 
-TClickLabel::TClickLabel(QWidget* parent) : QLabel(parent) {
+ClickLabel::ClickLabel(QWidget* parent) : QLabel(parent) {
   setCursor(Qt::PointingHandCursor);
   // File names are shown as they are, never as markup.
   setTextFormat(Qt::PlainText);
@@ -115,7 +115,7 @@ TClickLabel::TClickLabel(QWidget* parent) : QLabel(parent) {
   setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
 }
 
-void TClickLabel::mouseReleaseEvent(QMouseEvent* event) {
+void ClickLabel::mouseReleaseEvent(QMouseEvent* event) {
   QLabel::mouseReleaseEvent(event);
   if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
     emit clicked();
@@ -160,7 +160,7 @@ std::string OutputNameForFilter(const std::string& name, int filter_index) {
   return name + kExtensions[filter_index - 1];
 }
 
-TForm1::TForm1(TFormSetup setup, QWidget* parent)
+MainWindow::MainWindow(WindowSetup setup, QWidget* parent)
     : QMainWindow(parent), settings_(std::move(setup.settings)), host_(this) {
   caption_ = QString::fromLatin1(kCaption);
   setWindowTitle(caption_);
@@ -174,7 +174,7 @@ TForm1::TForm1(TFormSetup setup, QWidget* parent)
   pages_->setTabVisible(kProcessingPage, false);
   pages_->setCurrentIndex(kFilesPage);
 
-  const TSettings saved = LoadSettings(settings_.read_path);
+  const Settings saved = LoadSettings(settings_.read_path);
   InFile_ = saved.InFile;
   OutName_ = saved.OutName;
   Options_ = saved.Options;
@@ -182,7 +182,7 @@ TForm1::TForm1(TFormSetup setup, QWidget* parent)
   ShowValues();
 }
 
-TForm1::~TForm1() {
+MainWindow::~MainWindow() {
   destroying_ = true;
   if (Job_ && !Job_->Finished()) {
     // The worker may be waiting for the display; serve it, without drawing,
@@ -197,26 +197,26 @@ TForm1::~TForm1() {
   Job_.reset();
 }
 
-void TForm1::BuildControls() {
+void MainWindow::BuildControls() {
   // Menus.
   file_menu_ = menuBar()->addMenu(tr("&File"));
-  input_action_ = file_menu_->addAction(tr("&Input file"), this, &TForm1::ChooseInput);
-  output_action_ = file_menu_->addAction(tr("&Output file"), this, &TForm1::ChooseOutput);
+  input_action_ = file_menu_->addAction(tr("&Input file"), this, &MainWindow::ChooseInput);
+  output_action_ = file_menu_->addAction(tr("&Output file"), this, &MainWindow::ChooseOutput);
   file_menu_->addSeparator();
   exit_action_ = file_menu_->addAction(tr("E&xit"), this, [this] { close(); });
   process_menu_ = menuBar()->addMenu(tr("&Process"));
-  start_action_ = process_menu_->addAction(tr("&Start"), this, &TForm1::StartStop);
+  start_action_ = process_menu_->addAction(tr("&Start"), this, &MainWindow::StartStop);
   QMenu* view_menu = menuBar()->addMenu(tr("&View"));
   toolbar_action_ = view_menu->addAction(tr("Main toolbar"));
   toolbar_action_->setCheckable(true);
   QMenu* help_menu = menuBar()->addMenu(tr("&Help"));
-  contents_action_ = help_menu->addAction(tr("&Contents"), this, &TForm1::ShowHelp);
-  about_action_ = help_menu->addAction(tr("&About"), this, &TForm1::ShowAbout);
+  contents_action_ = help_menu->addAction(tr("&Contents"), this, &MainWindow::ShowHelp);
+  about_action_ = help_menu->addAction(tr("&About"), this, &MainWindow::ShowAbout);
   for (QMenu* menu : {file_menu_, process_menu_, view_menu, help_menu}) menu->setFont(font());
 
   // Tool bar.
   tool_bar_ = new QToolBar(tr("Main toolbar"), this);
-  tool_bar_->setObjectName("ToolBar1");
+  tool_bar_->setObjectName("ToolBar");
   tool_bar_->setMovable(false);
   tool_bar_->setFloatable(false);
   tool_bar_->setIconSize(QSize(16, 16));
@@ -237,29 +237,29 @@ void TForm1::BuildControls() {
   StartBtn_ = tool_button("StartBtn", kGlyphStart, "Start execution");
   StartBtn_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
   SetStartButton(true);
-  connect(InputBtn_, &QToolButton::clicked, this, &TForm1::ChooseInput);
-  connect(OutPutBtn_, &QToolButton::clicked, this, &TForm1::ChooseOutput);
-  connect(StartBtn_, &QToolButton::clicked, this, &TForm1::StartStop);
+  connect(InputBtn_, &QToolButton::clicked, this, &MainWindow::ChooseInput);
+  connect(OutPutBtn_, &QToolButton::clicked, this, &MainWindow::ChooseOutput);
+  connect(StartBtn_, &QToolButton::clicked, this, &MainWindow::StartStop);
   connect(toolbar_action_, &QAction::toggled, tool_bar_, &QToolBar::setVisible);
 
   // Pages.
   pages_ = new QTabWidget(this);
-  pages_->setObjectName("PageControl1");
+  pages_->setObjectName("Pages");
   setCentralWidget(pages_);
 
   auto* files = new QWidget;
   auto* files_layout = new QVBoxLayout(files);
   files_layout->setContentsMargins(8, 8, 8, 8);
   files_layout->setSpacing(8);
-  Label1_ = new TClickLabel;
-  Label1_->setObjectName("Label1");
-  Label2_ = new TClickLabel;
-  Label2_->setObjectName("Label2");
-  files_layout->addWidget(Label1_);
-  files_layout->addWidget(Label2_);
+  InputLabel_ = new ClickLabel;
+  InputLabel_->setObjectName("InputLabel");
+  OutputLabel_ = new ClickLabel;
+  OutputLabel_->setObjectName("OutputLabel");
+  files_layout->addWidget(InputLabel_);
+  files_layout->addWidget(OutputLabel_);
   files_layout->addStretch();
-  connect(Label1_, &TClickLabel::clicked, this, &TForm1::ChooseInput);
-  connect(Label2_, &TClickLabel::clicked, this, &TForm1::ChooseOutput);
+  connect(InputLabel_, &ClickLabel::clicked, this, &MainWindow::ChooseInput);
+  connect(OutputLabel_, &ClickLabel::clicked, this, &MainWindow::ChooseOutput);
   pages_->addTab(files, tr("Files"));
 
   auto* options = new QWidget;
@@ -278,43 +278,43 @@ void TForm1::BuildControls() {
   }
   grid->setColumnStretch(1, 1);
   grid->setColumnStretch(3, 1);
-  BitBtn1_ = new QPushButton(tr("Background Color"));
-  BitBtn1_->setObjectName("BitBtn1");
-  grid->addWidget(BitBtn1_, 2, 0, 1, 4, Qt::AlignLeft);
+  BackgroundButton_ = new QPushButton(tr("Background Color"));
+  BackgroundButton_->setObjectName("BackgroundButton");
+  grid->addWidget(BackgroundButton_, 2, 0, 1, 4, Qt::AlignLeft);
   grid->setRowStretch(3, 1);
-  connect(BitBtn1_, &QPushButton::clicked, this, &TForm1::ChooseColour);
+  connect(BackgroundButton_, &QPushButton::clicked, this, &MainWindow::ChooseColour);
   pages_->addTab(options, tr("Options"));
 
   processing_page_ = new QWidget;
   auto* processing_layout = new QVBoxLayout(processing_page_);
   processing_layout->setContentsMargins(8, 8, 8, 8);
   processing_layout->setSpacing(6);
-  Gauge1_ = new QProgressBar;
-  Gauge1_->setObjectName("Gauge1");
-  Gauge1_->setRange(0, 100);
-  Gauge1_->setValue(0);
-  Label5_ = new QLabel(tr("Elapsed time:"));
-  Label5_->setObjectName("Label5");
-  Label5_->setTextFormat(Qt::PlainText);
-  Label6_ = new QLabel(tr("Remaining time:"));
-  Label6_->setObjectName("Label6");
-  Label6_->setTextFormat(Qt::PlainText);
-  processing_layout->addWidget(Gauge1_);
-  processing_layout->addWidget(Label5_);
-  processing_layout->addWidget(Label6_);
+  ProgressGauge_ = new QProgressBar;
+  ProgressGauge_->setObjectName("ProgressGauge");
+  ProgressGauge_->setRange(0, 100);
+  ProgressGauge_->setValue(0);
+  ElapsedLabel_ = new QLabel(tr("Elapsed time:"));
+  ElapsedLabel_->setObjectName("ElapsedLabel");
+  ElapsedLabel_->setTextFormat(Qt::PlainText);
+  RemainingLabel_ = new QLabel(tr("Remaining time:"));
+  RemainingLabel_->setObjectName("RemainingLabel");
+  RemainingLabel_->setTextFormat(Qt::PlainText);
+  processing_layout->addWidget(ProgressGauge_);
+  processing_layout->addWidget(ElapsedLabel_);
+  processing_layout->addWidget(RemainingLabel_);
   processing_layout->addStretch();
   pages_->addTab(processing_page_, tr("Processing"));
 
   // Status line: one panel.
   statusBar()->setSizeGripEnabled(false);
-  StatusBar1_ = new QLabel;
-  StatusBar1_->setObjectName("StatusBar1");
+  StatusLine_ = new QLabel;
+  StatusLine_->setObjectName("StatusLine");
   // Job texts quote file names, which may look like markup.
-  StatusBar1_->setTextFormat(Qt::PlainText);
-  statusBar()->addWidget(StatusBar1_, 1);
+  StatusLine_->setTextFormat(Qt::PlainText);
+  statusBar()->addWidget(StatusLine_, 1);
 }
 
-void TForm1::ApplyFixedSize() {
+void MainWindow::ApplyFixedSize() {
   if (fixed_client_width_ == 0) {
     int buttons = 0;
     for (QToolButton* b : {InputBtn_, OutPutBtn_, StartBtn_}) buttons += b->sizeHint().width();
@@ -331,7 +331,7 @@ void TForm1::ApplyFixedSize() {
   setFixedSize(fixed_client_width_, menuBar()->sizeHint().height() + fixed_client_height_);
 }
 
-void TForm1::ApplyCommandLine(const std::vector<std::string>& params) {
+void MainWindow::ApplyCommandLine(const std::vector<std::string>& params) {
   const CommandLine cl = ParseCommandLine(params, FileExists);
   if (!cl.in_file.empty()) InFile_ = cl.in_file;
   if (!cl.out_name.empty()) OutName_ = cl.out_name;
@@ -355,15 +355,15 @@ void TForm1::ApplyCommandLine(const std::vector<std::string>& params) {
   }
 }
 
-QString TForm1::StatusText() const {
-  return StatusBar1_->text();
+QString MainWindow::StatusText() const {
+  return StatusLine_->text();
 }
 
-void TForm1::SetStatus(const std::string& text) {
-  StatusBar1_->setText(Q(text));
+void MainWindow::SetStatus(const std::string& text) {
+  StatusLine_->setText(Q(text));
 }
 
-void TForm1::ShowValues() {
+void MainWindow::ShowValues() {
   ShowNames();
   const double corners[] = {Options_.TopLeftX, Options_.TopLeftY, Options_.BotRightX,
                             Options_.BotRightY};
@@ -372,24 +372,24 @@ void TForm1::ShowValues() {
   ShowColour();
 }
 
-void TForm1::ShowNames() {
-  Label1_->setText(Q("Input file: " + InFile_));
-  Label1_->setToolTip(PlainToolTip(InFile_));
-  Label2_->setText(Q("Output file: " + OutName_));
-  Label2_->setToolTip(PlainToolTip(OutName_));
+void MainWindow::ShowNames() {
+  InputLabel_->setText(Q("Input file: " + InFile_));
+  InputLabel_->setToolTip(PlainToolTip(InFile_));
+  OutputLabel_->setText(Q("Output file: " + OutName_));
+  OutputLabel_->setToolTip(PlainToolTip(OutName_));
 }
 
-void TForm1::ShowColour() {
+void MainWindow::ShowColour() {
   const QColor colour = ColourOf(Options_.BgrColor);
-  QPalette pal = BitBtn1_->palette();
+  QPalette pal = BackgroundButton_->palette();
   pal.setColor(QPalette::Active, QPalette::ButtonText, colour);
   pal.setColor(QPalette::Inactive, QPalette::ButtonText, colour);
-  BitBtn1_->setPalette(pal);
+  BackgroundButton_->setPalette(pal);
   // The swatch shows a colour that the button's face would hide, such as white.
-  BitBtn1_->setIcon(Swatch(colour));
+  BackgroundButton_->setIcon(Swatch(colour));
 }
 
-void TForm1::ReadEdits() {
+void MainWindow::ReadEdits() {
   double* corners[] = {&Options_.TopLeftX, &Options_.TopLeftY, &Options_.BotRightX,
                        &Options_.BotRightY};
   for (int i = 0; i < 4; ++i) {
@@ -398,22 +398,22 @@ void TForm1::ReadEdits() {
   }
 }
 
-void TForm1::EnableInputs(bool flag) {
+void MainWindow::EnableInputs(bool flag) {
   InputBtn_->setEnabled(flag);
   OutPutBtn_->setEnabled(flag);
-  Label1_->setEnabled(flag);
-  Label2_->setEnabled(flag);
+  InputLabel_->setEnabled(flag);
+  OutputLabel_->setEnabled(flag);
   // "E&xit" stays usable: during a run it stops the job and closes afterwards.
   input_action_->setEnabled(flag);
   output_action_->setEnabled(flag);
   process_menu_->menuAction()->setEnabled(flag);
 }
 
-int TForm1::RunDialog(QDialog& dialog) {
+int MainWindow::RunDialog(QDialog& dialog) {
   return dialog_runner_ ? dialog_runner_(dialog) : dialog.exec();
 }
 
-void TForm1::ChooseInput() {
+void MainWindow::ChooseInput() {
   QFileDialog dialog(this, tr("Input file"));
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setFileMode(QFileDialog::ExistingFile);
@@ -432,7 +432,7 @@ void TForm1::ChooseInput() {
   ShowNames();
 }
 
-void TForm1::ChooseOutput() {
+void MainWindow::ChooseOutput() {
   QFileDialog dialog(this, tr("Output file"));
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setFileMode(QFileDialog::AnyFile);
@@ -453,7 +453,7 @@ void TForm1::ChooseOutput() {
   ShowNames();
 }
 
-void TForm1::ChooseColour() {
+void MainWindow::ChooseColour() {
   QColorDialog dialog(ColourOf(Options_.BgrColor), this);
   if (RunDialog(dialog) == QDialog::Accepted) {
     Options_.BgrColor = BgrOf(dialog.currentColor());
@@ -461,13 +461,13 @@ void TForm1::ChooseColour() {
   }
 }
 
-void TForm1::SetStartButton(bool start) {
+void MainWindow::SetStartButton(bool start) {
   start_image_ = start ? kGlyphStart : kGlyphStop;
   StartBtn_->setText(start ? tr("Start") : tr("Stop"));
   StartBtn_->setIcon(Glyph(start ? kGlyphStart : kGlyphStop));
 }
 
-void TForm1::StartStop() {
+void MainWindow::StartStop() {
   if (running_) {
     AbortRequested = true;
     return;
@@ -476,12 +476,12 @@ void TForm1::StartStop() {
   ShowValues();
   pages_->setTabVisible(kProcessingPage, true);
   pages_->setCurrentIndex(kProcessingPage);
-  Gauge1_->setValue(0);
-  Label5_->setText(tr("Elapsed time:"));
-  Label6_->setText(tr("Remaining time:"));
-  Gauge1_->show();
-  Label5_->show();
-  Label6_->show();
+  ProgressGauge_->setValue(0);
+  ElapsedLabel_->setText(tr("Elapsed time:"));
+  RemainingLabel_->setText(tr("Remaining time:"));
+  ProgressGauge_->show();
+  ElapsedLabel_->show();
+  RemainingLabel_->show();
   SetStartButton(false);
   EnableInputs(false);
   Busy = false;
@@ -491,7 +491,7 @@ void TForm1::StartStop() {
 
   // The previous job has ended; this only joins its thread.
   Job_.reset();
-  Job_ = std::make_unique<TMyThread>(InFile_, OutName_, Options_, &host_);
+  Job_ = std::make_unique<ExtractJob>(InFile_, OutName_, Options_, &host_);
   Job_->OnProgress = [this](int percent, const std::string& elapsed, const std::string& remaining) {
     ShowProgress(percent, elapsed, remaining);
   };
@@ -500,17 +500,18 @@ void TForm1::StartStop() {
   Job_->Start();
 }
 
-void TForm1::ShowProgress(int percent, const std::string& elapsed, const std::string& remaining) {
-  Gauge1_->setValue(percent);
+void MainWindow::ShowProgress(int percent, const std::string& elapsed,
+                              const std::string& remaining) {
+  ProgressGauge_->setValue(percent);
   // The desktop's task bar shows the window's title.
   application_title_ = caption_ + "  " + QString::number(percent) + " %";
   setWindowTitle(application_title_);
-  Label5_->setText(Q("Elapsed Time " + elapsed));
-  Label6_->setText(Q("Remaining Time " + remaining));
+  ElapsedLabel_->setText(Q("Elapsed Time " + elapsed));
+  RemainingLabel_->setText(Q("Remaining Time " + remaining));
   emit ProgressShown(percent);
 }
 
-void TForm1::JobDone() {
+void MainWindow::JobDone() {
   // A job that ends while the window is being freed has nothing to show.
   if (destroying_) return;
   running_ = false;
@@ -518,10 +519,10 @@ void TForm1::JobDone() {
   EnableInputs(true);
   pages_->setCurrentIndex(kFilesPage);
   pages_->setTabVisible(kProcessingPage, false);
-  Gauge1_->setValue(0);
-  Gauge1_->hide();
-  Label5_->hide();
-  Label6_->hide();
+  ProgressGauge_->setValue(0);
+  ProgressGauge_->hide();
+  ElapsedLabel_->hide();
+  RemainingLabel_->hide();
   SetStartButton(true);
   ApplyFixedSize();
   SaveSettingsNow(false);
@@ -529,8 +530,8 @@ void TForm1::JobDone() {
   if (AutoRun_ || close_when_done_) close();
 }
 
-void TForm1::SaveSettingsNow(bool report_on_status_line) {
-  TSettings s;
+void MainWindow::SaveSettingsNow(bool report_on_status_line) {
+  Settings s;
   s.InFile = InFile_;
   s.OutName = OutName_;
   s.Options = Options_;
@@ -544,7 +545,7 @@ void TForm1::SaveSettingsNow(bool report_on_status_line) {
   std::fprintf(stderr, "clipra: %s\n", text.c_str());
 }
 
-void TForm1::ShowHelp() {
+void MainWindow::ShowHelp() {
   if (!FileExists(help_file_)) {
     SetStatus("Help file not found");
     return;
@@ -571,7 +572,7 @@ void TForm1::ShowHelp() {
   viewer.exec();
 }
 
-void TForm1::ShowAbout() {
+void MainWindow::ShowAbout() {
   QDialog about(this);
   about.setObjectName("AboutBox");
   about.setWindowTitle(tr("About"));
@@ -596,7 +597,7 @@ void TForm1::ShowAbout() {
   RunDialog(about);
 }
 
-void TForm1::showEvent(QShowEvent* event) {
+void MainWindow::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
   if (shown_) return;
   shown_ = true;
@@ -607,7 +608,7 @@ void TForm1::showEvent(QShowEvent* event) {
     });
 }
 
-void TForm1::resizeEvent(QResizeEvent* event) {
+void MainWindow::resizeEvent(QResizeEvent* event) {
   QMainWindow::resizeEvent(event);
   const QSize fixed(fixed_client_width_, menuBar()->sizeHint().height() + fixed_client_height_);
   if (!resizing_ && fixed_client_width_ > 0 && size() != fixed) {
@@ -618,7 +619,7 @@ void TForm1::resizeEvent(QResizeEvent* event) {
   }
 }
 
-void TForm1::closeEvent(QCloseEvent* event) {
+void MainWindow::closeEvent(QCloseEvent* event) {
   if (running_) {
     // Stop first; JobDone closes the window.
     AbortRequested = true;

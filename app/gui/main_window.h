@@ -28,10 +28,10 @@ class QToolButton;
 namespace clipra {
 
 // A label that reacts to a click like a link.
-class TClickLabel : public QLabel {
+class ClickLabel : public QLabel {
   Q_OBJECT
  public:
-  explicit TClickLabel(QWidget* parent = nullptr);
+  explicit ClickLabel(QWidget* parent = nullptr);
 
  signals:
   void clicked();
@@ -41,7 +41,7 @@ class TClickLabel : public QLabel {
 };
 
 // What the window needs from outside.
-struct TFormSetup {
+struct WindowSetup {
   std::string program_path;         // the help file is this with ".hlp"
   SettingsLocation settings;        // where the settings are read and saved
   std::vector<std::string> params;  // the command line, without the program name
@@ -53,13 +53,13 @@ QStringList QtNameFilters(const std::string& filter);
 // as typed when it has an extension, otherwise with the entry's extension.
 std::string OutputNameForFilter(const std::string& name, int filter_index);
 
-class TForm1 : public QMainWindow {
+class MainWindow : public QMainWindow {
   Q_OBJECT
  public:
   enum Page { kFilesPage = 0, kOptionsPage = 1, kProcessingPage = 2 };
 
-  explicit TForm1(TFormSetup setup, QWidget* parent = nullptr);
-  ~TForm1() override;
+  explicit MainWindow(WindowSetup setup, QWidget* parent = nullptr);
+  ~MainWindow() override;
 
   // Runs a modal dialog and gives its result; tests replace it.
   using DialogRunner = std::function<int(QDialog&)>;
@@ -77,7 +77,7 @@ class TForm1 : public QMainWindow {
 
   const std::string& InFile() const { return InFile_; }
   const std::string& OutName() const { return OutName_; }
-  const TExtractOptions& Options() const { return Options_; }
+  const ExtractOptions& Options() const { return Options_; }
   bool AutoRun() const { return AutoRun_; }
   bool Running() const { return running_; }
   const std::string& HelpFile() const { return help_file_; }
@@ -88,20 +88,20 @@ class TForm1 : public QMainWindow {
   int FixedClientWidth() const { return fixed_client_width_; }
   int FixedClientHeight() const { return fixed_client_height_; }
   int StartImage() const { return start_image_; }
-  const TMyThread* Job() const { return Job_.get(); }
+  const ExtractJob* Job() const { return Job_.get(); }
 
   QToolBar* ToolBar() const { return tool_bar_; }
   QToolButton* InputBtn() const { return InputBtn_; }
   QToolButton* OutPutBtn() const { return OutPutBtn_; }
   QToolButton* StartBtn() const { return StartBtn_; }
   QTabWidget* Pages() const { return pages_; }
-  TClickLabel* Label1() const { return Label1_; }
-  TClickLabel* Label2() const { return Label2_; }
+  ClickLabel* InputLabel() const { return InputLabel_; }
+  ClickLabel* OutputLabel() const { return OutputLabel_; }
   QLineEdit* Edit(int i) const { return edits_[i]; }  // 0..3: Edit1..Edit4
-  QPushButton* BitBtn1() const { return BitBtn1_; }
-  QProgressBar* Gauge1() const { return Gauge1_; }
-  QLabel* Label5() const { return Label5_; }
-  QLabel* Label6() const { return Label6_; }
+  QPushButton* BackgroundButton() const { return BackgroundButton_; }
+  QProgressBar* ProgressGauge() const { return ProgressGauge_; }
+  QLabel* ElapsedLabel() const { return ElapsedLabel_; }
+  QLabel* RemainingLabel() const { return RemainingLabel_; }
   QMenu* FileMenu() const { return file_menu_; }
   QMenu* ProcessMenu() const { return process_menu_; }
   QAction* InputAction() const { return input_action_; }
@@ -141,9 +141,9 @@ class TForm1 : public QMainWindow {
   // The settings, the command line's overrides and the current choices.
   std::string InFile_;
   std::string OutName_;
-  TExtractOptions Options_;
+  ExtractOptions Options_;
   bool AutoRun_ = false;
-  std::unique_ptr<TMyThread> Job_;
+  std::unique_ptr<ExtractJob> Job_;
 
   SettingsLocation settings_;
   std::string help_file_;
@@ -169,14 +169,14 @@ class TForm1 : public QMainWindow {
   QToolButton* StartBtn_ = nullptr;
   QTabWidget* pages_ = nullptr;
   QWidget* processing_page_ = nullptr;
-  TClickLabel* Label1_ = nullptr;
-  TClickLabel* Label2_ = nullptr;
+  ClickLabel* InputLabel_ = nullptr;
+  ClickLabel* OutputLabel_ = nullptr;
   QLineEdit* edits_[4] = {};
-  QPushButton* BitBtn1_ = nullptr;
-  QProgressBar* Gauge1_ = nullptr;
-  QLabel* Label5_ = nullptr;
-  QLabel* Label6_ = nullptr;
-  QLabel* StatusBar1_ = nullptr;
+  QPushButton* BackgroundButton_ = nullptr;
+  QProgressBar* ProgressGauge_ = nullptr;
+  QLabel* ElapsedLabel_ = nullptr;
+  QLabel* RemainingLabel_ = nullptr;
+  QLabel* StatusLine_ = nullptr;
   QMenu* file_menu_ = nullptr;
   QMenu* process_menu_ = nullptr;
   QAction* input_action_ = nullptr;

@@ -17,13 +17,13 @@ constexpr uint64_t kHeaderCells = dtm::kHeaderSize / dtm::kCellSize;
 
 }  // namespace
 
-TDTMHeader::TDTMHeader() {
+DtmHeader::DtmHeader() {
   Bands = 1;
   CellType = kCellFloat32;
   MSBFirst = 0;
 }
 
-bool TDTMHeader::Read(const std::string& file_name) {
+bool DtmHeader::Read(const std::string& file_name) {
   FileName = file_name;
   std::FILE* f = std::fopen(file_name.c_str(), "rb");
   if (!f) {
@@ -60,28 +60,28 @@ bool TDTMHeader::Read(const std::string& file_name) {
   return true;
 }
 
-TDtmMap2::TDtmMap2() {
-  Header = std::make_unique<TDTMHeader>();
+DtmReader::DtmReader() {
+  Header = std::make_unique<DtmHeader>();
 }
 
-void TDtmMap2::SetFileName(const std::string& file_name) {
+void DtmReader::SetFileName(const std::string& file_name) {
   FileName = file_name;
   Header->FileName = file_name;
 }
 
-bool TDtmMap2::Open(const std::string& file_name, uint32_t /*width*/, uint32_t /*lines*/,
-                    uint8_t /*cell_type*/, uint32_t /*bands*/, uint8_t mode) {
+bool DtmReader::Open(const std::string& file_name, uint32_t /*width*/, uint32_t /*lines*/,
+                     uint8_t /*cell_type*/, uint32_t /*bands*/, uint8_t mode) {
   SetFileName(file_name);
   if (mode == 1) {
     ErrorText = "DTM grids are created by the DTM writer, not by the reader";
     return false;
   }
-  TDTMHeader& h = Dtm();
+  DtmHeader& h = Dtm();
   if (!h.Read(h.FileName)) {
     ErrorText = "Header " + ShortenPath(h.FileName, 20) + " reading error ";
     return false;
   }
-  if (!TMapByte::Open(FileName, mode, 0)) {
+  if (!MappedFile::Open(FileName, mode, 0)) {
     ErrorText = "Open Map Read Error=" + std::to_string(LastError) + " " +
                 SystemErrorText(static_cast<int>(LastError));
     return false;
@@ -108,7 +108,7 @@ bool TDtmMap2::Open(const std::string& file_name, uint32_t /*width*/, uint32_t /
   return true;
 }
 
-bool TDtmMap2::GetCell(uint32_t x, uint32_t y, uint32_t /*band*/, float& value) {
+bool DtmReader::GetCell(uint32_t x, uint32_t y, uint32_t /*band*/, float& value) {
   value = 0;
   if (x >= Width || y >= Lines) return false;
   // Width and y are below 2^31 each, so the index fits easily in 64 bits.
@@ -121,15 +121,15 @@ bool TDtmMap2::GetCell(uint32_t x, uint32_t y, uint32_t /*band*/, float& value) 
   return true;
 }
 
-bool TDtmMap2::SetCell(uint32_t /*x*/, uint32_t /*y*/, uint32_t /*band*/, float /*value*/) {
+bool DtmReader::SetCell(uint32_t /*x*/, uint32_t /*y*/, uint32_t /*band*/, float /*value*/) {
   // Only a grid created through the reader could be written, and the reader creates none.
   return false;
 }
 
-TDtmMap::TDtmMap(const std::string& file_name, uint16_t width, uint16_t lines, uint8_t cell_type,
-                 int32_t bands, uint8_t mode) try
-    : TDataSetRoot(file_name, width, lines, cell_type, bands, mode, false) {
-  Header = std::make_unique<output::TDTMHeader>(file_name);
+DtmWriter::DtmWriter(const std::string& file_name, uint16_t width, uint16_t lines,
+                     uint8_t cell_type, int32_t bands, uint8_t mode) try
+    : RasterWriter(file_name, width, lines, cell_type, bands, mode, false) {
+  Header = std::make_unique<DtmOutputHeader>(file_name);
   Header->Lines = lines;
   Header->Width = width;
   Header->CellSizeX = 1.0;
@@ -142,29 +142,29 @@ TDtmMap::TDtmMap(const std::string& file_name, uint16_t width, uint16_t lines, u
   SetByteOrder(false);
   if (mode != 1) return;
   if (!CreateNew(kHeaderCells + uint64_t{width} * lines))
-    throw EDtmMapError("Open map write error=" + std::to_string(LastError) + " " +
-                       SystemErrorText(static_cast<int>(LastError)));
-} catch (const EMMapFileError& e) {
-  throw EDtmMapError(e.what());
+    throw DtmError("Open map write error=" + std::to_string(LastError) + " " +
+                   SystemErrorText(static_cast<int>(LastError)));
+} catch (const MappedOutputError& e) {
+  throw DtmError(e.what());
 }
 
-uint64_t TDtmMap::GridIndex(uint32_t x, uint32_t y) const {
+uint64_t DtmWriter::GridIndex(uint32_t x, uint32_t y) const {
   return kHeaderCells + uint64_t{Header->Width} * y + x;
 }
 
-bool TDtmMap::GetCell(uint32_t x, uint32_t y, uint32_t /*band*/, double& value) {
+bool DtmWriter::GetCell(uint32_t x, uint32_t y, uint32_t /*band*/, double& value) {
   value = 0;
   if (x >= Header->Width || y >= Header->Lines) return false;
   return GetValue(GridIndex(x, y), value);
 }
 
-bool TDtmMap::SetCell(uint32_t x, uint32_t y, uint32_t /*band*/, double value) {
+bool DtmWriter::SetCell(uint32_t x, uint32_t y, uint32_t /*band*/, double value) {
   if (Mode != 1) return false;
   if (x >= Header->Width || y >= Header->Lines) return false;
   return SetValue(GridIndex(x, y), value);
 }
 
-bool TDtmMap::Get4Cells(uint16_t x, uint16_t y, uint16_t band, double values[4]) {
+bool DtmWriter::Get4Cells(uint16_t x, uint16_t y, uint16_t band, double values[4]) {
   if (x >= Header->Width || y >= Header->Lines) return false;
   const uint32_t x1 = x + 1u < Header->Width ? x + 1u : x;
   const uint32_t y1 = y + 1u < Header->Lines ? y + 1u : y;
@@ -172,20 +172,20 @@ bool TDtmMap::Get4Cells(uint16_t x, uint16_t y, uint16_t band, double values[4])
          GetCell(x1, y1, band, values[2]) && GetCell(x1, y, band, values[3]);
 }
 
-double TDtmMap::GetLeftX() {
+double DtmWriter::GetLeftX() {
   return static_cast<double>(static_cast<long double>(Header->RegX) -
                              static_cast<long double>(Header->RegCellX) * Header->CellSizeX);
 }
 
-double TDtmMap::GetTopY() {
+double DtmWriter::GetTopY() {
   return static_cast<double>(static_cast<long double>(Header->RegY) +
                              static_cast<long double>(Header->RegCellY) * Header->CellSizeY);
 }
 
-void TDtmMap::SetGeoreference(const std::string& /*spheroid*/, const std::string& /*datum*/,
-                              double cell_size_x, double cell_size_y, double /*reg_cell_x*/,
-                              double /*reg_cell_y*/, double reg_x, double reg_y,
-                              const std::string& /*projection*/) {
+void DtmWriter::SetGeoreference(const std::string& /*spheroid*/, const std::string& /*datum*/,
+                                double cell_size_x, double cell_size_y, double /*reg_cell_x*/,
+                                double /*reg_cell_y*/, double reg_x, double reg_y,
+                                const std::string& /*projection*/) {
   // The format has no place for the registration cell or the three strings.
   Header->Width = static_cast<uint16_t>(Width);
   Header->Lines = static_cast<uint16_t>(Lines);

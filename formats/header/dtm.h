@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "dataset/dataset.h"
-#include "formats/header/header.h"
+#include "dataset/output.h"
+#include "formats/header/keyword_header.h"
 
 namespace clipra {
 
@@ -26,15 +26,15 @@ inline constexpr size_t kCellSizeYOffset = 44;
 inline constexpr size_t kCellSkipOffset = 48;
 }  // namespace dtm
 
-class EDtmMapError : public EWriterError {
+class DtmError : public WriterError {
  public:
-  using EWriterError::EWriterError;
+  using WriterError::WriterError;
 };
 
 // The reader family's header, read from the grid file itself.
-class TDTMHeader : public THeader {
+class DtmHeader : public KeywordHeader {
  public:
-  TDTMHeader();
+  DtmHeader();
   // Status 1 for a short file or a wrong signature, 2 for an I/O failure.
   bool Read(const std::string& file_name) override;
   // The header lives inside the grid; the reader family never writes one.
@@ -44,12 +44,12 @@ class TDTMHeader : public THeader {
   int32_t CellSkip = 0;
 };
 
-class TDtmMap2 : public THeadMap2 {
+class DtmReader : public HeaderRasterReader {
  public:
-  TDtmMap2();
+  DtmReader();
   void SetFileName(const std::string& file_name) override;
   // Modes 0 and 2 read the header and map the grid; grids are created by
-  // the writer TDtmMap, so mode 1 fails.
+  // the writer DtmWriter, so mode 1 fails.
   bool Open(const std::string& file_name, uint32_t width, uint32_t lines, uint8_t cell_type,
             uint32_t bands, uint8_t mode) override;
   // Cells sit behind the header and the cell skip, not in the plain layout.
@@ -58,18 +58,16 @@ class TDtmMap2 : public THeadMap2 {
   bool SetCell(uint32_t x, uint32_t y, uint32_t band, float value) override;
 
  private:
-  TDTMHeader& Dtm() { return static_cast<TDTMHeader&>(*Header); }
+  DtmHeader& Dtm() { return static_cast<DtmHeader&>(*Header); }
 
   // Whole cells between the header and the end of the file.
   uint64_t cells_in_file_ = 0;
 };
 
-namespace output {
-
 // The writer family's header: the values the writer puts into the file.
-class TDTMHeader {
+class DtmOutputHeader {
  public:
-  explicit TDTMHeader(const std::string& file_name) : FileName(file_name) {}
+  explicit DtmOutputHeader(const std::string& file_name) : FileName(file_name) {}
 
   std::string FileName;
   double RegX = 0;
@@ -88,14 +86,12 @@ class TDTMHeader {
   std::string Spheroid;
 };
 
-}  // namespace output
-
-class TDtmMap : public TDataSetRoot {
+class DtmWriter : public RasterWriter {
  public:
   // Mode 1 creates the file (header all zero until SetGeoreference); other
-  // modes create nothing and refuse every cell. Raises EDtmMapError.
-  TDtmMap(const std::string& file_name, uint16_t width, uint16_t lines, uint8_t cell_type,
-          int32_t bands, uint8_t mode);
+  // modes create nothing and refuse every cell. Raises DtmError.
+  DtmWriter(const std::string& file_name, uint16_t width, uint16_t lines, uint8_t cell_type,
+            int32_t bands, uint8_t mode);
 
   // Cells follow the 52-byte header; callers must not address lines directly.
   bool GetCell(uint32_t x, uint32_t y, uint32_t band, double& value) override;
@@ -120,7 +116,7 @@ class TDtmMap : public TDataSetRoot {
                        double cell_size_y, double reg_cell_x, double reg_cell_y, double reg_x,
                        double reg_y, const std::string& projection) override;
 
-  std::unique_ptr<output::TDTMHeader> Header;
+  std::unique_ptr<DtmOutputHeader> Header;
 
  private:
   // The flat cell index of (x, y): the header counts as the first 13 cells.

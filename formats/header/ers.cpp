@@ -14,27 +14,27 @@ namespace {
 constexpr const char* kEol = "\r\n";
 
 // Both strings name RAW: the dataset is in raw cell coordinates.
-void ApplyRawRule(THeader& h) {
+void ApplyRawRule(KeywordHeader& h) {
   if (h.Datum.find("RAW") != std::string::npos && h.Projection.find("RAW") != std::string::npos)
     h.CoordinateType = kCoordRaw;
 }
 
 }  // namespace
 
-void TErsHeader::ParseLine(const std::string& line) {
-  ParseControlPointBlock(line, &TGCPList::AddFromErsLine);
+void ErsHeader::ParseLine(const std::string& line) {
+  ParseControlPointBlock(line, &ControlPointList::AddFromErsLine);
   ParseRasterKeywords(line);
 }
 
-bool TErsHeader::Read(const std::string& file_name) {
+bool ErsHeader::Read(const std::string& file_name) {
   return ReadKeywords(file_name, "DATA");
 }
 
-bool TErsHeader::Write(const std::string& file_name) {
+bool ErsHeader::Write(const std::string& file_name) {
   return WriteTextFile(file_name, Compose(true, true));
 }
 
-std::string TErsHeader::Compose(bool english_names, bool unsigned_counts) {
+std::string ErsHeader::Compose(bool english_names, bool unsigned_counts) {
   auto count = [unsigned_counts](int32_t v) {
     return unsigned_counts ? std::to_string(static_cast<uint32_t>(v)) : std::to_string(v);
   };
@@ -99,7 +99,7 @@ std::string TErsHeader::Compose(bool english_names, bool unsigned_counts) {
     line("      CoordinateSpace End");
     line("      ControlPoints\t= {");
     for (int i = 0; i < ControlPoints->Count(); ++i) {
-      const TGCPoint* p = ControlPoints->Point(i);
+      const ControlPoint* p = ControlPoints->Point(i);
       std::string point = "\t\t\t" + p->Name;
       point += p->Active ? "\tYes" : "\tNo";
       point += p->Flag2 ? "\tYes" : "\tNo";
@@ -117,11 +117,11 @@ std::string TErsHeader::Compose(bool english_names, bool unsigned_counts) {
   return s;
 }
 
-TErsMap2::TErsMap2() {
-  Header = std::make_unique<TErsHeader>();
+ErsReader::ErsReader() {
+  Header = std::make_unique<ErsHeader>();
 }
 
-void TErsMap2::SetFileName(const std::string& file_name) {
+void ErsReader::SetFileName(const std::string& file_name) {
   FileName = FindSidecar(ChangeFileExt(file_name, ""));
   if (FileName.empty()) FileName = ChangeFileExt(file_name, "");
   const std::string header = ChangeFileExt(file_name, ".ers");
@@ -129,35 +129,32 @@ void TErsMap2::SetFileName(const std::string& file_name) {
   Header->FileName = found.empty() ? header : found;
 }
 
-namespace output {
-
-bool TErsHeader::Write(const std::string& file_name) {
+bool ErsOutputHeader::Write(const std::string& file_name) {
   return WriteTextFile(file_name, Compose(false, false));
 }
 
-void TErsHeader::SetAll(int32_t lines, int32_t width, int32_t bands, double cell_size_x,
-                        double cell_size_y, double reg_cell_x, double reg_cell_y, double reg_x,
-                        double reg_y, const std::string& /*spheroid*/, const std::string& datum,
-                        const std::string& projection, uint8_t cell_type) {
-  clipra::TErsHeader::SetAll(lines, width, bands, cell_size_x, cell_size_y, reg_cell_x, reg_cell_y,
-                             reg_x, reg_y, "", datum, projection, cell_type);
+void ErsOutputHeader::SetAll(int32_t lines, int32_t width, int32_t bands, double cell_size_x,
+                             double cell_size_y, double reg_cell_x, double reg_cell_y, double reg_x,
+                             double reg_y, const std::string& /*spheroid*/,
+                             const std::string& datum, const std::string& projection,
+                             uint8_t cell_type) {
+  ErsHeader::SetAll(lines, width, bands, cell_size_x, cell_size_y, reg_cell_x, reg_cell_y, reg_x,
+                    reg_y, "", datum, projection, cell_type);
   Write(FileName);
 }
 
-}  // namespace output
-
-TErsMap::TErsMap(const std::string& file_name, uint16_t width, uint16_t lines, uint8_t cell_type,
-                 int32_t bands, uint8_t mode) try
-    : THeaderWriter(DataPath(file_name), width, lines, cell_type, bands, mode, false) {
-  Header = AdoptHeader(std::make_unique<output::TErsHeader>(HeaderPath(file_name, ".ers")));
+ErsWriter::ErsWriter(const std::string& file_name, uint16_t width, uint16_t lines,
+                     uint8_t cell_type, int32_t bands, uint8_t mode) try
+    : HeaderRasterWriter(DataPath(file_name), width, lines, cell_type, bands, mode, false) {
+  Header = AdoptHeader(std::make_unique<ErsOutputHeader>(HeaderPath(file_name, ".ers")));
   const std::string failure =
       OpenData(width, lines, cell_type, bands, mode,
                "Open Map Read Error=", "Open Map Read Error=", "Open Map write error ");
-  if (!failure.empty()) throw EErsMapError(failure);
+  if (!failure.empty()) throw ErsError(failure);
   // The header file exists from the moment the data file does.
   if (mode == 1) Header->Write(Header->FileName);
-} catch (const EMMapFileError& e) {
-  throw EErsMapError(e.what());
+} catch (const MappedOutputError& e) {
+  throw ErsError(e.what());
 }
 
 }  // namespace clipra

@@ -5,18 +5,18 @@
 #include <memory>
 #include <string>
 
-#include "dataset/dataset.h"
-#include "formats/header/header.h"
+#include "dataset/output.h"
+#include "formats/header/keyword_header.h"
 
 namespace clipra {
 
-class EErsMapError : public EWriterError {
+class ErsError : public WriterError {
  public:
-  using EWriterError::EWriterError;
+  using WriterError::WriterError;
 };
 
 // The reader family's header.
-class TErsHeader : public THeader {
+class ErsHeader : public KeywordHeader {
  public:
   void ParseLine(const std::string& line) override;
   bool Read(const std::string& file_name) override;
@@ -29,20 +29,18 @@ class TErsHeader : public THeader {
   std::string Compose(bool english_names, bool unsigned_counts);
 };
 
-class TErsMap2 : public THeadMap2 {
+class ErsReader : public HeaderRasterReader {
  public:
-  TErsMap2();
+  ErsReader();
   // The data path is the given path without extension; the header path has ".ers".
   void SetFileName(const std::string& file_name) override;
 };
 
-namespace output {
-
 // The writer family's header: the same fields, parsing and template, but
 // it rewrites its file in SetAll and keeps no spheroid.
-class TErsHeader : public clipra::TErsHeader {
+class ErsOutputHeader : public ErsHeader {
  public:
-  explicit TErsHeader(const std::string& file_name) { FileName = file_name; }
+  explicit ErsOutputHeader(const std::string& file_name) { FileName = file_name; }
   bool Write(const std::string& file_name) override;
   void SetAll(int32_t lines, int32_t width, int32_t bands, double cell_size_x, double cell_size_y,
               double reg_cell_x, double reg_cell_y, double reg_x, double reg_y,
@@ -50,15 +48,13 @@ class TErsHeader : public clipra::TErsHeader {
               uint8_t cell_type) override;
 };
 
-}  // namespace output
-
-class TErsMap : public THeaderWriter {
+class ErsWriter : public HeaderRasterWriter {
  public:
-  // Raises EErsMapError on every failure.
-  TErsMap(const std::string& file_name, uint16_t width, uint16_t lines, uint8_t cell_type,
-          int32_t bands, uint8_t mode);
+  // Raises ErsError on every failure.
+  ErsWriter(const std::string& file_name, uint16_t width, uint16_t lines, uint8_t cell_type,
+            int32_t bands, uint8_t mode);
 
-  output::TErsHeader* Header = nullptr;  // owned by the base
+  ErsOutputHeader* Header = nullptr;  // owned by the base
 };
 
 }  // namespace clipra

@@ -73,8 +73,8 @@ int32_t RecordCount(const nog::Record& record, size_t offset, const char* what,
   const std::string text = nog::RecordText(record, offset);
   int32_t v = 0;
   if (!ParseInt32(text, v))
-    throw EConvertError("Header " + ExtractFileName(file_name) + ": the " + what + " '" +
-                        Printable(text) + "' is not an integer");
+    throw ConvertError("Header " + ExtractFileName(file_name) + ": the " + what + " '" +
+                       Printable(text) + "' is not an integer");
   return v;
 }
 
@@ -86,13 +86,13 @@ std::string Sidecar(const std::string& path) {
 
 }  // namespace
 
-TNogHeader::TNogHeader() {
+NogHeader::NogHeader() {
   CellType = kCellSigned16;
   MSBFirst = 0;
   Bands = 1;
 }
 
-bool TNogHeader::Read(const std::string& file_name) {
+bool NogHeader::Read(const std::string& file_name) {
   Status = 2;
   Record.fill(0);
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(file_name.c_str(), "rb"),
@@ -114,7 +114,7 @@ bool TNogHeader::Read(const std::string& file_name) {
   return true;
 }
 
-bool TNogHeader::Write(const std::string& file_name) {
+bool NogHeader::Write(const std::string& file_name) {
   const double left = static_cast<double>(static_cast<long double>(RegX) -
                                           static_cast<long double>(RegCellX) * CellSizeX);
   const double top = static_cast<double>(static_cast<long double>(RegY) +
@@ -122,25 +122,25 @@ bool TNogHeader::Write(const std::string& file_name) {
   return WriteRecord(file_name, nog::MakeRecord(CellSizeX, top, left, Lines, Width));
 }
 
-TNogMap2::TNogMap2() {
-  Header = std::make_unique<TNogHeader>();
+NogReader::NogReader() {
+  Header = std::make_unique<NogHeader>();
 }
 
-void TNogMap2::SetFileName(const std::string& file_name) {
+void NogReader::SetFileName(const std::string& file_name) {
   FileName = Sidecar(ChangeFileExt(file_name, ".002"));
   Header->FileName = Sidecar(ChangeFileExt(file_name, ".001"));
 }
 
-bool TNogMap2::Open(const std::string& file_name, uint32_t width, uint32_t lines, uint8_t cell_type,
-                    uint32_t bands, uint8_t mode) {
-  if (mode == 1) return THeadMap2::Open(file_name, width, lines, cell_type, bands, mode);
+bool NogReader::Open(const std::string& file_name, uint32_t width, uint32_t lines,
+                     uint8_t cell_type, uint32_t bands, uint8_t mode) {
+  if (mode == 1) return HeaderRasterReader::Open(file_name, width, lines, cell_type, bands, mode);
   SetFileName(file_name);
   try {
     if (!Header->Read(Header->FileName)) {
       ErrorText = "Header " + ShortenPath(Header->FileName, 20) + " reading error ";
       return false;
     }
-  } catch (const EConvertError& e) {
+  } catch (const ConvertError& e) {
     ErrorText = e.what();
     return false;
   }
@@ -163,7 +163,7 @@ bool TNogMap2::Open(const std::string& file_name, uint32_t width, uint32_t lines
   std::error_code ec;
   const uintmax_t size_on_disk = std::filesystem::file_size(FileName, ec);
   if (!ec && size_on_disk < line_bytes) return no_whole_line(size_on_disk);
-  if (!TMapByte::Open(FileName, mode, 0)) {
+  if (!MappedFile::Open(FileName, mode, 0)) {
     ErrorText = "Open Map Read Error=" + std::to_string(LastError) + " " +
                 SystemErrorText(static_cast<int>(LastError));
     return false;
@@ -194,33 +194,33 @@ bool TNogMap2::Open(const std::string& file_name, uint32_t width, uint32_t lines
   return true;
 }
 
-bool output::TNogHeader::Write() const {
+bool NogOutputHeader::Write() const {
   return WriteRecord(FileName, nog::MakeRecord(CellSizeX, RegY, RegX, Lines, Width));
 }
 
-std::string TNogMap::HeaderPath(const std::string& file_name) {
+std::string NogWriter::HeaderPath(const std::string& file_name) {
   return ExtractFileExt(file_name).empty() ? file_name + ".001" : file_name;
 }
 
-std::string TNogMap::DataPath(const std::string& file_name) {
+std::string NogWriter::DataPath(const std::string& file_name) {
   return ChangeFileExt(file_name, ".002");
 }
 
 namespace {
 
 std::string CheckedDataPath(const std::string& file_name) {
-  const std::string data = TNogMap::DataPath(file_name);
-  if (data == TNogMap::HeaderPath(file_name))
-    throw ENogMapError("The NOG header " + file_name + " would also be its data file");
+  const std::string data = NogWriter::DataPath(file_name);
+  if (data == NogWriter::HeaderPath(file_name))
+    throw NogError("The NOG header " + file_name + " would also be its data file");
   return data;
 }
 
 }  // namespace
 
-TNogMap::TNogMap(const std::string& file_name, uint16_t width, uint16_t lines,
-                 uint8_t /*cell_type*/, int32_t bands, uint8_t mode) try
-    : TDataSetRoot(CheckedDataPath(file_name), width, lines, kCellSigned16, bands, mode, false) {
-  Header = std::make_unique<output::TNogHeader>(HeaderPath(file_name));
+NogWriter::NogWriter(const std::string& file_name, uint16_t width, uint16_t lines,
+                     uint8_t /*cell_type*/, int32_t bands, uint8_t mode) try
+    : RasterWriter(CheckedDataPath(file_name), width, lines, kCellSigned16, bands, mode, false) {
+  Header = std::make_unique<NogOutputHeader>(HeaderPath(file_name));
   Header->Lines = lines;
   Header->Width = width;
   // The one layout the reader knows, whatever the caller asked for.
@@ -231,21 +231,21 @@ TNogMap::TNogMap(const std::string& file_name, uint16_t width, uint16_t lines,
   SetByteOrder(false);
   if (mode != 1) return;
   if (!CreateNew(uint64_t{width} * lines))
-    throw ENogMapError("Open map write error=" + std::to_string(LastError) + " " +
-                       SystemErrorText(static_cast<int>(LastError)));
+    throw NogError("Open map write error=" + std::to_string(LastError) + " " +
+                   SystemErrorText(static_cast<int>(LastError)));
   Header->Write();
-} catch (const EMMapFileError& e) {
-  throw ENogMapError(e.what());
+} catch (const MappedOutputError& e) {
+  throw NogError(e.what());
 }
 
-TNogMap::~TNogMap() {
+NogWriter::~NogWriter() {
   if (Mode == 1 && Header) Header->Write();
 }
 
-void TNogMap::SetGeoreference(const std::string& /*spheroid*/, const std::string& /*datum*/,
-                              double cell_size_x, double cell_size_y, double reg_cell_x,
-                              double reg_cell_y, double reg_x, double reg_y,
-                              const std::string& /*projection*/) {
+void NogWriter::SetGeoreference(const std::string& /*spheroid*/, const std::string& /*datum*/,
+                                double cell_size_x, double cell_size_y, double reg_cell_x,
+                                double reg_cell_y, double reg_x, double reg_y,
+                                const std::string& /*projection*/) {
   Header->CellSizeX = cell_size_x;
   Header->CellSizeY = cell_size_y;
   // The record knows only the top-left corner of cell (0, 0).

@@ -9,14 +9,14 @@
 #include <memory>
 #include <string>
 
-#include "dataset/dataset.h"
-#include "formats/header/header.h"
+#include "dataset/output.h"
+#include "formats/header/keyword_header.h"
 
 namespace clipra {
 
-class ENogMapError : public EWriterError {
+class NogError : public WriterError {
  public:
-  using EWriterError::EWriterError;
+  using WriterError::WriterError;
 };
 
 namespace nog {
@@ -42,10 +42,10 @@ std::string RecordText(const Record& record, size_t offset);
 
 // The reader family's header. The registration point is the top-left
 // corner of cell (0, 0).
-class TNogHeader : public THeader {
+class NogHeader : public KeywordHeader {
  public:
-  TNogHeader();
-  // False for a missing, unreadable or short record. Raises EConvertError
+  NogHeader();
+  // False for a missing, unreadable or short record. Raises ConvertError
   // when the line count or the width is not an integer.
   bool Read(const std::string& file_name) override;
   // Writes a record of the current fields.
@@ -54,9 +54,9 @@ class TNogHeader : public THeader {
   nog::Record Record{};
 };
 
-class TNogMap2 : public THeadMap2 {
+class NogReader : public HeaderRasterReader {
  public:
-  TNogMap2();
+  NogReader();
   // The header is the given path with ".001", the data file the same with
   // ".002"; each is looked up as a sidecar.
   void SetFileName(const std::string& file_name) override;
@@ -67,12 +67,10 @@ class TNogMap2 : public THeadMap2 {
             uint32_t bands, uint8_t mode) override;
 };
 
-namespace output {
-
 // The writer family's header values.
-class TNogHeader {
+class NogOutputHeader {
  public:
-  explicit TNogHeader(const std::string& file_name) : FileName(file_name) {}
+  explicit NogOutputHeader(const std::string& file_name) : FileName(file_name) {}
   // Writes the record of the current values; false on any error.
   bool Write() const;
 
@@ -89,20 +87,18 @@ class TNogHeader {
   int32_t Width = 0;
 };
 
-}  // namespace output
-
 // The writer. Whatever cell type and band count it is given, it stores the
 // one layout the reader knows: signed 16-bit cells in one band, top line
 // first, so that the plain cell access of its base applies (writes to any
 // band land in the one band). Its header record is written at creation,
 // at SetGeoreference and when it is freed.
-class TNogMap : public TDataSetRoot {
+class NogWriter : public RasterWriter {
  public:
-  // Raises ENogMapError on every failure. `file_name` names the header (".001"
+  // Raises NogError on every failure. `file_name` names the header (".001"
   // is added when it has no extension); the data file has ".002".
-  TNogMap(const std::string& file_name, uint16_t width, uint16_t lines, uint8_t cell_type,
-          int32_t bands, uint8_t mode);
-  ~TNogMap() override;
+  NogWriter(const std::string& file_name, uint16_t width, uint16_t lines, uint8_t cell_type,
+            int32_t bands, uint8_t mode);
+  ~NogWriter() override;
   bool StoresByIndex() const override { return true; }
 
   // The header path (`file_name`, with ".001" added when it has no
@@ -128,7 +124,7 @@ class TNogMap : public TDataSetRoot {
                        double cell_size_y, double reg_cell_x, double reg_cell_y, double reg_x,
                        double reg_y, const std::string& projection) override;
 
-  std::unique_ptr<output::TNogHeader> Header;
+  std::unique_ptr<NogOutputHeader> Header;
 };
 
 }  // namespace clipra

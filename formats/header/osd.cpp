@@ -32,8 +32,8 @@ bool BeginsWithSignature(const std::string& file_name) {
 
 }  // namespace
 
-void TOsdHeader::ParseLine(const std::string& line) {
-  ParseControlPointBlock(line, &TGCPList::AddFromLine);
+void OsdHeader::ParseLine(const std::string& line) {
+  ParseControlPointBlock(line, &ControlPointList::AddFromLine);
   if (Has(line, "SPHEROID")) {
     (spheroid_seen_ ? WarpSpheroid : Spheroid) = keyword::Value(line);
     spheroid_seen_ = true;
@@ -44,21 +44,21 @@ void TOsdHeader::ParseLine(const std::string& line) {
   if (Has(line, "SPHEROID")) Spheroid = keyword::Value(line);
 }
 
-bool TOsdHeader::Read(const std::string& file_name) {
+bool OsdHeader::Read(const std::string& file_name) {
   spheroid_seen_ = false;
   return ReadKeywords(file_name, "ORTH");
 }
 
-bool TOsdHeader::Write(const std::string& file_name) {
+bool OsdHeader::Write(const std::string& file_name) {
   return WriteTextFile(file_name, Compose(CurrentTimeStamp()));
 }
 
-std::string TOsdHeader::Compose(const std::string& time_stamp) {
+std::string OsdHeader::Compose(const std::string& time_stamp) {
   return ComposeText("  LastUpdated = ", time_stamp, true);
 }
 
-std::string TOsdHeader::ComposeText(const std::string& last_updated, const std::string& time_stamp,
-                                    bool unsigned_counts) {
+std::string OsdHeader::ComposeText(const std::string& last_updated, const std::string& time_stamp,
+                                   bool unsigned_counts) {
   auto count = [unsigned_counts](int32_t v) {
     return unsigned_counts ? std::to_string(static_cast<uint32_t>(v)) : std::to_string(v);
   };
@@ -124,11 +124,11 @@ std::string TOsdHeader::ComposeText(const std::string& last_updated, const std::
   return s;
 }
 
-TOsdMap2::TOsdMap2() {
-  Header = std::make_unique<TOsdHeader>();
+OsdReader::OsdReader() {
+  Header = std::make_unique<OsdHeader>();
 }
 
-void TOsdMap2::SetFileName(const std::string& file_name) {
+void OsdReader::SetFileName(const std::string& file_name) {
   const std::string data = ChangeFileExt(file_name, "");
   const std::string found_data = FindSidecar(data);
   FileName = found_data.empty() ? data : found_data;
@@ -140,24 +140,20 @@ void TOsdMap2::SetFileName(const std::string& file_name) {
   Header->FileName = found.empty() ? header : found;
 }
 
-namespace output {
-
-std::string TOsdHeader::Compose(const std::string& time_stamp) {
+std::string OsdOutputHeader::Compose(const std::string& time_stamp) {
   return ComposeText("  LastUpdated  = ", time_stamp, false);
 }
 
-}  // namespace output
-
-TOsdMap::TOsdMap(const std::string& file_name, uint16_t width, uint16_t lines, uint8_t cell_type,
-                 int32_t bands, uint8_t mode) try
-    : THeaderWriter(DataPath(file_name), width, lines, cell_type, bands, mode, false) {
-  Header = AdoptHeader(std::make_unique<output::TOsdHeader>(HeaderPath(file_name, ".osd")));
+OsdWriter::OsdWriter(const std::string& file_name, uint16_t width, uint16_t lines,
+                     uint8_t cell_type, int32_t bands, uint8_t mode) try
+    : HeaderRasterWriter(DataPath(file_name), width, lines, cell_type, bands, mode, false) {
+  Header = AdoptHeader(std::make_unique<OsdOutputHeader>(HeaderPath(file_name, ".osd")));
   const std::string failure =
       OpenData(width, lines, cell_type, bands, mode,
                "Open Map Read Error=", "Open Map update error=", "Open map write error=");
-  if (!failure.empty()) throw EOsdMapError(failure);
-} catch (const EMMapFileError& e) {
-  throw EOsdMapError(e.what());
+  if (!failure.empty()) throw OsdError(failure);
+} catch (const MappedOutputError& e) {
+  throw OsdError(e.what());
 }
 
 }  // namespace clipra

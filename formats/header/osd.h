@@ -6,18 +6,18 @@
 #include <memory>
 #include <string>
 
-#include "dataset/dataset.h"
-#include "formats/header/header.h"
+#include "dataset/output.h"
+#include "formats/header/keyword_header.h"
 
 namespace clipra {
 
-class EOsdMapError : public EWriterError {
+class OsdError : public WriterError {
  public:
-  using EWriterError::EWriterError;
+  using WriterError::WriterError;
 };
 
 // The reader family's header.
-class TOsdHeader : public THeader {
+class OsdHeader : public KeywordHeader {
  public:
   void ParseLine(const std::string& line) override;
   bool Read(const std::string& file_name) override;
@@ -37,40 +37,36 @@ class TOsdHeader : public THeader {
   bool spheroid_seen_ = false;
 };
 
-class TOsdMap2 : public THeadMap2 {
+class OsdReader : public HeaderRasterReader {
  public:
-  TOsdMap2();
+  OsdReader();
   // The data path is the given path without extension; the header path has ".osd".
   void SetFileName(const std::string& file_name) override;
 };
 
-namespace output {
-
 // The writer family's header: the same fields, parsing and template, but
 // its stamp line has two blanks before "=", the day and month names follow
 // the locale, and the counts are printed signed.
-class TOsdHeader : public clipra::TOsdHeader {
+class OsdOutputHeader : public OsdHeader {
  public:
-  explicit TOsdHeader(const std::string& file_name) { FileName = file_name; }
+  explicit OsdOutputHeader(const std::string& file_name) { FileName = file_name; }
   std::string Compose(const std::string& time_stamp) override;
 
  protected:
   std::string CurrentTimeStamp() override { return HeaderTimeStamp(false); }
 };
 
-}  // namespace output
-
 // The writer. Its header lives in memory until the writer is freed, which
 // writes it once.
-class TOsdMap : public THeaderWriter {
+class OsdWriter : public HeaderRasterWriter {
  public:
-  // Raises EOsdMapError on every failure. The data path is `file_name`
+  // Raises OsdError on every failure. The data path is `file_name`
   // without extension; the header path is `file_name`, with ".osd" added
   // when it has no extension.
-  TOsdMap(const std::string& file_name, uint16_t width, uint16_t lines, uint8_t cell_type,
-          int32_t bands, uint8_t mode);
+  OsdWriter(const std::string& file_name, uint16_t width, uint16_t lines, uint8_t cell_type,
+            int32_t bands, uint8_t mode);
 
-  output::TOsdHeader* Header = nullptr;  // owned by the base
+  OsdOutputHeader* Header = nullptr;  // owned by the base
 };
 
 }  // namespace clipra

@@ -5,8 +5,8 @@
 
 #include "dataset/byte_order.h"
 #include "dataset/identify.h"
+#include "dataset/line_reader.h"
 #include "dataset/os_file.h"
-#include "dataset/readline.h"
 #include "dataset/utils.h"
 
 namespace clipra {
@@ -31,21 +31,21 @@ std::string Sidecar(const std::string& file_name, const std::string& ext) {
 
 }  // namespace
 
-TVegHeader::TVegHeader() {
+VegHeader::VegHeader() {
   Bands = 1;
   CellType = kCellFloat32;
   CellSizeX = 0;
   CellSizeY = 0;
 }
 
-bool TVegHeader::Read(const std::string& file_name) {
+bool VegHeader::Read(const std::string& file_name) {
   bool ok = true;
   try {
-    TReadLine reader(file_name);
+    LineReader reader(file_name);
     std::string text;
     // A header cut short is as unreadable as a missing one.
     auto next_line = [&reader, &text]() {
-      if (TReadLine::IsEndOfFile(reader.ReadLine(text))) throw EReadLineError("cut short");
+      if (LineReader::IsEndOfFile(reader.ReadLine(text))) throw LineReaderError("cut short");
       return text;
     };
     BottomY = static_cast<double>(ParseFloatDef(next_line(), 0));
@@ -67,7 +67,7 @@ bool TVegHeader::Read(const std::string& file_name) {
       TileColMax = 0;
       ok = false;
     }
-  } catch (const EReadLineError&) {
+  } catch (const LineReaderError&) {
     ok = false;
   }
   Status = ok ? 0 : 2;
@@ -80,24 +80,24 @@ bool TVegHeader::Read(const std::string& file_name) {
   return ok;
 }
 
-TVegFile::TVegFile() {
-  Header = std::make_unique<TVegHeader>();
+VegReader::VegReader() {
+  Header = std::make_unique<VegHeader>();
 }
 
-void TVegFile::SetFileName(const std::string& file_name) {
+void VegReader::SetFileName(const std::string& file_name) {
   FileName = Sidecar(file_name, ".veg");
   Header->FileName = Sidecar(file_name, ".dat");
 }
 
-bool TVegFile::Open(const std::string& file_name, uint32_t /*width*/, uint32_t /*lines*/,
-                    uint8_t /*cell_type*/, uint32_t /*bands*/, uint8_t mode) {
+bool VegReader::Open(const std::string& file_name, uint32_t /*width*/, uint32_t /*lines*/,
+                     uint8_t /*cell_type*/, uint32_t /*bands*/, uint8_t mode) {
   SetFileName(file_name);
   TileTable.clear();
   if (mode == 1) {
     ErrorText = "VEG rasters can only be read";
     return false;
   }
-  TVegHeader& h = Veg();
+  VegHeader& h = Veg();
   if (!h.Read(h.FileName)) {
     ErrorText = "Error loading header";
     return false;
@@ -109,7 +109,7 @@ bool TVegFile::Open(const std::string& file_name, uint32_t /*width*/, uint32_t /
                 std::to_string(h.TileColMax);
     return false;
   }
-  if (!TMapByte::Open(FileName, 0, 0)) {
+  if (!MappedFile::Open(FileName, 0, 0)) {
     ErrorText = "Open Map Read Error=" + std::to_string(LastError) + " " +
                 SystemErrorText(static_cast<int>(LastError));
     return false;
@@ -145,10 +145,10 @@ bool TVegFile::Open(const std::string& file_name, uint32_t /*width*/, uint32_t /
   return true;
 }
 
-bool TVegFile::GetCell(uint32_t x, uint32_t y, uint32_t /*band*/, float& value) {
+bool VegReader::GetCell(uint32_t x, uint32_t y, uint32_t /*band*/, float& value) {
   value = veg::kNoData;
   if (x >= Width || y >= Lines) return false;
-  const TVegHeader& h = Veg();
+  const VegHeader& h = Veg();
   // Tile rows count from the bottom, and so do the rows inside a tile.
   const uint64_t tile_row = static_cast<uint64_t>(h.TileRowMax) - y / veg::kTileCells;
   const uint64_t tile_col = x / veg::kTileCells;
@@ -166,7 +166,7 @@ bool TVegFile::GetCell(uint32_t x, uint32_t y, uint32_t /*band*/, float& value) 
   return true;
 }
 
-bool TVegFile::SetCell(uint32_t /*x*/, uint32_t /*y*/, uint32_t /*band*/, float /*value*/) {
+bool VegReader::SetCell(uint32_t /*x*/, uint32_t /*y*/, uint32_t /*band*/, float /*value*/) {
   return false;
 }
 

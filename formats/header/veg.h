@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "formats/header/header.h"
+#include "formats/header/keyword_header.h"
 
 namespace clipra {
 
@@ -22,9 +22,9 @@ inline constexpr float kNoData = -9999.0f;
 
 // The ".dat" header: bottom line's Y, left edge's X, cell size, highest tile
 // row, highest tile column, one per line.
-class TVegHeader : public THeader {
+class VegHeader : public KeywordHeader {
  public:
-  TVegHeader();
+  VegHeader();
   // False when the file is missing or cut short, or a tile count is not an integer.
   bool Read(const std::string& file_name) override;
   // There is no VEG writer.
@@ -35,9 +35,9 @@ class TVegHeader : public THeader {
   int32_t TileColMax = 0;
 };
 
-class TVegFile : public THeadMap2 {
+class VegReader : public HeaderRasterReader {
  public:
-  TVegFile();
+  VegReader();
   // The tiles are the ".veg" file, the header the ".dat" file beside it.
   void SetFileName(const std::string& file_name) override;
   // Reads only; mode 1 fails.
@@ -56,7 +56,7 @@ class TVegFile : public THeadMap2 {
   std::vector<uint32_t> TileTable;
 
  private:
-  TVegHeader& Veg() { return static_cast<TVegHeader&>(*Header); }
+  VegHeader& Veg() { return static_cast<VegHeader&>(*Header); }
 };
 
 }  // namespace clipra

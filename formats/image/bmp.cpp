@@ -6,9 +6,9 @@
 #include <limits>
 
 #include "dataset/byte_order.h"
-#include "dataset/gcp.h"
+#include "dataset/control_points.h"
 #include "dataset/identify.h"
-#include "dataset/readline.h"
+#include "dataset/line_reader.h"
 #include "dataset/utils.h"
 #include "formats/image/world_file.h"
 
@@ -92,7 +92,7 @@ class WorldText {
 
 }  // namespace
 
-TBMPMap2::TBMPMap2() {
+BmpReader::BmpReader() {
   RegCellX = 0;
   RegCellY = 0;
   RegX = 0;
@@ -102,16 +102,16 @@ TBMPMap2::TBMPMap2() {
   Spheroid = "RAW";
   Datum = "RAW";
   Projection = "RAW";
-  SetControlPoints(std::make_unique<TGCPList>());
+  SetControlPoints(std::make_unique<ControlPointList>());
 }
 
-TBMPMap2::~TBMPMap2() = default;
+BmpReader::~BmpReader() = default;
 
-uint8_t TBMPMap2::GetCellType() {
+uint8_t BmpReader::GetCellType() {
   return kCellUnsigned8;
 }
 
-bool TBMPMap2::Fail(uint32_t status, const std::string& text) {
+bool BmpReader::Fail(uint32_t status, const std::string& text) {
   LastError = status;
   ErrorText = text;
   FileHeader.clear();
@@ -124,8 +124,8 @@ bool TBMPMap2::Fail(uint32_t status, const std::string& text) {
   return false;
 }
 
-bool TBMPMap2::Open(const std::string& file_name, uint32_t /*width*/, uint32_t /*lines*/,
-                    uint8_t /*cell_type*/, uint32_t /*bands*/, uint8_t mode) {
+bool BmpReader::Open(const std::string& file_name, uint32_t /*width*/, uint32_t /*lines*/,
+                     uint8_t /*cell_type*/, uint32_t /*bands*/, uint8_t mode) {
   FileName = file_name;
   Mode = mode;
   HeaderKind = bmp::HeaderKind::kNone;
@@ -141,11 +141,11 @@ bool TBMPMap2::Open(const std::string& file_name, uint32_t /*width*/, uint32_t /
     // Control points play no part in clipping: an unreadable list is no reason to refuse.
     try {
       GetControlPoints()->LoadFromFile(gcp);
-    } catch (const EReadLineError&) {
+    } catch (const LineReaderError&) {
     }
   }
 
-  if (!TMapByte::Open(file_name, 0, 0)) {
+  if (!MappedFile::Open(file_name, 0, 0)) {
     const int code = static_cast<int>(LastError);
     return Fail(1, "Open read error " + std::to_string(code) + " " + SystemErrorText(code));
   }
@@ -161,7 +161,7 @@ bool TBMPMap2::Open(const std::string& file_name, uint32_t /*width*/, uint32_t /
   return true;
 }
 
-bool TBMPMap2::ParseInfoHeader() {
+bool BmpReader::ParseInfoHeader() {
   const uint8_t* p = At(bmp::kFileHeaderSize, 4);
   if (!p) return Fail(4, "Damaged bitmap: no information header");
   const uint32_t header_size = read_le<uint32_t>(p);
@@ -249,7 +249,7 @@ bool TBMPMap2::ParseInfoHeader() {
   return true;
 }
 
-void TBMPMap2::ReadBmpWorldFile(const std::string& file_name) {
+void BmpReader::ReadBmpWorldFile(const std::string& file_name) {
   WorldText text(file_name);
   bool failed = text.failed();
   double v = 0;
@@ -288,7 +288,7 @@ void TBMPMap2::ReadBmpWorldFile(const std::string& file_name) {
   }
 }
 
-bool TBMPMap2::SeekLine(uint32_t y, uint32_t /*band*/) {
+bool BmpReader::SeekLine(uint32_t y, uint32_t /*band*/) {
   if (y >= Lines) return false;
   // Rows are stored bottom-up unless the height was negative.
   const uint64_t stored = TopDown ? y : uint64_t{Lines} - 1 - y;
@@ -302,7 +302,7 @@ bool TBMPMap2::SeekLine(uint32_t y, uint32_t /*band*/) {
   return MapAt();
 }
 
-const uint8_t* TBMPMap2::CellRun(uint32_t line, uint32_t band, uint64_t& step, uint32_t& count) {
+const uint8_t* BmpReader::CellRun(uint32_t line, uint32_t band, uint64_t& step, uint32_t& count) {
   // Colour palettes are looked up, so only GetCell gives their values.
   if (ExposedBands == 0 || (PixelBytes != 3 && !GreyPalette)) return nullptr;
   if (band >= ExposedBands) band = ExposedBands - 1u;
@@ -317,7 +317,7 @@ const uint8_t* TBMPMap2::CellRun(uint32_t line, uint32_t band, uint64_t& step, u
   return Current + (2 - band);
 }
 
-bool TBMPMap2::GetCell(uint32_t x, uint32_t y, uint32_t band, float& value) {
+bool BmpReader::GetCell(uint32_t x, uint32_t y, uint32_t band, float& value) {
   value = 0;
   if (ExposedBands == 0) return false;
   if (band >= ExposedBands) band = ExposedBands - 1u;
@@ -338,21 +338,21 @@ bool TBMPMap2::GetCell(uint32_t x, uint32_t y, uint32_t band, float& value) {
   return true;
 }
 
-bool TBMPMap2::SetGeoreference(const std::string& spheroid, const std::string& datum,
-                               double cell_size_x, double cell_size_y, double reg_cell_x,
-                               double reg_cell_y, double reg_x, double reg_y,
-                               const std::string& projection) {
+bool BmpReader::SetGeoreference(const std::string& spheroid, const std::string& datum,
+                                double cell_size_x, double cell_size_y, double reg_cell_x,
+                                double reg_cell_y, double reg_x, double reg_y,
+                                const std::string& projection) {
   return StoreGeoreference(spheroid, datum, cell_size_x, cell_size_y, reg_cell_x, reg_cell_y, reg_x,
                            reg_y, projection);
 }
 
-TBMPMap::TBMPMap(const std::string& file_name, uint16_t width, uint16_t lines, uint8_t cell_type,
-                 int32_t bands, uint8_t mode) try
-    : TDataSetRoot(file_name, width, lines, cell_type, bands, mode, false) {
-  ControlPoints = std::make_unique<TGCPList>();
+BmpWriter::BmpWriter(const std::string& file_name, uint16_t width, uint16_t lines,
+                     uint8_t cell_type, int32_t bands, uint8_t mode) try
+    : RasterWriter(file_name, width, lines, cell_type, bands, mode, false) {
+  ControlPoints = std::make_unique<ControlPointList>();
   if (cell_type != kCellUnsigned8)
-    throw EBMPMapError("Not supported cell type(must be byte type): " + CellTypeName(cell_type));
-  if (bands != 1 && bands != 3) throw EBMPMapError("Wrong number of bands(must be 1 or 3)");
+    throw BmpError("Not supported cell type(must be byte type): " + CellTypeName(cell_type));
+  if (bands != 1 && bands != 3) throw BmpError("Wrong number of bands(must be 1 or 3)");
   PixelWidth = width;
   BitCount = static_cast<uint16_t>(8 * bands);
   PaletteCount = bands == 1 ? 256 : 0;
@@ -362,11 +362,11 @@ TBMPMap::TBMPMap(const std::string& file_name, uint16_t width, uint16_t lines, u
   const uint64_t file_size = kPixelDataStart + PaletteBytes + ImageSize;
   // The header's file size is a 32-bit field.
   if (file_size > kMaxFileSize)
-    throw EBMPMapError("BMP output too large: " + std::to_string(file_size) +
-                       " bytes, but a bitmap holds at most 4 GiB");
+    throw BmpError("BMP output too large: " + std::to_string(file_size) +
+                   " bytes, but a bitmap holds at most 4 GiB");
   if (!CreateNew(file_size))
-    throw EBMPMapError("Open write error " + std::to_string(LastError) + " " +
-                       SystemErrorText(static_cast<int>(LastError)));
+    throw BmpError("Open write error " + std::to_string(LastError) + " " +
+                   SystemErrorText(static_cast<int>(LastError)));
   uint8_t* h = Data;
   h[0] = 'B';
   h[1] = 'M';
@@ -382,23 +382,23 @@ TBMPMap::TBMPMap(const std::string& file_name, uint16_t width, uint16_t lines, u
   for (uint32_t i = 0; i < PaletteCount; ++i) {
     palette[4 * i] = palette[4 * i + 1] = palette[4 * i + 2] = static_cast<uint8_t>(i);
   }
-} catch (const EMMapFileError& e) {
-  throw EBMPMapError(e.what());
+} catch (const MappedOutputError& e) {
+  throw BmpError(e.what());
 }
 
-TBMPMap::~TBMPMap() = default;
+BmpWriter::~BmpWriter() = default;
 
-double TBMPMap::GetLeftX() {
+double BmpWriter::GetLeftX() {
   return static_cast<double>(static_cast<long double>(RegX) -
                              static_cast<long double>(CellSizeX) * RegCellX);
 }
 
-double TBMPMap::GetTopY() {
+double BmpWriter::GetTopY() {
   return static_cast<double>(static_cast<long double>(RegY) +
                              static_cast<long double>(CellSizeY) * RegCellY);
 }
 
-bool TBMPMap::PixelIndex(uint32_t x, uint32_t y, uint32_t band, uint64_t& index) const {
+bool BmpWriter::PixelIndex(uint32_t x, uint32_t y, uint32_t band, uint64_t& index) const {
   if (Bands < 1) return false;
   const uint32_t bands = static_cast<uint32_t>(Bands);
   if (band >= bands) band = bands - 1;
@@ -409,19 +409,19 @@ bool TBMPMap::PixelIndex(uint32_t x, uint32_t y, uint32_t band, uint64_t& index)
   return true;
 }
 
-bool TBMPMap::GetCell(uint32_t x, uint32_t y, uint32_t band, double& value) {
+bool BmpWriter::GetCell(uint32_t x, uint32_t y, uint32_t band, double& value) {
   value = 0;
   uint64_t index = 0;
   return PixelIndex(x, y, band, index) && GetValue(index, value);
 }
 
-bool TBMPMap::SetCell(uint32_t x, uint32_t y, uint32_t band, double value) {
+bool BmpWriter::SetCell(uint32_t x, uint32_t y, uint32_t band, double value) {
   if (Mode != 1) return false;
   uint64_t index = 0;
   return PixelIndex(x, y, band, index) && SetValue(index, value);
 }
 
-bool TBMPMap::Get4Cells(uint16_t x, uint16_t y, uint16_t band, double values[4]) {
+bool BmpWriter::Get4Cells(uint16_t x, uint16_t y, uint16_t band, double values[4]) {
   if (x >= PixelWidth || y >= Lines) return false;
   const uint32_t x1 = x + 1u < PixelWidth ? x + 1u : x;
   const uint32_t y1 = y + 1u < Lines ? y + 1u : y;
@@ -429,10 +429,10 @@ bool TBMPMap::Get4Cells(uint16_t x, uint16_t y, uint16_t band, double values[4])
          GetCell(x1, y1, band, values[2]) && GetCell(x1, y, band, values[3]);
 }
 
-void TBMPMap::SetGeoreference(const std::string& spheroid, const std::string& datum,
-                              double cell_size_x, double cell_size_y, double reg_cell_x,
-                              double reg_cell_y, double reg_x, double reg_y,
-                              const std::string& projection) {
+void BmpWriter::SetGeoreference(const std::string& spheroid, const std::string& datum,
+                                double cell_size_x, double cell_size_y, double reg_cell_x,
+                                double reg_cell_y, double reg_x, double reg_y,
+                                const std::string& projection) {
   Spheroid = spheroid;
   Datum = datum;
   CellSizeX = cell_size_x;

@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "dataset/dataset.h"
-#include "dataset/dataset2.h"
+#include "dataset/output.h"
+#include "dataset/source.h"
 
 namespace clipra {
 
-class TGCPList;
+class ControlPointList;
 
 namespace bmp {
 
@@ -32,10 +32,10 @@ struct Colour {
 
 }  // namespace bmp
 
-class TBMPMap2 : public TDataSetRoot2 {
+class BmpReader : public RasterReader {
  public:
-  TBMPMap2();
-  ~TBMPMap2() override;
+  BmpReader();
+  ~BmpReader() override;
 
   // Makes the stored row of image line `y` current; the band plays no part.
   bool SeekLine(uint32_t y, uint32_t band) override;
@@ -78,18 +78,18 @@ class TBMPMap2 : public TDataSetRoot2 {
   void ReadBmpWorldFile(const std::string& file_name);
 };
 
-class EBMPMapError : public EWriterError {
+class BmpError : public WriterError {
  public:
-  using EWriterError::EWriterError;
+  using WriterError::WriterError;
 };
 
-class TBMPMap : public TDataSetRoot {
+class BmpWriter : public RasterWriter {
  public:
   // Creates the file at its full size with headers and palette. Raises
-  // EBMPMapError.
-  TBMPMap(const std::string& file_name, uint16_t width, uint16_t lines, uint8_t cell_type,
-          int32_t bands, uint8_t mode);
-  ~TBMPMap() override;
+  // BmpError.
+  BmpWriter(const std::string& file_name, uint16_t width, uint16_t lines, uint8_t cell_type,
+            int32_t bands, uint8_t mode);
+  ~BmpWriter() override;
 
   bool GetCell(uint32_t x, uint32_t y, uint32_t band, double& value) override;
   bool SetCell(uint32_t x, uint32_t y, uint32_t band, double value) override;
@@ -114,7 +114,7 @@ class TBMPMap : public TDataSetRoot {
   void SetGeoreference(const std::string& spheroid, const std::string& datum, double cell_size_x,
                        double cell_size_y, double reg_cell_x, double reg_cell_y, double reg_x,
                        double reg_y, const std::string& projection) override;
-  TGCPList* GetControlPoints() override { return ControlPoints.get(); }
+  ControlPointList* GetControlPoints() override { return ControlPoints.get(); }
 
   double RegCellX = 0;
   double RegCellY = 0;
@@ -125,7 +125,7 @@ class TBMPMap : public TDataSetRoot {
   std::string Spheroid = "RAW";
   std::string Datum = "RAW";
   std::string Projection = "RAW";
-  std::unique_ptr<TGCPList> ControlPoints;
+  std::unique_ptr<ControlPointList> ControlPoints;
   uint16_t PixelWidth = 0;
   uint16_t BitCount = 0;
   uint32_t PaletteCount = 0;

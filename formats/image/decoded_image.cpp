@@ -4,14 +4,14 @@
 
 namespace clipra {
 
-bool TDecodedMap2::SeekLine(uint32_t line, uint32_t /*band*/) {
+bool DecodedImageReader::SeekLine(uint32_t line, uint32_t /*band*/) {
   if (line >= Lines || !ImageBuffer) return false;
   Current = ImageBuffer.get() + uint64_t{line} * LineSize;
   return true;
 }
 
-const uint8_t* TDecodedMap2::CellRun(uint32_t line, uint32_t band, uint64_t& step,
-                                     uint32_t& count) {
+const uint8_t* DecodedImageReader::CellRun(uint32_t line, uint32_t band, uint64_t& step,
+                                           uint32_t& count) {
   if (!ImageBuffer || Bands == 0 || line >= Lines) return nullptr;
   if (band >= Bands) band = Bands - 1;
   step = Bands;
@@ -19,7 +19,7 @@ const uint8_t* TDecodedMap2::CellRun(uint32_t line, uint32_t band, uint64_t& ste
   return ImageBuffer.get() + uint64_t{line} * LineSize + band;
 }
 
-bool TDecodedMap2::GetCell(uint32_t x, uint32_t y, uint32_t band, float& value) {
+bool DecodedImageReader::GetCell(uint32_t x, uint32_t y, uint32_t band, float& value) {
   value = 0;
   if (!ImageBuffer || Bands == 0) return false;
   if (band >= Bands) band = Bands - 1;

@@ -6,11 +6,11 @@
 #include <memory>
 #include <string>
 
-#include "dataset/dataset2.h"
+#include "dataset/source.h"
 
 namespace clipra {
 
-class TDecodedMap2 : public TDataSetRoot2 {
+class DecodedImageReader : public RasterReader {
  public:
   bool SeekLine(uint32_t line, uint32_t band) override;
   bool GetCell(uint32_t x, uint32_t y, uint32_t band, float& value) override;

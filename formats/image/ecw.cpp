@@ -25,7 +25,7 @@ uint64_t PhysicalMemory() {
 // Closes the decoder's view on every way out of the read unless told otherwise.
 class ViewGuard {
  public:
-  explicit ViewGuard(TEcwDecoder& decoder) : decoder_(&decoder) {}
+  explicit ViewGuard(EcwDecoder& decoder) : decoder_(&decoder) {}
   ~ViewGuard() {
     if (decoder_) decoder_->CloseFileView(false);
   }
@@ -38,7 +38,7 @@ class ViewGuard {
   }
 
  private:
-  TEcwDecoder* decoder_;
+  EcwDecoder* decoder_;
 };
 
 }  // namespace
@@ -56,15 +56,15 @@ const char* EcwErrorDescription(int code) {
   return kDescriptions[code];
 }
 
-TECWMap2::TECWMap2() : TECWMap2(CreateGdalEcwDecoder()) {}
+EcwReader::EcwReader() : EcwReader(CreateGdalEcwDecoder()) {}
 
-TECWMap2::TECWMap2(std::unique_ptr<TEcwDecoder> decoder)
+EcwReader::EcwReader(std::unique_ptr<EcwDecoder> decoder)
     : MemoryLimit(PhysicalMemory()), decoder_(std::move(decoder)) {}
 
-TECWMap2::~TECWMap2() = default;
+EcwReader::~EcwReader() = default;
 
-bool TECWMap2::Open(const std::string& file_name, uint32_t /*width*/, uint32_t /*lines*/,
-                    uint8_t cell_type, uint32_t /*bands*/, uint8_t mode) {
+bool EcwReader::Open(const std::string& file_name, uint32_t /*width*/, uint32_t /*lines*/,
+                     uint8_t cell_type, uint32_t /*bands*/, uint8_t mode) {
   FileName = file_name;
   CellType = cell_type;
   Mode = mode;
@@ -89,19 +89,19 @@ bool TECWMap2::Open(const std::string& file_name, uint32_t /*width*/, uint32_t /
   return true;
 }
 
-bool TECWMap2::ReadImage() {
+bool EcwReader::ReadImage() {
   if (!decoder_) {
     ErrorText = "Error: no ECW decoder";
     return false;
   }
-  TEcwDecoder& decoder = *decoder_;
+  EcwDecoder& decoder = *decoder_;
   if (const int e = decoder.OpenFileView(FileName); e != kEcwSuccess) {
     ErrorText = "Error: " + decoder.GetErrorText(e);
     return false;
   }
   ViewGuard view(decoder);
 
-  const TEcwFileInfo info = decoder.GetViewFileInfo();
+  const EcwFileInfo info = decoder.GetViewFileInfo();
   CellType = kCellUnsigned8;
   Width = info.Width;
   Lines = info.Lines;

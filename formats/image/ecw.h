@@ -14,7 +14,7 @@ namespace clipra {
 // What a decoder knows of an open file. The origin is the map position of
 // the top-left corner of cell (0, 0); the Y increment is negative for
 // north-up images.
-struct TEcwFileInfo {
+struct EcwFileInfo {
   uint32_t Width = 0;
   uint32_t Lines = 0;
   uint16_t Bands = 0;
@@ -38,14 +38,14 @@ enum EcwError : int {
 const char* EcwErrorDescription(int code);
 
 // The operations the reader needs of an ECW decoder. One view at a time.
-class TEcwDecoder {
+class EcwDecoder {
  public:
-  virtual ~TEcwDecoder() = default;
+  virtual ~EcwDecoder() = default;
 
   // Opens a view of the file; 0, or an EcwError code.
   virtual int OpenFileView(const std::string& file_name) = 0;
   // The open file's size, bands and georeference.
-  virtual TEcwFileInfo GetViewFileInfo() = 0;
+  virtual EcwFileInfo GetViewFileInfo() = 0;
   // Selects the bands (file band indexes) and the window from the top-left
   // to the bottom-right cell, delivered at `out_width` x `out_lines`.
   // 0, or an EcwError code.
@@ -64,16 +64,16 @@ class TEcwDecoder {
 
 // Decodes through the GDAL library found at run time, and only when that
 // GDAL has an ECW driver.
-std::unique_ptr<TEcwDecoder> CreateGdalEcwDecoder();
+std::unique_ptr<EcwDecoder> CreateGdalEcwDecoder();
 // For tests of the binding itself: opens any raster the GDAL here can read.
-std::unique_ptr<TEcwDecoder> CreateGdalDecoderForTesting();
+std::unique_ptr<EcwDecoder> CreateGdalDecoderForTesting();
 
-class TECWMap2 : public TDecodedMap2 {
+class EcwReader : public DecodedImageReader {
  public:
   // Decodes with GDAL.
-  TECWMap2();
-  explicit TECWMap2(std::unique_ptr<TEcwDecoder> decoder);
-  ~TECWMap2() override;
+  EcwReader();
+  explicit EcwReader(std::unique_ptr<EcwDecoder> decoder);
+  ~EcwReader() override;
 
   bool Open(const std::string& file_name, uint32_t width, uint32_t lines, uint8_t cell_type,
             uint32_t bands, uint8_t mode) override;
@@ -85,7 +85,7 @@ class TECWMap2 : public TDecodedMap2 {
  private:
   bool ReadImage();
 
-  std::unique_ptr<TEcwDecoder> decoder_;
+  std::unique_ptr<EcwDecoder> decoder_;
 };
 
 }  // namespace clipra

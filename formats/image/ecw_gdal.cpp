@@ -118,10 +118,10 @@ class QuietGdal {
   const GdalApi& api_;
 };
 
-class TGdalEcwDecoder : public TEcwDecoder {
+class GdalEcwDecoder : public EcwDecoder {
  public:
-  explicit TGdalEcwDecoder(bool require_ecw_driver) : require_ecw_driver_(require_ecw_driver) {}
-  ~TGdalEcwDecoder() override { CloseFileView(true); }
+  explicit GdalEcwDecoder(bool require_ecw_driver) : require_ecw_driver_(require_ecw_driver) {}
+  ~GdalEcwDecoder() override { CloseFileView(true); }
 
   int OpenFileView(const std::string& file_name) override {
     CloseFileView(true);
@@ -137,7 +137,7 @@ class TGdalEcwDecoder : public TEcwDecoder {
                           require_ecw_driver_ ? kEcwOnly : nullptr, nullptr, nullptr);
     if (dataset_ == nullptr)
       return Fail(kEcwFileOpenFailed, "GDAL cannot open " + file_name + ": " + quiet.LastMessage());
-    info_ = TEcwFileInfo{};
+    info_ = EcwFileInfo{};
     const int width = api.GetRasterXSize(dataset_);
     const int lines = api.GetRasterYSize(dataset_);
     const int bands = api.GetRasterCount(dataset_);
@@ -154,7 +154,7 @@ class TGdalEcwDecoder : public TEcwDecoder {
     return kEcwSuccess;
   }
 
-  TEcwFileInfo GetViewFileInfo() override { return info_; }
+  EcwFileInfo GetViewFileInfo() override { return info_; }
 
   int SetFileView(const std::vector<uint32_t>& bands, uint32_t top_left_x, uint32_t top_left_y,
                   uint32_t bottom_right_x, uint32_t bottom_right_y, uint32_t out_width,
@@ -221,7 +221,7 @@ class TGdalEcwDecoder : public TEcwDecoder {
   bool require_ecw_driver_;
   GdalHandle dataset_ = nullptr;
   GdalHandle rgb_[3] = {nullptr, nullptr, nullptr};
-  TEcwFileInfo info_;
+  EcwFileInfo info_;
   uint32_t next_line_ = 0;
   int last_code_ = kEcwSuccess;
   std::string last_text_;
@@ -229,12 +229,12 @@ class TGdalEcwDecoder : public TEcwDecoder {
 
 }  // namespace
 
-std::unique_ptr<TEcwDecoder> CreateGdalEcwDecoder() {
-  return std::make_unique<TGdalEcwDecoder>(true);
+std::unique_ptr<EcwDecoder> CreateGdalEcwDecoder() {
+  return std::make_unique<GdalEcwDecoder>(true);
 }
 
-std::unique_ptr<TEcwDecoder> CreateGdalDecoderForTesting() {
-  return std::make_unique<TGdalEcwDecoder>(false);
+std::unique_ptr<EcwDecoder> CreateGdalDecoderForTesting() {
+  return std::make_unique<GdalEcwDecoder>(false);
 }
 
 }  // namespace clipra

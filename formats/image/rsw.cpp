@@ -4,10 +4,10 @@
 #include <memory>
 
 #include "dataset/byte_order.h"
-#include "dataset/gcp.h"
+#include "dataset/control_points.h"
 #include "dataset/identify.h"
+#include "dataset/line_reader.h"
 #include "dataset/os_file.h"
-#include "dataset/readline.h"
 #include "dataset/utils.h"
 
 namespace clipra {
@@ -25,31 +25,31 @@ std::string Span(uint64_t offset, uint64_t length) {
 
 }  // namespace
 
-TRswMap2::TRswMap2() {
-  SetControlPoints(std::make_unique<TGCPList>());
+RswReader::RswReader() {
+  SetControlPoints(std::make_unique<ControlPointList>());
 }
 
-TRswMap2::~TRswMap2() {
+RswReader::~RswReader() {
   SetControlPoints(nullptr);
 }
 
-uint32_t TRswMap2::HeaderValue(uint32_t offset) const {
+uint32_t RswReader::HeaderValue(uint32_t offset) const {
   return read_le<uint32_t>(Header + offset);
 }
 
-double TRswMap2::HeaderDouble(uint32_t offset) const {
+double RswReader::HeaderDouble(uint32_t offset) const {
   return read_le<double>(Header + offset);
 }
 
-bool TRswMap2::Fail(uint32_t code, const std::string& text) {
+bool RswReader::Fail(uint32_t code, const std::string& text) {
   LastError = code;
   ErrorText = text;
   Close();
   return false;
 }
 
-bool TRswMap2::Open(const std::string& file_name, uint32_t /*width*/, uint32_t /*lines*/,
-                    uint8_t cell_type, uint32_t /*bands*/, uint8_t mode) {
+bool RswReader::Open(const std::string& file_name, uint32_t /*width*/, uint32_t /*lines*/,
+                     uint8_t cell_type, uint32_t /*bands*/, uint8_t mode) {
   FileName = file_name;
   CellType = cell_type;
   Mode = mode;
@@ -61,11 +61,11 @@ bool TRswMap2::Open(const std::string& file_name, uint32_t /*width*/, uint32_t /
     // Control points are an extra; an unreadable list leaves the raster usable.
     try {
       GetControlPoints()->LoadFromFile(gcp);
-    } catch (const EReadLineError&) {
+    } catch (const LineReaderError&) {
     }
   }
 
-  if (!TMapByte::Open(file_name, 0, 0)) {
+  if (!MappedFile::Open(file_name, 0, 0)) {
     const int err = static_cast<int>(LastError);
     return Fail(1, "Open read error " + std::to_string(err) + " " + SystemErrorText(err));
   }
@@ -129,11 +129,11 @@ bool TRswMap2::Open(const std::string& file_name, uint32_t /*width*/, uint32_t /
   return true;
 }
 
-bool TRswMap2::SeekLine(uint32_t /*line*/, uint32_t /*band*/) {
+bool RswReader::SeekLine(uint32_t /*line*/, uint32_t /*band*/) {
   return false;
 }
 
-bool TRswMap2::GetCell(uint32_t x, uint32_t y, uint32_t band, float& value) {
+bool RswReader::GetCell(uint32_t x, uint32_t y, uint32_t band, float& value) {
   value = 0;
   if (band > 2) band = 2;
   if (x >= Width || y >= Lines || tile_width_ == 0 || tile_height_ == 0) return false;
@@ -164,12 +164,12 @@ bool TRswMap2::GetCell(uint32_t x, uint32_t y, uint32_t band, float& value) {
   return true;
 }
 
-bool TRswMap2::SetCell(uint32_t, uint32_t, uint32_t, float) {
+bool RswReader::SetCell(uint32_t, uint32_t, uint32_t, float) {
   return false;
 }
 
-bool TRswMap2::SetGeoreference(const std::string&, const std::string&, double, double, double,
-                               double, double, double, const std::string&) {
+bool RswReader::SetGeoreference(const std::string&, const std::string&, double, double, double,
+                                double, double, double, const std::string&) {
   return false;
 }
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "dataset/dataset2.h"
+#include "dataset/source.h"
 
 namespace clipra {
 
@@ -33,10 +33,10 @@ constexpr uint32_t kLeftX = 168;
 
 // Presents three bands (red, green, blue) of unsigned bytes whatever the
 // pixel size; cells are reached tile by tile, never by line.
-class TRswMap2 : public TDataSetRoot2 {
+class RswReader : public RasterReader {
  public:
-  TRswMap2();
-  ~TRswMap2() override;
+  RswReader();
+  ~RswReader() override;
 
   bool Open(const std::string& file_name, uint32_t width, uint32_t lines, uint8_t cell_type,
             uint32_t bands, uint8_t mode) override;

@@ -3,14 +3,13 @@
 #include <cmath>
 #include <memory>
 
-#include "dataset/dataset2.h"
-#include "dataset/readline.h"
+#include "dataset/line_reader.h"
+#include "dataset/source.h"
 #include "dataset/utils.h"
-#include "formats/header/header.h"
 
 namespace clipra {
 
-bool ReadWorldFile(TDataSetRoot2& reader, const std::string& file_name, double& rotation_x,
+bool ReadWorldFile(RasterReader& reader, const std::string& file_name, double& rotation_x,
                    double& rotation_y) {
   if (!FileExists(file_name)) {
     reader.SetProjection("RAW");
@@ -23,10 +22,10 @@ bool ReadWorldFile(TDataSetRoot2& reader, const std::string& file_name, double& 
     reader.SetRegX(0);
     reader.SetRegY(0);
   }
-  std::unique_ptr<TReadLine> text;
+  std::unique_ptr<LineReader> text;
   try {
-    text = std::make_unique<TReadLine>(file_name);
-  } catch (const EReadLineError&) {
+    text = std::make_unique<LineReader>(file_name);
+  } catch (const LineReaderError&) {
     return false;
   }
   // A missing line reads as the end-of-file line, which is no number.
@@ -47,7 +46,7 @@ bool ReadWorldFile(TDataSetRoot2& reader, const std::string& file_name, double& 
   return true;
 }
 
-bool ReadWorldFile(TDataSetRoot2& reader, const std::string& file_name) {
+bool ReadWorldFile(RasterReader& reader, const std::string& file_name) {
   double rotation_x = 0;
   double rotation_y = 0;
   return ReadWorldFile(reader, file_name, rotation_x, rotation_y);

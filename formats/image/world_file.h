@@ -6,7 +6,7 @@
 
 namespace clipra {
 
-class TDataSetRoot2;
+class RasterReader;
 
 // Reads a world file into `reader`'s georeference: line 1 the cell width,
 // lines 2 and 3 the rotation terms (returned, not applied), line 4 the cell
@@ -15,9 +15,9 @@ class TDataSetRoot2;
 // gives the default. On success the georeference strings become "UNKNOWN".
 // False, with nothing changed, when the file cannot be read; a missing file
 // first resets the georeference to its defaults.
-bool ReadWorldFile(TDataSetRoot2& reader, const std::string& file_name, double& rotation_x,
+bool ReadWorldFile(RasterReader& reader, const std::string& file_name, double& rotation_x,
                    double& rotation_y);
-bool ReadWorldFile(TDataSetRoot2& reader, const std::string& file_name);
+bool ReadWorldFile(RasterReader& reader, const std::string& file_name);
 
 // One world-file number: 14 decimals, right-aligned in 18 characters.
 std::string FormatWorldNumber(double value);

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "dataset/dataset2.h"
+#include "dataset/source.h"
 
 namespace clipra::fuzz {
 
@@ -18,8 +18,8 @@ inline uint32_t Sample(uint32_t size, uint32_t i) {
 // Reads 18 x 18 cells in every band (and one beyond the last), by cell and
 // by map point, nearest and bilinear. `tile` shifts every other line's far
 // samples onto the last cell of a tile, for tiled formats.
-inline void ExerciseSource(TDataSet2& source, uint32_t tile = 0) {
-  TDataSetRoot2& r = *source.GetReader();
+inline void ExerciseSource(Source& source, uint32_t tile = 0) {
+  RasterReader& r = *source.GetReader();
   const uint32_t w = r.GetWidth();
   const uint32_t h = r.GetLines();
   const uint32_t bands = r.GetBands();

@@ -7,8 +7,8 @@
 
 #include "app/core/cli.h"
 #include "app/core/settings.h"
-#include "dataset/dataset2.h"
-#include "dataset/gcp.h"
+#include "dataset/control_points.h"
+#include "dataset/source.h"
 #include "dataset/utils.h"
 #include "support/comma_locale.h"
 #include "support/ers_builder.h"
@@ -79,9 +79,9 @@ TEST(CommaLocale, ClipWithDecimalHeaderNumbersWritesPointsInEveryFile) {
     EXPECT_NE(std::string::npos, text.find(row.cell_size)) << text;
     EXPECT_EQ(std::string::npos, text.find(',')) << text;
 
-    TDataSet2 out;
+    Source out;
     ASSERT_TRUE(out.Open(dir.Path(row.output), 0, 0, 1, 1, 0)) << out.GetErrorText();
-    TDataSetRoot2& reader = *out.GetReader();
+    RasterReader& reader = *out.GetReader();
     EXPECT_EQ(4u, reader.GetWidth());
     EXPECT_EQ(4u, reader.GetLines());
     EXPECT_EQ(0.5, reader.GetCellSizeX());
@@ -108,11 +108,11 @@ TEST(CommaLocale, SettingsKeepTheLocaleSeparatorAndReadBothBack) {
   CommaLocale comma;
   REQUIRE_COMMA_LOCALE(comma);
   TempDir dir;
-  TSettings s;
+  Settings s;
   s.Options = {110.2, 490.2, 150.2, 450.25, 0};
   ASSERT_TRUE(SaveSettings(dir.Path("c.ini"), s));
   EXPECT_NE(std::string::npos, dir.ReadFile("c.ini").find("TopLeftX=110,200\r\n"));
-  const TExtractOptions back = LoadSettings(dir.Path("c.ini")).Options;
+  const ExtractOptions back = LoadSettings(dir.Path("c.ini")).Options;
   EXPECT_EQ(110.2, back.TopLeftX);
   EXPECT_EQ(490.2, back.TopLeftY);
   EXPECT_EQ(150.2, back.BotRightX);
@@ -126,14 +126,14 @@ TEST(CommaLocale, ControlPointFilesKeepThePoint) {
   CommaLocale comma;
   REQUIRE_COMMA_LOCALE(comma);
   TempDir dir;
-  TGCPList list;
+  ControlPointList list;
   list.AddFromLine("P1 Yes 10.5 20,25 512000.125 -1.5 0");
   ASSERT_EQ(1, list.Count());
   EXPECT_EQ("P1 Yes 10.500 20.250 512000.125 -1.500 0.000", list.Point(0)->ToLine());
   ASSERT_TRUE(list.SaveToFile(dir.Path("p.gcp")));
   EXPECT_EQ("P1\tYes\t    10.500\t    20.250\t512000.125\t    -1.500\t     0.000\r\n",
             dir.ReadFile("p.gcp"));
-  TGCPList back;
+  ControlPointList back;
   ASSERT_TRUE(back.LoadFromFile(dir.Path("p.gcp")));
   ASSERT_EQ(1, back.Count());
   EXPECT_EQ(20.25, back.GetValue(0, 2));

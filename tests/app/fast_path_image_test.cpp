@@ -56,7 +56,7 @@ TEST(FastPathImage, GdalMadeSourcesMatchCellByCell) {
     std::rename(dir.Path(std::string(v.name) + ".wld").c_str(),
                 dir.Path(std::string(v.name) + world).c_str());
 
-    TExtractOptions o;
+    ExtractOptions o;
     o.TopLeftX = 95;  // partly outside on the left and the top
     o.TopLeftY = 205;
     o.BotRightX = 117;
@@ -67,7 +67,7 @@ TEST(FastPathImage, GdalMadeSourcesMatchCellByCell) {
       for (int cell_by_cell = 0; cell_by_cell < 2; ++cell_by_cell) {
         const std::string out = std::string("out_") + v.name + std::to_string(cell_by_cell);
         AbortRequested = false;
-        TMyThread job(source, dir.Path(out + out_ext), o, nullptr);
+        ExtractJob job(source, dir.Path(out + out_ext), o, nullptr);
         job.CellByCell = cell_by_cell == 1;
         job.Run();
         const bool refused = job.StatusText.find("support") != std::string::npos;

@@ -28,7 +28,7 @@ struct Layout {
 };
 
 // An output format, and the file that holds its cells.
-struct Output {
+struct OutputCase {
   const char* extension;
   const char* data_extension;
   bool byte_only;  // BMP takes only byte cells
@@ -43,7 +43,7 @@ struct Output {
   }
 };
 
-const Output kOutputs[] = {
+const OutputCase kOutputs[] = {
     {".ers", "", false},    {".osd", "", false},     {".tif", ".tif", false},
     {".bmp", ".bmp", true}, {".001", ".002", false}, {".dtm", ".dtm", false},
 };
@@ -73,19 +73,19 @@ class FastPathTest : public ::testing::TestWithParam<Layout> {
     const std::string base = dir_.Path(std::string("src_") + g.name);
     s.Write(base);
 
-    TExtractOptions o;
+    ExtractOptions o;
     o.TopLeftX = g.tlx;
     o.TopLeftY = g.tly;
     o.BotRightX = g.brx;
     o.BotRightY = g.bry;
     o.BgrColor = 0x203040;
-    for (const Output& output : kOutputs) {
+    for (const OutputCase& output : kOutputs) {
       if (!output.Accepts(layout)) continue;
       std::string data[2];
       for (int cell_by_cell = 0; cell_by_cell < 2; ++cell_by_cell) {
         const std::string out = std::string(g.name) + std::to_string(cell_by_cell);
         AbortRequested = false;
-        TMyThread job(base + ".ers", dir_.Path(out + output.extension), o, nullptr);
+        ExtractJob job(base + ".ers", dir_.Path(out + output.extension), o, nullptr);
         job.CellByCell = cell_by_cell == 1;
         job.Run();
         ASSERT_EQ("Successful Finish", job.StatusText) << g.name << output.extension;

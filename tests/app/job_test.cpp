@@ -10,8 +10,8 @@
 #include <iostream>
 #include <map>
 
-#include "dataset/dataset.h"
 #include "dataset/identify.h"
+#include "dataset/output.h"
 #include "dataset/utils.h"
 #include "support/ers_builder.h"
 #include "support/temp_dir.h"
@@ -24,10 +24,10 @@ double Pattern(uint32_t x, uint32_t y, uint32_t b) {
 }
 
 // Runs one job on this thread and returns its status text.
-std::string RunJob(const std::string& source, const std::string& output, TExtractOptions o,
-                   bool cell_by_cell = false, std::function<void(TMyThread&)> prepare = {}) {
+std::string RunJob(const std::string& source, const std::string& output, ExtractOptions o,
+                   bool cell_by_cell = false, std::function<void(ExtractJob&)> prepare = {}) {
   AbortRequested = false;
-  TMyThread job(source, output, o, nullptr);
+  ExtractJob job(source, output, o, nullptr);
   job.CellByCell = cell_by_cell;
   if (prepare) prepare(job);
   job.Run();
@@ -52,8 +52,8 @@ int ExitCodeOfChild(const std::function<int()>& body) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 200 + WTERMSIG(status);
 }
 
-TExtractOptions Rect(double tlx, double tly, double brx, double bry, uint32_t bgr = 0) {
-  TExtractOptions o;
+ExtractOptions Rect(double tlx, double tly, double brx, double bry, uint32_t bgr = 0) {
+  ExtractOptions o;
   o.TopLeftX = tlx;
   o.TopLeftY = tly;
   o.BotRightX = brx;
@@ -65,8 +65,8 @@ TExtractOptions Rect(double tlx, double tly, double brx, double bry, uint32_t bg
 class JobTest : public ::testing::Test {
  protected:
   // A 6 x 4 source of cell size 10 whose cell (0, 0) lies at (1000, 2000).
-  std::string Source(uint32_t bands = 1, const std::string& cell_type = "Unsigned8BitInteger",
-                     const std::string& cell_x = "10", const std::string& cell_y = "10") {
+  std::string MakeSource(uint32_t bands = 1, const std::string& cell_type = "Unsigned8BitInteger",
+                         const std::string& cell_x = "10", const std::string& cell_y = "10") {
     ErsSource s;
     s.width = 6;
     s.lines = 4;
@@ -92,7 +92,7 @@ class JobTest : public ::testing::Test {
 };
 
 TEST_F(JobTest, GridSizeTruncatesAndAddsOne) {
-  const std::string src = Source();
+  const std::string src = MakeSource();
   uint32_t w = 0, h = 0;
   EXPECT_EQ("Successful Finish", RunJob(src, dir_.Path("a.ers"), Rect(1000, 2000, 1100, 2000)));
   Cells(dir_.Path("a.ers"), &w, &h);
@@ -105,7 +105,7 @@ TEST_F(JobTest, GridSizeTruncatesAndAddsOne) {
 }
 
 TEST_F(JobTest, NearestCellWithUncoveredCellsZero) {
-  const std::string src = Source();
+  const std::string src = MakeSource();
   // From one cell left of the source to one cell past its right edge.
   EXPECT_EQ("Successful Finish", RunJob(src, dir_.Path("o.ers"), Rect(990, 2000, 1060, 1990)));
   uint32_t w = 0;
@@ -116,7 +116,7 @@ TEST_F(JobTest, NearestCellWithUncoveredCellsZero) {
 }
 
 TEST_F(JobTest, ReversedCornersStillStartTopLeft) {
-  const std::string src = Source();
+  const std::string src = MakeSource();
   EXPECT_EQ("Successful Finish", RunJob(src, dir_.Path("r.ers"), Rect(1010, 1990, 990, 2010)));
   uint32_t w = 0, h = 0;
   const std::vector<float> c = Cells(dir_.Path("r.ers"), &w, &h);
@@ -127,7 +127,7 @@ TEST_F(JobTest, ReversedCornersStillStartTopLeft) {
 }
 
 TEST_F(JobTest, ColourPathFillsBackgroundAllAround) {
-  const std::string src = Source(3);
+  const std::string src = MakeSource(3);
   const uint32_t bgr = 10 | (20 << 8) | (30 << 16);
   EXPECT_EQ("Successful Finish", RunJob(src, dir_.Path("c.ers"), Rect(990, 2010, 1060, 1960, bgr)));
   uint32_t w = 0, h = 0;
@@ -147,7 +147,7 @@ TEST_F(JobTest, ColourPathFillsBackgroundAllAround) {
 
 TEST_F(JobTest, NonSquareCellsSkipSourceLines) {
   // Cells 2 wide and 1 high: the output has cells of 2 both ways.
-  const std::string src = Source(1, "Unsigned8BitInteger", "2", "1");
+  const std::string src = MakeSource(1, "Unsigned8BitInteger", "2", "1");
   EXPECT_EQ("Successful Finish", RunJob(src, dir_.Path("n.ers"), Rect(1000, 2000, 1004, 1996)));
   uint32_t w = 0, h = 0;
   const std::vector<float> c = Cells(dir_.Path("n.ers"), &w, &h);
@@ -158,7 +158,7 @@ TEST_F(JobTest, NonSquareCellsSkipSourceLines) {
 }
 
 TEST_F(JobTest, CellSizeStoredAsZeroIsOne) {
-  const std::string src = Source(1, "Unsigned8BitInteger", "0", "0");
+  const std::string src = MakeSource(1, "Unsigned8BitInteger", "0", "0");
   EXPECT_EQ("Successful Finish", RunJob(src, dir_.Path("z.ers"), Rect(1000, 2000, 1002, 1999)));
   uint32_t w = 0, h = 0;
   const std::vector<float> c = Cells(dir_.Path("z.ers"), &w, &h);
@@ -167,16 +167,16 @@ TEST_F(JobTest, CellSizeStoredAsZeroIsOne) {
 }
 
 TEST_F(JobTest, OutputChecksRefuseBeforeAnyFileIsCreated) {
-  const std::string four = Source(4);
+  const std::string four = MakeSource(4);
   EXPECT_EQ("TIFF files do not support more than 3 bands",
             RunJob(four, dir_.Path("x.tif"), Rect(1000, 2000, 1010, 1990)));
   EXPECT_FALSE(FileExists(dir_.Path("x.tif")));
-  const std::string words = Source(1, "Signed32BitInteger");
+  const std::string words = MakeSource(1, "Signed32BitInteger");
   EXPECT_EQ("TIFF files do not support word cells",
             RunJob(words, dir_.Path("x.tif"), Rect(1000, 2000, 1010, 1990)));
   EXPECT_EQ("BMP files do not support more than 3 bands",
             RunJob(four, dir_.Path("x.bmp"), Rect(1000, 2000, 1010, 1990)));
-  const std::string shorts = Source(1, "Signed16BitInteger");
+  const std::string shorts = MakeSource(1, "Signed16BitInteger");
   EXPECT_EQ("BMP files support only byte data",
             RunJob(shorts, dir_.Path("x.bmp"), Rect(1000, 2000, 1010, 1990)));
   EXPECT_FALSE(FileExists(dir_.Path("x.bmp")));
@@ -186,7 +186,7 @@ TEST_F(JobTest, OutputChecksRefuseBeforeAnyFileIsCreated) {
 }
 
 TEST_F(JobTest, OversizedOrNonFiniteWindowsAreRefused) {
-  const std::string src = Source();
+  const std::string src = MakeSource();
   const std::string status = RunJob(src, dir_.Path("big.ers"), Rect(0, 0, 655360, 0));
   EXPECT_EQ("Output window too large: 65537 x 1 cells (at most 65535 x 65535)", status);
   EXPECT_FALSE(FileExists(dir_.Path("big.ers")));
@@ -196,10 +196,10 @@ TEST_F(JobTest, OversizedOrNonFiniteWindowsAreRefused) {
 }
 
 TEST_F(JobTest, AbortFinishesTheLineAndClosesTheFiles) {
-  const std::string src = Source();
+  const std::string src = MakeSource();
   int lines_seen = 0;
-  const std::string status =
-      RunJob(src, dir_.Path("abort.ers"), Rect(1000, 2000, 1050, 1970), false, [&](TMyThread& job) {
+  const std::string status = RunJob(
+      src, dir_.Path("abort.ers"), Rect(1000, 2000, 1050, 1970), false, [&](ExtractJob& job) {
         job.OnProgress = [&](int, const std::string&, const std::string&) {
           ++lines_seen;
           AbortRequested = true;
@@ -217,14 +217,14 @@ TEST_F(JobTest, AbortFinishesTheLineAndClosesTheFiles) {
 }
 
 TEST_F(JobTest, ProgressReportsPercentOfLines) {
-  const std::string src = Source();
+  const std::string src = MakeSource();
   std::vector<int> percents;
-  RunJob(src, dir_.Path("p.ers"), Rect(1000, 2000, 1050, 1970), false, [&](TMyThread& job) {
+  RunJob(src, dir_.Path("p.ers"), Rect(1000, 2000, 1050, 1970), false, [&](ExtractJob& job) {
     job.OnProgress = [&](int p, const std::string&, const std::string&) { percents.push_back(p); };
   });
   EXPECT_EQ((std::vector<int>{0, 33, 67, 100}), percents);
   percents.clear();
-  RunJob(src, dir_.Path("q.ers"), Rect(1000, 2000, 1050, 2000), false, [&](TMyThread& job) {
+  RunJob(src, dir_.Path("q.ers"), Rect(1000, 2000, 1050, 2000), false, [&](ExtractJob& job) {
     job.OnProgress = [&](int p, const std::string&, const std::string&) { percents.push_back(p); };
   });
   EXPECT_TRUE(percents.empty());  // one line: no progress
@@ -239,7 +239,7 @@ void MakeRasters(const TempDir& dir, const std::string& source) {
 }
 
 TEST_F(JobTest, OutputOverAnyFileOfTheSourceIsRefusedBeforeAnythingIsCreated) {
-  MakeRasters(dir_, Source());
+  MakeRasters(dir_, MakeSource());
   struct Case {
     const char* source;
     const char* output;
@@ -262,7 +262,7 @@ TEST_F(JobTest, OutputOverAnyFileOfTheSourceIsRefusedBeforeAnythingIsCreated) {
 // A writer that cannot create its data file writes no header: its header's
 // path may be the header of the raster that holds the data file busy.
 TEST_F(JobTest, WriterWithoutItsDataFileWritesNoHeader) {
-  MakeRasters(dir_, Source());
+  MakeRasters(dir_, MakeSource());
   struct Case {
     const char* held;  // opened for reading
     const char* output;
@@ -275,17 +275,17 @@ TEST_F(JobTest, WriterWithoutItsDataFileWritesNoHeader) {
   };
   const auto before = Snapshot(dir_);
   for (const Case& c : cases) {
-    TDataSet2 held;
+    Source held;
     ASSERT_TRUE(held.Open(dir_.Path(c.held), 0, 0, 1, 1, 0)) << held.GetErrorText();
     try {
-      TDataSet out(dir_.Path(c.output), 3, 3, kCellUnsigned8, 1, 1);
+      Output out(dir_.Path(c.output), 3, 3, kCellUnsigned8, 1, 1);
       ADD_FAILURE() << c.output << " was created";
-    } catch (const EDataSetError& e) {
+    } catch (const DatasetError& e) {
       EXPECT_EQ(c.message, std::string(e.what())) << c.output;
     }
     // The same through the reading side's create mode.
     {
-      TDataSet2 made;
+      Source made;
       EXPECT_FALSE(made.Open(dir_.Path(c.output), 3, 3, kCellUnsigned8, 1, 1)) << c.output;
     }
     EXPECT_EQ(before, Snapshot(dir_)) << c.held << " -> " << c.output;
@@ -295,7 +295,7 @@ TEST_F(JobTest, WriterWithoutItsDataFileWritesNoHeader) {
 // A file-size limit stands in for a full disk: every writer fails half way
 // through creating its output, which leaves no new file and changes none.
 TEST_F(JobTest, OutputThatCannotBeCreatedLeavesEveryFileAsItWas) {
-  const std::string src = Source();
+  const std::string src = MakeSource();
   struct Case {
     const char* output;
     const char* status;

@@ -22,7 +22,7 @@ namespace {
 using Strings = std::vector<std::string>;
 
 // The options as one comparable, printable value.
-auto Fields(const TExtractOptions& o) {
+auto Fields(const ExtractOptions& o) {
   return std::make_tuple(o.TopLeftX, o.TopLeftY, o.BotRightX, o.BotRightY, o.BgrColor);
 }
 
@@ -62,25 +62,25 @@ class SettingsFileTest : public ::testing::Test {
     dir_.WriteFile("clipra.ini", text);
     return Ini();
   }
-  TSettings LoadWith(const std::string& text) { return LoadSettings(IniWith(text)); }
+  Settings LoadWith(const std::string& text) { return LoadSettings(IniWith(text)); }
   TempDir dir_;
 };
 
 TEST_F(SettingsFileTest, MissingFileOrKeysGiveDefaults) {
-  const TSettings s = LoadSettings(Ini());
+  const Settings s = LoadSettings(Ini());
   EXPECT_EQ("", s.InFile);
   EXPECT_EQ("map.bmp", s.OutName);
   EXPECT_EQ(Fields({0, 0, 0, 0, 0}), Fields(s.Options));
   EXPECT_FALSE(FileExists(Ini())) << "loading must not create the file";
 
-  const TSettings some = LoadWith("[Names]\r\nInFile=a.ers\r\n[Options]\r\nBotRightY=7\r\n");
+  const Settings some = LoadWith("[Names]\r\nInFile=a.ers\r\n[Options]\r\nBotRightY=7\r\n");
   EXPECT_EQ("a.ers", some.InFile);
   EXPECT_EQ("map.bmp", some.OutName);
   EXPECT_EQ(Fields({0, 0, 0, 7, 0}), Fields(some.Options));
 }
 
 TEST_F(SettingsFileTest, CornersReadWithEitherDecimalSeparator) {
-  const TSettings s =
+  const Settings s =
       LoadWith("[Options]\nTopLeftX=12,5\nTopLeftY=12.5\nBotRightX= -3,25 \nBotRightY=abc\n");
   EXPECT_EQ(Fields({12.5, 12.5, -3.25, 0, 0}), Fields(s.Options))
       << "\"12,5\" reads as 12.5, text as 0";
@@ -94,7 +94,7 @@ TEST_F(SettingsFileTest, MalformedColourReadsBlackAndTopByteIsDropped) {
 
 TEST_F(SettingsFileTest, SaveWritesExactlyTwoSectionsAndSevenKeys) {
   SeparatorScope dot('.');
-  TSettings s;
+  Settings s;
   s.InFile = "/maps/ortho.ers";
   s.OutName = "/maps/cut.tif";
   s.Options = {100, 900, 600, 400.25, 16777215};
@@ -108,7 +108,7 @@ TEST_F(SettingsFileTest, SaveWritesExactlyTwoSectionsAndSevenKeys) {
   // A second save changes values in place and adds nothing.
   s.Options.TopLeftX = 345.5;
   ASSERT_TRUE(SaveSettings(Ini(), s));
-  const TIniAdd ini(Ini());
+  const SettingsFile ini(Ini());
   EXPECT_EQ((Strings{"Names", "Options"}), ini.ReadSections());
   EXPECT_EQ((Strings{"InFile", "OutName"}), ini.ReadSection("Names"));
   EXPECT_EQ((Strings{"TopLeftX", "TopLeftY", "BotRightX", "BotRightY", "BgrColor"}),
@@ -117,16 +117,16 @@ TEST_F(SettingsFileTest, SaveWritesExactlyTwoSectionsAndSevenKeys) {
 }
 
 TEST_F(SettingsFileTest, ValuesAndLongPathsSurviveARestart) {
-  TSettings s;
+  Settings s;
   s.InFile = "/data/in file.ers";
   s.OutName = "out.osd";
   s.Options = {-12.125, 1e6, 3.5, 0.001, 0x123456};
-  TSettings long_paths;
+  Settings long_paths;
   long_paths.InFile = "/" + std::string(300, 'd') + "/in.ers";
   long_paths.OutName = "  /" + std::string(290, 'o') + "/out.tif";
-  for (const TSettings& saved : {s, long_paths}) {
+  for (const Settings& saved : {s, long_paths}) {
     ASSERT_TRUE(SaveSettings(Ini(), saved));
-    const TSettings back = LoadSettings(Ini());
+    const Settings back = LoadSettings(Ini());
     EXPECT_EQ(saved.InFile, back.InFile);
     EXPECT_EQ(saved.OutName.substr(saved.OutName.find_first_not_of(' ')), back.OutName)
         << "only leading blanks go";
@@ -137,7 +137,7 @@ TEST_F(SettingsFileTest, ValuesAndLongPathsSurviveARestart) {
 TEST_F(SettingsFileTest, SaveKeepsOtherSectionsKeysAndComments) {
   dir_.WriteFile("clipra.ini",
                  "; kept\n[Other]\nX=1\n\n[names]\nOutName=old.bmp\nExtra=yes\n\n[Tail]\nY=2\n");
-  ASSERT_TRUE(SaveSettings(Ini(), TSettings{}));
+  ASSERT_TRUE(SaveSettings(Ini(), Settings{}));
   EXPECT_EQ(
       "; kept\r\n[Other]\r\nX=1\r\n\r\n[names]\r\nOutName=map.bmp\r\nExtra=yes\r\n"
       "InFile=\r\n\r\n[Tail]\r\nY=2\r\n"
@@ -148,19 +148,19 @@ TEST_F(SettingsFileTest, SaveKeepsOtherSectionsKeysAndComments) {
 
 TEST_F(SettingsFileTest, SaveCreatesMissingFoldersAndReportsFailureInTheSystemsWords) {
   const std::string path = dir_.Path("a/b/clipra.ini");
-  ASSERT_TRUE(SaveSettings(path, TSettings{}));
+  ASSERT_TRUE(SaveSettings(path, Settings{}));
   EXPECT_EQ("map.bmp", LoadSettings(path).OutName);
 
   dir_.WriteFile("plain", "x");
   std::string error;
-  EXPECT_FALSE(SaveSettings(dir_.Path("plain/clipra.ini"), TSettings{}, &error));
+  EXPECT_FALSE(SaveSettings(dir_.Path("plain/clipra.ini"), Settings{}, &error));
   EXPECT_EQ(std::to_string(ENOTDIR) + " " + SystemErrorText(ENOTDIR), error);
 }
 
 using SettingsIniFile = SettingsFileTest;
 
 TEST_F(SettingsIniFile, ReadsLfAndCrLfAndIgnoresCase) {
-  const TIniFile ini(IniWith("[One]\r\nA = 1 \r\nb=\"quoted \"\n[TWO]\nc='x'\nnot a key\n;d=4\n"));
+  const IniFile ini(IniWith("[One]\r\nA = 1 \r\nb=\"quoted \"\n[TWO]\nc='x'\nnot a key\n;d=4\n"));
   EXPECT_EQ("1", ini.ReadString("one", "a", "?"));
   EXPECT_EQ("quoted ", ini.ReadString("ONE", "B", "?"));
   EXPECT_EQ("x", ini.ReadString("two", "C", "?"));
@@ -173,13 +173,13 @@ TEST_F(SettingsIniFile, ReadsLfAndCrLfAndIgnoresCase) {
 }
 
 TEST_F(SettingsIniFile, FirstOfTwoSectionsOfOneNameWins) {
-  const TIniFile ini(IniWith("[S]\nA=1\n[S]\nA=2\nB=3\n"));
+  const IniFile ini(IniWith("[S]\nA=1\n[S]\nA=2\nB=3\n"));
   EXPECT_EQ("1", ini.ReadString("S", "A", ""));
   EXPECT_EQ("", ini.ReadString("S", "B", ""));
 }
 
 TEST_F(SettingsIniFile, ReadSectionValuesGivesValuesOnly) {
-  const TIniAdd ini(IniWith("[S]\nA=1\nB=x=y\nC=\n[T]\nD=4\n"));
+  const SettingsFile ini(IniWith("[S]\nA=1\nB=x=y\nC=\n[T]\nD=4\n"));
   Strings values{"stale"};
   ini.ReadSectionValues("s", values);
   EXPECT_EQ((Strings{"1", "x=y", ""}), values);
@@ -188,16 +188,16 @@ TEST_F(SettingsIniFile, ReadSectionValuesGivesValuesOnly) {
 }
 
 TEST_F(SettingsIniFile, ReadFloatDefGivesTheDefaultForEmptyMalformedOrHugeValues) {
-  const TIniAdd ini(IniWith("[S]\nA=\nB=1.2.3\nC=1e999\nD=2,5\n"));
+  const SettingsFile ini(IniWith("[S]\nA=\nB=1.2.3\nC=1e999\nD=2,5\n"));
   for (const char* key : {"A", "B", "C", "missing"})
     EXPECT_EQ(7, ini.ReadFloatDef("S", key, 7)) << key;
   EXPECT_EQ(2.5, ini.ReadFloatDef("S", "D", 7));
 }
 
 TEST_F(SettingsIniFile, NothingIsWrittenWithoutAChange) {
-  EXPECT_EQ("d", TIniFile(Ini()).ReadString("S", "A", "d"));
+  EXPECT_EQ("d", IniFile(Ini()).ReadString("S", "A", "d"));
   EXPECT_FALSE(FileExists(Ini()));
-  TIniFile(Ini()).WriteString("S", "A", "line\nbreak");
+  IniFile(Ini()).WriteString("S", "A", "line\nbreak");
   EXPECT_EQ("[S]\r\nA=line break\r\n", dir_.ReadFile("clipra.ini"));
 }
 

@@ -3,7 +3,7 @@
 #include <fstream>
 
 #include "dataset/byte_order.h"
-#include "dataset/dataset2.h"
+#include "dataset/source.h"
 
 namespace clipra {
 
@@ -73,9 +73,9 @@ std::string MakeCells(const ErsSource& s, double (*f)(uint32_t, uint32_t, uint32
 
 std::vector<float> ReadAllCells(const std::string& path, uint32_t* width, uint32_t* lines,
                                 uint32_t* bands) {
-  TDataSet2 data;
+  Source data;
   if (!data.Open(path, 0, 0, 1, 1, 0)) return {};
-  TDataSetRoot2& r = *data.GetReader();
+  RasterReader& r = *data.GetReader();
   const uint32_t w = r.GetWidth(), h = r.GetLines(), n = r.GetBands();
   if (width) *width = w;
   if (lines) *lines = h;

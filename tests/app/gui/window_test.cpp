@@ -23,9 +23,9 @@
 
 #include "app/core/settings.h"
 #include "app/gui/main_window.h"
-#include "dataset/dataset2.h"
-#include "dataset/mmapfile2.h"
+#include "dataset/mapped_file.h"
 #include "dataset/os_locale.h"
+#include "dataset/source.h"
 #include "dataset/utils.h"
 #include "support/comma_locale.h"
 #include "support/temp_dir.h"
@@ -64,8 +64,8 @@ void WriteErsSource(const TempDir& dir, const std::string& name, int width, int 
 }
 
 // The four corners as one comparable, printable value.
-std::tuple<double, double, double, double> Corners(const TForm1& w) {
-  const TExtractOptions& o = w.Options();
+std::tuple<double, double, double, double> Corners(const MainWindow& w) {
+  const ExtractOptions& o = w.Options();
   return {o.TopLeftX, o.TopLeftY, o.BotRightX, o.BotRightY};
 }
 
@@ -79,34 +79,35 @@ class WindowTest : public ::testing::Test {
  protected:
   std::string Ini() const { return dir_.Path("clipra.ini"); }
 
-  std::unique_ptr<TForm1> MakeWindow(const Strings& params = {}) {
-    TFormSetup setup;
+  std::unique_ptr<MainWindow> MakeWindow(const Strings& params = {}) {
+    WindowSetup setup;
     setup.program_path = dir_.Path("clipra");
     setup.settings = {Ini(), Ini()};
     setup.params = params;
-    auto window = std::make_unique<TForm1>(std::move(setup));
+    auto window = std::make_unique<MainWindow>(std::move(setup));
     // A test never waits for a person.
     window->SetDialogRunner([](QDialog&) { return int{QDialog::Rejected}; });
     return window;
   }
 
   // A window set to cut an 8 x 6 source into out.ers.
-  std::unique_ptr<TForm1> JobWindow() {
+  std::unique_ptr<MainWindow> JobWindow() {
     WriteErsSource(dir_, "src", 8, 6);
     return MakeWindow({dir_.Path("src.ers"), dir_.Path("out.ers"), "/A0:6:7:0"});
   }
 
   // The controls that follow Start and the end of a job.
-  static void ExpectRunning(TForm1& w, bool running) {
+  static void ExpectRunning(MainWindow& w, bool running) {
     EXPECT_EQ(running, w.Running());
-    EXPECT_EQ(running, w.Pages()->isTabVisible(TForm1::kProcessingPage));
-    EXPECT_EQ(running ? TForm1::kProcessingPage : TForm1::kFilesPage, w.Pages()->currentIndex());
+    EXPECT_EQ(running, w.Pages()->isTabVisible(MainWindow::kProcessingPage));
+    EXPECT_EQ(running ? MainWindow::kProcessingPage : MainWindow::kFilesPage,
+              w.Pages()->currentIndex());
     EXPECT_EQ(running ? "Stop" : "Start", w.StartBtn()->text().toStdString());
     EXPECT_EQ(running ? 4 : 3, w.StartImage());
     EXPECT_TRUE(w.StartBtn()->isEnabled());
     for (QWidget* input :
          {static_cast<QWidget*>(w.InputBtn()), static_cast<QWidget*>(w.OutPutBtn()),
-          static_cast<QWidget*>(w.Label1()), static_cast<QWidget*>(w.Label2())})
+          static_cast<QWidget*>(w.InputLabel()), static_cast<QWidget*>(w.OutputLabel())})
       EXPECT_EQ(!running, input->isEnabled()) << input->objectName().toStdString();
     EXPECT_EQ(!running, w.InputAction()->isEnabled());
     EXPECT_EQ(!running, w.OutputAction()->isEnabled());
@@ -115,8 +116,8 @@ class WindowTest : public ::testing::Test {
   }
 
   // Runs the event loop until the window's job has ended.
-  static bool WaitForJob(TForm1& window) {
-    QSignalSpy finished(&window, &TForm1::JobFinished);
+  static bool WaitForJob(MainWindow& window) {
+    QSignalSpy finished(&window, &MainWindow::JobFinished);
     return finished.wait(120000);
   }
 
@@ -148,7 +149,7 @@ TEST_F(CommandLineWindow, NamesAndFOverrideTheSettingsAndExtraNamesAreReported) 
   EXPECT_EQ("out.tif", w->OutName());
   EXPECT_TRUE(w->AutoRun());
   EXPECT_EQ(5, w->Options().TopLeftX);
-  EXPECT_EQ("Input file: /data/in.ers", w->Label1()->text().toStdString());
+  EXPECT_EQ("Input file: /data/in.ers", w->InputLabel()->text().toStdString());
 
   auto one = MakeWindow({"only.ers", "/Q"});
   EXPECT_EQ("only.ers", one->InFile());
@@ -184,9 +185,9 @@ TEST_F(WindowLayout, ControlsCarryTheirTextsAndHints) {
   EXPECT_EQ("Main toolbar", w->ToolbarAction()->text().toStdString());
   EXPECT_EQ("&Contents", w->ContentsAction()->text().toStdString());
   EXPECT_EQ("&About", w->AboutAction()->text().toStdString());
-  EXPECT_EQ("Background Color", w->BitBtn1()->text().toStdString());
-  EXPECT_EQ("Elapsed time:", w->Label5()->text().toStdString());
-  EXPECT_EQ("Remaining time:", w->Label6()->text().toStdString());
+  EXPECT_EQ("Background Color", w->BackgroundButton()->text().toStdString());
+  EXPECT_EQ("Elapsed time:", w->ElapsedLabel()->text().toStdString());
+  EXPECT_EQ("Remaining time:", w->RemainingLabel()->text().toStdString());
   EXPECT_FALSE(w->InputBtn()->icon().isNull());
   EXPECT_FALSE(w->StartBtn()->icon().isNull());
   EXPECT_EQ(8, w->font().pointSize());
@@ -229,15 +230,15 @@ using WindowValues = WindowTest;
 
 TEST_F(WindowValues, FirstRunShowsTheDefaultsAndEditsShowThreeDecimalsInTheLocalesSeparator) {
   auto first = MakeWindow();
-  EXPECT_EQ("Input file: ", first->Label1()->text().toStdString());
-  EXPECT_EQ("Output file: map.bmp", first->Label2()->text().toStdString());
+  EXPECT_EQ("Input file: ", first->InputLabel()->text().toStdString());
+  EXPECT_EQ("Output file: map.bmp", first->OutputLabel()->text().toStdString());
   for (int i = 0; i < 4; ++i) EXPECT_EQ("0.000", first->Edit(i)->text().toStdString());
-  EXPECT_EQ(QColor(Qt::black), first->BitBtn1()->palette().color(QPalette::ButtonText));
+  EXPECT_EQ(QColor(Qt::black), first->BackgroundButton()->palette().color(QPalette::ButtonText));
 
   dir_.WriteFile("clipra.ini", "[Options]\nTopLeftX=1234.5\nBgrColor=255\n");
   auto w = MakeWindow();
   EXPECT_EQ("1234.500", w->Edit(0)->text().toStdString());
-  EXPECT_EQ(QColor(255, 0, 0), w->BitBtn1()->palette().color(QPalette::ButtonText));
+  EXPECT_EQ(QColor(255, 0, 0), w->BackgroundButton()->palette().color(QPalette::ButtonText));
   SeparatorScope comma(',');
   w->ShowValues();
   EXPECT_EQ("1234,500", w->Edit(0)->text().toStdString());
@@ -257,15 +258,16 @@ TEST_F(WindowValues, ReadEditsIsTolerant) {
 TEST_F(WindowValues, NamesThatLookLikeMarkupShowAsTyped) {
   auto w = MakeWindow({"/maps/<i>x</i>.ers", "/maps/a&b <b>.tif"});
   // A label left to guess would render the first as an italic "x.ers".
-  for (QLabel* label : {static_cast<QLabel*>(w->Label1()), static_cast<QLabel*>(w->Label2()),
-                        w->findChild<QLabel*>("StatusBar1"), w->Label5(), w->Label6()}) {
+  for (QLabel* label :
+       {static_cast<QLabel*>(w->InputLabel()), static_cast<QLabel*>(w->OutputLabel()),
+        w->findChild<QLabel*>("StatusLine"), w->ElapsedLabel(), w->RemainingLabel()}) {
     ASSERT_TRUE(label);
     EXPECT_EQ(Qt::PlainText, label->textFormat()) << label->objectName().toStdString();
   }
-  EXPECT_EQ("Input file: /maps/<i>x</i>.ers", w->Label1()->text().toStdString());
+  EXPECT_EQ("Input file: /maps/<i>x</i>.ers", w->InputLabel()->text().toStdString());
   EXPECT_NE(std::string::npos,
-            w->Label1()->toolTip().toStdString().find("/maps/&lt;i&gt;x&lt;/i&gt;.ers"));
-  EXPECT_NE(std::string::npos, w->Label2()->toolTip().toStdString().find("a&amp;b &lt;b&gt;"));
+            w->InputLabel()->toolTip().toStdString().find("/maps/&lt;i&gt;x&lt;/i&gt;.ers"));
+  EXPECT_NE(std::string::npos, w->OutputLabel()->toolTip().toStdString().find("a&amp;b &lt;b&gt;"));
 }
 
 TEST_F(WindowValues, TypedValueSurvivesARestartOnceTheWindowCloses) {
@@ -275,7 +277,7 @@ TEST_F(WindowValues, TypedValueSurvivesARestartOnceTheWindowCloses) {
     w->Edit(0)->setText("345.5");
     EXPECT_TRUE(w->close());
   }
-  const TSettings saved = LoadSettings(Ini());
+  const Settings saved = LoadSettings(Ini());
   EXPECT_EQ(345.5, saved.Options.TopLeftX);
   EXPECT_EQ("src.ers", saved.InFile);
   EXPECT_EQ("out.osd", saved.OutName);
@@ -302,7 +304,7 @@ TEST_F(WindowDialogs, InputDialogStartsAtTheCurrentSourceAndTakesTheChoice) {
   dir_.WriteFile("old.ers", "x");
   dir_.WriteFile("new.ers", "x");
   auto w = MakeWindow({dir_.Path("old.ers")});
-  w->Pages()->setCurrentIndex(TForm1::kOptionsPage);
+  w->Pages()->setCurrentIndex(MainWindow::kOptionsPage);
   bool seen = false;
   w->SetDialogRunner([&](QDialog& d) {
     auto& dialog = dynamic_cast<QFileDialog&>(d);
@@ -322,8 +324,8 @@ TEST_F(WindowDialogs, InputDialogStartsAtTheCurrentSourceAndTakesTheChoice) {
   w->InputBtn()->click();
   EXPECT_TRUE(seen);
   EXPECT_EQ(dir_.Path("new.ers"), w->InFile());
-  EXPECT_EQ(TForm1::kFilesPage, w->Pages()->currentIndex());
-  EXPECT_EQ("Input file: " + dir_.Path("new.ers"), w->Label1()->text().toStdString());
+  EXPECT_EQ(MainWindow::kFilesPage, w->Pages()->currentIndex());
+  EXPECT_EQ("Input file: " + dir_.Path("new.ers"), w->InputLabel()->text().toStdString());
 }
 
 TEST_F(WindowDialogs, OutputDialogProposesANameBesideTheSourcesAndAddsTheFilterExtension) {
@@ -349,7 +351,7 @@ TEST_F(WindowDialogs, OutputDialogProposesANameBesideTheSourcesAndAddsTheFilterE
   };
   EXPECT_EQ(dir_.Path("result.tif"), choose("result", 2));
   EXPECT_EQ(dir_.Path("result.bmp"), choose("result.bmp", 2));
-  EXPECT_EQ("Output file: " + dir_.Path("result.bmp"), w->Label2()->text().toStdString());
+  EXPECT_EQ("Output file: " + dir_.Path("result.bmp"), w->OutputLabel()->text().toStdString());
   w->OutPutBtn()->click();
   EXPECT_EQ(dir_.Path("result.bmp"), w->OutName()) << "cancel keeps the name";
 }
@@ -362,9 +364,9 @@ TEST_F(WindowDialogs, ColourDialogSetsTheBackground) {
     dialog.setCurrentColor(QColor(10, 20, 30));
     return int{QDialog::Accepted};
   });
-  w->BitBtn1()->click();
+  w->BackgroundButton()->click();
   EXPECT_EQ(30u << 16 | 20u << 8 | 10u, w->Options().BgrColor);
-  EXPECT_EQ(QColor(10, 20, 30), w->BitBtn1()->palette().color(QPalette::ButtonText));
+  EXPECT_EQ(QColor(10, 20, 30), w->BackgroundButton()->palette().color(QPalette::ButtonText));
 }
 
 TEST_F(WindowDialogs, TypedCornersSurviveEveryDialogAndStartUsesThem) {
@@ -373,26 +375,26 @@ TEST_F(WindowDialogs, TypedCornersSurviveEveryDialogAndStartUsesThem) {
   auto cancel = [](QDialog&) { return int{QDialog::Rejected}; };
   const struct {
     const char* name;
-    std::function<void(TForm1&)> open;
-    TForm1::DialogRunner runner;
+    std::function<void(MainWindow&)> open;
+    MainWindow::DialogRunner runner;
   } kCases[] = {
-      {"colour OK", [](TForm1& w) { w.BitBtn1()->click(); },
+      {"colour OK", [](MainWindow& w) { w.BackgroundButton()->click(); },
        [](QDialog& d) {
          dynamic_cast<QColorDialog&>(d).setCurrentColor(Qt::white);
          return int{QDialog::Accepted};
        }},
-      {"colour cancel", [](TForm1& w) { w.BitBtn1()->click(); }, cancel},
-      {"input OK", [](TForm1& w) { w.InputBtn()->click(); }, accept},
-      {"input cancel", [](TForm1& w) { w.Label1()->clicked(); }, cancel},
+      {"colour cancel", [](MainWindow& w) { w.BackgroundButton()->click(); }, cancel},
+      {"input OK", [](MainWindow& w) { w.InputBtn()->click(); }, accept},
+      {"input cancel", [](MainWindow& w) { w.InputLabel()->clicked(); }, cancel},
       // The proposal taken as it stands, under the first filter entry.
-      {"output OK", [](TForm1& w) { w.OutPutBtn()->click(); }, accept},
-      {"output cancel", [](TForm1& w) { w.OutputAction()->trigger(); }, cancel},
-      {"about", [](TForm1& w) { w.AboutAction()->trigger(); }, accept},
+      {"output OK", [](MainWindow& w) { w.OutPutBtn()->click(); }, accept},
+      {"output cancel", [](MainWindow& w) { w.OutputAction()->trigger(); }, cancel},
+      {"about", [](MainWindow& w) { w.AboutAction()->trigger(); }, accept},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
     auto w = JobWindow();
-    w->Pages()->setCurrentIndex(TForm1::kOptionsPage);
+    w->Pages()->setCurrentIndex(MainWindow::kOptionsPage);
     for (int i = 0; i < 4; ++i) w->Edit(i)->setText(typed[i]);
     w->SetDialogRunner(c.runner);
     c.open(*w);
@@ -439,17 +441,17 @@ TEST_F(WindowJob, StartRunsTheJobAndItsEndRestoresTheWindow) {
   w->StartBtn()->click();
 
   ExpectRunning(*w, true);
-  EXPECT_TRUE(w->Gauge1()->isVisible());
-  EXPECT_EQ(0, w->Gauge1()->value());
+  EXPECT_TRUE(w->ProgressGauge()->isVisible());
+  EXPECT_EQ(0, w->ProgressGauge()->value());
   EXPECT_EQ("", w->StatusText().toStdString());
   EXPECT_EQ(dir_.Path("src.ers"), LoadSettings(Ini()).InFile) << "saved at start";
 
   std::vector<int> percents;
   std::string elapsed, remaining;
-  QObject::connect(w.get(), &TForm1::ProgressShown, [&](int p) {
+  QObject::connect(w.get(), &MainWindow::ProgressShown, [&](int p) {
     percents.push_back(p);
-    elapsed = w->Label5()->text().toStdString();
-    remaining = w->Label6()->text().toStdString();
+    elapsed = w->ElapsedLabel()->text().toStdString();
+    remaining = w->RemainingLabel()->text().toStdString();
   });
   ASSERT_TRUE(WaitForJob(*w));
 
@@ -460,7 +462,7 @@ TEST_F(WindowJob, StartRunsTheJobAndItsEndRestoresTheWindow) {
   EXPECT_EQ("Remaining Time 0:0:0", remaining);
   EXPECT_EQ("Clipra Utility  100 %", w->ApplicationTitle().toStdString());
   EXPECT_EQ("Clipra Utility  100 %", w->windowTitle().toStdString());
-  EXPECT_FALSE(w->Gauge1()->isVisible());
+  EXPECT_FALSE(w->ProgressGauge()->isVisible());
   EXPECT_TRUE(w->isVisible()) << "only an unattended run closes the window";
   EXPECT_TRUE(FileExists(dir_.Path("out.ers")));
 }
@@ -470,7 +472,7 @@ TEST_F(WindowJob, StopOrExitDuringARunEndsWithUserAbort) {
   int shown = 0;
   // The first progress call runs while the worker waits for it, so the job
   // is certainly still running when Stop is pressed here.
-  QObject::connect(w.get(), &TForm1::ProgressShown, [&](int) {
+  QObject::connect(w.get(), &MainWindow::ProgressShown, [&](int) {
     if (++shown == 1) w->StartBtn()->click();
   });
   w->StartBtn()->click();
@@ -483,7 +485,7 @@ TEST_F(WindowJob, StopOrExitDuringARunEndsWithUserAbort) {
   // Exit stops the job and then closes the window.
   auto exiting = JobWindow();
   exiting->show();
-  QObject::connect(exiting.get(), &TForm1::ProgressShown,
+  QObject::connect(exiting.get(), &MainWindow::ProgressShown,
                    [&](int) { exiting->ExitAction()->trigger(); });
   exiting->StartBtn()->click();
   ASSERT_TRUE(WaitForJob(*exiting));
@@ -541,9 +543,9 @@ TEST_F(WindowJob, UnattendedRunWritesTheOutputAndCloses) {
     EXPECT_FALSE(w->isVisible()) << "the window closes by itself";
     EXPECT_EQ("Successful Finish", w->StatusText().toStdString());
 
-    TDataSet2 out;
+    Source out;
     ASSERT_TRUE(out.Open(dir_.Path("cut.ers"), 0, 0, 1, 1, 0)) << out.GetErrorText();
-    TDataSetRoot2& reader = *out.GetReader();
+    RasterReader& reader = *out.GetReader();
     ASSERT_EQ(3u, reader.GetWidth());
     ASSERT_EQ(2u, reader.GetLines());
     EXPECT_EQ(row.cell_size, reader.GetCellSizeX());
@@ -553,7 +555,7 @@ TEST_F(WindowJob, UnattendedRunWritesTheOutputAndCloses) {
         ASSERT_TRUE(reader.GetCell(c, r, 0, v));
         EXPECT_EQ(static_cast<float>(10 * (1 + r) + 1 + c), v) << c << "," << r;
       }
-    const TSettings saved = LoadSettings(Ini());
+    const Settings saved = LoadSettings(Ini());
     EXPECT_EQ(dir_.Path("cut.ers"), saved.OutName);
     EXPECT_EQ(row.top_left_x, saved.Options.TopLeftX);
     EXPECT_EQ(row.bot_right_y, saved.Options.BotRightY);
@@ -564,7 +566,7 @@ TEST_F(WindowJob, UnattendedRunWritesTheOutputAndCloses) {
 TEST_F(WindowJob, DestroyingTheWindowDuringARunStopsTheJob) {
   auto w = JobWindow();
   bool destroyed = false;
-  QObject::connect(w.get(), &TForm1::ProgressShown, [&](int) {
+  QObject::connect(w.get(), &MainWindow::ProgressShown, [&](int) {
     if (!destroyed) {
       destroyed = true;
       // From inside the worker's synchronous call: the worker still waits.

@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "dataset/byte_order.h"
-#include "dataset/dataset.h"
-#include "dataset/dataset2.h"
 #include "dataset/identify.h"
 #include "dataset/os_file.h"
+#include "dataset/output.h"
+#include "dataset/source.h"
 #include "dataset/utils.h"
 #include "support/ers_builder.h"
 #include "support/temp_dir.h"
@@ -78,13 +78,13 @@ class DtmReaderTest : public ::testing::Test {
   }
 
   TempDir dir_;
-  TDataSet2 set_;
+  Source set_;
 };
 
 TEST_F(DtmReaderTest, ReadsHeaderAndCellsLineByLineFromTheTop) {
   ASSERT_TRUE(OpenBytes(DtmFile(Grid{}))) << set_.GetErrorText();
-  TDataSetRoot2* r = set_.GetReader();
-  ASSERT_NE(nullptr, dynamic_cast<TDtmMap2*>(r));
+  RasterReader* r = set_.GetReader();
+  ASSERT_NE(nullptr, dynamic_cast<DtmReader*>(r));
   EXPECT_EQ(3u, r->GetWidth());
   EXPECT_EQ(2u, r->GetLines());
   EXPECT_EQ(1u, r->GetBands());
@@ -150,11 +150,11 @@ TEST_F(DtmReaderTest, HeaderDescribingNoCellOfTheFileFailsTheOpen) {
 }
 
 TEST_F(DtmReaderTest, SignatureAllowsNegativeZeroButNothingElse) {
-  auto open = [&](const std::string& name, const std::string& bytes, TDtmMap2& reader) {
+  auto open = [&](const std::string& name, const std::string& bytes, DtmReader& reader) {
     dir_.WriteFile(name, bytes);
     return reader.Open(dir_.Path(name), 0, 0, 1, 1, 0);
   };
-  TDtmMap2 short_file, wrong, missing, negative_zero;
+  DtmReader short_file, wrong, missing, negative_zero;
   EXPECT_FALSE(open("short.dtm", DtmFile(Grid{}).substr(0, 51), short_file));
   EXPECT_EQ("Header " + ShortenPath(dir_.Path("short.dtm"), 20) + " reading error ",
             short_file.ErrorText);
@@ -178,7 +178,7 @@ TEST_F(DtmReaderTest, SignatureAllowsNegativeZeroButNothingElse) {
 }
 
 TEST_F(DtmReaderTest, ReaderCreatesNoGridsAndWritesNoCells) {
-  TDtmMap2 reader;
+  DtmReader reader;
   EXPECT_FALSE(reader.Open(dir_.Path("new.dtm"), 3, 2, 6, 1, 1));
   EXPECT_FALSE(FileExists(dir_.Path("new.dtm")));
   ASSERT_TRUE(OpenBytes(DtmFile(Grid{})));
@@ -188,7 +188,7 @@ TEST_F(DtmReaderTest, ReaderCreatesNoGridsAndWritesNoCells) {
 TEST(DtmWriter, OutputOf3x2IsTheHeaderThenCellsWithCell21AtOffset72) {
   TempDir dir;
   {
-    TDtmMap w(dir.Path("out.dtm"), 3, 2, kCellFloat32, 1, 1);
+    DtmWriter w(dir.Path("out.dtm"), 3, 2, kCellFloat32, 1, 1);
     w.SetGeoreference("", "", 2.0, 2.0, 0, 0, 100.25, 200.5, "");
     EXPECT_TRUE(w.SetCell(2, 1, 0, 7.5));
     EXPECT_TRUE(w.SetCell(0, 0, 0, -3.25));
@@ -201,7 +201,7 @@ TEST(DtmWriter, OutputOf3x2IsTheHeaderThenCellsWithCell21AtOffset72) {
 
 TEST(DtmWriter, HeaderIsWrittenAtSetGeoreference) {
   TempDir dir;
-  TDtmMap w(dir.Path("out.dtm"), 3, 2, kCellFloat32, 1, 1);
+  DtmWriter w(dir.Path("out.dtm"), 3, 2, kCellFloat32, 1, 1);
   EXPECT_EQ(std::string(52, '\0'), std::string(reinterpret_cast<char*>(w.Data), 52));
   w.SetGeoreference("", "", 0.5, 0.5, 0, 0, 100.3, 7.0, "");
   const float easting = read_le<float>(w.Data + 24);
@@ -212,7 +212,7 @@ TEST(DtmWriter, HeaderIsWrittenAtSetGeoreference) {
 TEST(DtmWriter, CellsAreFloatsWhateverTheSourceCellType) {
   TempDir dir;
   {
-    TDtmMap w(dir.Path("out.dtm"), 2, 1, kCellUnsigned8, 3, 1);
+    DtmWriter w(dir.Path("out.dtm"), 2, 1, kCellUnsigned8, 3, 1);
     EXPECT_EQ(kCellFloat32, w.GetCellType());
     w.SetGeoreference("", "", 1, 1, 0, 0, 0, 0, "");
     EXPECT_TRUE(w.SetCell(0, 0, 0, 200));
@@ -233,33 +233,33 @@ TEST(DtmWriter, CreationFailureRaisesWithTheSystemText) {
   const std::string expected =
       "Open map write error=" + std::to_string(ENOENT) + " " + SystemErrorText(ENOENT);
   try {
-    TDtmMap w(path, 3, 2, kCellFloat32, 1, 1);
+    DtmWriter w(path, 3, 2, kCellFloat32, 1, 1);
     ADD_FAILURE() << "no exception";
-  } catch (const EDtmMapError& e) {
+  } catch (const DtmError& e) {
     EXPECT_EQ(expected, e.what());
   }
   // The facade passes the same text on.
   try {
-    TDataSet set(path, 3, 2, kCellFloat32, 1, 1);
+    Output set(path, 3, 2, kCellFloat32, 1, 1);
     ADD_FAILURE() << "no exception";
-  } catch (const EDataSetError& e) {
+  } catch (const DatasetError& e) {
     EXPECT_EQ(expected, e.what());
   }
-  EXPECT_THROW(TDtmMap(dir.Path("zero.dtm"), 3, 2, kCellFloat32, 0, 1), EDtmMapError);
+  EXPECT_THROW(DtmWriter(dir.Path("zero.dtm"), 3, 2, kCellFloat32, 0, 1), DtmError);
 }
 
 TEST(DtmWriter, RoundTripsThroughTheFacades) {
   TempDir dir;
   {
-    TDataSet out(dir.Path("rt.dtm"), 4, 3, kCellSigned16, 1, 1);
-    ASSERT_NE(nullptr, dynamic_cast<TDtmMap*>(out.GetWriter()));
+    Output out(dir.Path("rt.dtm"), 4, 3, kCellSigned16, 1, 1);
+    ASSERT_NE(nullptr, dynamic_cast<DtmWriter*>(out.GetWriter()));
     out.SetGeoreference("WGS84", "WGS84", 0.5, 0.5, 0, 0, 4000.5, 9000.25, "NUTM33");
     for (uint32_t y = 0; y < 3; ++y)
       for (uint32_t x = 0; x < 4; ++x) EXPECT_TRUE(out.PutValue(x, y, 0, x * 10.0 + y + 0.5));
   }
-  TDataSet2 in;
+  Source in;
   ASSERT_TRUE(in.Open(dir.Path("rt.dtm"), 0, 0, 1, 1, 0)) << in.GetErrorText();
-  TDataSetRoot2* r = in.GetReader();
+  RasterReader* r = in.GetReader();
   EXPECT_EQ(4u, r->GetWidth());
   EXPECT_EQ(3u, r->GetLines());
   EXPECT_DOUBLE_EQ(0.5, r->GetCellSizeY());
@@ -312,7 +312,7 @@ TEST(DtmClip, ErsThroughDtmAndBackMatchesADirectClip) {
   EXPECT_EQ(0.0f, FloatAt(back, 4 * 6));
   EXPECT_EQ(0.0f, FloatAt(back, 4 * 7 * 5));
 
-  TDataSet2 in;
+  Source in;
   ASSERT_TRUE(in.Open(dir.Path("back.ers"), 0, 0, 1, 1, 0)) << in.GetErrorText();
   EXPECT_DOUBLE_EQ(1002.0, in.GetReader()->GetLeftX());
   EXPECT_DOUBLE_EQ(1996.0, in.GetReader()->GetTopY());

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <sstream>
 
-#include "dataset/dataset2.h"
+#include "dataset/source.h"
 #include "support/gdal.h"
 #include "support/temp_dir.h"
 #include "support/tools.h"

@@ -6,9 +6,9 @@
 #include <sstream>
 
 #include "dataset/byte_order.h"
-#include "dataset/dataset.h"
-#include "dataset/dataset2.h"
 #include "dataset/identify.h"
+#include "dataset/output.h"
+#include "dataset/source.h"
 #include "dataset/utils.h"
 #include "support/ers_builder.h"
 #include "support/temp_dir.h"
@@ -39,7 +39,7 @@ std::string CrLf(const std::string& lf_text) {
 TEST(ErsWriter, RawOutputHeaderTemplate) {
   TempDir dir;
   {
-    TDataSet out(dir.Path("raw.ers"), 300, 200, 1, 3, 1);
+    Output out(dir.Path("raw.ers"), 300, 200, 1, 3, 1);
     out.SetGeoreference("", "\"RAW\"", 0.5, 0.5, 0, 0, 4521.12345, 10, "RAW");
   }
   EXPECT_EQ(CrLf(R"(DatasetHeader Begin
@@ -83,9 +83,9 @@ DatasetHeader End
 TEST(ErsWriter, EnOutputWithControlPointsAndFourBands) {
   TempDir dir;
   {
-    TDataSet out(dir.Path("en.ers"), 2, 1, 3, 4, 1);
+    Output out(dir.Path("en.ers"), 2, 1, 3, 4, 1);
     out.SetGeoreference("WGS84", "WGS84", 2, 2, 0, 0, 4521.12345, 6100000.5, "SUTM33");
-    TGCPoint p;
+    ControlPoint p;
     p.Name = "P1";
     p.Active = true;
     p.CellX = 1;
@@ -149,15 +149,15 @@ TEST(ErsWriter, EnOutputWithControlPointsAndFourBands) {
 TEST(ErsWriter, FailuresArriveAsDataSetErrors) {
   TempDir dir;
   try {
-    TDataSet out(dir.Path("zero.ers"), 1, 1, 1, 0, 1);
+    Output out(dir.Path("zero.ers"), 1, 1, 1, 0, 1);
     FAIL() << "no error";
-  } catch (const EDataSetError& e) {
+  } catch (const DatasetError& e) {
     EXPECT_STREQ("MMapFile 0 Bands", e.what());
   }
   try {
-    TDataSet out(dir.Path("nofolder/x.ers"), 1, 1, 1, 1, 1);
+    Output out(dir.Path("nofolder/x.ers"), 1, 1, 1, 1, 1);
     FAIL() << "no error";
-  } catch (const EDataSetError& e) {
+  } catch (const DatasetError& e) {
     EXPECT_EQ("Open Map write error 2 No such file or directory", std::string(e.what()));
   }
 }
@@ -190,9 +190,9 @@ TEST(ErsReader, KeywordsAreCaseInsensitiveSubstringsAndNumbersTolerant) {
                 " WarpControl End\n"
                 "DatasetHeader End\n");
   dir.WriteFile("h", std::string("\xFF\xFE\x00\x07", 4));
-  TDataSet2 in;
+  Source in;
   ASSERT_TRUE(in.Open(dir.Path("h.ers"), 0, 0, 1, 1, 0)) << in.GetErrorText();
-  auto& r = static_cast<TErsMap2&>(*in.GetReader());
+  auto& r = static_cast<ErsReader&>(*in.GetReader());
   EXPECT_EQ(25.5, r.GetCellSizeX());
   EXPECT_EQ(1.0, r.GetCellSizeY());
   EXPECT_EQ("\"NAD27\"", r.GetDatum());
@@ -222,10 +222,10 @@ TEST(ErsReader, BadHeadersFailWithTheirMessage) {
   s.data = "ab";
   s.Write(dir.Path("good"));
   dir.WriteFile("osd.ers", "OrthoSetDataHeader [\n");
-  TErsMap2 reader;
+  ErsReader reader;
   EXPECT_FALSE(reader.Open(dir.Path("osd.ers"), 0, 0, 1, 1, 0));
   EXPECT_EQ("Header " + ShortenPath(dir.Path("osd.ers"), 20) + " reading error ", reader.ErrorText);
-  TDataSet2 in;
+  Source in;
 
   std::string text = s.HeaderText();
   text.replace(text.find("NrOfLines\t= 1"), 13, "NrOfLines\t= abc");
@@ -275,14 +275,14 @@ TEST(ErsReader, PaddedDataReadsAsTheGridShortDataIsRefused) {
     s.Write(dir.Path("m"));
     SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.lines) + " with " +
                  std::to_string(c.extra));
-    TDataSet2 in;
+    Source in;
     if (*c.error) {
       EXPECT_FALSE(in.Open(dir.Path("m.ers"), 0, 0, 1, 1, 0));
       EXPECT_EQ("Data file " + dir.Path("m") + " " + c.error, in.GetErrorText());
       continue;
     }
     ASSERT_TRUE(in.Open(dir.Path("m.ers"), 0, 0, 1, 1, 0)) << in.GetErrorText();
-    const TDataSetRoot2& r = *in.GetReader();
+    const RasterReader& r = *in.GetReader();
     EXPECT_EQ(c.width, r.Width);
     EXPECT_EQ(c.lines, r.Lines);
     EXPECT_EQ(c.bands, r.Bands);
@@ -303,7 +303,7 @@ TEST(ErsReader, PaddedDataAboveTheViewReadsAsTheGrid) {
   s.lines = 32769;
   s.Write(dir.Path("big"));
   std::filesystem::resize_file(dir.Path("big"), uint64_t{4096} * 32769 + 2);
-  TDataSet2 in;
+  Source in;
   ASSERT_TRUE(in.Open(dir.Path("big.ers"), 0, 0, 1, 1, 0)) << in.GetErrorText();
   float v = -1;
   ASSERT_TRUE(in.GetReader()->GetCell(4095, 32768, 0, v));
@@ -344,7 +344,7 @@ TEST(HeaderReaders, CellTypeNamesAsOtherProgramsWriteThem) {
       write_le<float>(cell, 2.5f);
       dir.WriteFile("c", std::string(reinterpret_cast<char*>(cell), c.bytes));
       SCOPED_TRACE(std::string(c.name) + (osd ? " in OrthoSetData" : " in ER Mapper"));
-      TDataSet2 in;
+      Source in;
       if (!c.readable) {
         EXPECT_FALSE(in.Open(dir.Path(osd ? "c.osd" : "c.ers"), 0, 0, 1, 1, 0));
         EXPECT_EQ(std::string("Cell type not supported: ") + c.name, in.GetErrorText());
@@ -364,7 +364,7 @@ TEST(HeaderReaders, CellTypeNamesAsOtherProgramsWriteThem) {
 TEST(ErsWriter, FloatCellsAreWrittenAsIeee4ByteReal) {
   TempDir dir;
   for (const char* name : {"f.ers", "f.osd"}) {
-    TDataSet out(dir.Path(name), 1, 1, kCellFloat32, 1, 1);
+    Output out(dir.Path(name), 1, 1, kCellFloat32, 1, 1);
   }
   EXPECT_NE(std::string::npos, dir.ReadFile("f.ers").find("    CellType = IEEE4ByteReal\r\n"));
   EXPECT_NE(std::string::npos,
@@ -377,7 +377,7 @@ TEST(ErsReader, DataFileFoundWhateverItsCase) {
   s.data = "x";
   s.Write(dir.Path("Ortho"));
   std::rename(dir.Path("Ortho").c_str(), dir.Path("ORTHO").c_str());
-  TDataSet2 in;
+  Source in;
   ASSERT_TRUE(in.Open(dir.Path("Ortho.ers"), 0, 0, 1, 1, 0)) << in.GetErrorText();
   float v = 0;
   ASSERT_TRUE(in.GetReader()->GetCell(0, 0, 0, v));
@@ -387,7 +387,7 @@ TEST(ErsReader, DataFileFoundWhateverItsCase) {
 TEST(ErsRoundTrip, WriterThenReaderKeepsCellsAndGeoreference) {
   TempDir dir;
   {
-    TDataSet out(dir.Path("rt.ers"), 3, 2, 3, 1, 1);
+    Output out(dir.Path("rt.ers"), 3, 2, 3, 1, 1);
     out.SetGeoreference("", "\"WGS84\"", 2.5, 2.5, 0, 0, 500000, 6100000, "\"SUTM33\"");
     for (uint32_t y = 0; y < 2; ++y)
       for (uint32_t x = 0; x < 3; ++x) out.PutValue(x, y, 0, -1000.0 * x + y + 0.5);
@@ -395,7 +395,7 @@ TEST(ErsRoundTrip, WriterThenReaderKeepsCellsAndGeoreference) {
   uint32_t w = 0, h = 0;
   const std::vector<float> c = ReadAllCells(dir.Path("rt.ers"), &w, &h);
   EXPECT_EQ((std::vector<float>{0, -1000, -2000, 2, -998, -1998}), c);  // ties to even
-  TDataSet2 in;
+  Source in;
   ASSERT_TRUE(in.Open(dir.Path("rt.ers"), 0, 0, 1, 1, 0));
   EXPECT_EQ(500000, in.GetReader()->GetLeftX());
   EXPECT_EQ(6100000, in.GetReader()->GetTopY());

@@ -6,9 +6,9 @@
 #include <sstream>
 
 #include "dataset/byte_order.h"
-#include "dataset/dataset.h"
-#include "dataset/dataset2.h"
 #include "dataset/identify.h"
+#include "dataset/output.h"
+#include "dataset/source.h"
 #include "dataset/utils.h"
 #include "support/ers_builder.h"
 #include "support/temp_dir.h"
@@ -61,9 +61,9 @@ TEST(NogReader, ReadsHeaderTextsAndCellsTopLineFirst) {
   dir.WriteFile("map.001", h.Bytes());
   dir.WriteFile("map.002", std::string("\xFE\xFF", 2) +
                                Signed16Cells({1, 2, 3, 10, 11, 12, 13, 20, 21, 22, -32768}));
-  TDataSet2 in;
+  Source in;
   ASSERT_TRUE(in.Open(dir.Path("map.001"), 0, 0, 1, 1, 0)) << in.GetErrorText();
-  TDataSetRoot2& r = *in.GetReader();
+  RasterReader& r = *in.GetReader();
   EXPECT_EQ(4u, r.GetWidth());
   EXPECT_EQ(3u, r.GetLines());
   EXPECT_EQ(kCellSigned16, r.GetCellType());
@@ -97,11 +97,11 @@ TEST(NogReader, BadHeadersFailTheOpenWithAMessage) {
   };
   for (const auto& [record, message] : cases) {
     dir.WriteFile("map.001", record.Bytes());
-    TNogMap2 r;
+    NogReader r;
     EXPECT_FALSE(r.Open(dir.Path("map.001"), 0, 0, 1, 1, 0));
     EXPECT_EQ(message, r.ErrorText);
     // The facade reports the same, never an exception.
-    TDataSet2 in;
+    Source in;
     EXPECT_FALSE(in.Open(dir.Path("map.001"), 0, 0, 1, 1, 0));
     EXPECT_EQ(message, in.GetErrorText());
   }
@@ -115,7 +115,7 @@ TEST(NogReader, ReadsStayInsideTheDataFile) {
   dir.WriteFile("s.001", h.Bytes());
   // Two and a half lines.
   dir.WriteFile("s.002", Signed16Cells({1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
-  TNogMap2 r;
+  NogReader r;
   ASSERT_TRUE(r.Open(dir.Path("s.001"), 0, 0, 1, 1, 0)) << r.ErrorText;
   EXPECT_EQ(1000000000u, r.GetLines());  // as described
   float v = 0;
@@ -128,7 +128,7 @@ TEST(NogReader, ReadsStayInsideTheDataFile) {
   // A longer data file keeps the described grid.
   h.lines = "1";
   dir.WriteFile("s.001", h.Bytes());
-  TNogMap2 longer;
+  NogReader longer;
   ASSERT_TRUE(longer.Open(dir.Path("s.001"), 0, 0, 1, 1, 0)) << longer.ErrorText;
   ASSERT_TRUE(longer.GetCell(3, 0, 0, v));
   EXPECT_EQ(4, v);
@@ -140,7 +140,7 @@ TEST(NogReader, ReadsStayInsideTheDataFile) {
       dir.WriteFile("f.002", *data);
     else
       std::remove(dir.Path("f.002").c_str());
-    TNogMap2 f;
+    NogReader f;
     EXPECT_FALSE(f.Open(dir.Path("f.001"), 0, 0, 1, 1, 0));
     return f.ErrorText;
   };
@@ -158,7 +158,7 @@ TEST(NogReader, FindsTheDataFileWhateverItsCaseAndReadsAnEmptyCellSizeAsZero) {
   TempDir dir;
   dir.WriteFile("Map.001", With(&NogRecord::cell_size, "").Bytes());
   dir.WriteFile("MAP.002", Signed16Cells({77}));
-  TNogMap2 r;
+  NogReader r;
   ASSERT_TRUE(r.Open(dir.Path("Map.001"), 0, 0, 1, 1, 0)) << r.ErrorText;
   float v = 0;
   ASSERT_TRUE(r.GetCell(0, 0, 0, v));
@@ -171,7 +171,7 @@ TEST(NogWriter, RoundTripKeepsCellsOrientationAndGeoreference) {
   TempDir dir;
   dir.WriteFile("out.001", std::string(3000, 'x'));  // replaced, not kept
   {
-    TDataSet out(dir.Path("out.001"), 4, 3, kCellSigned16, 1, 1);
+    Output out(dir.Path("out.001"), 4, 3, kCellSigned16, 1, 1);
     out.SetGeoreference("BESSEL", "S42", 2.5, 2.5, 0, 0, 500000.125, 6100000.75, "GK");
     std::string spheroid, datum, projection;
     out.GetWriter()->GetSpheroid(spheroid);
@@ -191,7 +191,7 @@ TEST(NogWriter, RoundTripKeepsCellsOrientationAndGeoreference) {
             ReadAllCells(dir.Path("out.001"), &w, &h));
   EXPECT_EQ(4u, w);
   EXPECT_EQ(3u, h);
-  TDataSet2 in;
+  Source in;
   ASSERT_TRUE(in.Open(dir.Path("out.001"), 0, 0, 1, 1, 0));
   EXPECT_EQ(500000.125, in.GetReader()->GetLeftX());
   EXPECT_EQ(6100000.75, in.GetReader()->GetTopY());
@@ -201,10 +201,10 @@ TEST(NogWriter, RoundTripKeepsCellsOrientationAndGeoreference) {
 TEST(NogWriter, RegistrationCellBecomesTheTopLeftCorner) {
   TempDir dir;
   {
-    TDataSet out(dir.Path("r.001"), 2, 2, kCellSigned16, 1, 1);
+    Output out(dir.Path("r.001"), 2, 2, kCellSigned16, 1, 1);
     out.SetGeoreference("", "", 5, 5, 1, 2, 505, 995, "");
   }
-  TDataSet2 in;
+  Source in;
   ASSERT_TRUE(in.Open(dir.Path("r.001"), 0, 0, 1, 1, 0)) << in.GetErrorText();
   EXPECT_EQ(500, in.GetReader()->GetLeftX());
   EXPECT_EQ(1005, in.GetReader()->GetTopY());
@@ -213,7 +213,7 @@ TEST(NogWriter, RegistrationCellBecomesTheTopLeftCorner) {
 TEST(NogWriter, NumbersAreWrittenInPlainDecimals) {
   TempDir dir;
   {
-    TDataSet out(dir.Path("g.001"), 2, 2, kCellSigned16, 1, 1);
+    Output out(dir.Path("g.001"), 2, 2, kCellSigned16, 1, 1);
     out.SetGeoreference("", "", 100000, 100000, 0, 0, 4000000, 6000000, "");
   }
   EXPECT_EQ((NogRecord{"100000", "6000000", "4000000", "2", "2"}.Bytes()), dir.ReadFile("g.001"));
@@ -230,7 +230,7 @@ TEST(NogWriter, NumbersAreWrittenInPlainDecimals) {
 TEST(NogWriter, StoresOneBandOfSigned16WhateverItIsAsked) {
   TempDir dir;
   {
-    TDataSet out(dir.Path("m.001"), 4, 3, kCellUnsigned8, 3, 1);
+    Output out(dir.Path("m.001"), 4, 3, kCellUnsigned8, 3, 1);
     EXPECT_EQ(kCellSigned16, out.GetWriter()->GetCellType());
     EXPECT_EQ(1u, out.GetWriter()->GetBands());
     out.PutValue(0, 0, 0, 1);
@@ -251,8 +251,8 @@ TEST(NogWriter, FailuresArriveAsDataSetErrors) {
   TempDir dir;
   auto message = [&](const std::string& name, int32_t bands) {
     try {
-      TDataSet out(dir.Path(name), 1, 1, kCellSigned16, bands, 1);
-    } catch (const EDataSetError& e) {
+      Output out(dir.Path(name), 1, 1, kCellSigned16, bands, 1);
+    } catch (const DatasetError& e) {
       return std::string(e.what());
     }
     return std::string("no error");
@@ -297,7 +297,7 @@ TEST(NogGdal, GdalReadsTheDataFileTopLineFirst) {
   REQUIRE_TOOL("gdal_translate");
   TempDir dir;
   {
-    TDataSet out(dir.Path("g.001"), 3, 2, kCellSigned16, 1, 1);
+    Output out(dir.Path("g.001"), 3, 2, kCellSigned16, 1, 1);
     for (uint32_t y = 0; y < 2; ++y)
       for (uint32_t x = 0; x < 3; ++x) out.PutValue(x, y, 0, Heights(x, y, 0));
   }

@@ -5,10 +5,10 @@
 #include <regex>
 #include <sstream>
 
-#include "dataset/dataset.h"
-#include "dataset/dataset2.h"
-#include "dataset/gcp.h"
+#include "dataset/control_points.h"
 #include "dataset/identify.h"
+#include "dataset/output.h"
+#include "dataset/source.h"
 #include "dataset/utils.h"
 #include "formats/header/ers.h"
 #include "support/ers_builder.h"
@@ -39,9 +39,9 @@ std::string CrLf(const std::string& lf_text) {
   return out;
 }
 
-TGCPoint Point(const std::string& name, bool active, double cx, double cy, double mx, double my,
-               double mz) {
-  TGCPoint p;
+ControlPoint Point(const std::string& name, bool active, double cx, double cy, double mx, double my,
+                   double mz) {
+  ControlPoint p;
   p.Name = name;
   p.Active = active;
   p.CellX = cx;
@@ -55,8 +55,8 @@ TGCPoint Point(const std::string& name, bool active, double cx, double cy, doubl
 // The message of the error that creating an output of `bands` bands raises.
 std::string CreationError(const std::string& path, uint32_t bands) {
   try {
-    TDataSet out(path, 1, 1, kCellUnsigned8, bands, 1);
-  } catch (const EDataSetError& e) {
+    Output out(path, 1, 1, kCellUnsigned8, bands, 1);
+  } catch (const DatasetError& e) {
     return e.what();
   }
   return "no error";
@@ -65,7 +65,7 @@ std::string CreationError(const std::string& path, uint32_t bands) {
 TEST(OsdWriter, RawOutputHeaderTemplate) {
   TempDir dir;
   {
-    TDataSet out(dir.Path("raw.osd"), 300, 200, kCellUnsigned8, 3, 1);
+    Output out(dir.Path("raw.osd"), 300, 200, kCellUnsigned8, 3, 1);
     out.SetGeoreference("BESSEL", "\"RAW\"", 0.5, 0.5, 0, 0, 4521.12345, 10, "RAW");
   }
   const std::string text = dir.ReadFile("raw.osd");
@@ -98,10 +98,10 @@ OrthoSetDataHeader ]
 TEST(OsdWriter, EnOutputWithControlPoints) {
   TempDir dir;
   {
-    TDataSet out(dir.Path("en.osd"), 2, 1, kCellSigned16, 1, 1);
+    Output out(dir.Path("en.osd"), 2, 1, kCellSigned16, 1, 1);
     out.SetGeoreference("KRASSOVSKY", "S42", 2, 2, 0, 0, 4521.12345, 6100000.5, "GK");
-    const TGCPoint p1 = Point("P1", true, 1, 2.5, 300, 400.25, 9);
-    const TGCPoint p2 = Point("", false, 0, 0, 0, 0, 0);
+    const ControlPoint p1 = Point("P1", true, 1, 2.5, 300, 400.25, 9);
+    const ControlPoint p2 = Point("", false, 0, 0, 0, 0, 0);
     out.GetWriter()->AddControlPoint(&p1);
     out.GetWriter()->AddControlPoint(&p2);
   }
@@ -149,9 +149,10 @@ TEST(OsdWriter, EnOutputWithControlPoints) {
 }
 
 TEST(OsdHeader, FamiliesDifferInStampLabelNamesAndCounts) {
-  output::TOsdHeader writer("w.osd");
-  TOsdHeader reader;
-  for (THeader* h : {static_cast<THeader*>(&writer), static_cast<THeader*>(&reader)}) {
+  OsdOutputHeader writer("w.osd");
+  OsdHeader reader;
+  for (KeywordHeader* h :
+       {static_cast<KeywordHeader*>(&writer), static_cast<KeywordHeader*>(&reader)}) {
     h->Lines = -1;
     h->Width = 7;
   }
@@ -166,7 +167,7 @@ TEST(OsdHeader, FamiliesDifferInStampLabelNamesAndCounts) {
   // English day and month names whatever the locale.
   TempDir dir;
   {
-    TOsdMap2 created;
+    OsdReader created;
     ASSERT_TRUE(created.Open(dir.Path("c.osd"), 2, 2, kCellUnsigned8, 1, 1));
   }
   const std::string text = dir.ReadFile("c.osd");
@@ -181,13 +182,13 @@ TEST(OsdHeader, FamiliesDifferInStampLabelNamesAndCounts) {
 }
 
 TEST(OsdHeader, RawWarpSpaceDropsTheWarpSpheroidAndUnits) {
-  output::TOsdHeader h("w.osd");
+  OsdOutputHeader h("w.osd");
   h.Datum = h.Spheroid = "WGS84";
   h.Projection = "UTM";
   h.WarpDatum = "RAW";
   h.WarpProjection = "\"RAW\"";
   h.WarpSpheroid = "GRS80";
-  const TGCPoint p = Point("A", true, 1, 2, 3, 4, 5);
+  const ControlPoint p = Point("A", true, 1, 2, 3, 4, 5);
   h.ControlPoints->AddPoint(&p);
   const std::string text = h.Compose(kStamp);
   EXPECT_NE(std::string::npos, text.find("    Spheroid = \"WGS84\"\r\n"));
@@ -206,7 +207,7 @@ TEST(OsdWriter, EveryNameWithoutItsOwnWriterBecomesOsd) {
   for (const Case& k :
        {Case{"a.osd", "a.osd", "a"}, Case{"b.jpg", "b.jpg", "b"}, Case{"c.gif", "c.gif", "c"},
         Case{"d", "d.osd", "d"}, Case{"e.xyz", "e.xyz", "e"}, Case{"f.veg", "f.veg", "f"}}) {
-    { TDataSet out(dir.Path(k.given), 3, 2, kCellUnsigned8, 1, 1); }
+    { Output out(dir.Path(k.given), 3, 2, kCellUnsigned8, 1, 1); }
     EXPECT_EQ(0u, dir.ReadFile(k.header).rfind("OrthoSetDataHeader [\r\n", 0)) << k.given;
     EXPECT_EQ(6u, dir.ReadFile(k.data).size()) << k.given;
     EXPECT_EQ(kFormatOsd, IdentifyExisting(dir.Path(k.header))) << k.given;
@@ -215,7 +216,7 @@ TEST(OsdWriter, EveryNameWithoutItsOwnWriterBecomesOsd) {
 
 TEST(OsdWriter, UntouchedOutputIsZerosWithDefaultGeoreference) {
   TempDir dir;
-  { TDataSet out(dir.Path("e.osd"), 4, 3, kCellSigned16, 2, 1); }
+  { Output out(dir.Path("e.osd"), 4, 3, kCellSigned16, 2, 1); }
   EXPECT_EQ(std::string(48, '\0'), dir.ReadFile("e"));
   const std::string text = dir.ReadFile("e.osd");
   for (const char* line : {"    Datum      = \"\"\r\n", "    Spheroid = \"\"\r\n",
@@ -231,8 +232,8 @@ TEST(OsdWriter, FailuresArriveWithTheirMessages) {
             CreationError(dir.Path("nofolder/x.osd"), 1));
   auto message = [&](const char* name, uint8_t mode) {
     try {
-      TOsdMap map(dir.Path(name), 0, 0, kCellUnsigned8, 1, mode);
-    } catch (const EOsdMapError& e) {
+      OsdWriter map(dir.Path(name), 0, 0, kCellUnsigned8, 1, mode);
+    } catch (const OsdError& e) {
       return std::string(e.what());
     }
     return std::string("no error");
@@ -260,9 +261,9 @@ TEST(OsdReader, KeywordsSpheroidsAndControlPoints) {
                 "  WarpControl ]\n imageinfo ]\nOrthoSetDataHeader ]\n");
   // Two bands of two cells, most significant byte first.
   dir.WriteFile("h", std::string("\xFF\xFE\x00\x07\x01\x00\x00\x80", 8));
-  TDataSet2 in;
+  Source in;
   ASSERT_TRUE(in.Open(dir.Path("h.osd"), 0, 0, 1, 1, 0)) << in.GetErrorText();
-  auto& r = static_cast<TOsdMap2&>(*in.GetReader());
+  auto& r = static_cast<OsdReader&>(*in.GetReader());
   EXPECT_EQ(25.5, r.GetCellSizeX());
   EXPECT_EQ(1.0, r.GetCellSizeY());
   EXPECT_EQ("\"S42\"", r.GetDatum());
@@ -274,7 +275,7 @@ TEST(OsdReader, KeywordsSpheroidsAndControlPoints) {
   EXPECT_EQ(kCoordLatLong, r.Header->WarpCoordinateType);
   EXPECT_EQ(100 - 25.5, r.GetLeftX());
   ASSERT_EQ(2, r.GetControlPoints()->Count());
-  const TGCPoint& pb = *r.GetControlPoints()->Point(1);
+  const ControlPoint& pb = *r.GetControlPoints()->Point(1);
   EXPECT_EQ("PB", pb.Name);
   EXPECT_FALSE(pb.Active);
   EXPECT_EQ(10, pb.MapZ);
@@ -295,16 +296,16 @@ TEST(OsdReader, EachReaderRefusesTheOthersHeader) {
                 "OrthoSetDataHeader [\nNrOfBands = 1\nNrOfLines = 1\nNrOfCellsPerLine = 1\n");
   dir.WriteFile("o", "y");
   const std::string refused = "Header " + ShortenPath(dir.Path("e.osd"), 20) + " reading error ";
-  TOsdMap2 osd;
+  OsdReader osd;
   EXPECT_FALSE(osd.Open(dir.Path("e.ers"), 0, 0, 1, 1, 0));
   EXPECT_EQ(refused, osd.ErrorText);
   dir.WriteFile("e.osd", ers.HeaderText());
   EXPECT_FALSE(osd.Open(dir.Path("e.osd"), 0, 0, 1, 1, 0));
   EXPECT_EQ(refused, osd.ErrorText);
   dir.WriteFile("o.ers", dir.ReadFile("o.osd"));
-  TErsMap2 er;
+  ErsReader er;
   EXPECT_FALSE(er.Open(dir.Path("o.ers"), 0, 0, 1, 1, 0));
-  TOsdMap2 good;
+  OsdReader good;
   EXPECT_TRUE(good.Open(dir.Path("o.osd"), 0, 0, 1, 1, 0)) << good.ErrorText;
 }
 
@@ -314,7 +315,7 @@ TEST(OsdReader, DataFileNamedDirectlyFindsItsHeaderWhateverItsFirstBytes) {
                 "OrthoSetDataHeader [\r\n  CellType   = Unsigned8BitInteger\r\n"
                 "  NrOfLines  = 2\r\n  NrOfCellsPerLine = 4\r\n  NrOfBands = 1\r\n");
   dir.WriteFile("o", "ORTHabcd");  // cells that happen to spell the signature
-  TOsdMap2 r;
+  OsdReader r;
   ASSERT_TRUE(r.Open(dir.Path("o"), 0, 0, 1, 1, 0)) << r.ErrorText;
   EXPECT_EQ(dir.Path("o.osd"), r.Header->FileName);
   float v = 0;
@@ -326,7 +327,7 @@ TEST(OsdReader, NonIntegerCountFailsTheOpenWithAMessage) {
   TempDir dir;
   dir.WriteFile("b.osd", "OrthoSetDataHeader [\n  NrOfCellsPerLine = 12a\n");
   dir.WriteFile("b", "abc");
-  TDataSet2 in;
+  Source in;
   EXPECT_FALSE(in.Open(dir.Path("b.osd"), 0, 0, 1, 1, 0));
   EXPECT_EQ("Header value of NrOfCellsPerLine is not a valid count: '12A'", in.GetErrorText());
 }
@@ -334,9 +335,9 @@ TEST(OsdReader, NonIntegerCountFailsTheOpenWithAMessage) {
 TEST(OsdRoundTrip, WriterThenReaderKeepsCellsGeoreferenceAndControlPoints) {
   TempDir dir;
   {
-    TDataSet out(dir.Path("rt.jpg"), 3, 2, kCellFloat32, 2, 1);
+    Output out(dir.Path("rt.jpg"), 3, 2, kCellFloat32, 2, 1);
     out.SetGeoreference("GRS80", "\"ETRS89\"", 2.5, 2.5, 0, 0, 500000.25, 6100000, "UTM33");
-    const TGCPoint p = Point("gcp1", true, 1.5, 2, 500001, 6099999, 12.25);
+    const ControlPoint p = Point("gcp1", true, 1.5, 2, 500001, 6099999, 12.25);
     out.GetWriter()->AddControlPoint(&p);
     for (uint32_t y = 0; y < 2; ++y)
       for (uint32_t b = 0; b < 2; ++b)
@@ -347,9 +348,9 @@ TEST(OsdRoundTrip, WriterThenReaderKeepsCellsGeoreferenceAndControlPoints) {
                                 12.25f, 110.25f, 111.25f, 112.25f}),
             ReadAllCells(dir.Path("rt.jpg"), &w, &h, &n));
   EXPECT_EQ((std::vector<uint32_t>{3, 2, 2}), (std::vector<uint32_t>{w, h, n}));
-  TDataSet2 in;
+  Source in;
   ASSERT_TRUE(in.Open(dir.Path("rt.jpg"), 0, 0, 1, 1, 0)) << in.GetErrorText();
-  TDataSetRoot2& r = *in.GetReader();
+  RasterReader& r = *in.GetReader();
   EXPECT_EQ(500000.25, r.GetLeftX());
   EXPECT_EQ(6100000, r.GetTopY());
   EXPECT_EQ(2.5, r.GetCellSizeY());
@@ -357,7 +358,7 @@ TEST(OsdRoundTrip, WriterThenReaderKeepsCellsGeoreferenceAndControlPoints) {
   EXPECT_EQ("\"\"", r.GetSpheroid());
   EXPECT_EQ("\"ETRS89\"", r.GetDatum());
   ASSERT_EQ(1, r.GetControlPoints()->Count());
-  const TGCPoint& p = *r.GetControlPoints()->Point(0);
+  const ControlPoint& p = *r.GetControlPoints()->Point(0);
   EXPECT_EQ("GCP1", p.Name);  // headers are read upper-cased
   EXPECT_TRUE(p.Active);
   EXPECT_EQ(1.5, p.CellX);
@@ -414,7 +415,7 @@ TEST(OsdCli, ClipThroughOsdMatchesDirectErsClip) {
     EXPECT_EQ(direct, ReadAllCells(dir.Path("back.ers"), &w1, &h1));
     EXPECT_EQ(w2, w1);
     EXPECT_EQ(h2, h1);
-    TDataSet2 a, b;
+    Source a, b;
     ASSERT_TRUE(a.Open(dir.Path("back.ers"), 0, 0, 1, 1, 0));
     ASSERT_TRUE(b.Open(dir.Path("direct.ers"), 0, 0, 1, 1, 0));
     EXPECT_EQ(b.GetReader()->GetLeftX(), a.GetReader()->GetLeftX());
@@ -426,7 +427,7 @@ TEST(OsdGdal, GdalReadsTheDataFileAsBandInterleavedByLine) {
   REQUIRE_TOOL("gdal_translate");
   TempDir dir;
   {
-    TDataSet out(dir.Path("g.osd"), 3, 2, kCellSigned16, 2, 1);
+    Output out(dir.Path("g.osd"), 3, 2, kCellSigned16, 2, 1);
     for (uint32_t y = 0; y < 2; ++y)
       for (uint32_t b = 0; b < 2; ++b)
         for (uint32_t x = 0; x < 3; ++x) out.PutValue(x, y, b, Pattern(x, y, b) * 10);

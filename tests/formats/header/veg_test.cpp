@@ -9,9 +9,9 @@
 #include <utility>
 
 #include "dataset/byte_order.h"
-#include "dataset/dataset2.h"
 #include "dataset/identify.h"
 #include "dataset/os_file.h"
+#include "dataset/source.h"
 #include "dataset/utils.h"
 #include "support/temp_dir.h"
 #include "support/tools.h"
@@ -95,7 +95,7 @@ class VegTest : public ::testing::Test {
     dir_.WriteFile("map.veg", veg);
     return set_.Open(dir_.Path("map.veg"), 0, 0, 1, 1, 0);
   }
-  TVegFile& Reader() { return *dynamic_cast<TVegFile*>(set_.GetReader()); }
+  VegReader& Reader() { return *dynamic_cast<VegReader*>(set_.GetReader()); }
   float Cell(uint32_t x, uint32_t y, bool expect_ok = true) {
     float v = 0;
     EXPECT_EQ(expect_ok, set_.GetReader()->GetCell(x, y, 0, v)) << x << "," << y;
@@ -103,14 +103,14 @@ class VegTest : public ::testing::Test {
   }
 
   TempDir dir_;
-  TDataSet2 set_;
+  Source set_;
 };
 
 TEST_F(VegTest, HeaderGivesSizeAndGeoreferenceWithDecimalCommas) {
   ASSERT_TRUE(OpenFiles(DatText("1000", "500,25", "0,5", "0", "1"), VegTiles(0, 1).Bytes()))
       << set_.GetErrorText();
-  ASSERT_NE(nullptr, dynamic_cast<TVegFile*>(set_.GetReader()));
-  TDataSetRoot2* r = set_.GetReader();
+  ASSERT_NE(nullptr, dynamic_cast<VegReader*>(set_.GetReader()));
+  RasterReader* r = set_.GetReader();
   EXPECT_EQ(250u, r->GetLines());
   EXPECT_EQ(500u, r->GetWidth());
   EXPECT_EQ(1u, r->GetBands());
@@ -222,7 +222,7 @@ TEST_F(VegTest, TileCountsOutOfRangeFailWithTheirValues) {
 
 TEST_F(VegTest, MissingTileFileGivesTheSystemText) {
   dir_.WriteFile("alone.dat", UnitDat("0", "0"));
-  TVegFile reader;
+  VegReader reader;
   EXPECT_FALSE(reader.Open(dir_.Path("alone.dat"), 0, 0, 1, 1, 0));
   EXPECT_EQ("Open Map Read Error=" + std::to_string(ENOENT) + " " + SystemErrorText(ENOENT),
             reader.ErrorText);

@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "dataset/byte_order.h"
-#include "dataset/dataset.h"
-#include "dataset/dataset2.h"
 #include "dataset/identify.h"
 #include "dataset/os_file.h"
+#include "dataset/output.h"
+#include "dataset/source.h"
 #include "support/temp_dir.h"
 
 namespace clipra {
@@ -116,7 +116,7 @@ class BmpReaderTest : public ::testing::Test {
   // Opens `bytes` written as `name` in a fresh reader; the open's result.
   bool OpenBytes(const std::string& bytes, const std::string& name = "t.bmp") {
     dir_.WriteFile(name, bytes);
-    reader_ = std::make_unique<TBMPMap2>();
+    reader_ = std::make_unique<BmpReader>();
     return reader_->Open(dir_.Path(name), 0, 0, 1, 1, 0);
   }
   float Cell(uint32_t x, uint32_t y, uint32_t band) {
@@ -126,7 +126,7 @@ class BmpReaderTest : public ::testing::Test {
   }
 
   TempDir dir_;
-  std::unique_ptr<TBMPMap2> reader_ = std::make_unique<TBMPMap2>();
+  std::unique_ptr<BmpReader> reader_ = std::make_unique<BmpReader>();
 };
 
 TEST_F(BmpReaderTest, TwentyFourBitReadsRedGreenBlueTopLineFirst) {
@@ -283,9 +283,9 @@ TEST_F(BmpReaderTest, GeoreferenceComesFromTheWorldFile) {
   }
   // The reading facade opens w1.bmp too: map (303, 697.75) is cell (1.1, 0.9),
   // the nearest cell (1, 1).
-  TDataSet2 data;
+  Source data;
   ASSERT_TRUE(data.Open(dir_.Path("w1.bmp"), 0, 0, 1, 1, 0)) << data.GetErrorText();
-  ASSERT_NE(dynamic_cast<TBMPMap2*>(data.GetReader()), nullptr);
+  ASSERT_NE(dynamic_cast<BmpReader*>(data.GetReader()), nullptr);
   float v = -1;
   ASSERT_TRUE(data.GetValue(1, v, 303, 697.75, 0));
   EXPECT_EQ(v, Colour(1, 1)[1]);
@@ -311,7 +311,7 @@ TEST_F(BmpWriterTest, WritesPaddedRowsBottomUpAndReadsThemBack) {
     const uint32_t h = 3, stride = (w * bands + 3) / 4 * 4;
     const std::string name = dir_.Path("o" + std::to_string(bands) + ".bmp");
     {
-      TBMPMap out(name, w, h, kCellUnsigned8, bands, 1);
+      BmpWriter out(name, w, h, kCellUnsigned8, bands, 1);
       EXPECT_TRUE(out.StoresByIndex());
       out.SetGeoreference("S", "D", 0.5, 0.5, 0, 0, 1000, 2000, "P");
       for (uint32_t y = 0; y < h; ++y)
@@ -337,7 +337,7 @@ TEST_F(BmpWriterTest, WritesPaddedRowsBottomUpAndReadsThemBack) {
     EXPECT_EQ(f.substr(0, 54), ExpectedBmpHeader(w, h, bands == 1 ? 8 : 24, offset - 54, stride));
     EXPECT_EQ(f.substr(54), want);
 
-    TBMPMap2 r;
+    BmpReader r;
     ASSERT_TRUE(r.Open(name, 0, 0, 1, 1, 0)) << r.ErrorText;
     ASSERT_EQ(r.GetBands(), static_cast<uint32_t>(bands));
     EXPECT_EQ(r.GetCellSizeX(), 0.5);
@@ -356,7 +356,7 @@ TEST_F(BmpWriterTest, WritesPaddedRowsBottomUpAndReadsThemBack) {
 
 TEST_F(BmpWriterTest, StoresLowEightBitsOfTheRoundedValue) {
   {
-    TBMPMap w(dir_.Path("c.bmp"), 1, 1, kCellUnsigned8, 3, 1);
+    BmpWriter w(dir_.Path("c.bmp"), 1, 1, kCellUnsigned8, 3, 1);
     w.SetCell(0, 0, 0, 300.4);
   }
   EXPECT_EQ(static_cast<uint8_t>(dir_.ReadFile("c.bmp")[54 + 2]), 44);
@@ -372,9 +372,9 @@ TEST_F(BmpWriterTest, RefusesOtherBandsAndCellTypes) {
       {1, kCellUnsigned16, "Not supported cell type(must be byte type): UNSIGNED16BITINTEGER"}};
   for (const Case& k : cases) {
     try {
-      TDataSet out(dir_.Path("c.bmp"), 2, 2, k.type, k.bands, 1);
+      Output out(dir_.Path("c.bmp"), 2, 2, k.type, k.bands, 1);
       ADD_FAILURE() << "created: " << k.text;
-    } catch (const EDataSetError& e) {
+    } catch (const DatasetError& e) {
       EXPECT_STREQ(e.what(), k.text);
     }
   }
@@ -392,7 +392,7 @@ TEST_F(BmpWriterTest, WritesWorldFileWith14Decimals) {
                       " -2.50000000000000\r\n -2.50000000000000\r\n  2.50000000000000\r\n"}};
   for (const Case& k : cases) {
     {
-      TBMPMap w(dir_.Path("g.bmp"), 2, 2, kCellUnsigned8, 1, 1);
+      BmpWriter w(dir_.Path("g.bmp"), 2, 2, kCellUnsigned8, 1, 1);
       w.SetGeoreference("", "", k.size, k.size, k.reg, k.reg, k.left, k.top, "");
     }
     EXPECT_EQ(dir_.ReadFile("g.bmpw"), k.world);

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "dataset/dataset2.h"
+#include "dataset/source.h"
 #include "support/temp_dir.h"
 #include "support/tools.h"
 
@@ -30,9 +30,9 @@ uint8_t Colour(uint32_t x, uint32_t y, uint32_t c) {
 }
 
 // Serves an image of Colour() triplets, failing where told to.
-class FakeDecoder : public TEcwDecoder {
+class FakeDecoder : public EcwDecoder {
  public:
-  FakeDecoder(std::shared_ptr<DecoderLog> log, TEcwFileInfo info) : log_(log), info_(info) {}
+  FakeDecoder(std::shared_ptr<DecoderLog> log, EcwFileInfo info) : log_(log), info_(info) {}
 
   int open_error = 0;
   int view_error = 0;
@@ -45,7 +45,7 @@ class FakeDecoder : public TEcwDecoder {
     ++log_->open_views;
     return 0;
   }
-  TEcwFileInfo GetViewFileInfo() override { return info_; }
+  EcwFileInfo GetViewFileInfo() override { return info_; }
   int SetFileView(const std::vector<uint32_t>& bands, uint32_t tlx, uint32_t tly, uint32_t brx,
                   uint32_t bry, uint32_t w, uint32_t h) override {
     log_->bands = bands;
@@ -69,11 +69,11 @@ class FakeDecoder : public TEcwDecoder {
 
  private:
   std::shared_ptr<DecoderLog> log_;
-  TEcwFileInfo info_;
+  EcwFileInfo info_;
 };
 
-TEcwFileInfo Info(uint32_t width, uint32_t lines, uint16_t bands) {
-  TEcwFileInfo info;
+EcwFileInfo Info(uint32_t width, uint32_t lines, uint16_t bands) {
+  EcwFileInfo info;
   info.Width = width;
   info.Lines = lines;
   info.Bands = bands;
@@ -89,15 +89,15 @@ class EcwTest : public ::testing::Test {
   EcwTest() { dir_.WriteFile("image.ecw", "\x65\x02\x01\x02 not really wavelets"); }
 
   // A reader over a fake decoder; `configure` adjusts the fake first.
-  std::unique_ptr<TECWMap2> Reader(const TEcwFileInfo& info,
-                                   void (*configure)(FakeDecoder&) = nullptr) {
+  std::unique_ptr<EcwReader> Reader(const EcwFileInfo& info,
+                                    void (*configure)(FakeDecoder&) = nullptr) {
     auto decoder = std::make_unique<FakeDecoder>(log_, info);
     if (configure) configure(*decoder);
-    return std::make_unique<TECWMap2>(std::move(decoder));
+    return std::make_unique<EcwReader>(std::move(decoder));
   }
-  bool Open(TECWMap2& reader) { return reader.Open(dir_.Path("image.ecw"), 0, 0, 1, 1, 0); }
+  bool Open(EcwReader& reader) { return reader.Open(dir_.Path("image.ecw"), 0, 0, 1, 1, 0); }
   // The open fails with `message`, leaves no view open and serves no cell.
-  void ExpectRefused(TECWMap2& reader, const std::string& message) {
+  void ExpectRefused(EcwReader& reader, const std::string& message) {
     EXPECT_FALSE(Open(reader));
     EXPECT_EQ(message, reader.ErrorText);
     EXPECT_EQ(1u, reader.LastError);
@@ -222,7 +222,7 @@ TEST_F(EcwTest, LineFailureReleasesTheBlockAndClosesTheView) {
 }
 
 TEST_F(EcwTest, ImagesBeyondMemoryOrWithoutCellsAreRefused) {
-  for (const TEcwFileInfo& info : {Info(0xFFFFFFFFu, 0xFFFFFFFFu, 3), Info(100000, 100000, 1)}) {
+  for (const EcwFileInfo& info : {Info(0xFFFFFFFFu, 0xFFFFFFFFu, 3), Info(100000, 100000, 1)}) {
     log_ = std::make_shared<DecoderLog>();
     auto reader = Reader(info);
     reader->MemoryLimit = 1 << 20;
@@ -271,7 +271,7 @@ TEST_F(EcwGdalTest, BindingReadsColourOrGreyLinesAndGeoreference) {
     SCOPED_TRACE(colour ? "colour" : "grey");
     const uint32_t w = colour ? 7 : 6, h = colour ? 5 : 3, bands = colour ? 3 : 1;
     MakeGeoTiff("in.tif", w, h, colour);
-    TECWMap2 reader(CreateGdalDecoderForTesting());
+    EcwReader reader(CreateGdalDecoderForTesting());
     ASSERT_TRUE(reader.Open(dir_.Path("in.tif"), 0, 0, 1, 1, 0)) << reader.ErrorText;
     EXPECT_EQ(w, reader.GetWidth());
     EXPECT_EQ(h, reader.GetLines());
@@ -294,7 +294,7 @@ TEST_F(EcwGdalTest, BindingReadsColourOrGreyLinesAndGeoreference) {
 TEST_F(EcwGdalTest, BindingReportsWhatGdalCouldNotOpen) {
   REQUIRE_TOOL("gdal_translate");
   dir_.WriteFile("junk.ecw", "\x65\x02\x01\x02 and nothing GDAL knows");
-  TECWMap2 reader(CreateGdalDecoderForTesting());
+  EcwReader reader(CreateGdalDecoderForTesting());
   EXPECT_FALSE(reader.Open(dir_.Path("junk.ecw"), 0, 0, 1, 1, 0));
   EXPECT_EQ(0u, reader.ErrorText.find("Open read error 1 Error: GDAL cannot open " +
                                       dir_.Path("junk.ecw") + ": "))
@@ -309,7 +309,7 @@ TEST_F(EcwGdalTest, FacadeSaysWhenGdalHasNoEcwDriver) {
   RunCommand("gdalinfo --formats", &formats);
   if (formats.find("ECW") != std::string::npos) GTEST_SKIP() << "this GDAL reads ECW";
   dir_.WriteFile("photo.ecw", "\x65\x02\x01\x02 wavelets");
-  TDataSet2 source;
+  Source source;
   EXPECT_FALSE(source.Open(dir_.Path("photo.ecw"), 0, 0, 1, 1, 0));
   const std::string text = source.GetErrorText();
   EXPECT_EQ(0u, text.find("Open read error 1 Error: the GDAL here (libgdal.so")) << text;

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "dataset/dataset2.h"
+#include "dataset/source.h"
 #include "support/gdal.h"
 #include "support/temp_dir.h"
 #include "support/tools.h"
@@ -87,12 +87,12 @@ struct TifCase {
   int block_rows;  // 0: GDAL's default
 };
 
-class GdalTifTest : public ::testing::TestWithParam<TifCase> {
+class GdalTiffTest : public ::testing::TestWithParam<TifCase> {
  protected:
   TempDir dir_;
 };
 
-TEST_P(GdalTifTest, ClipsGdalTiffAndGdalReadsTheClip) {
+TEST_P(GdalTiffTest, ClipsGdalTiffAndGdalReadsTheClip) {
   REQUIRE_GDAL_PYTHON();
   REQUIRE_TOOL("tiffinfo");
   const TifCase& p = GetParam();
@@ -121,7 +121,7 @@ TEST_P(GdalTifTest, ClipsGdalTiffAndGdalReadsTheClip) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    GdalTif, GdalTifTest,
+    GdalTif, GdalTiffTest,
     ::testing::Values(TifCase{"LittleEndianGrey8", false, false, 1, false, 0},
                       TifCase{"BigEndianGrey8", true, false, 1, false, 0},
                       TifCase{"LittleEndianGrey16Strips2", false, true, 1, false, 2},

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "dataset/byte_order.h"
-#include "dataset/dataset2.h"
-#include "dataset/gcp.h"
+#include "dataset/control_points.h"
+#include "dataset/source.h"
 #include "support/temp_dir.h"
 #include "support/tools.h"
 
@@ -105,7 +105,7 @@ class RswTest : public ::testing::Test {
   }
 
   TempDir dir_;
-  TRswMap2 reader_;
+  RswReader reader_;
 };
 
 TEST_F(RswTest, EveryColourCellComesFromItsTileStoredBlueGreenRed) {
@@ -272,13 +272,13 @@ TEST_F(RswTest, FacadeIdentifiesGeoreferencesAndClipsRsw) {
   file.left_x = 1000;
   file.bottom_y = 4880;  // top edge at 5000
   dir_.WriteFile("src.rsw", file.Build());
-  TDataSet2 source;
+  Source source;
   ASSERT_TRUE(source.Open(dir_.Path("src.rsw"), 0, 0, 1, 1, 0)) << source.GetErrorText();
   // The georeference is the top-left corner, in no coordinate system.
   float v = 0;
   ASSERT_TRUE(source.GetValue(0, v, 1000 + 10 * 17, 5000 - 10 * 9, 0));
   EXPECT_EQ(Pattern(17, 9, 2), v);
-  TDataSetRoot2& in = *source.GetReader();
+  RasterReader& in = *source.GetReader();
   EXPECT_EQ(1000, in.GetRegX());
   EXPECT_EQ(5000, in.GetRegY());
   EXPECT_EQ(10, in.GetCellSizeY());
@@ -287,9 +287,9 @@ TEST_F(RswTest, FacadeIdentifiesGeoreferencesAndClipsRsw) {
   const CliResult r =
       RunClipra({"-A1050:4950:1150:4900", dir_.Path("src.rsw"), dir_.Path("out.ers")});
   ASSERT_EQ(0, r.code) << r.err;
-  TDataSet2 out;
+  Source out;
   ASSERT_TRUE(out.Open(dir_.Path("out.ers"), 0, 0, 1, 1, 0)) << out.GetErrorText();
-  TDataSetRoot2& o = *out.GetReader();
+  RasterReader& o = *out.GetReader();
   ASSERT_EQ(11u, o.GetWidth());
   ASSERT_EQ(6u, o.GetLines());
   ASSERT_EQ(3u, o.GetBands());

@@ -1,4 +1,4 @@
-#include "dataset/readline.h"
+#include "dataset/line_reader.h"
 
 #include <gtest/gtest.h>
 
@@ -12,12 +12,12 @@ namespace {
 
 const std::string kEnd(1, kEndOfFileChar);
 
-class ReadLineTest : public ::testing::Test {
+class LineReaderTest : public ::testing::Test {
  protected:
   // The first `count` results of ReadLine over a file holding `bytes`.
   std::vector<std::string> Lines(const std::string& bytes, int count) {
     dir_.WriteFile("t.txt", bytes);
-    TReadLine reader(dir_.Path("t.txt"));
+    LineReader reader(dir_.Path("t.txt"));
     std::vector<std::string> lines;
     std::string line;
     for (int i = 0; i < count; ++i) {
@@ -32,27 +32,27 @@ class ReadLineTest : public ::testing::Test {
 
 using Strings = std::vector<std::string>;
 
-TEST_F(ReadLineTest, SplitsOnLineFeedsAndEndsForever) {
+TEST_F(LineReaderTest, SplitsOnLineFeedsAndEndsForever) {
   EXPECT_EQ((Strings{"A", "B", kEnd, kEnd, kEnd}), Lines("A\r\nB", 5));
   EXPECT_EQ((Strings{"A", "B", kEnd}), Lines("A\nB\n", 3));
 }
 
-TEST_F(ReadLineTest, EmptyLineIsNotTheEnd) {
+TEST_F(LineReaderTest, EmptyLineIsNotTheEnd) {
   EXPECT_EQ((Strings{"one", "", "two", kEnd}), Lines("one\r\n\r\ntwo\r\n", 4));
   EXPECT_EQ((Strings{"", kEnd}), Lines("\n", 2));
 }
 
-TEST_F(ReadLineTest, CarriageReturnsAreDroppedAnywhere) {
+TEST_F(LineReaderTest, CarriageReturnsAreDroppedAnywhere) {
   EXPECT_EQ((Strings{"xy", kEnd}), Lines("x\ry\n", 2));
   EXPECT_EQ((Strings{"ab", kEnd}), Lines("\ra\rb\r", 2));
 }
 
-TEST_F(ReadLineTest, NothingElseIsTranslatedOrTrimmed) {
+TEST_F(LineReaderTest, NothingElseIsTranslatedOrTrimmed) {
   const std::string line = "  a\tb \x01\xE9\xFF ";
   EXPECT_EQ((Strings{line, kEnd}), Lines(line + "\r\n", 2));
 }
 
-TEST_F(ReadLineTest, ControlZEndsALineOrTheFile) {
+TEST_F(LineReaderTest, ControlZEndsALineOrTheFile) {
   // Mid-line it ends the line like a line feed; reading goes on after it.
   EXPECT_EQ((Strings{"ab", "cd", kEnd}), Lines("ab\x1A"
                                                "cd\n",
@@ -61,9 +61,9 @@ TEST_F(ReadLineTest, ControlZEndsALineOrTheFile) {
   EXPECT_EQ((Strings{"x", kEnd, "yz", kEnd}), Lines("x\n\x1Ayz", 4));
 }
 
-TEST_F(ReadLineTest, ReadCharAnswersTheEndPastTheLastByte) {
+TEST_F(LineReaderTest, ReadCharAnswersTheEndPastTheLastByte) {
   dir_.WriteFile("t.txt", "ab");
-  TReadLine reader(dir_.Path("t.txt"));
+  LineReader reader(dir_.Path("t.txt"));
   EXPECT_EQ(-1, reader.Index);
   char ch = 0;
   EXPECT_EQ('a', reader.ReadChar(ch));
@@ -75,36 +75,36 @@ TEST_F(ReadLineTest, ReadCharAnswersTheEndPastTheLastByte) {
   }
 }
 
-TEST_F(ReadLineTest, ResetStartsAgainFromTheFirstByte) {
+TEST_F(LineReaderTest, ResetStartsAgainFromTheFirstByte) {
   dir_.WriteFile("t.txt", "first\nsecond\n");
-  TReadLine reader(dir_.Path("t.txt"));
+  LineReader reader(dir_.Path("t.txt"));
   std::string line;
   EXPECT_EQ("first", reader.ReadLine(line));
   EXPECT_EQ("second", reader.ReadLine(line));
-  EXPECT_TRUE(TReadLine::IsEndOfFile(reader.ReadLine(line)));
+  EXPECT_TRUE(LineReader::IsEndOfFile(reader.ReadLine(line)));
   reader.Reset();
   EXPECT_EQ(-1, reader.Index);
   EXPECT_EQ(0, reader.LastChar);
   EXPECT_EQ("first", reader.ReadLine(line));
 }
 
-TEST_F(ReadLineTest, FilesThatCannotBeMappedRaiseOpenReadError) {
+TEST_F(LineReaderTest, FilesThatCannotBeMappedRaiseOpenReadError) {
   dir_.WriteFile("empty.txt", "");
   for (const std::string& name : {dir_.Path("empty.txt"), dir_.Path("missing.txt"), dir_.path()}) {
     try {
-      TReadLine reader(name);
+      LineReader reader(name);
       ADD_FAILURE() << "no exception for " << name;
-    } catch (const EReadLineError& e) {
+    } catch (const LineReaderError& e) {
       EXPECT_STREQ("Open read error", e.what()) << name;
     }
   }
 }
 
-TEST_F(ReadLineTest, EmptyNameRaisesNoFileName) {
+TEST_F(LineReaderTest, EmptyNameRaisesNoFileName) {
   try {
-    TReadLine reader("");
+    LineReader reader("");
     FAIL() << "no exception";
-  } catch (const EReadLineError& e) {
+  } catch (const LineReaderError& e) {
     EXPECT_STREQ("ReadLine error No file name", e.what());
   }
 }

@@ -1,4 +1,4 @@
-#include "dataset/mmapfile2.h"
+#include "dataset/mapped_file.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -58,10 +58,10 @@ int ExitCodeOfChild(const std::function<int()>& body) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 200 + WTERMSIG(status);
 }
 
-class MapByteTest : public ::testing::Test {
+class MappedFileTest : public ::testing::Test {
  protected:
   // Opens a pattern file of `size` bytes, with views of `view` bytes if given.
-  bool OpenPattern(TMapByte& f, uint64_t size, uint64_t view = 0) {
+  bool OpenPattern(MappedFile& f, uint64_t size, uint64_t view = 0) {
     dir_.WriteFile("a.raw", PatternFile(size));
     if (view) f.MaxViewSize = f.ViewSize = view;
     return f.Open(dir_.Path("a.raw"), 0, 0);
@@ -69,8 +69,8 @@ class MapByteTest : public ::testing::Test {
   TempDir dir_;
 };
 
-TEST_F(MapByteTest, SmallFilesAreMappedWholeAndReopeningReadsTheNewFile) {
-  TMapByte f;
+TEST_F(MappedFileTest, SmallFilesAreMappedWholeAndReopeningReadsTheNewFile) {
+  MappedFile f;
   ASSERT_TRUE(OpenPattern(f, 1000));
   EXPECT_EQ(1000u, f.MaxViewSize);
   EXPECT_EQ(1000u, f.ViewSize);
@@ -87,8 +87,8 @@ TEST_F(MapByteTest, SmallFilesAreMappedWholeAndReopeningReadsTheNewFile) {
   EXPECT_EQ('c', *p);
 }
 
-TEST_F(MapByteTest, EndOfFileRules) {
-  TMapByte f;
+TEST_F(MappedFileTest, EndOfFileRules) {
+  MappedFile f;
   ASSERT_TRUE(OpenPattern(f, 1000));
   for (uint64_t pos : {uint64_t{1000}, uint64_t{1001}, ~uint64_t{0}}) {
     f.Position = pos;
@@ -113,9 +113,9 @@ TEST_F(MapByteTest, EndOfFileRules) {
   ASSERT_NE(nullptr, f.At(999, 1));
 }
 
-TEST_F(MapByteTest, ViewsSlideAcross64KBoundariesAndStopAtTheEnd) {
+TEST_F(MappedFileTest, ViewsSlideAcross64KBoundariesAndStopAtTheEnd) {
   const uint64_t size = 300000;
-  TMapByte f;
+  MappedFile f;
   ASSERT_TRUE(OpenPattern(f, size, k64K));
   EXPECT_EQ(k64K, f.ViewSize);
   struct Case {
@@ -145,8 +145,8 @@ TEST_F(MapByteTest, ViewsSlideAcross64KBoundariesAndStopAtTheEnd) {
   EXPECT_EQ(PatternByte(150000), *p);
 }
 
-TEST_F(MapByteTest, MissingOrEmptyFileDoesNotOpen) {
-  TMapByte f;
+TEST_F(MappedFileTest, MissingOrEmptyFileDoesNotOpen) {
+  MappedFile f;
   EXPECT_FALSE(f.Open(dir_.Path("missing.raw"), 0, 0));
   EXPECT_EQ(static_cast<uint32_t>(ENOENT), f.LastError);
   dir_.WriteFile("empty.raw", "");
@@ -156,8 +156,8 @@ TEST_F(MapByteTest, MissingOrEmptyFileDoesNotOpen) {
   EXPECT_EQ(nullptr, f.View);
 }
 
-TEST_F(MapByteTest, CreateModeGivesTheFileItsSizeInZeros) {
-  TMapByte f;
+TEST_F(MappedFileTest, CreateModeGivesTheFileItsSizeInZeros) {
+  MappedFile f;
   ASSERT_TRUE(f.Open(dir_.Path("new.raw"), 1, 70000));
   EXPECT_EQ(70000u, f.FileSize);
   f.Current[0] = 'x';
@@ -172,12 +172,12 @@ TEST_F(MapByteTest, CreateModeGivesTheFileItsSizeInZeros) {
   EXPECT_EQ(expected, dir_.ReadFile("new.raw"));
 }
 
-TEST_F(MapByteTest, CreateBeyondTheFileSizeLimitFailsWithTheSystemCode) {
+TEST_F(MappedFileTest, CreateBeyondTheFileSizeLimitFailsWithTheSystemCode) {
   const std::string path = dir_.Path("big.raw");
   const int code = ExitCodeOfChild([&] {
     const rlimit limit{k64K, k64K};
     if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return 100;
-    TMapByte f;
+    MappedFile f;
     if (f.Open(path, 1, 4 * k64K)) return 101;
     return static_cast<int>(f.LastError);
   });
@@ -207,15 +207,15 @@ std::string BilinearRaster(uint32_t width, uint32_t lines) {
   return b.str();
 }
 
-class MMapFile2Test : public ::testing::Test {
+class MappedRasterTest : public ::testing::Test {
  protected:
   // Opens `bytes` as a raster in mode 0.
-  bool OpenBytes(TMMapFile2& f, const std::string& bytes, uint32_t width, uint32_t lines,
+  bool OpenBytes(MappedRaster& f, const std::string& bytes, uint32_t width, uint32_t lines,
                  uint8_t type, uint32_t bands, bool msb_first, uint8_t mode = 0) {
     dir_.WriteFile("r.raw", bytes);
     return f.OpenRaster(dir_.Path("r.raw"), width, lines, type, bands, mode, msb_first);
   }
-  float Cell(TMMapFile2& f, uint32_t x, uint32_t y, uint32_t band = 0) {
+  float Cell(MappedRaster& f, uint32_t x, uint32_t y, uint32_t band = 0) {
     float v = -12345;
     EXPECT_TRUE(f.GetCell(x, y, band, v)) << x << "," << y << "," << band;
     return v;
@@ -223,7 +223,7 @@ class MMapFile2Test : public ::testing::Test {
   TempDir dir_;
 };
 
-TEST_F(MMapFile2Test, ReadsCellsInEitherByteOrder) {
+TEST_F(MappedRasterTest, ReadsCellsInEitherByteOrder) {
   struct Case {
     std::string bytes;
     uint8_t type;
@@ -238,20 +238,20 @@ TEST_F(MMapFile2Test, ReadsCellsInEitherByteOrder) {
       {CellBytes(true).Add<float>(1.5f).Add<float>(-0.25f).str(), kCellFloat32, true, 1.5f, -0.25f},
   };
   for (const Case& c : cases) {
-    TMMapFile2 f;
+    MappedRaster f;
     ASSERT_TRUE(OpenBytes(f, c.bytes, 2, 1, c.type, 1, c.msb_first)) << int{c.type};
     EXPECT_EQ(c.msb_first, f.IsMSBFirstOrder());
     EXPECT_EQ(c.first, Cell(f, 0, 0)) << int{c.type};
     EXPECT_EQ(c.second, Cell(f, 1, 0)) << int{c.type};
   }
   for (uint8_t type : {kCellSigned8, kCellRgb24, kCellFloat64}) {
-    TMMapFile2 f;
+    MappedRaster f;
     ASSERT_TRUE(OpenBytes(f, std::string(48, '\x7F'), 2, 1, type, 1, false)) << int{type};
     EXPECT_EQ(0.0f, Cell(f, 1, 0)) << "unsupported types read as zero: " << int{type};
   }
 }
 
-TEST_F(MMapFile2Test, SetCellRoundsHalfToEvenKeepsTheLowBitsAndHonoursTheByteOrder) {
+TEST_F(MappedRasterTest, SetCellRoundsHalfToEvenKeepsTheLowBitsAndHonoursTheByteOrder) {
   struct Case {
     uint8_t type;
     bool msb_first;
@@ -268,7 +268,7 @@ TEST_F(MMapFile2Test, SetCellRoundsHalfToEvenKeepsTheLowBitsAndHonoursTheByteOrd
       {kCellFloat32, true, {2.0f, -0.25f}, std::string("\x40\x00\x00\x00\xBE\x80\x00\x00", 8)},
   };
   for (const Case& c : cases) {
-    TMMapFile2 f;
+    MappedRaster f;
     const auto width = static_cast<uint32_t>(c.values.size());
     ASSERT_TRUE(
         OpenBytes(f, std::string(c.expected.size(), '\0'), width, 1, c.type, 1, c.msb_first, 2));
@@ -278,8 +278,8 @@ TEST_F(MMapFile2Test, SetCellRoundsHalfToEvenKeepsTheLowBitsAndHonoursTheByteOrd
   }
 }
 
-TEST_F(MMapFile2Test, CellsOutsideTheRasterAreRefusedButBandsPastTheLastReadTheLast) {
-  TMMapFile2 f;
+TEST_F(MappedRasterTest, CellsOutsideTheRasterAreRefusedButBandsPastTheLastReadTheLast) {
+  MappedRaster f;
   ASSERT_TRUE(OpenBytes(f, Unsigned16Raster(4, 3, 2, false), 4, 3, kCellUnsigned16, 2, false, 2));
   EXPECT_EQ(CellValue(3, 2, 1), Cell(f, 3, 2, 1));
   EXPECT_EQ(CellValue(3, 2, 1), Cell(f, 3, 2, 7));
@@ -291,8 +291,8 @@ TEST_F(MMapFile2Test, CellsOutsideTheRasterAreRefusedButBandsPastTheLastReadTheL
   EXPECT_FALSE(f.SeekLine(0xFFFFFFFF, 0));
 }
 
-TEST_F(MMapFile2Test, RgbTreatsThreeByteBandsAsPixelInterleavedAndReadOnlyRefusesWrites) {
-  TMMapFile2 f;
+TEST_F(MappedRasterTest, RgbTreatsThreeByteBandsAsPixelInterleavedAndReadOnlyRefusesWrites) {
+  MappedRaster f;
   ASSERT_TRUE(OpenBytes(f, "\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0A\x0B\x0C", 2, 2, kCellUnsigned8,
                         3, false, 2));
   uint32_t color = 0;
@@ -305,14 +305,14 @@ TEST_F(MMapFile2Test, RgbTreatsThreeByteBandsAsPixelInterleavedAndReadOnlyRefuse
   f.Close();
   EXPECT_EQ("\x01\x02\x03\x04\x05\x06\x07\x08\x09\xC3\xB2\xA1", dir_.ReadFile("r.raw"));
 
-  TMMapFile2 gray;
+  MappedRaster gray;
   ASSERT_TRUE(OpenBytes(gray, std::string(4, '\x01'), 2, 2, kCellUnsigned8, 1, false, 2));
   EXPECT_FALSE(gray.GetRGB(0, 0, color));
   EXPECT_FALSE(gray.SetRGB(0, 0, color));
 
   // A read-only object refuses writes.
   const std::string bytes(12, '\x05');
-  TMMapFile2 reader;
+  MappedRaster reader;
   ASSERT_TRUE(OpenBytes(reader, bytes, 2, 2, kCellUnsigned8, 3, false));
   EXPECT_FALSE(reader.SetCell(0, 0, 0, 9));
   EXPECT_FALSE(reader.SetRGB(0, 0, 0x010203));
@@ -320,8 +320,8 @@ TEST_F(MMapFile2Test, RgbTreatsThreeByteBandsAsPixelInterleavedAndReadOnlyRefuse
   EXPECT_EQ(bytes, dir_.ReadFile("r.raw"));
 }
 
-TEST_F(MMapFile2Test, PaddedDataReadsAsTheGridShortDataIsRefused) {
-  TMMapFile2 f;
+TEST_F(MappedRasterTest, PaddedDataReadsAsTheGridShortDataIsRefused) {
+  MappedRaster f;
   ASSERT_TRUE(OpenBytes(f, PatternFile(37), 4, 3, kCellUnsigned8, 3, false));
   EXPECT_EQ(4u, f.Width);
   EXPECT_EQ(3u, f.Lines);
@@ -342,25 +342,25 @@ TEST_F(MMapFile2Test, PaddedDataReadsAsTheGridShortDataIsRefused) {
        "holds 8 bytes; its header describes more than 18446744073709551615"},
   };
   for (const Case& c : cases) {
-    TMMapFile2 g;
+    MappedRaster g;
     EXPECT_FALSE(OpenBytes(g, PatternFile(c.size), c.width, c.lines, c.type, 1, false));
     EXPECT_EQ("Data file " + dir_.Path("r.raw") + " " + c.sizes, g.ErrorText);
   }
 }
 
-TEST_F(MMapFile2Test, LineLongerThanTheViewIsRefused) {
+TEST_F(MappedRasterTest, LineLongerThanTheViewIsRefused) {
   // A declared line too long, with and without padding after the grid.
   const uint32_t cases[][3] = {{70000, 70000, 1}, {140003, 70000, 2}};  // size, width, lines
   for (const auto& c : cases) {
-    TMMapFile2 f;
+    MappedRaster f;
     f.MaxViewSize = f.ViewSize = k64K;
     EXPECT_FALSE(OpenBytes(f, std::string(c[0], '\0'), c[1], c[2], kCellUnsigned8, 1, false));
     EXPECT_EQ("Buffer size is less than one line", f.ErrorText) << c[0];
   }
 }
 
-TEST_F(MMapFile2Test, CreateModeMakesAZeroedRasterOfTheExpectedSize) {
-  TMMapFile2 f;
+TEST_F(MappedRasterTest, CreateModeMakesAZeroedRasterOfTheExpectedSize) {
+  MappedRaster f;
   ASSERT_TRUE(f.OpenRaster(dir_.Path("new.raw"), 3, 2, kCellSigned16, 2, 1, true));
   EXPECT_EQ(24u, f.FileSize);
   EXPECT_EQ(0.0f, Cell(f, 2, 1, 1));
@@ -372,10 +372,10 @@ TEST_F(MMapFile2Test, CreateModeMakesAZeroedRasterOfTheExpectedSize) {
   EXPECT_EQ(expected, dir_.ReadFile("new.raw"));
 }
 
-TEST_F(MMapFile2Test, SeekLineSlidesTheViewThroughEveryLine) {
+TEST_F(MappedRasterTest, SeekLineSlidesTheViewThroughEveryLine) {
   // 150 lines of 2000 bytes: lines straddle the 64 KiB view boundaries.
   const uint32_t width = 500, lines = 150, bands = 2;
-  TMMapFile2 f;
+  MappedRaster f;
   f.MaxViewSize = f.ViewSize = k64K;
   ASSERT_TRUE(OpenBytes(f, Unsigned16Raster(width, lines, bands, true), width, lines,
                         kCellUnsigned16, bands, true));
@@ -402,8 +402,8 @@ TEST_F(MMapFile2Test, SeekLineSlidesTheViewThroughEveryLine) {
   EXPECT_EQ(CellValue(7, 0, 1), Cell(f, 7, 0, 1));
 }
 
-TEST_F(MMapFile2Test, BilinearSamplingNeedsARightAndLowerNeighbour) {
-  TMMapFile2 f;
+TEST_F(MappedRasterTest, BilinearSamplingNeedsARightAndLowerNeighbour) {
+  MappedRaster f;
   ASSERT_TRUE(OpenBytes(f, BilinearRaster(6, 8), 6, 8, kCellFloat32, 1, false));
   float c[4] = {};
   ASSERT_TRUE(f.Get4Cells(1, 2, c, 0));
@@ -428,7 +428,7 @@ TEST_F(MMapFile2Test, BilinearSamplingNeedsARightAndLowerNeighbour) {
 }
 
 // A reader with its own cell layout; the sampling must go through its GetCell.
-class SyntheticCells : public TMMapFile2 {
+class SyntheticCells : public MappedRaster {
  public:
   bool GetCell(uint32_t x, uint32_t y, uint32_t, float& value) override {
     if (x >= Width || y >= Lines) return false;
@@ -437,7 +437,7 @@ class SyntheticCells : public TMMapFile2 {
   }
 };
 
-TEST_F(MMapFile2Test, SamplingReadsThroughAnOverriddenGetCell) {
+TEST_F(MappedRasterTest, SamplingReadsThroughAnOverriddenGetCell) {
   SyntheticCells f;
   ASSERT_TRUE(OpenBytes(f, std::string(12, '\0'), 4, 3, kCellUnsigned8, 1, false));
   float c[4] = {};

@@ -20,10 +20,10 @@ void SetJpegMemoryLimit(uint64_t bytes);
 uint64_t JpegMemoryLimit();
 
 // Grey and three-channel (RGB) images of unsigned 8-bit cells.
-class TJpgMap2 : public TDecodedMap2 {
+class JpegReader : public DecodedImageReader {
  public:
-  TJpgMap2();
-  ~TJpgMap2() override;
+  JpegReader();
+  ~JpegReader() override;
 
   bool Open(const std::string& file_name, uint32_t width, uint32_t lines, uint8_t cell_type,
             uint32_t bands, uint8_t mode) override;

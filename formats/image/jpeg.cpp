@@ -1,4 +1,4 @@
-#include "formats/image/jpg.h"
+#include "formats/image/jpeg.h"
 
 #include <unistd.h>
 
@@ -149,12 +149,12 @@ uint64_t JpegMemoryLimit() {
   return MemoryLimit();
 }
 
-TJpgMap2::TJpgMap2() = default;
+JpegReader::JpegReader() = default;
 
-TJpgMap2::~TJpgMap2() = default;
+JpegReader::~JpegReader() = default;
 
-bool TJpgMap2::Open(const std::string& file_name, uint32_t /*width*/, uint32_t /*lines*/,
-                    uint8_t cell_type, uint32_t /*bands*/, uint8_t mode) {
+bool JpegReader::Open(const std::string& file_name, uint32_t /*width*/, uint32_t /*lines*/,
+                      uint8_t cell_type, uint32_t /*bands*/, uint8_t mode) {
   FileName = file_name;
   CellType = cell_type;
   Mode = mode;
@@ -180,7 +180,7 @@ bool TJpgMap2::Open(const std::string& file_name, uint32_t /*width*/, uint32_t /
   return true;
 }
 
-int TJpgMap2::DecodeImage() {
+int JpegReader::DecodeImage() {
   if (!FileExists(FileName)) {
     ErrorText = "File not Exists";
     return 1;

@@ -1,4 +1,4 @@
-#include "formats/image/jpg.h"
+#include "formats/image/jpeg.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "dataset/dataset2.h"
+#include "dataset/source.h"
 #include "support/temp_dir.h"
 #include "support/tools.h"
 
@@ -51,7 +51,7 @@ std::string MakePnm(uint32_t w, uint32_t h, bool colour) {
   return s;
 }
 
-class JpgTest : public ::testing::Test {
+class JpegTest : public ::testing::Test {
  protected:
   // Encodes a generated image with cjpeg and the given options.
   void Encode(const std::string& name, uint32_t w, uint32_t h, bool colour,
@@ -67,7 +67,7 @@ class JpgTest : public ::testing::Test {
   }
   bool Open(const std::string& name) { return reader_.Open(dir_.Path(name), 0, 0, 1, 1, 0); }
   // Every cell of `reader` equals djpeg's decode of `name`.
-  void ExpectCellsLikeDjpeg(TJpgMap2& reader, const std::string& name) {
+  void ExpectCellsLikeDjpeg(JpegReader& reader, const std::string& name) {
     const Pnm want = Djpeg(name);
     ASSERT_GT(want.width, 0u) << name;
     ASSERT_EQ(want.width, reader.GetWidth());
@@ -93,10 +93,10 @@ class JpgTest : public ::testing::Test {
   }
 
   TempDir dir_;
-  TJpgMap2 reader_;
+  JpegReader reader_;
 };
 
-TEST_F(JpgTest, DecodesLikeDjpeg) {
+TEST_F(JpegTest, DecodesLikeDjpeg) {
   REQUIRE_TOOL("cjpeg");
   REQUIRE_TOOL("djpeg");
   struct Case {
@@ -116,14 +116,14 @@ TEST_F(JpgTest, DecodesLikeDjpeg) {
   };
   for (const Case& k : cases) {
     Encode(k.name, 37, 23, k.colour, k.options);
-    TJpgMap2 reader;
+    JpegReader reader;
     ASSERT_TRUE(reader.Open(dir_.Path(k.name), 0, 0, 1, 1, 0))
         << k.name << ": " << reader.ErrorText;
     ExpectCellsLikeDjpeg(reader, k.name);
   }
 }
 
-TEST_F(JpgTest, LinesArePaddedToFourBytesAndCellsOutsideReadZero) {
+TEST_F(JpegTest, LinesArePaddedToFourBytesAndCellsOutsideReadZero) {
   REQUIRE_TOOL("cjpeg");
   Encode("rgb.jpg", 3, 2, true);
   ASSERT_TRUE(Open("rgb.jpg")) << reader_.ErrorText;
@@ -142,7 +142,7 @@ TEST_F(JpgTest, LinesArePaddedToFourBytesAndCellsOutsideReadZero) {
   }
 }
 
-TEST_F(JpgTest, GeoreferenceComesFromTheWorldFile) {
+TEST_F(JpegTest, GeoreferenceComesFromTheWorldFile) {
   REQUIRE_TOOL("cjpeg");
   Encode("map.jpg", 4, 4, false);
   const std::string jpg = dir_.ReadFile("map.jpg");
@@ -175,7 +175,7 @@ TEST_F(JpgTest, GeoreferenceComesFromTheWorldFile) {
   }
 }
 
-TEST_F(JpgTest, RefusesCmyk) {
+TEST_F(JpegTest, RefusesCmyk) {
   REQUIRE_TOOL("convert");
   dir_.WriteFile("in.ppm", MakePnm(8, 8, true));
   ASSERT_EQ(0, RunCommand("convert " + ShellQuote(dir_.Path("in.ppm")) + " -colorspace CMYK " +
@@ -184,7 +184,7 @@ TEST_F(JpgTest, RefusesCmyk) {
   EXPECT_EQ(nullptr, reader_.ImageBuffer);
 }
 
-TEST_F(JpgTest, HeaderErrorsKeepTheDecodersReason) {
+TEST_F(JpegTest, HeaderErrorsKeepTheDecodersReason) {
   EXPECT_EQ("Open read error 1 File not Exists", OpenFailure("none.jpg"));
   dir_.WriteFile("not-a-jpeg.jpg", std::string("\xFF\xD8\xFF\xC4\x00\x02", 6));
   const std::string text = OpenFailure("not-a-jpeg.jpg");
@@ -194,7 +194,7 @@ TEST_F(JpgTest, HeaderErrorsKeepTheDecodersReason) {
             OpenFailure("png.jpg").find("Not a JPEG file: starts with 0x89 0x50"));
 }
 
-TEST_F(JpgTest, TruncatedOrExtraneousDataIsAnErrorNotAWarning) {
+TEST_F(JpegTest, TruncatedOrExtraneousDataIsAnErrorNotAWarning) {
   REQUIRE_TOOL("cjpeg");
   Encode("rgb.jpg", 40, 40, true);
   const std::string full = dir_.ReadFile("rgb.jpg");
@@ -210,7 +210,7 @@ TEST_F(JpgTest, TruncatedOrExtraneousDataIsAnErrorNotAWarning) {
   EXPECT_NE(std::string::npos, OpenFailure("junk-before-eoi.jpg").find("Corrupt JPEG data"));
 }
 
-TEST_F(JpgTest, DamagedScansNeverCrash) {
+TEST_F(JpegTest, DamagedScansNeverCrash) {
   REQUIRE_TOOL("cjpeg");
   Encode("rgb.jpg", 48, 32, true, "-progressive");
   const std::string good = dir_.ReadFile("rgb.jpg");
@@ -220,7 +220,7 @@ TEST_F(JpgTest, DamagedScansNeverCrash) {
     bad[at] = static_cast<char>(bad[at] ^ 0x5A);
     bad[at + 1] = '\xFF';
     dir_.WriteFile("damaged.jpg", bad);
-    TJpgMap2 reader;
+    JpegReader reader;
     if (!reader.Open(dir_.Path("damaged.jpg"), 0, 0, 1, 1, 0)) {
       ++failures;
       EXPECT_EQ(0u, reader.ErrorText.find("Open read error 1 JPEG ")) << reader.ErrorText;
@@ -229,7 +229,7 @@ TEST_F(JpgTest, DamagedScansNeverCrash) {
   EXPECT_GT(failures, 0);
 }
 
-TEST_F(JpgTest, ImageTooLargeForMemoryIsOutOfMemory) {
+TEST_F(JpegTest, ImageTooLargeForMemoryIsOutOfMemory) {
   REQUIRE_TOOL("cjpeg");
   Encode("rgb.jpg", 8, 8, true);
   std::string data = dir_.ReadFile("rgb.jpg");
@@ -279,7 +279,7 @@ Scans SplitScans(const std::string& jpg) {
 // A valid progressive grey file of 704 scans: the DC and each of the 63 AC
 // coefficients sent bit by bit, 11 scans each. cjpeg makes at most 100 scans
 // a file, so the AC scans of eight files of the same image are put together.
-TEST_F(JpgTest, StopsProgressiveFilesWithTooManyScans) {
+TEST_F(JpegTest, StopsProgressiveFilesWithTooManyScans) {
   REQUIRE_TOOL("cjpeg");
   REQUIRE_TOOL("djpeg");
   auto refine = [](int first, int last) {
@@ -315,7 +315,7 @@ TEST_F(JpgTest, StopsProgressiveFilesWithTooManyScans) {
             OpenFailure("many-scans.jpg"));
 }
 
-TEST_F(JpgTest, FacadeClipsJpegWithItsWorldFile) {
+TEST_F(JpegTest, FacadeClipsJpegWithItsWorldFile) {
   REQUIRE_TOOL("cjpeg");
   REQUIRE_TOOL("djpeg");
   Encode("src.jpg", 30, 20, true, "-progressive -restart 1");
@@ -325,9 +325,9 @@ TEST_F(JpgTest, FacadeClipsJpegWithItsWorldFile) {
   const CliResult r =
       RunClipra({"-A1050:4950:1150:4900", dir_.Path("src.jpg"), dir_.Path("out.ers")});
   ASSERT_EQ(0, r.code) << r.err;
-  TDataSet2 out;
+  Source out;
   ASSERT_TRUE(out.Open(dir_.Path("out.ers"), 0, 0, 1, 1, 0)) << out.GetErrorText();
-  TDataSetRoot2& o = *out.GetReader();
+  RasterReader& o = *out.GetReader();
   ASSERT_EQ(11u, o.GetWidth());
   ASSERT_EQ(6u, o.GetLines());
   ASSERT_EQ(3u, o.GetBands());

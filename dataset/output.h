@@ -9,30 +9,30 @@
 #include <string>
 #include <vector>
 
-#include "dataset/mmapfile.h"
+#include "dataset/mapped_output.h"
 
 namespace clipra {
 
-class TGCPList;
-class TGCPoint;
+class ControlPointList;
+class ControlPoint;
 
-class EDataSetError : public std::runtime_error {
+class DatasetError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
 
 // The base of every writer's own exception class; the facade turns these
-// into EDataSetError with the same text.
-class EWriterError : public std::runtime_error {
+// into DatasetError with the same text.
+class WriterError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
 
-class TDataSetRoot : public TMMapFile {
+class RasterWriter : public MappedOutputRaster {
  public:
-  TDataSetRoot(const std::string& file_name, uint16_t width, uint16_t lines, uint8_t cell_type,
+  RasterWriter(const std::string& file_name, uint16_t width, uint16_t lines, uint8_t cell_type,
                int32_t bands, uint8_t mode, bool msb_first)
-      : TMMapFile(file_name, width, lines, cell_type, bands, mode, msb_first) {}
+      : MappedOutputRaster(file_name, width, lines, cell_type, bands, mode, msb_first) {}
 
   virtual uint32_t GetWidth() { return Width; }
   virtual uint32_t GetLines() { return Lines; }
@@ -59,9 +59,9 @@ class TDataSetRoot : public TMMapFile {
 
   virtual bool LoadControlPoints(const std::string& /*file_name*/) { return false; }
   virtual uint32_t GetControlPointCount();
-  virtual TGCPList* GetControlPoints() { return nullptr; }
-  virtual TGCPoint* GetControlPoint(int32_t index);
-  virtual void AddControlPoint(const TGCPoint* /*source*/) {}
+  virtual ControlPointList* GetControlPoints() { return nullptr; }
+  virtual ControlPoint* GetControlPoint(int32_t index);
+  virtual void AddControlPoint(const ControlPoint* /*source*/) {}
   virtual void DeleteControlPoint(int32_t /*index*/) {}
   virtual void GetControlPointName(int32_t index, std::string& name);
   virtual uint8_t GetControlPointActive(int32_t index);
@@ -74,17 +74,17 @@ class TDataSetRoot : public TMMapFile {
   std::function<void()> OnChange;
 };
 
-class TDataSet {
+class Output {
  public:
   static constexpr uint32_t kMaxDimension = 65535;
 
   // Mode 1 creates the writer that the extension selects; other modes give a
-  // facade without a writer. Raises EDataSetError.
-  TDataSet(const std::string& file_name, uint32_t width, uint32_t lines, uint8_t cell_type,
-           int32_t bands, uint8_t mode);
-  ~TDataSet();
-  TDataSet(const TDataSet&) = delete;
-  TDataSet& operator=(const TDataSet&) = delete;
+  // facade without a writer. Raises DatasetError.
+  Output(const std::string& file_name, uint32_t width, uint32_t lines, uint8_t cell_type,
+         int32_t bands, uint8_t mode);
+  ~Output();
+  Output(const Output&) = delete;
+  Output& operator=(const Output&) = delete;
 
   bool PutValue(uint32_t x, uint32_t y, uint32_t band, double value);
   void SetGeoreference(const std::string& spheroid, const std::string& datum, double cell_size_x,
@@ -92,7 +92,7 @@ class TDataSet {
                        double reg_y, const std::string& projection);
   void CellToMap(double col, double row, double& map_x, double& map_y);
   void MapToCell(double map_x, double map_y, double& col, double& row);
-  TGCPList* GetControlPoints();
+  ControlPointList* GetControlPoints();
   void GetControlPointName(int32_t index, std::string& name);
   void SetControlPointName(int32_t index, const std::string& name);
   uint8_t GetControlPointActive(int32_t index);
@@ -100,9 +100,9 @@ class TDataSet {
   double GetControlPointValue(int value_number, int32_t index);
   void SetControlPointValue(int value_number, int32_t index, double value);
 
-  TDataSetRoot* GetWriter() { return Writer.get(); }
+  RasterWriter* GetWriter() { return Writer.get(); }
 
-  std::unique_ptr<TDataSetRoot> Writer;
+  std::unique_ptr<RasterWriter> Writer;
 
  private:
   void Changed();
@@ -113,7 +113,7 @@ class TDataSet {
 std::vector<std::string> OutputFiles(const std::string& file_name);
 
 // The writer for a format code (already masked), as the facade picks it.
-std::unique_ptr<TDataSetRoot> CreateWriter(uint8_t code, const std::string& file_name,
+std::unique_ptr<RasterWriter> CreateWriter(uint8_t code, const std::string& file_name,
                                            uint16_t width, uint16_t lines, uint8_t cell_type,
                                            int32_t bands, uint8_t mode);
 

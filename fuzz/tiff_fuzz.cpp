@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "dataset/dataset2.h"
+#include "dataset/source.h"
 #include "support/exercise.h"
 #include "support/fuzz_file.h"
 
@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   bytes.append(reinterpret_cast<const char*>(data + 1), size - 1);
   const std::string& path =
       fuzz::WriteFuzzFile(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), ".tif");
-  TDataSet2 source;
+  Source source;
   if (!source.Open(path, 0, 0, 1, 1, 0)) return 0;
   fuzz::ExerciseSource(source);
   return 0;

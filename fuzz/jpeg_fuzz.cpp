@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "dataset/dataset2.h"
-#include "formats/image/jpg.h"
+#include "dataset/source.h"
+#include "formats/image/jpeg.h"
 #include "support/exercise.h"
 #include "support/fuzz_file.h"
 
@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2 || data[0] != 0xFF || data[1] != 0xD8) bytes.insert(0, "\xFF\xD8");
   const std::string& path =
       fuzz::WriteFuzzFile(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), ".jpg");
-  TDataSet2 source;
+  Source source;
   if (!source.Open(path, 0, 0, 1, 1, 0)) return 0;
   fuzz::ExerciseSource(source);
   return 0;

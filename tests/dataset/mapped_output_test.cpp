@@ -1,4 +1,4 @@
-#include "dataset/mmapfile.h"
+#include "dataset/mapped_output.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -41,14 +41,14 @@ std::string ThrownText(const std::function<void()>& make) {
   return "no exception";
 }
 
-class MapFileTest : public ::testing::Test {
+class MappedOutputTest : public ::testing::Test {
  protected:
-  double Value(const TMap& m, uint64_t index) {
+  double Value(const MappedOutputFile& m, uint64_t index) {
     double v = -12345;
     EXPECT_TRUE(m.GetValue(index, v)) << index;
     return v;
   }
-  double Cell(TMMapFile& m, uint32_t x, uint32_t y, uint32_t band = 0) {
+  double Cell(MappedOutputRaster& m, uint32_t x, uint32_t y, uint32_t band = 0) {
     double v = -12345;
     EXPECT_TRUE(m.GetCell(x, y, band, v)) << x << "," << y << "," << band;
     return v;
@@ -56,52 +56,54 @@ class MapFileTest : public ::testing::Test {
   TempDir dir_;
 };
 
-TEST_F(MapFileTest, ConstructorsRefuseBadArgumentsBeforeTouchingFiles) {
+TEST_F(MappedOutputTest, ConstructorsRefuseBadArgumentsBeforeTouchingFiles) {
   const std::string path = dir_.Path("r.raw");
-  EXPECT_EQ("No file name", ThrownText<EMapError>([] { TMap m("", kCellUnsigned8, 1, false); }));
-  EXPECT_EQ("MMapFile No file name",
-            ThrownText<EMMapFileError>([] { TMMapFile m("", 3, 2, kCellUnsigned8, 1, 1, false); }));
+  EXPECT_EQ("No file name", ThrownText<MappedOutputFileError>(
+                                [] { MappedOutputFile m("", kCellUnsigned8, 1, false); }));
+  EXPECT_EQ("MMapFile No file name", ThrownText<MappedOutputError>([] {
+              MappedOutputRaster m("", 3, 2, kCellUnsigned8, 1, 1, false);
+            }));
   for (int bands : {0, -3})
-    EXPECT_EQ("MMapFile " + std::to_string(bands) + " Bands", ThrownText<EMMapFileError>([&] {
-                TMMapFile m(path, 3, 2, kCellUnsigned8, bands, 1, false);
+    EXPECT_EQ("MMapFile " + std::to_string(bands) + " Bands", ThrownText<MappedOutputError>([&] {
+                MappedOutputRaster m(path, 3, 2, kCellUnsigned8, bands, 1, false);
               }));
   EXPECT_FALSE(FileExists(path));
 }
 
-TEST_F(MapFileTest, OpeningIsRefusedInTheWrongModeOrWithoutCells) {
-  TMap empty(dir_.Path("r.raw"), kCellUnsigned8, 1, false);
+TEST_F(MappedOutputTest, OpeningIsRefusedInTheWrongModeOrWithoutCells) {
+  MappedOutputFile empty(dir_.Path("r.raw"), kCellUnsigned8, 1, false);
   EXPECT_FALSE(empty.CreateNew(0));
   EXPECT_FALSE(FileExists(dir_.Path("r.raw")));
 
   dir_.WriteFile("r.raw", "abcd");
-  TMap reader(dir_.Path("r.raw"), kCellUnsigned8, 0, false);
+  MappedOutputFile reader(dir_.Path("r.raw"), kCellUnsigned8, 0, false);
   EXPECT_FALSE(reader.CreateNew(4));
-  TMap updater(dir_.Path("r.raw"), kCellUnsigned8, 2, false);
+  MappedOutputFile updater(dir_.Path("r.raw"), kCellUnsigned8, 2, false);
   EXPECT_FALSE(updater.CreateNew(4));
-  TMap creator(dir_.Path("r.raw"), kCellUnsigned8, 1, false);
+  MappedOutputFile creator(dir_.Path("r.raw"), kCellUnsigned8, 1, false);
   EXPECT_FALSE(creator.OpenRead());
   EXPECT_FALSE(creator.OpenReadWrite());
   EXPECT_EQ("abcd", dir_.ReadFile("r.raw"));
 }
 
-TEST_F(MapFileTest, NewRasterIsZeroFilledAndSized) {
+TEST_F(MappedOutputTest, NewRasterIsZeroFilledAndSized) {
   dir_.WriteFile("r.raw", std::string(100, 'x'));
-  TMMapFile m(dir_.Path("r.raw"), 3, 2, kCellSigned16, 2, 1, false);
+  MappedOutputRaster m(dir_.Path("r.raw"), 3, 2, kCellSigned16, 2, 1, false);
   ASSERT_TRUE(m.CreateNew(3 * 2 * 2));
   EXPECT_EQ(24u, m.FileSize);
   EXPECT_EQ(12u, m.Count);
   EXPECT_EQ(std::string(24, '\0'), dir_.ReadFile("r.raw"));
 }
 
-TEST_F(MapFileTest, BitCellsPackEightToAByteFromTheTopAndKeepTheOtherBits) {
-  TMap created(dir_.Path("new.raw"), kCellOneBit, 1, false);
+TEST_F(MappedOutputTest, BitCellsPackEightToAByteFromTheTopAndKeepTheOtherBits) {
+  MappedOutputFile created(dir_.Path("new.raw"), kCellOneBit, 1, false);
   ASSERT_TRUE(created.CreateNew(9));
   EXPECT_EQ(2u, created.FileSize);
   ASSERT_TRUE(created.SetValue(8, 1));
   EXPECT_EQ(0x80, created.Data[1]);
 
   dir_.WriteFile("bits.raw", "\x81");
-  TMap m(dir_.Path("bits.raw"), kCellOneBit, 2, false);
+  MappedOutputFile m(dir_.Path("bits.raw"), kCellOneBit, 2, false);
   ASSERT_TRUE(m.OpenReadWrite());
   EXPECT_EQ(8u, m.Count);
   EXPECT_EQ(255, Value(m, 0));
@@ -116,7 +118,7 @@ TEST_F(MapFileTest, BitCellsPackEightToAByteFromTheTopAndKeepTheOtherBits) {
   EXPECT_FALSE(m.SetValue(8, 1));
 }
 
-TEST_F(MapFileTest, ReadsAndWritesEitherByteOrder) {
+TEST_F(MappedOutputTest, ReadsAndWritesEitherByteOrder) {
   struct Case {
     std::string bytes;
     uint8_t type;
@@ -131,7 +133,7 @@ TEST_F(MapFileTest, ReadsAndWritesEitherByteOrder) {
   };
   for (const Case& c : reads) {
     dir_.WriteFile("in.raw", c.bytes);
-    TMap m(dir_.Path("in.raw"), c.type, 0, c.msb_first);
+    MappedOutputFile m(dir_.Path("in.raw"), c.type, 0, c.msb_first);
     ASSERT_TRUE(m.OpenRead());
     EXPECT_EQ(1u, m.Count);
     EXPECT_EQ(c.value, Value(m, 0)) << int{c.type} << " msb " << c.msb_first;
@@ -147,7 +149,7 @@ TEST_F(MapFileTest, ReadsAndWritesEitherByteOrder) {
   };
   for (const Write& w : writes) {
     {
-      TMap m(dir_.Path("out.raw"), w.type, 1, true);
+      MappedOutputFile m(dir_.Path("out.raw"), w.type, 1, true);
       ASSERT_TRUE(m.CreateNew(w.values.size()));
       for (uint64_t i = 0; i < w.values.size(); ++i) ASSERT_TRUE(m.SetValue(i, w.values[i]));
     }
@@ -155,8 +157,8 @@ TEST_F(MapFileTest, ReadsAndWritesEitherByteOrder) {
   }
 }
 
-TEST_F(MapFileTest, SetValueRoundsHalfToEvenAndKeepsTheLowBits) {
-  TMap m(dir_.Path("u8.raw"), kCellUnsigned8, 1, false);
+TEST_F(MappedOutputTest, SetValueRoundsHalfToEvenAndKeepsTheLowBits) {
+  MappedOutputFile m(dir_.Path("u8.raw"), kCellUnsigned8, 1, false);
   ASSERT_TRUE(m.CreateNew(7));
   const double values[] = {300, 2.5, 3.5, -1, 256, -0.5, std::nan("")};
   for (uint64_t i = 0; i < 7; ++i) ASSERT_TRUE(m.SetValue(i, values[i]));
@@ -164,9 +166,9 @@ TEST_F(MapFileTest, SetValueRoundsHalfToEvenAndKeepsTheLowBits) {
             std::string(reinterpret_cast<const char*>(m.Data), 7));
 }
 
-TEST_F(MapFileTest, CellsPastTheEndAreRefused) {
+TEST_F(MappedOutputTest, CellsPastTheEndAreRefused) {
   dir_.WriteFile("s16.raw", "\x01\x02\x03");  // one cell and a stray byte
-  TMap m(dir_.Path("s16.raw"), kCellSigned16, 2, false);
+  MappedOutputFile m(dir_.Path("s16.raw"), kCellSigned16, 2, false);
   ASSERT_TRUE(m.OpenReadWrite());
   EXPECT_EQ(1u, m.Count);
   double v = -1;
@@ -177,11 +179,11 @@ TEST_F(MapFileTest, CellsPastTheEndAreRefused) {
   EXPECT_EQ("\x01\x02\x03", dir_.ReadFile("s16.raw"));
 }
 
-TEST_F(MapFileTest, ReadOnlyFilesRefuseWrites) {
+TEST_F(MappedOutputTest, ReadOnlyFilesRefuseWrites) {
   dir_.WriteFile("u8.raw", "abcdef");
   // An updating object that was opened read-only must not store into the view.
   for (uint8_t mode : {0, 2}) {
-    TMMapFile m(dir_.Path("u8.raw"), 3, 2, kCellUnsigned8, 1, mode, false);
+    MappedOutputRaster m(dir_.Path("u8.raw"), 3, 2, kCellUnsigned8, 1, mode, false);
     ASSERT_TRUE(m.OpenRead());
     EXPECT_FALSE(m.SetValue(0, 1)) << int{mode};
     EXPECT_FALSE(m.SetCell(0, 0, 0, 1)) << int{mode};
@@ -189,21 +191,21 @@ TEST_F(MapFileTest, ReadOnlyFilesRefuseWrites) {
   EXPECT_EQ("abcdef", dir_.ReadFile("u8.raw"));
 }
 
-TEST_F(MapFileTest, MissingOrEmptyFileDoesNotOpen) {
-  TMap missing(dir_.Path("missing.raw"), kCellUnsigned8, 0, false);
+TEST_F(MappedOutputTest, MissingOrEmptyFileDoesNotOpen) {
+  MappedOutputFile missing(dir_.Path("missing.raw"), kCellUnsigned8, 0, false);
   EXPECT_FALSE(missing.OpenRead());
   EXPECT_EQ(static_cast<uint32_t>(ENOENT), missing.LastError);
   EXPECT_EQ(nullptr, missing.Data);
   dir_.WriteFile("empty.raw", "");
-  TMap empty(dir_.Path("empty.raw"), kCellUnsigned8, 2, false);
+  MappedOutputFile empty(dir_.Path("empty.raw"), kCellUnsigned8, 2, false);
   EXPECT_FALSE(empty.OpenReadWrite());
   EXPECT_NE(0u, empty.LastError);
 }
 
-TEST_F(MapFileTest, RasterRoundTripsThroughAFile) {
+TEST_F(MappedOutputTest, RasterRoundTripsThroughAFile) {
   const std::string path = dir_.Path("r.raw");
   {
-    TMMapFile out(path, 4, 3, kCellSigned32, 2, 1, true);
+    MappedOutputRaster out(path, 4, 3, kCellSigned32, 2, 1, true);
     ASSERT_TRUE(out.CreateNew(4 * 3 * 2));
     for (uint32_t y = 0; y < 3; ++y)
       for (uint32_t b = 0; b < 2; ++b)
@@ -216,7 +218,7 @@ TEST_F(MapFileTest, RasterRoundTripsThroughAFile) {
   ASSERT_EQ(96u, bytes.size());
   EXPECT_EQ(-192, read_be<int32_t>(bytes.data() + 21 * 4));
 
-  TMMapFile in(path, 4, 3, kCellSigned32, 2, 0, true);
+  MappedOutputRaster in(path, 4, 3, kCellSigned32, 2, 0, true);
   ASSERT_TRUE(in.OpenRead());
   EXPECT_EQ(24u, in.Count);
   EXPECT_EQ(-192, Cell(in, 1, 2, 1));
@@ -226,8 +228,8 @@ TEST_F(MapFileTest, RasterRoundTripsThroughAFile) {
   EXPECT_EQ(0, v);
 }
 
-TEST_F(MapFileTest, LineAddressPointsAtABandsRun) {
-  TMMapFile m(dir_.Path("r.raw"), 3, 2, kCellUnsigned16, 2, 1, false);
+TEST_F(MappedOutputTest, LineAddressPointsAtABandsRun) {
+  MappedOutputRaster m(dir_.Path("r.raw"), 3, 2, kCellUnsigned16, 2, 1, false);
   ASSERT_TRUE(m.CreateNew(12));
   uint8_t* p = m.LineAddress(1, 1);
   ASSERT_NE(nullptr, p);
@@ -238,12 +240,12 @@ TEST_F(MapFileTest, LineAddressPointsAtABandsRun) {
   EXPECT_EQ(nullptr, m.LineAddress(2, 0));
 }
 
-TEST_F(MapFileTest, CreateBeyondTheFileSizeLimitFailsWithTheSystemCode) {
+TEST_F(MappedOutputTest, CreateBeyondTheFileSizeLimitFailsWithTheSystemCode) {
   const std::string path = dir_.Path("big.raw");
   const int code = ExitCodeOfChild([&] {
     const rlimit limit{65536, 65536};
     if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return 100;
-    TMap m(path, kCellUnsigned8, 1, false);
+    MappedOutputFile m(path, kCellUnsigned8, 1, false);
     if (m.CreateNew(200000)) return 101;
     if (m.Data != nullptr) return 102;
     return static_cast<int>(m.LastError);
@@ -254,10 +256,11 @@ TEST_F(MapFileTest, CreateBeyondTheFileSizeLimitFailsWithTheSystemCode) {
 
 // value = x + 10y + xy on a 4 x 3 float raster, which bilinear interpolation
 // reproduces exactly.
-class MapFileSamplingTest : public MapFileTest {
+class MappedOutputSamplingTest : public MappedOutputTest {
  protected:
   void SetUp() override {
-    raster_ = std::make_unique<TMMapFile>(dir_.Path("f.raw"), 4, 3, kCellFloat32, 1, 1, false);
+    raster_ =
+        std::make_unique<MappedOutputRaster>(dir_.Path("f.raw"), 4, 3, kCellFloat32, 1, 1, false);
     ASSERT_TRUE(raster_->CreateNew(12));
     for (uint32_t y = 0; y < 3; ++y)
       for (uint32_t x = 0; x < 4; ++x) ASSERT_TRUE(raster_->SetCell(x, y, 0, x + 10 * y + x * y));
@@ -267,10 +270,10 @@ class MapFileSamplingTest : public MapFileTest {
     EXPECT_TRUE(raster_->Get4Cells(x, y, 0, c)) << x << "," << y;
     return {c, c + 4};
   }
-  std::unique_ptr<TMMapFile> raster_;
+  std::unique_ptr<MappedOutputRaster> raster_;
 };
 
-TEST_F(MapFileSamplingTest, Get4CellsRepeatsTheLastColumnAndLine) {
+TEST_F(MappedOutputSamplingTest, Get4CellsRepeatsTheLastColumnAndLine) {
   // (x, y), (x, y + 1), (x + 1, y + 1), (x + 1, y)
   EXPECT_EQ((std::vector<double>{1, 12, 14, 2}), Four(1, 0));
   EXPECT_EQ((std::vector<double>{16, 29, 29, 16}), Four(3, 1));
@@ -280,7 +283,7 @@ TEST_F(MapFileSamplingTest, Get4CellsRepeatsTheLastColumnAndLine) {
   EXPECT_FALSE(raster_->Get4Cells(0, 3, 0, c));
 }
 
-TEST_F(MapFileSamplingTest, GetBilinearInsideAndAlongTheEdges) {
+TEST_F(MappedOutputSamplingTest, GetBilinearInsideAndAlongTheEdges) {
   // x, y, value; the last column blends along Y only.
   const double inside[][3] = {
       {1.5, 0.5, 1.5 + 5 + 0.75}, {2.0, 1.0, 14}, {3.0, 1.5, 3 + 15 + 4.5}, {3.5, 1.0, 16}};
@@ -296,7 +299,7 @@ TEST_F(MapFileSamplingTest, GetBilinearInsideAndAlongTheEdges) {
   }
 }
 
-TEST_F(MapFileSamplingTest, GetNearestRoundsHalfToEven) {
+TEST_F(MappedOutputSamplingTest, GetNearestRoundsHalfToEven) {
   double v = -1;
   ASSERT_TRUE(raster_->GetNearest(0, v, 1.5, 0.5));  // (2, 0)
   EXPECT_EQ(2, v);

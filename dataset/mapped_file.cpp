@@ -1,4 +1,4 @@
-#include "dataset/mmapfile2.h"
+#include "dataset/mapped_file.h"
 
 #include <cerrno>
 #include <cmath>
@@ -13,7 +13,7 @@ namespace {
 constexpr uint64_t kFourGiB = uint64_t{1} << 32;
 }
 
-bool TMapByte::Open(const std::string& file_name, uint8_t mode, uint64_t size) {
+bool MappedFile::Open(const std::string& file_name, uint8_t mode, uint64_t size) {
   Close();
   FileName = file_name;
   FileSize = size;
@@ -67,7 +67,7 @@ bool TMapByte::Open(const std::string& file_name, uint8_t mode, uint64_t size) {
   return mapped;
 }
 
-void TMapByte::Close() {
+void MappedFile::Close() {
   view_.Unmap();
   View = nullptr;
   Current = nullptr;
@@ -76,7 +76,7 @@ void TMapByte::Close() {
   EndLine = -1;
 }
 
-bool TMapByte::MapAt() {
+bool MappedFile::MapAt() {
   if (Position >= FileSize) {
     LastError = 1;
     ErrorText = "Position outside of file";
@@ -121,24 +121,24 @@ bool TMapByte::MapAt() {
   return true;
 }
 
-const uint8_t* TMapByte::At(uint64_t position, uint32_t need) {
+const uint8_t* MappedFile::At(uint64_t position, uint32_t need) {
   Position = position;
   Need = need;
   return MapAt() ? Current : nullptr;
 }
 
-uint64_t TMapByte::Available() const {
+uint64_t MappedFile::Available() const {
   if (!View || !Current) return 0;
   return ViewSize - static_cast<uint64_t>(Current - View);
 }
 
-uint32_t TMMapFile2::CellBytes() const {
+uint32_t MappedRaster::CellBytes() const {
   const uint32_t size = CellTypeSize(CellType);
   return size == 0 ? 1 : size;
 }
 
-bool TMMapFile2::OpenRaster(const std::string& file_name, uint32_t width, uint32_t lines,
-                            uint8_t cell_type, uint32_t bands, uint8_t mode, bool msb_first) {
+bool MappedRaster::OpenRaster(const std::string& file_name, uint32_t width, uint32_t lines,
+                              uint8_t cell_type, uint32_t bands, uint8_t mode, bool msb_first) {
   Width = width;
   Lines = lines;
   Bands = bands;
@@ -182,7 +182,7 @@ bool TMMapFile2::OpenRaster(const std::string& file_name, uint32_t width, uint32
   return true;
 }
 
-bool TMMapFile2::SeekLine(uint32_t line, uint32_t /*band*/) {
+bool MappedRaster::SeekLine(uint32_t line, uint32_t /*band*/) {
   if (line >= Lines || LineSize == 0) return false;
   if (FirstLine <= line && line < EndLine) {
     Current = LineStart + (static_cast<uint64_t>(line) - FirstLine) * LineSize;
@@ -204,7 +204,8 @@ bool TMMapFile2::SeekLine(uint32_t line, uint32_t /*band*/) {
   return ok;
 }
 
-const uint8_t* TMMapFile2::CellRun(uint32_t line, uint32_t band, uint64_t& step, uint32_t& count) {
+const uint8_t* MappedRaster::CellRun(uint32_t line, uint32_t band, uint64_t& step,
+                                     uint32_t& count) {
   if (!HasPlainLayout() || Bands == 0) return nullptr;
   if (band >= Bands) band = Bands - 1;
   if (!SeekLine(line, band)) return nullptr;
@@ -213,7 +214,7 @@ const uint8_t* TMMapFile2::CellRun(uint32_t line, uint32_t band, uint64_t& step,
   return Current + uint64_t{band} * Width * step;
 }
 
-bool TMMapFile2::GetCell(uint32_t x, uint32_t y, uint32_t band, float& value) {
+bool MappedRaster::GetCell(uint32_t x, uint32_t y, uint32_t band, float& value) {
   if (Bands == 0) return false;
   if (band >= Bands) band = Bands - 1;
   if (x >= Width || y >= Lines) return false;
@@ -223,7 +224,7 @@ bool TMMapFile2::GetCell(uint32_t x, uint32_t y, uint32_t band, float& value) {
   return true;
 }
 
-bool TMMapFile2::SetCell(uint32_t x, uint32_t y, uint32_t band, float value) {
+bool MappedRaster::SetCell(uint32_t x, uint32_t y, uint32_t band, float value) {
   if (Mode == 0 || Bands == 0) return false;
   if (band >= Bands) band = Bands - 1;
   if (x >= Width || y >= Lines) return false;
@@ -233,7 +234,7 @@ bool TMMapFile2::SetCell(uint32_t x, uint32_t y, uint32_t band, float value) {
   return true;
 }
 
-bool TMMapFile2::GetRGB(uint32_t x, uint32_t y, uint32_t& color) {
+bool MappedRaster::GetRGB(uint32_t x, uint32_t y, uint32_t& color) {
   if (x >= Width || y >= Lines || Bands != 3 || CellType != kCellUnsigned8) return false;
   if (!SeekLine(y, 0)) return false;
   const uint8_t* p = Current + 3 * static_cast<uint64_t>(x);
@@ -241,7 +242,7 @@ bool TMMapFile2::GetRGB(uint32_t x, uint32_t y, uint32_t& color) {
   return true;
 }
 
-bool TMMapFile2::SetRGB(uint32_t x, uint32_t y, uint32_t color) {
+bool MappedRaster::SetRGB(uint32_t x, uint32_t y, uint32_t color) {
   if (Mode == 0) return false;
   if (x >= Width || y >= Lines || Bands != 3 || CellType != kCellUnsigned8) return false;
   if (!SeekLine(y, 0)) return false;
@@ -252,14 +253,14 @@ bool TMMapFile2::SetRGB(uint32_t x, uint32_t y, uint32_t color) {
   return true;
 }
 
-bool TMMapFile2::Get4Cells(uint32_t x, uint32_t y, float values[4], uint32_t band) {
+bool MappedRaster::Get4Cells(uint32_t x, uint32_t y, float values[4], uint32_t band) {
   if (Bands > 0 && band >= Bands) band = Bands - 1;
   if (!(uint64_t{x} + 1 < Width && uint64_t{y} + 1 < Lines)) return false;
   return GetCell(x, y, band, values[0]) && GetCell(x + 1, y, band, values[3]) &&
          GetCell(x + 1, y + 1, band, values[2]) && GetCell(x, y + 1, band, values[1]);
 }
 
-bool TMMapFile2::GetBilinear(uint32_t band, float& value, double x, double y) {
+bool MappedRaster::GetBilinear(uint32_t band, float& value, double x, double y) {
   if (!(x >= 0) || !(y >= 0) || x >= 4294967296.0 || y >= 4294967296.0) {
     value = 0;
     return false;

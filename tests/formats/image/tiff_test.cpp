@@ -1,4 +1,4 @@
-#include "formats/image/tif.h"
+#include "formats/image/tiff.h"
 
 #include <gtest/gtest.h>
 
@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "dataset/byte_order.h"
-#include "dataset/dataset.h"
-#include "dataset/dataset2.h"
 #include "dataset/identify.h"
 #include "dataset/os_file.h"
+#include "dataset/output.h"
+#include "dataset/source.h"
 #include "dataset/utils.h"
 #include "formats/image/world_file.h"
 #include "support/temp_dir.h"
@@ -168,12 +168,12 @@ std::string OneRow(const std::string& row, uint32_t width, uint16_t bits = 8,
   return b.Build();
 }
 
-class TifReaderTest : public ::testing::Test {
+class TiffReaderTest : public ::testing::Test {
  protected:
   // Opens `bytes` written as `name` in a fresh reader; the open's result.
   bool OpenBytes(const std::string& bytes, const std::string& name = "t.tif") {
     dir_.WriteFile(name, bytes);
-    reader_ = std::make_unique<TTifMap2>();
+    reader_ = std::make_unique<TiffReader>();
     return reader_->Open(dir_.Path(name), 0, 0, 1, 1, 0);
   }
   float Cell(uint32_t x, uint32_t y, uint32_t band) {
@@ -197,10 +197,10 @@ class TifReaderTest : public ::testing::Test {
   }
 
   TempDir dir_;
-  std::unique_ptr<TTifMap2> reader_ = std::make_unique<TTifMap2>();
+  std::unique_ptr<TiffReader> reader_ = std::make_unique<TiffReader>();
 };
 
-TEST_F(TifReaderTest, ReadsBothByteOrdersDepthsAndLayouts) {
+TEST_F(TiffReaderTest, ReadsBothByteOrdersDepthsAndLayouts) {
   const TiffImage images[] = {
       {},
       {.bits = 16, .rows_per_strip = 3},
@@ -225,7 +225,7 @@ TEST_F(TifReaderTest, ReadsBothByteOrdersDepthsAndLayouts) {
   }
 }
 
-TEST_F(TifReaderTest, ReadsLastRowOfLastPlaneAtEndOfFile) {
+TEST_F(TiffReaderTest, ReadsLastRowOfLastPlaneAtEndOfFile) {
   // Several strips per band and the directory first, so that the last
   // plane's last row ends the file: only that row's bytes may be asked for.
   const TiffImage img{.bits = 16, .samples = 3, .planar = 2, .rows_per_strip = 3};
@@ -250,28 +250,28 @@ TEST_F(TifReaderTest, ReadsLastRowOfLastPlaneAtEndOfFile) {
   ExpectImage(img);
 }
 
-TEST_F(TifReaderTest, WhiteIsZeroReadsInverted) {
+TEST_F(TiffReaderTest, WhiteIsZeroReadsInverted) {
   ASSERT_TRUE(OpenBytes(OneRow(std::string("\x00\x10\xFF", 3), 3, 8, 0))) << reader_->ErrorText;
   EXPECT_EQ(Cell(0, 0, 0), 255);
   EXPECT_EQ(Cell(1, 0, 0), 255 - 16);
   EXPECT_EQ(Cell(2, 0, 0), 0);
 }
 
-TEST_F(TifReaderTest, ThirtyTwoBitSamplesOpenAndReadZero) {
+TEST_F(TiffReaderTest, ThirtyTwoBitSamplesOpenAndReadZero) {
   ASSERT_TRUE(OpenBytes(OneRow(Le(7) + Le(8), 2, 32))) << reader_->ErrorText;
   EXPECT_EQ(reader_->GetCellType(), kCellUnknown);
   EXPECT_EQ(Cell(0, 0, 0), 0);
   EXPECT_EQ(Cell(1, 0, 0), 0);
 }
 
-TEST_F(TifReaderTest, DirectoryBeyondFirstViewWithInlineStripOffset) {
+TEST_F(TiffReaderTest, DirectoryBeyondFirstViewWithInlineStripOffset) {
   ASSERT_TRUE(OpenBytes(OneRow("\x05\x06\x07", 3, 8, 1, 70000))) << reader_->ErrorText;
   EXPECT_GT(reader_->IFDOffset, 65536u);
   EXPECT_EQ(Cell(0, 0, 0), 5);
   EXPECT_EQ(Cell(2, 0, 0), 7);
 }
 
-TEST_F(TifReaderTest, RowsBeyondTheStripTableOrTheFileReadFalse) {
+TEST_F(TiffReaderTest, RowsBeyondTheStripTableOrTheFileReadFalse) {
   // Declares two more lines than the strip table covers.
   ASSERT_TRUE(OpenBytes(MakeTiff({.rows_per_strip = 1}, [](TiffBuilder& b) { b.Long(257, 6); })));
   EXPECT_EQ(reader_->GetLines(), 6u);
@@ -294,14 +294,14 @@ TEST_F(TifReaderTest, RowsBeyondTheStripTableOrTheFileReadFalse) {
   ExpectNoCell(0, 2);
 }
 
-TEST_F(TifReaderTest, ZeroXResolutionAloneStillOpens) {
+TEST_F(TiffReaderTest, ZeroXResolutionAloneStillOpens) {
   ASSERT_TRUE(OpenBytes(MakeTiff({}, [](TiffBuilder& b) { b.Rational(282, 72, 0); })))
       << reader_->ErrorText;
   EXPECT_EQ(reader_->TiffReason, tiff::kReasonZeroXResolution);
   ExpectImage({});
 }
 
-TEST_F(TifReaderTest, RefusesWithItsMessage) {
+TEST_F(TiffReaderTest, RefusesWithItsMessage) {
   const std::string good = MakeTiff({});
   const auto patched = [&good](uint32_t at, const std::string& patch) {
     return std::string(good).replace(at, patch.size(), patch);
@@ -359,7 +359,7 @@ TEST_F(TifReaderTest, RefusesWithItsMessage) {
   EXPECT_EQ(reader_->ErrorText, "Open read error 2 " + SystemErrorText(2));
 }
 
-TEST_F(TifReaderTest, GeoreferenceComesFromTheWorldFile) {
+TEST_F(TiffReaderTest, GeoreferenceComesFromTheWorldFile) {
   struct Case {
     const char* tif;
     bool pixel_scale;
@@ -393,27 +393,27 @@ TEST_F(TifReaderTest, GeoreferenceComesFromTheWorldFile) {
   }
   // The reading facade opens w.tif too: map (104.2, 196.2) is cell (2.1, 1.9),
   // the nearest cell (2, 2).
-  TDataSet2 data;
+  Source data;
   ASSERT_TRUE(data.Open(dir_.Path("w.tif"), 0, 0, 1, 1, 0)) << data.GetErrorText();
-  ASSERT_NE(dynamic_cast<TTifMap2*>(data.GetReader()), nullptr);
+  ASSERT_NE(dynamic_cast<TiffReader*>(data.GetReader()), nullptr);
   float v = -1;
   ASSERT_TRUE(data.GetValue(0, v, 104.2, 196.2, 0));
   EXPECT_EQ(v, Sample(2, 2, 0, 8));
 }
 
 // The shared world-file routine.
-class TifWorldFileTest : public ::testing::Test {
+class TiffWorldFileTest : public ::testing::Test {
  protected:
   bool Read(const std::string& name, const char* text) {
     if (text) dir_.WriteFile(name, text);
     return ReadWorldFile(reader_, dir_.Path(name), rx_, ry_);
   }
   TempDir dir_;
-  TTifMap2 reader_;
+  TiffReader reader_;
   double rx_ = -1, ry_ = -1;
 };
 
-TEST_F(TifWorldFileTest, FourNumbersGiveCellSizesAndZeroOrigin) {
+TEST_F(TiffWorldFileTest, FourNumbersGiveCellSizesAndZeroOrigin) {
   ASSERT_TRUE(Read("a.tfw", "2\r\n0\r\n0\r\n-2\r\n"));
   EXPECT_EQ(reader_.GetCellSizeX(), 2);
   EXPECT_EQ(reader_.GetCellSizeY(), 2);
@@ -422,7 +422,7 @@ TEST_F(TifWorldFileTest, FourNumbersGiveCellSizesAndZeroOrigin) {
   EXPECT_EQ(reader_.GetProjection(), "UNKNOWN");
 }
 
-TEST_F(TifWorldFileTest, TakesCommaOrPointAndDefaultsForText) {
+TEST_F(TiffWorldFileTest, TakesCommaOrPointAndDefaultsForText) {
   ASSERT_TRUE(Read("a.tfw", "1,5\n0.25\n-0.5\n1.5\nabc\n7.25\n"));
   EXPECT_EQ(reader_.GetCellSizeX(), 1.5);
   EXPECT_EQ(rx_, 0.25);
@@ -432,7 +432,7 @@ TEST_F(TifWorldFileTest, TakesCommaOrPointAndDefaultsForText) {
   EXPECT_EQ(reader_.GetRegY(), 7.25);
 }
 
-TEST_F(TifWorldFileTest, UnreadableFileChangesNothing) {
+TEST_F(TiffWorldFileTest, UnreadableFileChangesNothing) {
   reader_.SetRegX(42);
   EXPECT_FALSE(Read("empty.tfw", ""));
   EXPECT_EQ(reader_.GetRegX(), 42);
@@ -471,13 +471,13 @@ std::string ExpectedHeader(uint32_t w, uint32_t l, uint16_t bands, uint16_t bits
   return h;
 }
 
-class TifWriterTest : public ::testing::Test {
+class TiffWriterTest : public ::testing::Test {
  protected:
   std::string Bytes(const std::string& name) { return dir_.ReadFile(name); }
   TempDir dir_;
 };
 
-TEST_F(TifWriterTest, WritesHeaderThenSamplesPixelByPixelAndReadsThemBack) {
+TEST_F(TiffWriterTest, WritesHeaderThenSamplesPixelByPixelAndReadsThemBack) {
   struct Case {
     uint32_t w, h;
     uint8_t type;
@@ -492,7 +492,7 @@ TEST_F(TifWriterTest, WritesHeaderThenSamplesPixelByPixelAndReadsThemBack) {
     const std::string name = "o" + std::to_string(k.bands) + "x" + std::to_string(k.bits) + ".tif";
     std::string cells;
     {
-      TTifMap w(dir_.Path(name), k.w, k.h, k.type, k.bands, 1);
+      TiffWriter w(dir_.Path(name), k.w, k.h, k.type, k.bands, 1);
       EXPECT_TRUE(w.StoresByIndex());
       if (k.scale) w.SetGeoreference("", "", k.scale, k.scale, 0, 0, k.left, k.top, "");
       for (uint32_t y = 0; y < k.h; ++y)
@@ -512,7 +512,7 @@ TEST_F(TifWriterTest, WritesHeaderThenSamplesPixelByPixelAndReadsThemBack) {
         << name;
     EXPECT_EQ(f.substr(348), cells) << name;
 
-    TTifMap2 r;
+    TiffReader r;
     ASSERT_TRUE(r.Open(dir_.Path(name), 0, 0, 1, 1, 0)) << r.ErrorText;
     ASSERT_EQ(r.GetBands(), uint32_t(k.bands));
     EXPECT_EQ(r.GetCellType(), k.type);
@@ -529,11 +529,11 @@ TEST_F(TifWriterTest, WritesHeaderThenSamplesPixelByPixelAndReadsThemBack) {
   }
 }
 
-TEST_F(TifWriterTest, StoresLowBitsAndTwosComplement) {
+TEST_F(TiffWriterTest, StoresLowBitsAndTwosComplement) {
   {
-    TTifMap w8(dir_.Path("b.tif"), 1, 1, kCellUnsigned8, 1, 1);
+    TiffWriter w8(dir_.Path("b.tif"), 1, 1, kCellUnsigned8, 1, 1);
     w8.SetCell(0, 0, 0, 300);
-    TTifMap w16(dir_.Path("i.tif"), 1, 1, kCellSigned16, 1, 1);
+    TiffWriter w16(dir_.Path("i.tif"), 1, 1, kCellSigned16, 1, 1);
     w16.SetCell(0, 0, 0, -2);
     EXPECT_EQ(w16.GetCellType(), kCellUnsigned16);
     EXPECT_FALSE(w16.SetCell(1, 0, 0, 1));
@@ -543,14 +543,14 @@ TEST_F(TifWriterTest, StoresLowBitsAndTwosComplement) {
   EXPECT_EQ(read_le<uint16_t>(Bytes("i.tif").data() + 348), 0xFFFE);
 }
 
-TEST_F(TifWriterTest, GeoreferenceGoesToHeaderAndWorldFile) {
+TEST_F(TiffWriterTest, GeoreferenceGoesToHeaderAndWorldFile) {
   {
-    TTifMap w(dir_.Path("g.tif"), 3, 2, kCellUnsigned8, 1, 1);
+    TiffWriter w(dir_.Path("g.tif"), 3, 2, kCellUnsigned8, 1, 1);
     w.SetGeoreference("S", "D", 10, 10, 0, 0, 300, 700, "P");
     EXPECT_EQ(w.GetLeftX(), 300);
     EXPECT_EQ(w.GetTopY(), 700);
     // A registration cell other than (0, 0) moves the origin.
-    TTifMap r(dir_.Path("r.tif"), 1, 1, kCellUnsigned8, 1, 1);
+    TiffWriter r(dir_.Path("r.tif"), 1, 1, kCellUnsigned8, 1, 1);
     r.SetGeoreference("", "", 5, 5, 2, 3, 100, 200, "");
     EXPECT_EQ(r.GetLeftX(), 90);
     EXPECT_EQ(r.GetTopY(), 215);
@@ -565,7 +565,7 @@ TEST_F(TifWriterTest, GeoreferenceGoesToHeaderAndWorldFile) {
             "700.00000000000000\r\n");
 }
 
-TEST_F(TifWriterTest, RefusesOtherBandCountsAndCellTypes) {
+TEST_F(TiffWriterTest, RefusesOtherBandCountsAndCellTypes) {
   struct Case {
     int32_t bands;
     uint8_t type;
@@ -578,19 +578,19 @@ TEST_F(TifWriterTest, RefusesOtherBandCountsAndCellTypes) {
   for (const Case& k : cases) {
     // The job checks only the exact extension ".tif"; this name passes it.
     try {
-      TDataSet out(dir_.Path("c.TIF"), 2, 2, k.type, k.bands, 1);
+      Output out(dir_.Path("c.TIF"), 2, 2, k.type, k.bands, 1);
       ADD_FAILURE() << "created: " << k.text;
-    } catch (const EDataSetError& e) {
+    } catch (const DatasetError& e) {
       EXPECT_EQ(e.what(), k.text);
     }
   }
 }
 
-TEST_F(TifWriterTest, RefusesOutputPastFourGiBBeforeCreatingIt) {
+TEST_F(TiffWriterTest, RefusesOutputPastFourGiBBeforeCreatingIt) {
   try {
-    TTifMap w(dir_.Path("big.tif"), 65535, 65535, kCellUnsigned16, 1, 1);
+    TiffWriter w(dir_.Path("big.tif"), 65535, 65535, kCellUnsigned16, 1, 1);
     FAIL() << "created";
-  } catch (const ETifMapError& e) {
+  } catch (const TiffWriteError& e) {
     EXPECT_NE(std::string(e.what()).find("at most 4 GiB"), std::string::npos) << e.what();
   }
   EXPECT_FALSE(FileExists(dir_.Path("big.tif")));

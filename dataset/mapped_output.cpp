@@ -1,4 +1,4 @@
-#include "dataset/mmapfile.h"
+#include "dataset/mapped_output.h"
 
 #include <cerrno>
 #include <cmath>
@@ -9,23 +9,24 @@
 
 namespace clipra {
 
-TMap::TMap(const std::string& file_name, uint8_t cell_type, uint8_t mode, bool msb_first)
+MappedOutputFile::MappedOutputFile(const std::string& file_name, uint8_t cell_type, uint8_t mode,
+                                   bool msb_first)
     : FileName(file_name), CellType(cell_type), LSBFirst(!msb_first), Mode(mode) {
-  if (file_name.empty()) throw EMapError("No file name");
+  if (file_name.empty()) throw MappedOutputFileError("No file name");
 }
 
-TMap::~TMap() {
+MappedOutputFile::~MappedOutputFile() {
   CloseFile();
 }
 
-void TMap::CloseFile() {
+void MappedOutputFile::CloseFile() {
   view_.Unmap();
   Data = nullptr;
   writable_ = false;
   file_.Close();
 }
 
-bool TMap::OpenExisting(FileAccess access) {
+bool MappedOutputFile::OpenExisting(FileAccess access) {
   if (Mode == 1) return false;
   CloseFile();
   if (const int err = file_.Open(FileName, access); err != 0) {
@@ -50,15 +51,15 @@ bool TMap::OpenExisting(FileAccess access) {
   return true;
 }
 
-bool TMap::OpenRead() {
+bool MappedOutputFile::OpenRead() {
   return OpenExisting(FileAccess::kRead);
 }
 
-bool TMap::OpenReadWrite() {
+bool MappedOutputFile::OpenReadWrite() {
   return OpenExisting(FileAccess::kReadWrite);
 }
 
-bool TMap::CreateNew(uint64_t count) {
+bool MappedOutputFile::CreateNew(uint64_t count) {
   if (Mode != 1 || count == 0) {
     LastError = EINVAL;  // so that the caller's message has a reason
     return false;
@@ -98,7 +99,7 @@ bool TMap::CreateNew(uint64_t count) {
   return true;
 }
 
-bool TMap::CellOffset(uint64_t index, uint64_t& offset) const {
+bool MappedOutputFile::CellOffset(uint64_t index, uint64_t& offset) const {
   if (CellType == kCellOneBit) {
     offset = index / 8;
   } else if (__builtin_mul_overflow(index, uint64_t{CellTypeSize(CellType)}, &offset)) {
@@ -109,13 +110,13 @@ bool TMap::CellOffset(uint64_t index, uint64_t& offset) const {
   return Data != nullptr && offset < FileSize && size <= FileSize - offset;
 }
 
-double TMap::ReadCell(uint64_t index, uint64_t offset) const {
+double MappedOutputFile::ReadCell(uint64_t index, uint64_t offset) const {
   const uint8_t* p = Data + offset;
   if (CellType == kCellOneBit) return ((*p >> (7 - index % 8)) & 1) ? 255.0 : 0.0;
   return DecodeCell(p, CellType, LSBFirst);
 }
 
-void TMap::StoreCell(uint64_t index, uint64_t offset, double value) {
+void MappedOutputFile::StoreCell(uint64_t index, uint64_t offset, double value) {
   uint8_t* p = Data + offset;
   if (CellType == kCellOneBit) {
     // The other seven cells of the byte stay as they are.
@@ -126,7 +127,7 @@ void TMap::StoreCell(uint64_t index, uint64_t offset, double value) {
   EncodeCell(p, CellType, value, LSBFirst);
 }
 
-bool TMap::GetValue(uint64_t index, double& value) const {
+bool MappedOutputFile::GetValue(uint64_t index, double& value) const {
   uint64_t offset = 0;
   if (!CellOffset(index, offset)) {
     value = 0;
@@ -136,7 +137,7 @@ bool TMap::GetValue(uint64_t index, double& value) const {
   return true;
 }
 
-bool TMap::SetValue(uint64_t index, double value) {
+bool MappedOutputFile::SetValue(uint64_t index, double value) {
   uint64_t offset = 0;
   if (Mode == 0 || !writable_ || !CellOffset(index, offset)) return false;
   StoreCell(index, offset, value);
@@ -145,22 +146,23 @@ bool TMap::SetValue(uint64_t index, double value) {
 
 namespace {
 std::string MakeName(const std::string& file_name, int32_t bands) {
-  if (bands < 1) throw EMMapFileError("MMapFile " + std::to_string(bands) + " Bands");
+  if (bands < 1) throw MappedOutputError("MMapFile " + std::to_string(bands) + " Bands");
   return file_name;
 }
 }  // namespace
 
-TMMapFile::TMMapFile(const std::string& file_name, uint16_t width, uint16_t lines,
-                     uint8_t cell_type, int32_t bands, uint8_t mode, bool msb_first) try
-    : TMap(MakeName(file_name, bands), cell_type, mode, msb_first),
+MappedOutputRaster::MappedOutputRaster(const std::string& file_name, uint16_t width, uint16_t lines,
+                                       uint8_t cell_type, int32_t bands, uint8_t mode,
+                                       bool msb_first) try
+    : MappedOutputFile(MakeName(file_name, bands), cell_type, mode, msb_first),
       Bands(bands),
       Width(width),
       Lines(lines) {
-} catch (const EMapError& e) {
-  throw EMMapFileError(std::string("MMapFile ") + e.what());
+} catch (const MappedOutputFileError& e) {
+  throw MappedOutputError(std::string("MMapFile ") + e.what());
 }
 
-bool TMMapFile::GetCell(uint32_t x, uint32_t y, uint32_t band, double& value) {
+bool MappedOutputRaster::GetCell(uint32_t x, uint32_t y, uint32_t band, double& value) {
   value = 0;
   if (band >= static_cast<uint32_t>(Bands)) band = static_cast<uint32_t>(Bands - 1);
   if (x >= Width || y >= Lines) return false;
@@ -171,19 +173,19 @@ bool TMMapFile::GetCell(uint32_t x, uint32_t y, uint32_t band, double& value) {
   return true;
 }
 
-bool TMMapFile::StoredIndex(uint32_t x, uint32_t y, uint32_t band, uint64_t& index) {
+bool MappedOutputRaster::StoredIndex(uint32_t x, uint32_t y, uint32_t band, uint64_t& index) {
   if (band >= static_cast<uint32_t>(Bands)) band = static_cast<uint32_t>(Bands - 1);
   if (x >= Width || y >= Lines) return false;
   index = CellIndex(x, y, band);
   return true;
 }
 
-bool TMMapFile::SetCell(uint32_t x, uint32_t y, uint32_t band, double value) {
+bool MappedOutputRaster::SetCell(uint32_t x, uint32_t y, uint32_t band, double value) {
   uint64_t index = 0;
   return StoredIndex(x, y, band, index) && SetValue(index, value);
 }
 
-bool TMMapFile::GetNearest(uint32_t band, double& value, double x, double y) {
+bool MappedOutputRaster::GetNearest(uint32_t band, double& value, double x, double y) {
   int64_t cx = 0;
   int64_t cy = 0;
   if (!RoundToInt64(x, cx) || !RoundToInt64(y, cy)) return false;
@@ -191,7 +193,7 @@ bool TMMapFile::GetNearest(uint32_t band, double& value, double x, double y) {
   return GetCell(static_cast<uint32_t>(cx), static_cast<uint32_t>(cy), band, value);
 }
 
-bool TMMapFile::Get4Cells(uint16_t x, uint16_t y, uint16_t band, double values[4]) {
+bool MappedOutputRaster::Get4Cells(uint16_t x, uint16_t y, uint16_t band, double values[4]) {
   uint32_t b = band;
   if (b >= static_cast<uint32_t>(Bands)) b = static_cast<uint32_t>(Bands - 1);
   if (x >= Width || y >= Lines) return false;
@@ -218,7 +220,7 @@ bool TMMapFile::Get4Cells(uint16_t x, uint16_t y, uint16_t band, double values[4
   return true;
 }
 
-bool TMMapFile::GetBilinear(uint32_t band, double& value, double x, double y) {
+bool MappedOutputRaster::GetBilinear(uint32_t band, double& value, double x, double y) {
   value = 0;
   if (!(x >= 0) || !(y >= 0) || x >= 65536.0 || y >= 65536.0) return false;
   const double ix = std::floor(x);
@@ -238,7 +240,7 @@ bool TMMapFile::GetBilinear(uint32_t band, double& value, double x, double y) {
   return true;
 }
 
-uint8_t* TMMapFile::LineAddress(uint16_t line, uint16_t band) {
+uint8_t* MappedOutputRaster::LineAddress(uint16_t line, uint16_t band) {
   uint32_t b = band;
   if (b >= static_cast<uint32_t>(Bands)) b = static_cast<uint32_t>(Bands - 1);
   if (line >= Lines || Data == nullptr) return nullptr;

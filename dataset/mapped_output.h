@@ -10,23 +10,23 @@
 
 namespace clipra {
 
-class EMapError : public std::runtime_error {
+class MappedOutputFileError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
 
-class EMMapFileError : public std::runtime_error {
+class MappedOutputError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
 
-class TMap {
+class MappedOutputFile {
  public:
-  // Raises EMapError "No file name" for an empty name. Opens nothing.
-  TMap(const std::string& file_name, uint8_t cell_type, uint8_t mode, bool msb_first);
-  virtual ~TMap();
-  TMap(const TMap&) = delete;
-  TMap& operator=(const TMap&) = delete;
+  // Raises MappedOutputFileError "No file name" for an empty name. Opens nothing.
+  MappedOutputFile(const std::string& file_name, uint8_t cell_type, uint8_t mode, bool msb_first);
+  virtual ~MappedOutputFile();
+  MappedOutputFile(const MappedOutputFile&) = delete;
+  MappedOutputFile& operator=(const MappedOutputFile&) = delete;
 
   bool OpenRead();
   bool OpenReadWrite();
@@ -64,11 +64,11 @@ class TMap {
   MappedView view_;
 };
 
-class TMMapFile : public TMap {
+class MappedOutputRaster : public MappedOutputFile {
  public:
-  // Raises EMMapFileError "MMapFile <n> Bands" or "MMapFile " + the EMapError text.
-  TMMapFile(const std::string& file_name, uint16_t width, uint16_t lines, uint8_t cell_type,
-            int32_t bands, uint8_t mode, bool msb_first);
+  // Raises MappedOutputError "MMapFile <n> Bands" or "MMapFile " + the MappedOutputFileError text.
+  MappedOutputRaster(const std::string& file_name, uint16_t width, uint16_t lines,
+                     uint8_t cell_type, int32_t bands, uint8_t mode, bool msb_first);
 
   virtual bool GetCell(uint32_t x, uint32_t y, uint32_t band, double& value);
   virtual bool SetCell(uint32_t x, uint32_t y, uint32_t band, double value);

@@ -1,26 +1,26 @@
-#include "dataset/readline.h"
+#include "dataset/line_reader.h"
 
 #include "dataset/identify.h"
 
 namespace clipra {
 
 static std::string CheckedName(const std::string& file_name) {
-  if (file_name.empty()) throw EReadLineError("ReadLine error No file name");
+  if (file_name.empty()) throw LineReaderError("ReadLine error No file name");
   return file_name;
 }
 
-TReadLine::TReadLine(const std::string& file_name)
-    : TMap(CheckedName(file_name), kCellUnsigned8, 0, false) {
-  if (!OpenRead()) throw EReadLineError("Open read error");
+LineReader::LineReader(const std::string& file_name)
+    : MappedOutputFile(CheckedName(file_name), kCellUnsigned8, 0, false) {
+  if (!OpenRead()) throw LineReaderError("Open read error");
   Reset();
 }
 
-void TReadLine::Reset() {
+void LineReader::Reset() {
   Index = -1;
   LastChar = 0;
 }
 
-char TReadLine::ReadChar(char& ch) {
+char LineReader::ReadChar(char& ch) {
   ++Index;
   if (static_cast<uint64_t>(Index) < FileSize)
     ch = static_cast<char>(Data[Index]);
@@ -32,7 +32,7 @@ char TReadLine::ReadChar(char& ch) {
   return ch;
 }
 
-std::string& TReadLine::ReadLine(std::string& line) {
+std::string& LineReader::ReadLine(std::string& line) {
   line.clear();
   char ch = 0;
   ReadChar(ch);

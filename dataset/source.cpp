@@ -1,28 +1,28 @@
-#include "dataset/dataset2.h"
+#include "dataset/source.h"
 
 #include <cmath>
 #include <exception>
 
-#include "dataset/gcp.h"
+#include "dataset/control_points.h"
 #include "dataset/identify.h"
 #include "dataset/utils.h"
 
 namespace clipra {
 
-TDataSetRoot2::TDataSetRoot2() = default;
-TDataSetRoot2::~TDataSetRoot2() = default;
+RasterReader::RasterReader() = default;
+RasterReader::~RasterReader() = default;
 
-double TDataSetRoot2::GetLeftX() {
+double RasterReader::GetLeftX() {
   return static_cast<double>(static_cast<long double>(GetRegX()) -
                              static_cast<long double>(GetCellSizeX()) * GetRegCellX());
 }
 
-double TDataSetRoot2::GetTopY() {
+double RasterReader::GetTopY() {
   return static_cast<double>(static_cast<long double>(GetRegY()) +
                              static_cast<long double>(GetCellSizeY()) * GetRegCellY());
 }
 
-bool TDataSetRoot2::OpenExisting(const std::string& file_name) {
+bool RasterReader::OpenExisting(const std::string& file_name) {
   if (!FileExists(file_name)) {
     ErrorText = "File not Exists";
     return false;
@@ -30,29 +30,29 @@ bool TDataSetRoot2::OpenExisting(const std::string& file_name) {
   return Open(file_name, 0, 0, kCellUnsigned8, 1, 0);
 }
 
-std::vector<std::string> TDataSetRoot2::Files() const {
+std::vector<std::string> RasterReader::Files() const {
   if (FileName.empty()) return {};
   return {FileName};
 }
 
-uint8_t TDataSetRoot2::GetCoordinateType() {
+uint8_t RasterReader::GetCoordinateType() {
   return kCoordRaw;
 }
 
-void TDataSetRoot2::CellToMap(double col, double row, double& map_x, double& map_y) {
+void RasterReader::CellToMap(double col, double row, double& map_x, double& map_y) {
   map_x = static_cast<double>(GetLeftX() + static_cast<long double>(GetCellSizeX()) * col);
   map_y = static_cast<double>(GetTopY() - static_cast<long double>(GetCellSizeY()) * row);
 }
 
-void TDataSetRoot2::MapToCell(double map_x, double map_y, double& col, double& row) {
+void RasterReader::MapToCell(double map_x, double map_y, double& col, double& row) {
   col = static_cast<double>((static_cast<long double>(map_x) - GetLeftX()) / GetCellSizeX());
   row = static_cast<double>((static_cast<long double>(GetTopY()) - map_y) / GetCellSizeY());
 }
 
-bool TDataSetRoot2::StoreGeoreference(const std::string& spheroid, const std::string& datum,
-                                      double cell_size_x, double cell_size_y, double reg_cell_x,
-                                      double reg_cell_y, double reg_x, double reg_y,
-                                      const std::string& projection) {
+bool RasterReader::StoreGeoreference(const std::string& spheroid, const std::string& datum,
+                                     double cell_size_x, double cell_size_y, double reg_cell_x,
+                                     double reg_cell_y, double reg_x, double reg_y,
+                                     const std::string& projection) {
   SetSpheroid(spheroid);
   SetDatum(datum);
   SetCellSizeX(cell_size_x);
@@ -65,7 +65,7 @@ bool TDataSetRoot2::StoreGeoreference(const std::string& spheroid, const std::st
   return true;
 }
 
-void TDataSetRoot2::SetControlPoints(std::unique_ptr<TGCPList> list) {
+void RasterReader::SetControlPoints(std::unique_ptr<ControlPointList> list) {
   ControlPoints = std::move(list);
 }
 
@@ -82,10 +82,10 @@ bool MapToIndex(double map, double origin, double cell_size, int sign, uint32_t&
   return true;
 }
 
-TDataSet2::~TDataSet2() = default;
+Source::~Source() = default;
 
-bool TDataSet2::Open(const std::string& file_name, uint32_t width, uint32_t lines,
-                     uint8_t cell_type, uint32_t bands, uint8_t mode) {
+bool Source::Open(const std::string& file_name, uint32_t width, uint32_t lines, uint8_t cell_type,
+                  uint32_t bands, uint8_t mode) {
   // A second Open replaces, and frees, the reader of the first.
   Reader.reset();
   SetErrorText("");
@@ -124,47 +124,47 @@ bool TDataSet2::Open(const std::string& file_name, uint32_t width, uint32_t line
   return false;
 }
 
-uint32_t TDataSet2::GetBands() {
+uint32_t Source::GetBands() {
   return Reader ? Reader->GetBands() : 0;
 }
 
-uint8_t TDataSet2::GetCellType() {
+uint8_t Source::GetCellType() {
   return Reader ? Reader->GetCellType() : uint8_t{1};
 }
 
-double TDataSet2::GetCellSizeX() {
+double Source::GetCellSizeX() {
   if (!Reader) return 1.0;
   const double size = Reader->GetCellSizeX();
   return size == 0 ? 1.0 : size;
 }
 
-void TDataSet2::GetSpheroid(std::string& s) {
+void Source::GetSpheroid(std::string& s) {
   if (Reader) s = Reader->GetSpheroid();
 }
 
-void TDataSet2::GetDatum(std::string& s) {
+void Source::GetDatum(std::string& s) {
   if (Reader) s = Reader->GetDatum();
 }
 
-void TDataSet2::GetProjection(std::string& s) {
+void Source::GetProjection(std::string& s) {
   if (Reader) s = Reader->GetProjection();
 }
 
-std::string TDataSet2::GetErrorText() const {
+std::string Source::GetErrorText() const {
   return Reader ? Reader->ErrorText : ErrorText;
 }
 
-void TDataSet2::SetErrorText(const std::string& text) {
+void Source::SetErrorText(const std::string& text) {
   if (Reader)
     Reader->ErrorText = text;
   else
     ErrorText = text;
 }
 
-bool TDataSet2::GetValue(uint32_t band, float& value, double map_x, double map_y,
-                         uint8_t interpolate) {
+bool Source::GetValue(uint32_t band, float& value, double map_x, double map_y,
+                      uint8_t interpolate) {
   if (!Reader) return false;
-  TDataSetRoot2& r = *Reader;
+  RasterReader& r = *Reader;
   const double col =
       static_cast<double>((static_cast<long double>(map_x) - r.GetLeftX()) / r.GetCellSizeX());
   if (!(col >= 0)) return false;

@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "dataset/dataset.h"
-#include "dataset/dataset2.h"
+#include "dataset/output.h"
+#include "dataset/source.h"
 
 namespace clipra {
 
-class TGCPList;
+class ControlPointList;
 
 namespace tiff {
 
@@ -73,10 +73,10 @@ constexpr uint32_t kHeaderSize = 348;
 
 }  // namespace tiff
 
-class TTifMap2 : public TDataSetRoot2 {
+class TiffReader : public RasterReader {
  public:
-  TTifMap2();
-  ~TTifMap2() override;
+  TiffReader();
+  ~TiffReader() override;
 
   bool SeekLine(uint32_t line, uint32_t band) override;
   bool GetCell(uint32_t x, uint32_t y, uint32_t band, float& value) override;
@@ -131,18 +131,18 @@ class TTifMap2 : public TDataSetRoot2 {
   uint64_t RowBytes() const;
 };
 
-class ETifMapError : public EWriterError {
+class TiffWriteError : public WriterError {
  public:
-  using EWriterError::EWriterError;
+  using WriterError::WriterError;
 };
 
-class TTifMap : public TDataSetRoot {
+class TiffWriter : public RasterWriter {
  public:
   // Creates the file at its full size and writes the header. Raises
-  // ETifMapError.
-  TTifMap(const std::string& file_name, uint16_t width, uint16_t lines, uint8_t cell_type,
-          int32_t bands, uint8_t mode);
-  ~TTifMap() override;
+  // TiffWriteError.
+  TiffWriter(const std::string& file_name, uint16_t width, uint16_t lines, uint8_t cell_type,
+             int32_t bands, uint8_t mode);
+  ~TiffWriter() override;
 
   bool GetCell(uint32_t x, uint32_t y, uint32_t band, double& value) override;
   bool SetCell(uint32_t x, uint32_t y, uint32_t band, double value) override;
@@ -167,7 +167,7 @@ class TTifMap : public TDataSetRoot {
   void SetGeoreference(const std::string& spheroid, const std::string& datum, double cell_size_x,
                        double cell_size_y, double reg_cell_x, double reg_cell_y, double reg_x,
                        double reg_y, const std::string& projection) override;
-  TGCPList* GetControlPoints() override { return ControlPoints.get(); }
+  ControlPointList* GetControlPoints() override { return ControlPoints.get(); }
 
   uint32_t ImageWidth = 0;
   uint32_t ImageLength = 0;
@@ -182,7 +182,7 @@ class TTifMap : public TDataSetRoot {
   std::string Projection = "RAW";
   std::string Datum = "RAW";
   std::string Spheroid = "RAW";
-  std::unique_ptr<TGCPList> ControlPoints;
+  std::unique_ptr<ControlPointList> ControlPoints;
   std::array<uint8_t, tiff::kHeaderSize> Header{};
 
  private:

@@ -2,10 +2,10 @@
 #include <cstring>
 
 #include "dataset/byte_order.h"
-#include "dataset/gcp.h"
+#include "dataset/control_points.h"
 #include "dataset/identify.h"
 #include "dataset/utils.h"
-#include "formats/image/tif.h"
+#include "formats/image/tiff.h"
 #include "formats/image/world_file.h"
 
 namespace clipra {
@@ -47,10 +47,10 @@ void PutEntry(uint8_t* header, int number, uint16_t tag, uint16_t type, uint32_t
 
 }  // namespace
 
-TTifMap::TTifMap(const std::string& file_name, uint16_t width, uint16_t lines, uint8_t cell_type,
-                 int32_t bands, uint8_t mode) try
-    : TDataSetRoot(file_name, width, lines, cell_type, bands, mode, false) {
-  ControlPoints = std::make_unique<TGCPList>();
+TiffWriter::TiffWriter(const std::string& file_name, uint16_t width, uint16_t lines,
+                       uint8_t cell_type, int32_t bands, uint8_t mode) try
+    : RasterWriter(file_name, width, lines, cell_type, bands, mode, false) {
+  ControlPoints = std::make_unique<ControlPointList>();
   ImageWidth = width;
   ImageLength = lines;
   if (bands == 1)
@@ -58,28 +58,28 @@ TTifMap::TTifMap(const std::string& file_name, uint16_t width, uint16_t lines, u
   else if (bands == 3)
     PhotometricInterpretation = 2;
   else
-    throw ETifMapError("Wrong number of bands(must be 1 or 3)");
+    throw TiffWriteError("Wrong number of bands(must be 1 or 3)");
   // The layout knows one- and two-byte integer samples only.
   if (cell_type < kCellUnsigned8 || cell_type > kCellUnsigned16)
-    throw ETifMapError("Not supported cell type(must be 8 or 16-bit integer): " +
-                       CellTypeName(cell_type));
+    throw TiffWriteError("Not supported cell type(must be 8 or 16-bit integer): " +
+                         CellTypeName(cell_type));
   const uint32_t cell_size = CellTypeSize(cell_type);
   BitsPerSample.fill(static_cast<uint16_t>(8 * cell_size));
   const uint64_t cells = uint64_t{width} * lines * static_cast<uint64_t>(bands) + tiff::kHeaderSize;
   if (cells * cell_size > kMaxFileSize)
-    throw ETifMapError("TIFF output too large: " + std::to_string(cells * cell_size) +
-                       " bytes, but a TIFF file holds at most 4 GiB");
+    throw TiffWriteError("TIFF output too large: " + std::to_string(cells * cell_size) +
+                         " bytes, but a TIFF file holds at most 4 GiB");
   if (!CreateNew(cells))
-    throw ETifMapError("Open write error " + std::to_string(LastError) + " " +
-                       SystemErrorText(static_cast<int>(LastError)));
+    throw TiffWriteError("Open write error " + std::to_string(LastError) + " " +
+                         SystemErrorText(static_cast<int>(LastError)));
   WriteHeader();
-} catch (const EMMapFileError& e) {
-  throw ETifMapError(e.what());
+} catch (const MappedOutputError& e) {
+  throw TiffWriteError(e.what());
 }
 
-TTifMap::~TTifMap() = default;
+TiffWriter::~TiffWriter() = default;
 
-void TTifMap::WriteHeader() {
+void TiffWriter::WriteHeader() {
   Header.fill(0);
   uint8_t* h = Header.data();
   const uint32_t bands = PhotometricInterpretation == 2 ? 3 : 1;
@@ -126,16 +126,16 @@ void TTifMap::WriteHeader() {
   if (Data != nullptr && FileSize >= tiff::kHeaderSize) std::memcpy(Data, h, tiff::kHeaderSize);
 }
 
-double TTifMap::GetCellSizeY() {
+double TiffWriter::GetCellSizeY() {
   return CellHeight == 0 ? -1.0 : std::fabs(CellHeight);
 }
 
-uint16_t TTifMap::GetBands() {
+uint16_t TiffWriter::GetBands() {
   if (PhotometricInterpretation < 2) return 1;
   return PhotometricInterpretation == 2 ? 3 : 0;
 }
 
-uint8_t TTifMap::GetCellType() {
+uint8_t TiffWriter::GetCellType() {
   switch (BitsPerSample[0]) {
     case 8:
       return kCellUnsigned8;
@@ -148,12 +148,12 @@ uint8_t TTifMap::GetCellType() {
   }
 }
 
-uint64_t TTifMap::TiffCellIndex(uint32_t x, uint32_t y, uint32_t band) const {
+uint64_t TiffWriter::TiffCellIndex(uint32_t x, uint32_t y, uint32_t band) const {
   return tiff::kHeaderSize / CellTypeSize(CellType) +
          (uint64_t{y} * ImageWidth + x) * static_cast<uint64_t>(Bands) + band;
 }
 
-bool TTifMap::GetCell(uint32_t x, uint32_t y, uint32_t band, double& value) {
+bool TiffWriter::GetCell(uint32_t x, uint32_t y, uint32_t band, double& value) {
   value = 0;
   const uint32_t bands = GetBands();
   if (bands == 0) return false;
@@ -162,7 +162,7 @@ bool TTifMap::GetCell(uint32_t x, uint32_t y, uint32_t band, double& value) {
   return GetValue(TiffCellIndex(x, y, band), value);
 }
 
-bool TTifMap::StoredIndex(uint32_t x, uint32_t y, uint32_t band, uint64_t& index) {
+bool TiffWriter::StoredIndex(uint32_t x, uint32_t y, uint32_t band, uint64_t& index) {
   const uint32_t bands = GetBands();
   if (bands == 0) return false;
   if (band >= bands) band = bands - 1;
@@ -171,12 +171,12 @@ bool TTifMap::StoredIndex(uint32_t x, uint32_t y, uint32_t band, uint64_t& index
   return true;
 }
 
-bool TTifMap::SetCell(uint32_t x, uint32_t y, uint32_t band, double value) {
+bool TiffWriter::SetCell(uint32_t x, uint32_t y, uint32_t band, double value) {
   uint64_t index = 0;
   return Mode == 1 && StoredIndex(x, y, band, index) && SetValue(index, value);
 }
 
-bool TTifMap::Get4Cells(uint16_t x, uint16_t y, uint16_t band, double values[4]) {
+bool TiffWriter::Get4Cells(uint16_t x, uint16_t y, uint16_t band, double values[4]) {
   if (x >= ImageWidth || y >= ImageLength) return false;
   const uint32_t x1 = x + 1u < ImageWidth ? x + 1u : x;
   const uint32_t y1 = y + 1u < ImageLength ? y + 1u : y;
@@ -184,10 +184,10 @@ bool TTifMap::Get4Cells(uint16_t x, uint16_t y, uint16_t band, double values[4])
          GetCell(x1, y1, band, values[2]) && GetCell(x1, y, band, values[3]);
 }
 
-void TTifMap::SetGeoreference(const std::string& spheroid, const std::string& datum,
-                              double cell_size_x, double cell_size_y, double reg_cell_x,
-                              double reg_cell_y, double reg_x, double reg_y,
-                              const std::string& projection) {
+void TiffWriter::SetGeoreference(const std::string& spheroid, const std::string& datum,
+                                 double cell_size_x, double cell_size_y, double reg_cell_x,
+                                 double reg_cell_y, double reg_x, double reg_y,
+                                 const std::string& projection) {
   CellSizeX = cell_size_x;
   RotationX = 0;
   RotationY = 0;

@@ -1,4 +1,4 @@
-#include "dataset/gcp.h"
+#include "dataset/control_points.h"
 
 #include <cerrno>
 #include <cfloat>
@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <mutex>
 
+#include "dataset/line_reader.h"
 #include "dataset/os_file.h"
-#include "dataset/readline.h"
 #include "dataset/utils.h"
 
 namespace clipra {
@@ -84,9 +84,9 @@ void ForEachLine(const std::string& file_name, OnLine on_line) {
   if (!file_name.empty() && std::filesystem::is_regular_file(file_name, ec) &&
       std::filesystem::file_size(file_name, ec) == 0 && !ec)
     return;
-  TReadLine reader(file_name);
+  LineReader reader(file_name);
   std::string line;
-  while (!TReadLine::IsEndOfFile(reader.ReadLine(line))) on_line(line);
+  while (!LineReader::IsEndOfFile(reader.ReadLine(line))) on_line(line);
 }
 
 }  // namespace
@@ -96,7 +96,7 @@ void SetErrorMessageHook(MessageHook hook) {
   Hook() = std::move(hook);
 }
 
-TGCPoint::TGCPoint(const TGCPoint* source) {
+ControlPoint::ControlPoint(const ControlPoint* source) {
   if (!source) return;
   Name = source->GetName();
   Active = source->GetActive();
@@ -107,9 +107,9 @@ TGCPoint::TGCPoint(const TGCPoint* source) {
   MapZ = source->GetMapZ();
 }
 
-std::unique_ptr<TGCPoint> TGCPoint::CreateFromErsLine(const std::string& line) {
+std::unique_ptr<ControlPoint> ControlPoint::CreateFromErsLine(const std::string& line) {
   const std::vector<std::string> t = SplitTokens(line, 8);
-  auto point = std::make_unique<TGCPoint>();
+  auto point = std::make_unique<ControlPoint>();
   point->Name = t[0];
   point->Active = IsYes(t[1]);
   point->Flag2 = IsYes(t[2]);
@@ -117,16 +117,16 @@ std::unique_ptr<TGCPoint> TGCPoint::CreateFromErsLine(const std::string& line) {
   return point;
 }
 
-std::unique_ptr<TGCPoint> TGCPoint::CreateFromLine(const std::string& line) {
+std::unique_ptr<ControlPoint> ControlPoint::CreateFromLine(const std::string& line) {
   const std::vector<std::string> t = SplitTokens(line, 7);
-  auto point = std::make_unique<TGCPoint>();
+  auto point = std::make_unique<ControlPoint>();
   point->Name = t[0];
   point->Active = IsYes(t[1]);
   for (int i = 0; i < 5; ++i) point->SetValue(i + 1, ParseValue(t[2 + i]));
   return point;
 }
 
-double TGCPoint::GetValue(int value_no) const {
+double ControlPoint::GetValue(int value_no) const {
   switch (value_no) {
     case 1:
       return GetCellX();
@@ -143,7 +143,7 @@ double TGCPoint::GetValue(int value_no) const {
   }
 }
 
-void TGCPoint::SetValue(int value_no, double value) {
+void ControlPoint::SetValue(int value_no, double value) {
   switch (value_no) {
     case 1:
       SetCellX(value);
@@ -165,14 +165,14 @@ void TGCPoint::SetValue(int value_no, double value) {
   }
 }
 
-std::string TGCPoint::GetFieldText(int index) const {
+std::string ControlPoint::GetFieldText(int index) const {
   if (index == 0) return GetName();
   if (index == 1) return YesNo(GetActive());
   if (index >= 2 && index <= 6) return FormatGeneral(GetValue(index - 1));
   return {};
 }
 
-void TGCPoint::SetFieldText(int index, const std::string& text) {
+void ControlPoint::SetFieldText(int index, const std::string& text) {
   if (index == 0) {
     SetName(text);
   } else if (index == 1) {
@@ -182,7 +182,7 @@ void TGCPoint::SetFieldText(int index, const std::string& text) {
   }
 }
 
-std::string TGCPoint::ToLine() const {
+std::string ControlPoint::ToLine() const {
   const std::string name = GetName();
   std::string line = name.empty() ? "\"\"" : name;
   line += ' ';
@@ -194,43 +194,43 @@ std::string TGCPoint::ToLine() const {
   return line;
 }
 
-TGCPoint* TGCPList::Point(int index) {
+ControlPoint* ControlPointList::Point(int index) {
   if (index < 0 || index >= Count()) return nullptr;
   return items_[static_cast<size_t>(index)].get();
 }
 
-const TGCPoint* TGCPList::Point(int index) const {
+const ControlPoint* ControlPointList::Point(int index) const {
   if (index < 0 || index >= Count()) return nullptr;
   return items_[static_cast<size_t>(index)].get();
 }
 
-void TGCPList::ResetExtent() {
+void ControlPointList::ResetExtent() {
   MinX = MinY = MinZ = 1e308;
   MaxX = MaxY = MaxZ = -1e308;
 }
 
-void TGCPList::Clear() {
+void ControlPointList::Clear() {
   const bool had_points = !items_.empty();
   items_.clear();
   ResetExtent();
   if (had_points) SetModified(true);
 }
 
-void TGCPList::Append(std::unique_ptr<TGCPoint> point) {
+void ControlPointList::Append(std::unique_ptr<ControlPoint> point) {
   items_.push_back(std::move(point));
   SetModified(true);
 }
 
-void TGCPList::AddPoint(const TGCPoint* source) {
-  Append(std::make_unique<TGCPoint>(source));
+void ControlPointList::AddPoint(const ControlPoint* source) {
+  Append(std::make_unique<ControlPoint>(source));
 }
 
-void TGCPList::AddFromErsLine(const std::string& line) {
-  Append(TGCPoint::CreateFromErsLine(line));
+void ControlPointList::AddFromErsLine(const std::string& line) {
+  Append(ControlPoint::CreateFromErsLine(line));
 }
 
-void TGCPList::AddFromLine(const std::string& line) {
-  std::unique_ptr<TGCPoint> point = TGCPoint::CreateFromLine(line);
+void ControlPointList::AddFromLine(const std::string& line) {
+  std::unique_ptr<ControlPoint> point = ControlPoint::CreateFromLine(line);
   MinX = std::fmin(MinX, point->MapX);
   MaxX = std::fmax(MaxX, point->MapX);
   MinY = std::fmin(MinY, point->MapY);
@@ -240,54 +240,54 @@ void TGCPList::AddFromLine(const std::string& line) {
   Append(std::move(point));
 }
 
-void TGCPList::Delete(int index) {
+void ControlPointList::Delete(int index) {
   if (index < 0 || index >= Count()) return;
   items_.erase(items_.begin() + index);
   SetModified(true);
 }
 
-std::string TGCPList::GetName(int index) const {
-  const TGCPoint* p = Point(index);
+std::string ControlPointList::GetName(int index) const {
+  const ControlPoint* p = Point(index);
   return p ? p->GetName() : std::string();
 }
 
-bool TGCPList::GetActive(int index) const {
-  const TGCPoint* p = Point(index);
+bool ControlPointList::GetActive(int index) const {
+  const ControlPoint* p = Point(index);
   return p ? p->GetActive() : false;
 }
 
-double TGCPList::GetValue(int index, int value_no) const {
-  const TGCPoint* p = Point(index);
+double ControlPointList::GetValue(int index, int value_no) const {
+  const ControlPoint* p = Point(index);
   return p ? p->GetValue(value_no) : 0;
 }
 
-void TGCPList::SetName(int index, const std::string& value) {
-  TGCPoint* p = Point(index);
+void ControlPointList::SetName(int index, const std::string& value) {
+  ControlPoint* p = Point(index);
   if (!p || p->GetName() == value) return;
   p->SetName(value);
   SetModified(true);
 }
 
-void TGCPList::SetActive(int index, bool value) {
-  TGCPoint* p = Point(index);
+void ControlPointList::SetActive(int index, bool value) {
+  ControlPoint* p = Point(index);
   if (!p || p->GetActive() == value) return;
   p->SetActive(value);
   SetModified(true);
 }
 
-void TGCPList::SetValue(int index, int value_no, double value) {
-  TGCPoint* p = Point(index);
+void ControlPointList::SetValue(int index, int value_no, double value) {
+  ControlPoint* p = Point(index);
   if (!p || value_no < 1 || value_no > 5 || p->GetValue(value_no) == value) return;
   p->SetValue(value_no, value);
   SetModified(true);
 }
 
-void TGCPList::SetModified(bool value) {
+void ControlPointList::SetModified(bool value) {
   Modified = value;
   if (value && OnChange) OnChange(this);
 }
 
-bool TGCPList::LoadFromFile(const std::string& file_name) {
+bool ControlPointList::LoadFromFile(const std::string& file_name) {
   if (file_name.empty()) return false;
   Clear();
   ForEachLine(file_name, [this](const std::string& line) {
@@ -309,13 +309,13 @@ bool TGCPList::LoadFromFile(const std::string& file_name) {
   return true;
 }
 
-bool TGCPList::ImportMapPoints(const std::string& file_name) {
+bool ControlPointList::ImportMapPoints(const std::string& file_name) {
   if (file_name.empty()) return false;
   Clear();
   ForEachLine(file_name, [this](const std::string& line) {
     if (IsBlankLine(line) || line[0] == ';') return;
     const std::vector<std::string> t = SplitTokens(line, 4);
-    auto point = std::make_unique<TGCPoint>();
+    auto point = std::make_unique<ControlPoint>();
     point->Name = t[0];
     point->MapX = ParseValue(t[1]);
     point->MapY = ParseValue(t[2]);
@@ -328,7 +328,7 @@ bool TGCPList::ImportMapPoints(const std::string& file_name) {
   return true;
 }
 
-bool TGCPList::ImportSurveyTable(const std::string& file_name) {
+bool ControlPointList::ImportSurveyTable(const std::string& file_name) {
   Clear();
   try {
     bool heading = true;
@@ -340,7 +340,7 @@ bool TGCPList::ImportSurveyTable(const std::string& file_name) {
       if (IsBlankLine(line) || line[0] == ';') return;
       // Northing comes before easting in these tables.
       const std::vector<std::string> t = SplitTokens(line, 5);
-      auto point = std::make_unique<TGCPoint>();
+      auto point = std::make_unique<ControlPoint>();
       point->Name = std::to_string(items_.size());
       point->Active = true;
       point->MapY = ParseValue(t[0]);
@@ -350,20 +350,20 @@ bool TGCPList::ImportSurveyTable(const std::string& file_name) {
       point->CellY = ParseValue(t[4]);
       Append(std::move(point));
     });
-  } catch (const EReadLineError&) {
+  } catch (const LineReaderError&) {
     return false;
   }
   SetModified(false);
   return true;
 }
 
-bool TGCPList::SaveToFile(const std::string& file_name) {
+bool ControlPointList::SaveToFile(const std::string& file_name) {
   if (items_.empty() || file_name.empty()) return false;
   std::string text;
   if (!Spheroid.empty() && !Datum.empty() && !Projection.empty())
     text += ";S=" + Spheroid + "\r\n;D=" + Datum + "\r\n;P=" + Projection + "\r\n";
   for (size_t i = 0; i < items_.size(); ++i) {
-    const TGCPoint& p = *items_[i];
+    const ControlPoint& p = *items_[i];
     if (Indent) text += "\t\t\t";
     const std::string name = p.GetName();
     text += name.empty() ? std::to_string(i) : name;

@@ -3,14 +3,14 @@
 #include <cstdlib>
 #include <string>
 
-#include "dataset/readline.h"
+#include "dataset/line_reader.h"
 #include "support/fuzz_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace clipra;
   const std::string& path = fuzz::WriteFuzzFile(data, size, ".txt");
   try {
-    TReadLine reader(path);
+    LineReader reader(path);
     std::string line;
     size_t total = 0;
     // A byte 26 at the start of a line gives the end-of-file line early, so
@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       reader.ReadLine(line);
       if (line.find('\n') != std::string::npos || line.find('\r') != std::string::npos)
         std::abort();
-      if (!TReadLine::IsEndOfFile(line)) {
+      if (!LineReader::IsEndOfFile(line)) {
         total += line.size();
       } else if (static_cast<uint64_t>(reader.Index) >= size) {
         break;
@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (size_t i = 0; i < size; ++i)
       if (reader.ReadChar(ch) != static_cast<char>(data[i])) std::abort();
     if (reader.ReadChar(ch) != kEndOfFileChar) std::abort();
-  } catch (const EReadLineError&) {
+  } catch (const LineReaderError&) {
     // Only an empty file cannot be opened.
     if (size != 0) std::abort();
   }

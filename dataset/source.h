@@ -8,22 +8,22 @@
 #include <string>
 #include <vector>
 
-#include "dataset/mmapfile2.h"
+#include "dataset/mapped_file.h"
 
 namespace clipra {
 
-class TGCPList;
+class ControlPointList;
 
 // A header value that should be a whole number and is not.
-class EConvertError : public std::runtime_error {
+class ConvertError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
 
-class TDataSetRoot2 : public TMMapFile2 {
+class RasterReader : public MappedRaster {
  public:
-  TDataSetRoot2();
-  ~TDataSetRoot2() override;
+  RasterReader();
+  ~RasterReader() override;
 
   virtual bool Open(const std::string& file_name, uint32_t width, uint32_t lines, uint8_t cell_type,
                     uint32_t bands, uint8_t mode) = 0;
@@ -69,11 +69,11 @@ class TDataSetRoot2 : public TMMapFile2 {
                                const std::string& projection) = 0;
   virtual void CellToMap(double col, double row, double& map_x, double& map_y);
   virtual void MapToCell(double map_x, double map_y, double& col, double& row);
-  virtual TGCPList* GetControlPoints() { return ControlPoints.get(); }
+  virtual ControlPointList* GetControlPoints() { return ControlPoints.get(); }
   // Ownership of the list passes to the reader.
-  virtual void SetControlPoints(std::unique_ptr<TGCPList> list);
+  virtual void SetControlPoints(std::unique_ptr<ControlPointList> list);
 
-  std::unique_ptr<TGCPList> ControlPoints;
+  std::unique_ptr<ControlPointList> ControlPoints;
   double RegCellX = 0;
   double RegCellY = 0;
   double RegX = 0;
@@ -98,12 +98,12 @@ class TDataSetRoot2 : public TMMapFile2 {
 // TopY for lines; `sign` is +1 for columns and -1 for lines.
 bool MapToIndex(double map, double origin, double cell_size, int sign, uint32_t& index);
 
-class TDataSet2 {
+class Source {
  public:
-  TDataSet2() = default;
-  ~TDataSet2();
-  TDataSet2(const TDataSet2&) = delete;
-  TDataSet2& operator=(const TDataSet2&) = delete;
+  Source() = default;
+  ~Source();
+  Source(const Source&) = delete;
+  Source& operator=(const Source&) = delete;
 
   bool Open(const std::string& file_name, uint32_t width, uint32_t lines, uint8_t cell_type,
             uint32_t bands, uint8_t mode);
@@ -117,13 +117,13 @@ class TDataSet2 {
   void SetErrorText(const std::string& text);
   bool GetValue(uint32_t band, float& value, double map_x, double map_y, uint8_t interpolate);
 
-  TDataSetRoot2* GetReader() { return Reader.get(); }
+  RasterReader* GetReader() { return Reader.get(); }
 
   std::string ErrorText;
-  std::unique_ptr<TDataSetRoot2> Reader;
+  std::unique_ptr<RasterReader> Reader;
 };
 
 // The reader for a format code, or nullptr when this build has none.
-std::unique_ptr<TDataSetRoot2> CreateReader(uint8_t code);
+std::unique_ptr<RasterReader> CreateReader(uint8_t code);
 
 }  // namespace clipra

@@ -16,19 +16,19 @@ using MessageHook = std::function<void(const std::string&)>;
 // writes the text to standard error.
 void SetErrorMessageHook(MessageHook hook);
 
-class TGCPoint {
+class ControlPoint {
  public:
   // A blank point: no name, inactive, all values 0.
-  TGCPoint() = default;
+  ControlPoint() = default;
   // A copy of the source's name, active flag and five values; Flag2 is not
   // copied. A null source gives a blank point.
-  explicit TGCPoint(const TGCPoint* source);
-  virtual ~TGCPoint() = default;
+  explicit ControlPoint(const ControlPoint* source);
+  virtual ~ControlPoint() = default;
 
   // ER Mapper syntax: name, active, flag2, then the five values.
-  static std::unique_ptr<TGCPoint> CreateFromErsLine(const std::string& line);
+  static std::unique_ptr<ControlPoint> CreateFromErsLine(const std::string& line);
   // Own syntax: name, active, then the five values.
-  static std::unique_ptr<TGCPoint> CreateFromLine(const std::string& line);
+  static std::unique_ptr<ControlPoint> CreateFromLine(const std::string& line);
 
   virtual std::string GetName() const { return Name; }
   virtual bool GetActive() const { return Active; }
@@ -69,27 +69,27 @@ class TGCPoint {
   double MapZ = 0;
 };
 
-class TGCPList {
+class ControlPointList {
  public:
-  TGCPList() = default;
-  virtual ~TGCPList() = default;
-  TGCPList(const TGCPList&) = delete;
-  TGCPList& operator=(const TGCPList&) = delete;
+  ControlPointList() = default;
+  virtual ~ControlPointList() = default;
+  ControlPointList(const ControlPointList&) = delete;
+  ControlPointList& operator=(const ControlPointList&) = delete;
 
   int Count() const { return static_cast<int>(items_.size()); }
   // Null when the index is out of range.
-  TGCPoint* Point(int index);
-  const TGCPoint* Point(int index) const;
+  ControlPoint* Point(int index);
+  const ControlPoint* Point(int index) const;
 
   // Frees every point and resets the extent.
   virtual void Clear();
   // Appends a copy of `source`, or a blank point when it is null.
-  virtual void AddPoint(const TGCPoint* source);
-  // Reads a ".gcp" file. False for an empty name; an EReadLineError from the
+  virtual void AddPoint(const ControlPoint* source);
+  // Reads a ".gcp" file. False for an empty name; an LineReaderError from the
   // line reader escapes.
   virtual bool LoadFromFile(const std::string& file_name);
   // Reads lines of name, MapX, MapY, MapZ. Leaves at least one point. False
-  // for an empty name; an EReadLineError from the line reader escapes.
+  // for an empty name; an LineReaderError from the line reader escapes.
   virtual bool ImportMapPoints(const std::string& file_name);
   // Reads a table with a heading line, then MapY, MapX, MapZ, CellX, CellY.
   // False when the file cannot be read.
@@ -127,13 +127,13 @@ class TGCPList {
   double MaxZ = -1e308;
   bool Indent = false;
   bool Modified = false;
-  std::function<void(TGCPList*)> OnChange;
+  std::function<void(ControlPointList*)> OnChange;
 
  private:
-  void Append(std::unique_ptr<TGCPoint> point);
+  void Append(std::unique_ptr<ControlPoint> point);
   void ResetExtent();
 
-  std::vector<std::unique_ptr<TGCPoint>> items_;
+  std::vector<std::unique_ptr<ControlPoint>> items_;
 };
 
 }  // namespace clipra

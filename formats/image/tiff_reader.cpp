@@ -1,11 +1,11 @@
 #include <cstring>
 
 #include "dataset/byte_order.h"
-#include "dataset/gcp.h"
+#include "dataset/control_points.h"
 #include "dataset/identify.h"
-#include "dataset/readline.h"
+#include "dataset/line_reader.h"
 #include "dataset/utils.h"
-#include "formats/image/tif.h"
+#include "formats/image/tiff.h"
 #include "formats/image/world_file.h"
 
 namespace clipra {
@@ -46,26 +46,26 @@ constexpr uint32_t kDefaultRowsPerStrip = 2147483647;
 
 }  // namespace
 
-TTifMap2::TTifMap2() {
+TiffReader::TiffReader() {
   SampleCount = 1;
-  SetControlPoints(std::make_unique<TGCPList>());
+  SetControlPoints(std::make_unique<ControlPointList>());
 }
 
-TTifMap2::~TTifMap2() = default;
+TiffReader::~TiffReader() = default;
 
-uint16_t TTifMap2::read_u16(const uint8_t* p) const {
+uint16_t TiffReader::read_u16(const uint8_t* p) const {
   return read_ordered<uint16_t>(p, LSBFirst);
 }
 
-uint32_t TTifMap2::read_u32(const uint8_t* p) const {
+uint32_t TiffReader::read_u32(const uint8_t* p) const {
   return read_ordered<uint32_t>(p, LSBFirst);
 }
 
-double TTifMap2::read_f64(const uint8_t* p) const {
+double TiffReader::read_f64(const uint8_t* p) const {
   return read_ordered<double>(p, LSBFirst);
 }
 
-uint8_t TTifMap2::GetCellType() {
+uint8_t TiffReader::GetCellType() {
   switch (BitsPerSample[0]) {
     case 1:
       return kCellOneBit;
@@ -78,8 +78,8 @@ uint8_t TTifMap2::GetCellType() {
   }
 }
 
-bool TTifMap2::Open(const std::string& file_name, uint32_t /*width*/, uint32_t /*lines*/,
-                    uint8_t cell_type, uint32_t bands, uint8_t mode) {
+bool TiffReader::Open(const std::string& file_name, uint32_t /*width*/, uint32_t /*lines*/,
+                      uint8_t cell_type, uint32_t bands, uint8_t mode) {
   FileName = file_name;
   Bands = bands;
   CellType = cell_type;
@@ -107,11 +107,11 @@ bool TTifMap2::Open(const std::string& file_name, uint32_t /*width*/, uint32_t /
     // Control points play no part in clipping: an unreadable list is no reason to refuse.
     try {
       GetControlPoints()->LoadFromFile(gcp);
-    } catch (const EReadLineError&) {
+    } catch (const LineReaderError&) {
     }
   }
 
-  if (!TMapByte::Open(file_name, 0, 0)) {
+  if (!MappedFile::Open(file_name, 0, 0)) {
     const int code = static_cast<int>(LastError);
     LastError = 1;
     ErrorText = "Open read error " + std::to_string(code) + " " + SystemErrorText(code);
@@ -154,7 +154,7 @@ bool TTifMap2::Open(const std::string& file_name, uint32_t /*width*/, uint32_t /
   return true;
 }
 
-bool TTifMap2::ReadDirectory() {
+bool TiffReader::ReadDirectory() {
   const uint8_t* p = At(4, 4);
   if (p) IFDOffset = read_u32(p);
   p = p ? At(IFDOffset, 2) : nullptr;
@@ -187,7 +187,7 @@ bool TTifMap2::ReadDirectory() {
 }
 
 // One directory entry; false when it fails the directory.
-bool TTifMap2::ReadEntry(uint64_t entry_pos) {
+bool TiffReader::ReadEntry(uint64_t entry_pos) {
   const uint8_t* p = At(entry_pos, kEntrySize);
   if (!p) {
     TiffReason = tiff::kReasonDirectoryOutside;
@@ -290,7 +290,7 @@ bool TTifMap2::ReadEntry(uint64_t entry_pos) {
   return true;
 }
 
-bool TTifMap2::ReadStripOffsets() {
+bool TiffReader::ReadStripOffsets() {
   const uint32_t size = StripOffsetsType == tiff::kShort ? 2 : 4;
   const uint64_t bytes = uint64_t{StripCount} * size;
   if (bytes == 0) {
@@ -311,13 +311,13 @@ bool TTifMap2::ReadStripOffsets() {
   return true;
 }
 
-uint64_t TTifMap2::RowBytes() const {
+uint64_t TiffReader::RowBytes() const {
   const uint64_t cells =
       PlanarConfiguration == 2 ? uint64_t{ImageWidth} : uint64_t{ImageWidth} * SampleCount;
   return cells * CellBytes();
 }
 
-bool TTifMap2::SeekLine(uint32_t line, uint32_t band) {
+bool TiffReader::SeekLine(uint32_t line, uint32_t band) {
   if (line >= ImageLength || RowsPerStrip == 0 || SampleCount == 0) return false;
   if (band >= SampleCount) band = SampleCount - 1u;
   const uint32_t strip = line / RowsPerStrip;
@@ -342,7 +342,7 @@ bool TTifMap2::SeekLine(uint32_t line, uint32_t band) {
   return MapAt();
 }
 
-const uint8_t* TTifMap2::CellRun(uint32_t line, uint32_t band, uint64_t& step, uint32_t& count) {
+const uint8_t* TiffReader::CellRun(uint32_t line, uint32_t band, uint64_t& step, uint32_t& count) {
   // WhiteIsZero cells are inverted, so only GetCell gives their values.
   if (PhotometricInterpretation == 0 || SampleCount == 0) return nullptr;
   if (CellType != kCellUnsigned8 && CellType != kCellUnsigned16) return nullptr;
@@ -354,7 +354,7 @@ const uint8_t* TTifMap2::CellRun(uint32_t line, uint32_t band, uint64_t& step, u
   return Current + (PlanarConfiguration == 2 ? 0 : uint64_t{band} * bytes);
 }
 
-bool TTifMap2::GetCell(uint32_t x, uint32_t y, uint32_t band, float& value) {
+bool TiffReader::GetCell(uint32_t x, uint32_t y, uint32_t band, float& value) {
   value = 0;
   if (SampleCount == 0) return false;
   if (band >= SampleCount) band = SampleCount - 1u;
@@ -373,10 +373,10 @@ bool TTifMap2::GetCell(uint32_t x, uint32_t y, uint32_t band, float& value) {
   return found;
 }
 
-bool TTifMap2::SetGeoreference(const std::string& spheroid, const std::string& datum,
-                               double cell_size_x, double cell_size_y, double reg_cell_x,
-                               double reg_cell_y, double reg_x, double reg_y,
-                               const std::string& projection) {
+bool TiffReader::SetGeoreference(const std::string& spheroid, const std::string& datum,
+                                 double cell_size_x, double cell_size_y, double reg_cell_x,
+                                 double reg_cell_y, double reg_x, double reg_y,
+                                 const std::string& projection) {
   return StoreGeoreference(spheroid, datum, cell_size_x, cell_size_y, reg_cell_x, reg_cell_y, reg_x,
                            reg_y, projection);
 }

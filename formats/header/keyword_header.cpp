@@ -1,23 +1,23 @@
-#include "formats/header/header.h"
+#include "formats/header/keyword_header.h"
 
 #include <cstdio>
 
 #include "dataset/identify.h"
+#include "dataset/line_reader.h"
 #include "dataset/os_file.h"
 #include "dataset/os_locale.h"
-#include "dataset/readline.h"
 #include "dataset/utils.h"
 
 namespace clipra {
 
-THeader::THeader() : ControlPoints(std::make_unique<TGCPList>()) {}
+KeywordHeader::KeywordHeader() : ControlPoints(std::make_unique<ControlPointList>()) {}
 
-THeader::~THeader() = default;
+KeywordHeader::~KeywordHeader() = default;
 
-void THeader::SetAll(int32_t lines, int32_t width, int32_t bands, double cell_size_x,
-                     double cell_size_y, double reg_cell_x, double reg_cell_y, double reg_x,
-                     double reg_y, const std::string& spheroid, const std::string& datum,
-                     const std::string& projection, uint8_t cell_type) {
+void KeywordHeader::SetAll(int32_t lines, int32_t width, int32_t bands, double cell_size_x,
+                           double cell_size_y, double reg_cell_x, double reg_cell_y, double reg_x,
+                           double reg_y, const std::string& spheroid, const std::string& datum,
+                           const std::string& projection, uint8_t cell_type) {
   Lines = lines;
   Width = width;
   Bands = bands;
@@ -33,35 +33,36 @@ void THeader::SetAll(int32_t lines, int32_t width, int32_t bands, double cell_si
   CellType = cell_type;
 }
 
-bool THeader::SetAllAndWrite(int32_t lines, int32_t width, int32_t bands, double cell_size_x,
-                             double cell_size_y, double reg_cell_x, double reg_cell_y, double reg_x,
-                             double reg_y, const std::string& spheroid, const std::string& datum,
-                             const std::string& projection, uint8_t cell_type) {
+bool KeywordHeader::SetAllAndWrite(int32_t lines, int32_t width, int32_t bands, double cell_size_x,
+                                   double cell_size_y, double reg_cell_x, double reg_cell_y,
+                                   double reg_x, double reg_y, const std::string& spheroid,
+                                   const std::string& datum, const std::string& projection,
+                                   uint8_t cell_type) {
   SetAll(lines, width, bands, cell_size_x, cell_size_y, reg_cell_x, reg_cell_y, reg_x, reg_y,
          spheroid, datum, projection, cell_type);
   return Write(FileName);
 }
 
-bool THeader::ReadKeywords(const std::string& file_name, const std::string& signature) {
+bool KeywordHeader::ReadKeywords(const std::string& file_name, const std::string& signature) {
   in_control_points_ = false;
   datum_seen_ = projection_seen_ = coordinate_type_seen_ = false;
   // Without a CellType line the cells are bytes, as other programs read them.
   CellType = kCellUnsigned8;
   CellTypeText.clear();
   try {
-    TReadLine reader(file_name);
+    LineReader reader(file_name);
     std::string line;
     reader.ReadLine(line);
-    if (TReadLine::IsEndOfFile(line) || UpperCase(line.substr(0, 4)) != signature) {
+    if (LineReader::IsEndOfFile(line) || UpperCase(line.substr(0, 4)) != signature) {
       Status = 2;
       return false;
     }
     reader.Reset();
-    while (!TReadLine::IsEndOfFile(reader.ReadLine(line))) {
+    while (!LineReader::IsEndOfFile(reader.ReadLine(line))) {
       raw_line_ = line;
       ParseLine(UpperCase(line));
     }
-  } catch (const EReadLineError&) {
+  } catch (const LineReaderError&) {
     raw_line_.clear();
     Status = 2;
     return false;
@@ -77,8 +78,8 @@ bool Has(const std::string& line, const char* keyword) {
 }
 }  // namespace
 
-void THeader::ParseControlPointBlock(const std::string& line,
-                                     void (TGCPList::*add_point)(const std::string&)) {
+void KeywordHeader::ParseControlPointBlock(
+    const std::string& line, void (ControlPointList::*add_point)(const std::string&)) {
   if (in_control_points_) {
     if (Has(line, "}"))
       in_control_points_ = false;
@@ -89,7 +90,7 @@ void THeader::ParseControlPointBlock(const std::string& line,
   }
 }
 
-void THeader::ParseRasterKeywords(const std::string& line) {
+void KeywordHeader::ParseRasterKeywords(const std::string& line) {
   const std::string value = keyword::Value(line);
   if (Has(line, "PROJECTION")) {
     (projection_seen_ ? WarpProjection : Projection) = value;
@@ -132,8 +133,8 @@ int32_t Count(const std::string& line, const char* keyword) {
   const std::string text = Value(line);
   int32_t v = 0;
   if (!ParseInt32(text, v) || v < 0)
-    throw EConvertError(std::string("Header value of ") + keyword + " is not a valid count: '" +
-                        text + "'");
+    throw ConvertError(std::string("Header value of ") + keyword + " is not a valid count: '" +
+                       text + "'");
   return v;
 }
 
@@ -145,15 +146,6 @@ std::string FormatCellSize(double v) {
 
 std::string FormatCoordinate(double v) {
   return FormatFixed(v, 10, 3);
-}
-
-bool WriteTextFile(const std::string& file_name, const std::string& text) {
-  if (file_name.empty()) return false;
-  std::FILE* f = std::fopen(file_name.c_str(), "wb");
-  if (!f) return false;
-  const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-  const bool closed = std::fclose(f) == 0;
-  return written && closed;
 }
 
 std::string HeaderTimeStamp(bool english_names) {
@@ -169,29 +161,29 @@ std::string HeaderTimeStamp(bool english_names) {
   return day + " " + month + buf;
 }
 
-std::vector<std::string> THeadMap2::Files() const {
-  std::vector<std::string> files = TDataSetRoot2::Files();
+std::vector<std::string> HeaderRasterReader::Files() const {
+  std::vector<std::string> files = RasterReader::Files();
   if (Header) files.push_back(Header->FileName);
   return files;
 }
 
-THeadMap2::~THeadMap2() {
+HeaderRasterReader::~HeaderRasterReader() {
   // A raster created through the reader gets its header when it is freed.
   if (created_ && Header) Header->Write(Header->FileName);
 }
 
-double THeadMap2::GetLeftX() {
+double HeaderRasterReader::GetLeftX() {
   return static_cast<double>(static_cast<long double>(Header->RegX) -
                              static_cast<long double>(Header->RegCellX) * GetCellSizeX());
 }
 
-double THeadMap2::GetTopY() {
+double HeaderRasterReader::GetTopY() {
   return static_cast<double>(static_cast<long double>(Header->RegY) +
                              static_cast<long double>(Header->RegCellY) * GetCellSizeY());
 }
 
-bool THeadMap2::Open(const std::string& file_name, uint32_t width, uint32_t lines,
-                     uint8_t cell_type, uint32_t bands, uint8_t mode) {
+bool HeaderRasterReader::Open(const std::string& file_name, uint32_t width, uint32_t lines,
+                              uint8_t cell_type, uint32_t bands, uint8_t mode) {
   SetFileName(file_name);
   if (!Header) return false;
   if (mode == 0 || mode == 2) {
@@ -229,50 +221,50 @@ bool THeadMap2::Open(const std::string& file_name, uint32_t width, uint32_t line
   return true;
 }
 
-bool THeadMap2::SetGeoreference(const std::string& spheroid, const std::string& datum,
-                                double cell_size_x, double cell_size_y, double reg_cell_x,
-                                double reg_cell_y, double reg_x, double reg_y,
-                                const std::string& projection) {
+bool HeaderRasterReader::SetGeoreference(const std::string& spheroid, const std::string& datum,
+                                         double cell_size_x, double cell_size_y, double reg_cell_x,
+                                         double reg_cell_y, double reg_x, double reg_y,
+                                         const std::string& projection) {
   Header->SetAll(static_cast<int32_t>(GetLines()), static_cast<int32_t>(GetWidth()),
                  static_cast<int32_t>(GetBands()), cell_size_x, cell_size_y, reg_cell_x, reg_cell_y,
                  reg_x, reg_y, spheroid, datum, projection, Header->CellType);
   return true;
 }
 
-THeaderWriter::~THeaderWriter() {
+HeaderRasterWriter::~HeaderRasterWriter() {
   if (Mode == 1 && data_created_ && header_) header_->Write(header_->FileName);
 }
 
-std::string THeaderWriter::DataPath(const std::string& file_name) {
+std::string HeaderRasterWriter::DataPath(const std::string& file_name) {
   return ChangeFileExt(file_name, "");
 }
 
-std::string THeaderWriter::HeaderPath(const std::string& file_name, const char* extension) {
+std::string HeaderRasterWriter::HeaderPath(const std::string& file_name, const char* extension) {
   return ExtractFileExt(file_name).empty() ? file_name + extension : file_name;
 }
 
-double THeaderWriter::GetLeftX() {
+double HeaderRasterWriter::GetLeftX() {
   return static_cast<double>(static_cast<long double>(header_->RegX) -
                              static_cast<long double>(header_->RegCellX) * header_->CellSizeX);
 }
 
-double THeaderWriter::GetTopY() {
+double HeaderRasterWriter::GetTopY() {
   return static_cast<double>(static_cast<long double>(header_->RegY) +
                              static_cast<long double>(header_->RegCellY) * header_->CellSizeY);
 }
 
-void THeaderWriter::SetGeoreference(const std::string& spheroid, const std::string& datum,
-                                    double cell_size_x, double cell_size_y, double reg_cell_x,
-                                    double reg_cell_y, double reg_x, double reg_y,
-                                    const std::string& projection) {
+void HeaderRasterWriter::SetGeoreference(const std::string& spheroid, const std::string& datum,
+                                         double cell_size_x, double cell_size_y, double reg_cell_x,
+                                         double reg_cell_y, double reg_x, double reg_y,
+                                         const std::string& projection) {
   header_->SetAll(static_cast<int32_t>(GetLines()), static_cast<int32_t>(GetWidth()), GetBands(),
                   cell_size_x, cell_size_y, reg_cell_x, reg_cell_y, reg_x, reg_y, spheroid, datum,
                   projection, header_->CellType);
 }
 
-std::string THeaderWriter::OpenData(uint16_t width, uint16_t lines, uint8_t cell_type,
-                                    int32_t bands, uint8_t mode, const char* read_words,
-                                    const char* update_words, const char* create_words) {
+std::string HeaderRasterWriter::OpenData(uint16_t width, uint16_t lines, uint8_t cell_type,
+                                         int32_t bands, uint8_t mode, const char* read_words,
+                                         const char* update_words, const char* create_words) {
   auto failure = [this](const char* words) {
     return words + std::to_string(LastError) + " " + SystemErrorText(static_cast<int>(LastError));
   };
@@ -289,7 +281,7 @@ std::string THeaderWriter::OpenData(uint16_t width, uint16_t lines, uint8_t cell
   }
   // The fields only: a header that writes itself in SetAll must not touch
   // its file before the data file exists.
-  header_->THeader::SetAll(lines, width, bands, 1.0, 1.0, 0, 0, 0, 0, "", "", "", cell_type);
+  header_->KeywordHeader::SetAll(lines, width, bands, 1.0, 1.0, 0, 0, 0, 0, "", "", "", cell_type);
   header_->Bands = bands;
   CellType = header_->CellType;
   SetByteOrder(false);
@@ -299,11 +291,11 @@ std::string THeaderWriter::OpenData(uint16_t width, uint16_t lines, uint8_t cell
   return {};
 }
 
-void THeaderWriter::AddControlPoint(const TGCPoint* source) {
+void HeaderRasterWriter::AddControlPoint(const ControlPoint* source) {
   header_->ControlPoints->AddPoint(source);
 }
 
-void THeaderWriter::DeleteControlPoint(int32_t index) {
+void HeaderRasterWriter::DeleteControlPoint(int32_t index) {
   header_->ControlPoints->Delete(index);
 }
 

@@ -12,14 +12,14 @@ namespace clipra {
 // A random-access file read through a view that slides along it on demand.
 // After a successful MapAt, `Need` bytes from `Current` lie inside both the
 // view and the file, and so does every byte up to the end of the view.
-class TMapByte {
+class MappedFile {
  public:
   static constexpr uint64_t kDefaultViewSize = 134217728;  // 128 MiB
 
-  TMapByte() = default;
-  virtual ~TMapByte() { Close(); }
-  TMapByte(const TMapByte&) = delete;
-  TMapByte& operator=(const TMapByte&) = delete;
+  MappedFile() = default;
+  virtual ~MappedFile() { Close(); }
+  MappedFile(const MappedFile&) = delete;
+  MappedFile& operator=(const MappedFile&) = delete;
 
   bool Open(const std::string& file_name, uint8_t mode, uint64_t size);
   void Close();
@@ -54,7 +54,7 @@ class TMapByte {
 
 // A raster of Width cells per line, Lines lines and Bands bands of one cell
 // type, band-interleaved by line.
-class TMMapFile2 : public TMapByte {
+class MappedRaster : public MappedFile {
  public:
   bool OpenRaster(const std::string& file_name, uint32_t width, uint32_t lines, uint8_t cell_type,
                   uint32_t bands, uint8_t mode, bool msb_first);

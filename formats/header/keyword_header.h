@@ -7,18 +7,18 @@
 #include <string>
 #include <vector>
 
-#include "dataset/dataset.h"
-#include "dataset/dataset2.h"
-#include "dataset/gcp.h"
+#include "dataset/control_points.h"
+#include "dataset/output.h"
+#include "dataset/source.h"
 
 namespace clipra {
 
-class THeader {
+class KeywordHeader {
  public:
-  THeader();
-  virtual ~THeader();
-  THeader(const THeader&) = delete;
-  THeader& operator=(const THeader&) = delete;
+  KeywordHeader();
+  virtual ~KeywordHeader();
+  KeywordHeader(const KeywordHeader&) = delete;
+  KeywordHeader& operator=(const KeywordHeader&) = delete;
 
   // Receives every line upper-cased.
   virtual void ParseLine(const std::string& /*line*/) {}
@@ -52,7 +52,7 @@ class THeader {
   std::string Datum;
   std::string Spheroid;
   std::string FileName;
-  std::unique_ptr<TGCPList> ControlPoints;
+  std::unique_ptr<ControlPointList> ControlPoints;
   uint8_t WarpCoordinateType = 0;
   std::string WarpProjection;
   std::string WarpDatum;
@@ -67,7 +67,7 @@ class THeader {
   // The control-point block: a line containing "CONTROLPOINTS" opens it, one
   // containing "}" closes it, and every line between goes to `add_point`.
   void ParseControlPointBlock(const std::string& line,
-                              void (TGCPList::*add_point)(const std::string&));
+                              void (ControlPointList::*add_point)(const std::string&));
   // The keywords that the ER Mapper and OrthoSetData headers share. Datum,
   // projection and coordinate type fill the dataset's field the first time
   // and the warp block's afterwards.
@@ -85,7 +85,7 @@ class THeader {
 namespace keyword {
 // The text after the first "=", trimmed at both ends.
 std::string Value(const std::string& line);
-// A count: raises EConvertError naming the keyword when the value is not a
+// A count: raises ConvertError naming the keyword when the value is not a
 // whole number of at least 0.
 int32_t Count(const std::string& line, const char* keyword);
 }  // namespace keyword
@@ -97,7 +97,6 @@ std::string FormatCellSize(double v);
 std::string FormatCoordinate(double v);
 
 // Writes `text` to `file_name`; false on any error.
-bool WriteTextFile(const std::string& file_name, const std::string& text);
 
 // The LastUpdated stamp of the keyword headers, "Sat Dec 05 16:46:03 GMT 2026":
 // local time labelled GMT. `english_names` takes the day and month names
@@ -105,10 +104,10 @@ bool WriteTextFile(const std::string& file_name, const std::string& text);
 std::string HeaderTimeStamp(bool english_names);
 
 // A reader whose cells are stored raw in a data file beside a keyword header.
-class THeadMap2 : public TDataSetRoot2 {
+class HeaderRasterReader : public RasterReader {
  public:
-  THeadMap2() = default;
-  ~THeadMap2() override;
+  HeaderRasterReader() = default;
+  ~HeaderRasterReader() override;
 
   bool Open(const std::string& file_name, uint32_t width, uint32_t lines, uint8_t cell_type,
             uint32_t bands, uint8_t mode) override;
@@ -148,12 +147,12 @@ class THeadMap2 : public TDataSetRoot2 {
   bool SetGeoreference(const std::string& spheroid, const std::string& datum, double cell_size_x,
                        double cell_size_y, double reg_cell_x, double reg_cell_y, double reg_x,
                        double reg_y, const std::string& projection) override;
-  TGCPList* GetControlPoints() override { return Header->ControlPoints.get(); }
-  void SetControlPoints(std::unique_ptr<TGCPList> list) override {
+  ControlPointList* GetControlPoints() override { return Header->ControlPoints.get(); }
+  void SetControlPoints(std::unique_ptr<ControlPointList> list) override {
     Header->ControlPoints = std::move(list);
   }
 
-  std::unique_ptr<THeader> Header;
+  std::unique_ptr<KeywordHeader> Header;
 
  protected:
   // A raster created here: the destructor writes its header. Set only once
@@ -166,10 +165,10 @@ class THeadMap2 : public TDataSetRoot2 {
 // header written once more when the writer is freed. A writer whose data
 // file could not be created writes no header: the path may name another
 // raster's header.
-class THeaderWriter : public TDataSetRoot {
+class HeaderRasterWriter : public RasterWriter {
  public:
-  using TDataSetRoot::TDataSetRoot;
-  ~THeaderWriter() override;
+  using RasterWriter::RasterWriter;
+  ~HeaderRasterWriter() override;
   bool StoresByIndex() const override { return true; }
 
   // The data path of `file_name` (its extension removed) and its header
@@ -192,8 +191,8 @@ class THeaderWriter : public TDataSetRoot {
   void SetGeoreference(const std::string& spheroid, const std::string& datum, double cell_size_x,
                        double cell_size_y, double reg_cell_x, double reg_cell_y, double reg_x,
                        double reg_y, const std::string& projection) override;
-  TGCPList* GetControlPoints() override { return header_->ControlPoints.get(); }
-  void AddControlPoint(const TGCPoint* source) override;
+  ControlPointList* GetControlPoints() override { return header_->ControlPoints.get(); }
+  void AddControlPoint(const ControlPoint* source) override;
   void DeleteControlPoint(int32_t index) override;
 
  protected:
@@ -213,7 +212,7 @@ class THeaderWriter : public TDataSetRoot {
                        const char* create_words);
 
  private:
-  std::unique_ptr<THeader> header_;
+  std::unique_ptr<KeywordHeader> header_;
   bool data_created_ = false;
 };
 

@@ -1,4 +1,4 @@
-#include "dataset/gcp.h"
+#include "dataset/control_points.h"
 
 #include <gtest/gtest.h>
 
@@ -8,17 +8,17 @@
 #include <tuple>
 #include <vector>
 
+#include "dataset/line_reader.h"
 #include "dataset/os_file.h"
-#include "dataset/readline.h"
 #include "dataset/utils.h"
 #include "support/temp_dir.h"
 
 namespace clipra {
 namespace {
 
-TGCPoint MakePoint(const std::string& name, bool active, double cx, double cy, double mx, double my,
-                   double mz) {
-  TGCPoint p;
+ControlPoint MakePoint(const std::string& name, bool active, double cx, double cy, double mx,
+                       double my, double mz) {
+  ControlPoint p;
   p.Name = name;
   p.Active = active;
   p.CellX = cx;
@@ -29,7 +29,7 @@ TGCPoint MakePoint(const std::string& name, bool active, double cx, double cy, d
   return p;
 }
 
-void ExpectPoint(const TGCPoint& p, const std::string& name, bool active, double cx, double cy,
+void ExpectPoint(const ControlPoint& p, const std::string& name, bool active, double cx, double cy,
                  double mx, double my, double mz) {
   EXPECT_EQ(name, p.Name);
   EXPECT_EQ(active, p.Active);
@@ -58,11 +58,11 @@ TEST(GcpPointSyntax, ToLineWritesTenDigitsWithThreeDecimalsOrTheExponentForm) {
             MakePoint("Q", false, 12345678.5678, -0.0005001, -0.0004, 0, 0).ToLine());
   const std::string big = MakePoint("Big", true, 0, 0, 12345678901.0, 0, 0).ToLine();
   EXPECT_EQ("Big Yes 0.000 0.000 1.234567890E+10 0.000 0.000", big);
-  EXPECT_DOUBLE_EQ(12345678900.0, TGCPoint::CreateFromLine(big)->MapX);
+  EXPECT_DOUBLE_EQ(12345678900.0, ControlPoint::CreateFromLine(big)->MapX);
   // An empty name comes back as two quotes.
   const std::string unnamed = MakePoint("", true, 1, 2, 3, 4, 5).ToLine();
   EXPECT_EQ("\"\" Yes 1.000 2.000 3.000 4.000 5.000", unnamed);
-  EXPECT_EQ("\"\"", TGCPoint::CreateFromLine(unnamed)->Name);
+  EXPECT_EQ("\"\"", ControlPoint::CreateFromLine(unnamed)->Name);
 }
 
 TEST(GcpPointSyntax, ParsesTokensSplitByTabsOrBlanksAndUnreadableNumbersAsZero) {
@@ -86,24 +86,25 @@ TEST(GcpPointSyntax, ParsesTokensSplitByTabsOrBlanksAndUnreadableNumbersAsZero) 
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);
-    const auto p = c.ers ? TGCPoint::CreateFromErsLine(c.line) : TGCPoint::CreateFromLine(c.line);
+    const auto p =
+        c.ers ? ControlPoint::CreateFromErsLine(c.line) : ControlPoint::CreateFromLine(c.line);
     EXPECT_EQ(c.flag2, p->Flag2);
     ExpectPoint(*p, c.name, c.active, c.cx, c.cy, c.mx, c.my, c.mz);
   }
 }
 
 TEST(GcpPoint, CopyKeepsEverythingButFlag2) {
-  TGCPoint src = MakePoint("S", true, 1, 2, 3, 4, 5);
+  ControlPoint src = MakePoint("S", true, 1, 2, 3, 4, 5);
   src.Flag2 = true;
-  const TGCPoint copy(&src);
+  const ControlPoint copy(&src);
   EXPECT_FALSE(copy.Flag2);
   ExpectPoint(copy, "S", true, 1, 2, 3, 4, 5);
 
-  ExpectPoint(TGCPoint(nullptr), "", false, 0, 0, 0, 0, 0);
+  ExpectPoint(ControlPoint(nullptr), "", false, 0, 0, 0, 0, 0);
 }
 
 TEST(GcpPoint, FieldTextsFollowTheTableColumns) {
-  TGCPoint p = MakePoint("N", true, 12.5, 1e20, -0.25, 3, 0);
+  ControlPoint p = MakePoint("N", true, 12.5, 1e20, -0.25, 3, 0);
   const char* texts[] = {"N", "Yes", "12.5", "1E20", "-0.25", "3", "0", ""};
   for (int i = 0; i < 8; ++i) EXPECT_EQ(texts[i], p.GetFieldText(i)) << i;
   EXPECT_EQ("", p.GetFieldText(-1));
@@ -122,7 +123,7 @@ TEST(GcpPoint, FieldTextsFollowTheTableColumns) {
 }
 
 TEST(GcpList, IndexedAccessOutOfRangeGivesNothing) {
-  TGCPList list;
+  ControlPointList list;
   list.AddFromLine("A Yes 1 2 3 4 5");
   EXPECT_EQ(nullptr, list.Point(-1));
   EXPECT_EQ(nullptr, list.Point(1));
@@ -135,11 +136,11 @@ TEST(GcpList, IndexedAccessOutOfRangeGivesNothing) {
 }
 
 TEST(GcpList, WritersNotifyOnlyForRealChanges) {
-  TGCPList list;
+  ControlPointList list;
   list.AddFromLine("A Yes 1 2 3 4 5");
   list.SetModified(false);
   int calls = 0;
-  list.OnChange = [&](TGCPList* sender) {
+  list.OnChange = [&](ControlPointList* sender) {
     EXPECT_EQ(&list, sender);
     ++calls;
   };
@@ -173,7 +174,7 @@ TEST(GcpList, WritersNotifyOnlyForRealChanges) {
 }
 
 TEST(GcpList, OnlyOwnSyntaxLinesWidenTheExtent) {
-  TGCPList list;
+  ControlPointList list;
   const auto extent = [&] {
     return std::make_tuple(list.MinX, list.MaxX, list.MinY, list.MaxY, list.MinZ, list.MaxZ);
   };
@@ -195,18 +196,18 @@ class GcpFile : public testing::Test {
 };
 
 TEST_F(GcpFile, RoundTripKeepsPointsStringsAndThreeDecimals) {
-  TGCPList list;
+  ControlPointList list;
   list.Spheroid = "WGS84";
   list.Datum = "WGS84";
   list.Projection = "NUTM33";
-  const TGCPoint a = MakePoint("A1", true, 10.25, 20.5, 512000.1234, 6200000.9876, 123.4567);
-  const TGCPoint unnamed = MakePoint("", false, 1, 2, 3, 4, -5.0004);
+  const ControlPoint a = MakePoint("A1", true, 10.25, 20.5, 512000.1234, 6200000.9876, 123.4567);
+  const ControlPoint unnamed = MakePoint("", false, 1, 2, 3, 4, -5.0004);
   list.AddPoint(&a);
   list.AddPoint(&unnamed);
   ASSERT_TRUE(list.SaveToFile(dir_.Path("r.gcp")));
   EXPECT_FALSE(list.Modified);
 
-  TGCPList back;
+  ControlPointList back;
   back.AddFromLine("stale Yes 1 1 1 1 1");
   ASSERT_TRUE(back.LoadFromFile(dir_.Path("r.gcp")));
   EXPECT_FALSE(back.Modified);
@@ -222,11 +223,11 @@ TEST_F(GcpFile, RoundTripKeepsPointsStringsAndThreeDecimals) {
 }
 
 TEST_F(GcpFile, SavedLinesEndInCrLfWithRightAlignedFields) {
-  TGCPList list;
+  ControlPointList list;
   list.Spheroid = "S";
   list.Datum = "D";
   list.Projection = "P";
-  const TGCPoint a = MakePoint("P1", true, 10, 20.5, 12345678.9, 0, -1);
+  const ControlPoint a = MakePoint("P1", true, 10, 20.5, 12345678.9, 0, -1);
   list.AddPoint(&a);
   ASSERT_TRUE(list.SaveToFile(dir_.Path("f.gcp")));
   EXPECT_EQ(
@@ -238,7 +239,7 @@ TEST_F(GcpFile, SavedLinesEndInCrLfWithRightAlignedFields) {
   ASSERT_TRUE(list.SaveToFile(dir_.Path("f.gcp")));
   const std::string text = dir_.ReadFile("f.gcp");
   EXPECT_NE(std::string::npos, text.find("\r\n\t\t\tP1\tYes\t"));
-  TGCPList back;
+  ControlPointList back;
   ASSERT_TRUE(back.LoadFromFile(dir_.Path("f.gcp")));
   ASSERT_EQ(1, back.Count());
   EXPECT_EQ("P1", back.Point(0)->Name);
@@ -246,7 +247,7 @@ TEST_F(GcpFile, SavedLinesEndInCrLfWithRightAlignedFields) {
 
 TEST_F(GcpFile, LoneSpheroidLoadsButIsNotSavedAgain) {
   dir_.WriteFile("s.gcp", ";S=Bessel\r\nA\tYes\t1\t2\t3\t4\t5\r\n");
-  TGCPList list;
+  ControlPointList list;
   ASSERT_TRUE(list.LoadFromFile(dir_.Path("s.gcp")));
   EXPECT_EQ("Bessel", list.Spheroid);
   EXPECT_EQ("", list.Datum);
@@ -256,7 +257,7 @@ TEST_F(GcpFile, LoneSpheroidLoadsButIsNotSavedAgain) {
 }
 
 TEST_F(GcpFile, EmptyListOrNameSavesNothingAndLoadErrorsEscape) {
-  TGCPList list;
+  ControlPointList list;
   EXPECT_FALSE(list.SaveToFile(dir_.Path("none.gcp")));
   EXPECT_FALSE(FileExists(dir_.Path("none.gcp")));
   list.AddPoint(nullptr);
@@ -264,7 +265,7 @@ TEST_F(GcpFile, EmptyListOrNameSavesNothingAndLoadErrorsEscape) {
   EXPECT_TRUE(list.Modified);
 
   EXPECT_FALSE(list.LoadFromFile(""));
-  EXPECT_THROW(list.LoadFromFile(dir_.Path("missing.gcp")), EReadLineError);
+  EXPECT_THROW(list.LoadFromFile(dir_.Path("missing.gcp")), LineReaderError);
   dir_.WriteFile("zero.gcp", "");
   EXPECT_TRUE(list.LoadFromFile(dir_.Path("zero.gcp")));
   EXPECT_EQ(0, list.Count());
@@ -279,9 +280,9 @@ TEST_F(GcpFile, LoadAcceptsLfAndCrLfAndSkipsOtherLines) {
                  "   \t \n"
                  ";X=ignored\n"
                  "B No 6 7 8 9 10");
-  TGCPList list;
+  ControlPointList list;
   int calls = 0;
-  list.OnChange = [&](TGCPList*) { ++calls; };
+  list.OnChange = [&](ControlPointList*) { ++calls; };
   ASSERT_TRUE(list.LoadFromFile(dir_.Path("m.gcp")));
   EXPECT_FALSE(list.Modified);
   EXPECT_GT(calls, 0);
@@ -293,7 +294,7 @@ TEST_F(GcpFile, LoadAcceptsLfAndCrLfAndSkipsOtherLines) {
 
 TEST_F(GcpFile, WriteErrorGoesToTheMessageHook) {
   MessageCapture capture;
-  TGCPList list;
+  ControlPointList list;
   list.AddPoint(nullptr);
   list.SetModified(true);
   EXPECT_FALSE(list.SaveToFile(dir_.Path("no-such-folder/x.gcp")));
@@ -314,7 +315,7 @@ TEST_F(GcpImport, MapPointsWithoutPointsLeaveOneBlankPoint) {
   dir_.WriteFile("zero.txt", "");
   dir_.WriteFile("comments.txt", ";only a comment\r\n\r\n");
   for (const char* name : {"zero.txt", "comments.txt"}) {
-    TGCPList list;
+    ControlPointList list;
     list.AddFromLine("old Yes 1 2 3 4 5");
     ASSERT_TRUE(list.ImportMapPoints(dir_.Path(name))) << name;
     ASSERT_EQ(1, list.Count()) << name;
@@ -325,7 +326,7 @@ TEST_F(GcpImport, MapPointsWithoutPointsLeaveOneBlankPoint) {
 
 TEST_F(GcpImport, MapPointsGiveInactivePointsWithMapCoordinates) {
   dir_.WriteFile("p.txt", "T1 512000.5\t6200000 101,5\r\n;skip\r\nT2   1 2\r\n");
-  TGCPList list;
+  ControlPointList list;
   ASSERT_TRUE(list.ImportMapPoints(dir_.Path("p.txt")));
   ASSERT_EQ(2, list.Count());
   ExpectPoint(*list.Point(0), "T1", false, 0, 0, 512000.5, 6200000, 101.5);
@@ -333,7 +334,7 @@ TEST_F(GcpImport, MapPointsGiveInactivePointsWithMapCoordinates) {
 
   EXPECT_FALSE(list.ImportMapPoints(""));
   EXPECT_EQ(2, list.Count());
-  EXPECT_THROW(list.ImportMapPoints(dir_.Path("missing.txt")), EReadLineError);
+  EXPECT_THROW(list.ImportMapPoints(dir_.Path("missing.txt")), LineReaderError);
 }
 
 TEST_F(GcpImport, SurveyTableSkipsHeadingReadsNorthingFirstAndFailsUnopened) {
@@ -343,7 +344,7 @@ TEST_F(GcpImport, SurveyTableSkipsHeadingReadsNorthingFirstAndFailsUnopened) {
                  "\r\n"
                  ";note\r\n"
                  "6200100\t512100\t11\t101\t201\r\n");
-  TGCPList list;
+  ControlPointList list;
   ASSERT_TRUE(list.ImportSurveyTable(dir_.Path("s.txt")));
   EXPECT_FALSE(list.Modified);
   ASSERT_EQ(2, list.Count());

@@ -4,11 +4,11 @@
 #include <stdexcept>
 #include <string>
 
-#include "dataset/mmapfile.h"
+#include "dataset/mapped_output.h"
 
 namespace clipra {
 
-class EReadLineError : public std::runtime_error {
+class LineReaderError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
@@ -17,10 +17,10 @@ class EReadLineError : public std::runtime_error {
 // string holding it at the end.
 constexpr char kEndOfFileChar = 26;
 
-class TReadLine : public TMap {
+class LineReader : public MappedOutputFile {
  public:
-  // Raises EReadLineError "ReadLine error No file name" or "Open read error".
-  explicit TReadLine(const std::string& file_name);
+  // Raises LineReaderError "ReadLine error No file name" or "Open read error".
+  explicit LineReader(const std::string& file_name);
 
   void Reset();
   char ReadChar(char& ch);

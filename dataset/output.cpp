@@ -1,0 +1,162 @@
+#include "dataset/output.h"
+
+#include <cmath>
+
+#include "dataset/control_points.h"
+#include "dataset/identify.h"
+#include "dataset/utils.h"
+
+namespace clipra {
+
+void RasterWriter::CellToMap(double col, double row, double& map_x, double& map_y) {
+  map_x = static_cast<double>(GetLeftX() + static_cast<long double>(GetCellSizeX()) * col);
+  map_y = static_cast<double>(GetTopY() - static_cast<long double>(GetCellSizeY()) * row);
+}
+
+void RasterWriter::MapToCell(double map_x, double map_y, double& col, double& row) {
+  col = static_cast<double>((static_cast<long double>(map_x) - GetLeftX()) / GetCellSizeX());
+  row = static_cast<double>((static_cast<long double>(GetTopY()) - map_y) / GetCellSizeY());
+}
+
+bool RasterWriter::GetValueAt(uint32_t band, double& value, double map_x, double map_y,
+                              uint8_t interpolate) {
+  double col = 0;
+  double row = 0;
+  MapToCell(map_x, map_y, col, row);
+  return interpolate == 1 ? GetBilinear(band, value, col, row) : GetNearest(band, value, col, row);
+}
+
+bool RasterWriter::SetValueAt(uint32_t band, double map_x, double map_y, double value) {
+  double col = 0;
+  double row = 0;
+  MapToCell(map_x, map_y, col, row);
+  int64_t x = 0;
+  int64_t y = 0;
+  if (!RoundToInt64(col, x) || !RoundToInt64(row, y)) return false;
+  if (x < 0 || y < 0 || x > UINT32_MAX || y > UINT32_MAX) return false;
+  return SetCell(static_cast<uint32_t>(x), static_cast<uint32_t>(y), band, value);
+}
+
+uint32_t RasterWriter::GetControlPointCount() {
+  ControlPointList* list = GetControlPoints();
+  return list ? static_cast<uint32_t>(list->Count()) : 0;
+}
+
+ControlPoint* RasterWriter::GetControlPoint(int32_t index) {
+  ControlPointList* list = GetControlPoints();
+  return list ? list->Point(index) : nullptr;
+}
+
+void RasterWriter::GetControlPointName(int32_t index, std::string& name) {
+  ControlPoint* p = GetControlPoint(index);
+  name = p ? p->Name : std::string();
+}
+
+uint8_t RasterWriter::GetControlPointActive(int32_t index) {
+  ControlPoint* p = GetControlPoint(index);
+  return p && p->Active ? 1 : 0;
+}
+
+double RasterWriter::GetControlPointValue(int value_number, int32_t index) {
+  ControlPointList* list = GetControlPoints();
+  return list ? list->GetValue(index, value_number) : 0.0;
+}
+
+void RasterWriter::SetControlPointName(int32_t index, const std::string& name) {
+  if (ControlPointList* list = GetControlPoints()) list->SetName(index, name);
+}
+
+void RasterWriter::SetControlPointActive(int32_t index, uint8_t active) {
+  if (ControlPointList* list = GetControlPoints()) list->SetActive(index, active != 0);
+}
+
+void RasterWriter::SetControlPointValue(int value_number, int32_t index, double value) {
+  if (ControlPointList* list = GetControlPoints()) list->SetValue(index, value_number, value);
+}
+
+Output::Output(const std::string& file_name, uint32_t width, uint32_t lines, uint8_t cell_type,
+               int32_t bands, uint8_t mode) {
+  if (mode != 1) return;
+  // The writers address at most 65535 cells each way; never truncate silently.
+  if (width > kMaxDimension || lines > kMaxDimension)
+    throw DatasetError("Output of " + std::to_string(width) + " x " + std::to_string(lines) +
+                       " cells is too large: at most " + std::to_string(kMaxDimension) +
+                       " cells each way");
+  // Their headers keep the band count in 16 bits: more bands would leave a
+  // header that disagrees with its data.
+  if (bands > static_cast<int32_t>(kMaxDimension))
+    throw DatasetError("Output of " + std::to_string(bands) + " bands is too large: at most " +
+                       std::to_string(kMaxDimension) + " bands");
+  const uint8_t code = IdentifyForCreate(file_name) & 0x7F;
+  try {
+    Writer = CreateWriter(code, file_name, static_cast<uint16_t>(width),
+                          static_cast<uint16_t>(lines), cell_type, bands, mode);
+  } catch (const WriterError& e) {
+    throw DatasetError(e.what());
+  }
+  if (!Writer)
+    throw DatasetError("Writing " + FormatName(code) + " files is not supported by this build");
+}
+
+Output::~Output() = default;
+
+bool Output::PutValue(uint32_t x, uint32_t y, uint32_t band, double value) {
+  return Writer ? Writer->SetCell(x, y, band, value) : false;
+}
+
+void Output::SetGeoreference(const std::string& spheroid, const std::string& datum,
+                             double cell_size_x, double cell_size_y, double reg_cell_x,
+                             double reg_cell_y, double reg_x, double reg_y,
+                             const std::string& projection) {
+  if (Writer)
+    Writer->SetGeoreference(spheroid, datum, cell_size_x, cell_size_y, reg_cell_x, reg_cell_y,
+                            reg_x, reg_y, projection);
+}
+
+void Output::CellToMap(double col, double row, double& map_x, double& map_y) {
+  if (Writer) Writer->CellToMap(col, row, map_x, map_y);
+}
+
+void Output::MapToCell(double map_x, double map_y, double& col, double& row) {
+  if (Writer) Writer->MapToCell(map_x, map_y, col, row);
+}
+
+ControlPointList* Output::GetControlPoints() {
+  return Writer ? Writer->GetControlPoints() : nullptr;
+}
+
+void Output::GetControlPointName(int32_t index, std::string& name) {
+  if (Writer) Writer->GetControlPointName(index, name);
+}
+
+void Output::SetControlPointName(int32_t index, const std::string& name) {
+  if (!Writer) return;
+  Writer->SetControlPointName(index, name);
+  Changed();
+}
+
+uint8_t Output::GetControlPointActive(int32_t index) {
+  return Writer ? Writer->GetControlPointActive(index) : 0;
+}
+
+void Output::SetControlPointActive(int32_t index, uint8_t active) {
+  if (!Writer) return;
+  Writer->SetControlPointActive(index, active);
+  Changed();
+}
+
+double Output::GetControlPointValue(int value_number, int32_t index) {
+  return Writer ? Writer->GetControlPointValue(value_number, index) : 0.0;
+}
+
+void Output::SetControlPointValue(int value_number, int32_t index, double value) {
+  if (!Writer) return;
+  Writer->SetControlPointValue(value_number, index, value);
+  Changed();
+}
+
+void Output::Changed() {
+  if (Writer && Writer->OnChange) Writer->OnChange();
+}
+
+}  // namespace clipra
