@@ -104,13 +104,8 @@ bool Output::PutValue(uint32_t x, uint32_t y, uint32_t band, double value) {
   return Writer ? Writer->SetCell(x, y, band, value) : false;
 }
 
-void Output::SetGeoreference(const std::string& spheroid, const std::string& datum,
-                             double cell_size_x, double cell_size_y, double reg_cell_x,
-                             double reg_cell_y, double reg_x, double reg_y,
-                             const std::string& projection) {
-  if (Writer)
-    Writer->SetGeoreference(spheroid, datum, cell_size_x, cell_size_y, reg_cell_x, reg_cell_y,
-                            reg_x, reg_y, projection);
+void Output::SetGeoreference(const Georeference& georef) {
+  if (Writer) Writer->SetGeoreference(georef);
 }
 
 void Output::CellToMap(double col, double row, double& map_x, double& map_y) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "dataset/georeference.h"
 #include "dataset/mapped_output.h"
 
 namespace clipra {
@@ -46,10 +47,7 @@ class RasterWriter : public MappedOutputRaster {
   virtual void GetSpheroid(std::string& s) { s = "RAW"; }
   virtual void GetDatum(std::string& s) { s = "RAW"; }
   virtual void GetProjection(std::string& s) { s = "RAW"; }
-  virtual void SetGeoreference(const std::string& /*spheroid*/, const std::string& /*datum*/,
-                               double /*cell_size_x*/, double /*cell_size_y*/,
-                               double /*reg_cell_x*/, double /*reg_cell_y*/, double /*reg_x*/,
-                               double /*reg_y*/, const std::string& /*projection*/) {}
+  virtual void SetGeoreference(const Georeference& /*georef*/) {}
   virtual void CellToMap(double col, double row, double& map_x, double& map_y);
   virtual void MapToCell(double map_x, double map_y, double& col, double& row);
   // Nearest or bilinear sample at a map point; writers keep the plain grid.
@@ -87,9 +85,7 @@ class Output {
   Output& operator=(const Output&) = delete;
 
   bool PutValue(uint32_t x, uint32_t y, uint32_t band, double value);
-  void SetGeoreference(const std::string& spheroid, const std::string& datum, double cell_size_x,
-                       double cell_size_y, double reg_cell_x, double reg_cell_y, double reg_x,
-                       double reg_y, const std::string& projection);
+  void SetGeoreference(const Georeference& georef);
   void CellToMap(double col, double row, double& map_x, double& map_y);
   void MapToCell(double map_x, double map_y, double& col, double& row);
   ControlPointList* GetControlPoints();

@@ -13,13 +13,15 @@ RasterReader::RasterReader() = default;
 RasterReader::~RasterReader() = default;
 
 double RasterReader::GetLeftX() {
-  return static_cast<double>(static_cast<long double>(GetRegX()) -
-                             static_cast<long double>(GetCellSizeX()) * GetRegCellX());
+  const Georeference& g = Georef();
+  return static_cast<double>(static_cast<long double>(g.RegX) -
+                             static_cast<long double>(GetCellSizeX()) * g.RegCellX);
 }
 
 double RasterReader::GetTopY() {
-  return static_cast<double>(static_cast<long double>(GetRegY()) +
-                             static_cast<long double>(GetCellSizeY()) * GetRegCellY());
+  const Georeference& g = Georef();
+  return static_cast<double>(static_cast<long double>(g.RegY) +
+                             static_cast<long double>(GetCellSizeY()) * g.RegCellY);
 }
 
 bool RasterReader::OpenExisting(const std::string& file_name) {
@@ -47,22 +49,6 @@ void RasterReader::CellToMap(double col, double row, double& map_x, double& map_
 void RasterReader::MapToCell(double map_x, double map_y, double& col, double& row) {
   col = static_cast<double>((static_cast<long double>(map_x) - GetLeftX()) / GetCellSizeX());
   row = static_cast<double>((static_cast<long double>(GetTopY()) - map_y) / GetCellSizeY());
-}
-
-bool RasterReader::StoreGeoreference(const std::string& spheroid, const std::string& datum,
-                                     double cell_size_x, double cell_size_y, double reg_cell_x,
-                                     double reg_cell_y, double reg_x, double reg_y,
-                                     const std::string& projection) {
-  SetSpheroid(spheroid);
-  SetDatum(datum);
-  SetCellSizeX(cell_size_x);
-  SetCellSizeY(cell_size_y);
-  SetRegCellX(reg_cell_x);
-  SetRegCellY(reg_cell_y);
-  SetRegX(reg_x);
-  SetRegY(reg_y);
-  SetProjection(projection);
-  return true;
 }
 
 void RasterReader::SetControlPoints(std::unique_ptr<ControlPointList> list) {
@@ -138,16 +124,8 @@ double Source::GetCellSizeX() {
   return size == 0 ? 1.0 : size;
 }
 
-void Source::GetSpheroid(std::string& s) {
-  if (Reader) s = Reader->GetSpheroid();
-}
-
-void Source::GetDatum(std::string& s) {
-  if (Reader) s = Reader->GetDatum();
-}
-
-void Source::GetProjection(std::string& s) {
-  if (Reader) s = Reader->GetProjection();
+Georeference Source::GetGeoreference() {
+  return Reader ? Reader->GetGeoreference() : Georeference{};
 }
 
 std::string Source::GetErrorText() const {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "dataset/georeference.h"
 #include "dataset/mapped_file.h"
 
 namespace clipra {
@@ -40,33 +41,25 @@ class RasterReader : public MappedRaster {
   virtual uint8_t GetCellType() = 0;
   virtual uint8_t IsMSBFirst() = 0;
 
-  virtual double GetRegCellX() { return RegCellX; }
-  virtual void SetRegCellX(double v) { RegCellX = v; }
-  virtual double GetRegCellY() { return RegCellY; }
-  virtual void SetRegCellY(double v) { RegCellY = v; }
-  virtual double GetRegX() { return RegX; }
-  virtual void SetRegX(double v) { RegX = v; }
-  virtual double GetRegY() { return RegY; }
-  virtual void SetRegY(double v) { RegY = v; }
+  const Georeference& GetGeoreference() { return Georef(); }
   // A stored cell size of 0 reads as 1.0.
-  virtual double GetCellSizeX() { return CellSizeX == 0 ? 1.0 : CellSizeX; }
-  virtual void SetCellSizeX(double v) { CellSizeX = v; }
-  virtual double GetCellSizeY() { return CellSizeY == 0 ? 1.0 : CellSizeY; }
-  virtual void SetCellSizeY(double v) { CellSizeY = v; }
-  virtual double GetLeftX();
-  virtual double GetTopY();
+  double GetCellSizeX() {
+    const double size = Georef().CellSizeX;
+    return size == 0 ? 1.0 : size;
+  }
+  double GetCellSizeY() {
+    const double size = Georef().CellSizeY;
+    return size == 0 ? 1.0 : size;
+  }
+  double GetLeftX();
+  double GetTopY();
   virtual uint8_t GetCoordinateType();
   virtual void SetCoordinateType(uint8_t) {}
-  virtual std::string GetSpheroid() { return Spheroid; }
-  virtual void SetSpheroid(const std::string& v) { Spheroid = v; }
-  virtual std::string GetDatum() { return Datum; }
-  virtual void SetDatum(const std::string& v) { Datum = v; }
-  virtual std::string GetProjection() { return Projection; }
-  virtual void SetProjection(const std::string& v) { Projection = v; }
-  virtual bool SetGeoreference(const std::string& spheroid, const std::string& datum,
-                               double cell_size_x, double cell_size_y, double reg_cell_x,
-                               double reg_cell_y, double reg_x, double reg_y,
-                               const std::string& projection) = 0;
+  // Readers of images that carry their own georeference refuse a new one.
+  virtual bool SetGeoreference(const Georeference& georef) {
+    Georef() = georef;
+    return true;
+  }
   virtual void CellToMap(double col, double row, double& map_x, double& map_y);
   virtual void MapToCell(double map_x, double map_y, double& col, double& row);
   virtual ControlPointList* GetControlPoints() { return ControlPoints.get(); }
@@ -74,22 +67,13 @@ class RasterReader : public MappedRaster {
   virtual void SetControlPoints(std::unique_ptr<ControlPointList> list);
 
   std::unique_ptr<ControlPointList> ControlPoints;
-  double RegCellX = 0;
-  double RegCellY = 0;
-  double RegX = 0;
-  double RegY = 0;
-  double CellSizeX = 1.0;
-  double CellSizeY = 1.0;
-  std::string Projection = "RAW";
-  std::string Datum = "RAW";
-  std::string Spheroid = "RAW";
 
  protected:
-  // What a reader without a header of its own does with a georeference:
-  // stores every value through the setters.
-  bool StoreGeoreference(const std::string& spheroid, const std::string& datum, double cell_size_x,
-                         double cell_size_y, double reg_cell_x, double reg_cell_y, double reg_x,
-                         double reg_y, const std::string& projection);
+  // Where the georeference is kept: here, or in the reader's header.
+  virtual Georeference& Georef() { return georef_; }
+
+ private:
+  Georeference georef_;
 };
 
 // Where a map coordinate falls on a grid: the index of the nearest cell
@@ -110,9 +94,8 @@ class Source {
   uint32_t GetBands();
   uint8_t GetCellType();
   double GetCellSizeX();
-  void GetSpheroid(std::string& s);
-  void GetDatum(std::string& s);
-  void GetProjection(std::string& s);
+  // The reader's georeference; the defaults when nothing is open.
+  Georeference GetGeoreference();
   std::string GetErrorText() const;
   void SetErrorText(const std::string& text);
   bool GetValue(uint32_t band, float& value, double map_x, double map_y, uint8_t interpolate);

@@ -130,9 +130,9 @@ bool PrintInfo(const std::string& source, std::ostream& out, std::ostream& err) 
       << "Cell size Y:     " << Number(r.GetCellSizeY()) << "\n"
       << "First cell X Y:  " << Number(x0) << " " << Number(y0) << "\n"
       << "Last cell X Y:   " << Number(x1) << " " << Number(y1) << "\n"
-      << "Datum:           " << r.GetDatum() << "\n"
-      << "Projection:      " << r.GetProjection() << "\n"
-      << "Spheroid:        " << r.GetSpheroid() << "\n"
+      << "Datum:           " << r.GetGeoreference().Datum << "\n"
+      << "Projection:      " << r.GetGeoreference().Projection << "\n"
+      << "Spheroid:        " << r.GetGeoreference().Spheroid << "\n"
       << "Control points:  " << (points ? points->Count() : 0) << "\n";
   return true;
 }

@@ -46,12 +46,14 @@ void ExtractJob::Run() {
   StatusText = "Successful Finish";
   try {
     if (OpenSource(SourceName) && CreateOutput(OutputName)) {
-      std::string spheroid, datum, projection;
-      SourceData->GetSpheroid(spheroid);
-      SourceData->GetDatum(datum);
-      SourceData->GetProjection(projection);
-      OutputData->SetGeoreference(spheroid, datum, CellSize, CellSize, 0, 0, OriginX, OriginY,
-                                  projection);
+      const Georeference source = SourceData->GetGeoreference();
+      OutputData->SetGeoreference({.CellSizeX = CellSize,
+                                   .CellSizeY = CellSize,
+                                   .RegX = OriginX,
+                                   .RegY = OriginY,
+                                   .Spheroid = source.Spheroid,
+                                   .Datum = source.Datum,
+                                   .Projection = source.Projection});
       MaxRow = OutLines - 1;
       const bool aborted = CellByCell ? SampleCellByCell() : SampleIndexed();
       if (aborted) StatusText = "User Abort";

@@ -49,12 +49,12 @@ bool DtmHeader::Read(const std::string& file_name) {
       return false;
     }
   }
-  RegX = read_le<float>(b + dtm::kXOffset);
-  RegY = read_le<float>(b + dtm::kYOffset);
+  Georef.RegX = read_le<float>(b + dtm::kXOffset);
+  Georef.RegY = read_le<float>(b + dtm::kYOffset);
   Width = read_le<int32_t>(b + dtm::kWidthOffset);
   Lines = read_le<int32_t>(b + dtm::kLinesOffset);
-  CellSizeX = read_le<float>(b + dtm::kCellSizeXOffset);
-  CellSizeY = read_le<float>(b + dtm::kCellSizeYOffset);
+  Georef.CellSizeX = read_le<float>(b + dtm::kCellSizeXOffset);
+  Georef.CellSizeY = read_le<float>(b + dtm::kCellSizeYOffset);
   CellSkip = read_le<int32_t>(b + dtm::kCellSkipOffset);
   Status = 0;
   return true;
@@ -132,10 +132,6 @@ DtmWriter::DtmWriter(const std::string& file_name, uint16_t width, uint16_t line
   Header = std::make_unique<DtmOutputHeader>(file_name);
   Header->Lines = lines;
   Header->Width = width;
-  Header->CellSizeX = 1.0;
-  Header->CellSizeY = 1.0;
-  Header->RegX = 0;
-  Header->RegY = 0;
   Header->Bands = static_cast<uint16_t>(bands);
   // Always float cells, whatever the caller asked for.
   CellType = Header->CellType;
@@ -172,36 +168,23 @@ bool DtmWriter::Get4Cells(uint16_t x, uint16_t y, uint16_t band, double values[4
          GetCell(x1, y1, band, values[2]) && GetCell(x1, y, band, values[3]);
 }
 
-double DtmWriter::GetLeftX() {
-  return static_cast<double>(static_cast<long double>(Header->RegX) -
-                             static_cast<long double>(Header->RegCellX) * Header->CellSizeX);
-}
-
-double DtmWriter::GetTopY() {
-  return static_cast<double>(static_cast<long double>(Header->RegY) +
-                             static_cast<long double>(Header->RegCellY) * Header->CellSizeY);
-}
-
-void DtmWriter::SetGeoreference(const std::string& /*spheroid*/, const std::string& /*datum*/,
-                                double cell_size_x, double cell_size_y, double /*reg_cell_x*/,
-                                double /*reg_cell_y*/, double reg_x, double reg_y,
-                                const std::string& /*projection*/) {
+void DtmWriter::SetGeoreference(const Georeference& georef) {
   // The format has no place for the registration cell or the three strings.
   Header->Width = static_cast<uint16_t>(Width);
   Header->Lines = static_cast<uint16_t>(Lines);
-  Header->CellSizeX = cell_size_x;
-  Header->CellSizeY = cell_size_y;
-  Header->RegX = reg_x;
-  Header->RegY = reg_y;
+  Header->Georef.CellSizeX = georef.CellSizeX;
+  Header->Georef.CellSizeY = georef.CellSizeY;
+  Header->Georef.RegX = georef.RegX;
+  Header->Georef.RegY = georef.RegY;
   if (Data == nullptr || !writable_ || FileSize < dtm::kHeaderSize) return;
   uint8_t* p = Data;
   for (size_t i = 0; i < 6; ++i) write_le<float>(p + 4 * i, dtm::kSignature[i]);
-  write_le<float>(p + dtm::kXOffset, static_cast<float>(Header->RegX));
-  write_le<float>(p + dtm::kYOffset, static_cast<float>(Header->RegY));
+  write_le<float>(p + dtm::kXOffset, static_cast<float>(Header->Georef.RegX));
+  write_le<float>(p + dtm::kYOffset, static_cast<float>(Header->Georef.RegY));
   write_le<int32_t>(p + dtm::kWidthOffset, Header->Width);
   write_le<int32_t>(p + dtm::kLinesOffset, Header->Lines);
-  write_le<float>(p + dtm::kCellSizeXOffset, static_cast<float>(Header->CellSizeX));
-  write_le<float>(p + dtm::kCellSizeYOffset, static_cast<float>(Header->CellSizeY));
+  write_le<float>(p + dtm::kCellSizeXOffset, static_cast<float>(Header->Georef.CellSizeX));
+  write_le<float>(p + dtm::kCellSizeYOffset, static_cast<float>(Header->Georef.CellSizeY));
   write_le<int32_t>(p + dtm::kCellSkipOffset, 0);
 }
 

@@ -70,20 +70,12 @@ class DtmOutputHeader {
   explicit DtmOutputHeader(const std::string& file_name) : FileName(file_name) {}
 
   std::string FileName;
-  double RegX = 0;
-  double RegY = 0;
+  Georeference Georef = UnnamedGeoreference();
   uint16_t Width = 0;
   uint16_t Lines = 0;
-  double CellSizeX = 1.0;
-  double CellSizeY = 1.0;
   uint16_t Bands = 1;
   uint8_t CellType = 6;
   uint8_t ByteOrder = 0;
-  double RegCellX = 0;
-  double RegCellY = 0;
-  std::string Projection;
-  std::string Datum;
-  std::string Spheroid;
 };
 
 class DtmWriter : public RasterWriter {
@@ -101,20 +93,18 @@ class DtmWriter : public RasterWriter {
 
   uint32_t GetWidth() override { return Header->Width; }
   uint32_t GetLines() override { return Header->Lines; }
-  double GetCellSizeX() override { return Header->CellSizeX; }
-  double GetCellSizeY() override { return Header->CellSizeY; }
+  double GetCellSizeX() override { return Header->Georef.CellSizeX; }
+  double GetCellSizeY() override { return Header->Georef.CellSizeY; }
   uint16_t GetBands() override { return Header->Bands; }
   uint8_t GetCellType() override { return Header->CellType; }
   uint8_t IsMSBFirst() override { return Header->ByteOrder; }
-  double GetLeftX() override;
-  double GetTopY() override;
-  void GetSpheroid(std::string& s) override { s = Header->Spheroid; }
-  void GetDatum(std::string& s) override { s = Header->Datum; }
-  void GetProjection(std::string& s) override { s = Header->Projection; }
+  double GetLeftX() override { return Header->Georef.LeftX(); }
+  double GetTopY() override { return Header->Georef.TopY(); }
+  void GetSpheroid(std::string& s) override { s = Header->Georef.Spheroid; }
+  void GetDatum(std::string& s) override { s = Header->Georef.Datum; }
+  void GetProjection(std::string& s) override { s = Header->Georef.Projection; }
   // Stores the grid position and writes the file header at once.
-  void SetGeoreference(const std::string& spheroid, const std::string& datum, double cell_size_x,
-                       double cell_size_y, double reg_cell_x, double reg_cell_y, double reg_x,
-                       double reg_y, const std::string& projection) override;
+  void SetGeoreference(const Georeference& georef) override;
 
   std::unique_ptr<DtmOutputHeader> Header;
 

@@ -15,7 +15,8 @@ constexpr const char* kEol = "\r\n";
 
 // Both strings name RAW: the dataset is in raw cell coordinates.
 void ApplyRawRule(KeywordHeader& h) {
-  if (h.Datum.find("RAW") != std::string::npos && h.Projection.find("RAW") != std::string::npos)
+  if (h.Georef.Datum.find("RAW") != std::string::npos &&
+      h.Georef.Projection.find("RAW") != std::string::npos)
     h.CoordinateType = kCoordRaw;
 }
 
@@ -50,8 +51,8 @@ std::string ErsHeader::Compose(bool english_names, bool unsigned_counts) {
   line("  DataType = Raster");
   line(std::string("  ByteOrder = ") + (MSBFirst ? "MSBFirst" : "LSBFirst"));
   line("  CoordinateSpace Begin");
-  line("    Datum      = " + QuoteIfBare(Datum));
-  line("    Projection = " + QuoteIfBare(Projection));
+  line("    Datum      = " + QuoteIfBare(Georef.Datum));
+  line("    Projection = " + QuoteIfBare(Georef.Projection));
   ApplyRawRule(*this);
   line("    CoordinateType  = " + CoordinateTypeName(CoordinateType));
   if (CoordinateType != kCoordRaw) line("    Units   = \"METERS\"");
@@ -62,21 +63,21 @@ std::string ErsHeader::Compose(bool english_names, bool unsigned_counts) {
   line("    CellType = " +
        (CellType == kCellFloat32 ? std::string(kErsFloat32Name) : CellTypeName(CellType)));
   line("    NullCellValue = 0");
-  if (CellSizeX != 0 && CellSizeY != 0) {
+  if (Georef.CellSizeX != 0 && Georef.CellSizeY != 0) {
     line("    CellInfo Begin");
-    line("      Xdimension = " + FormatCellSize(CellSizeX));
-    line("      Ydimension = " + FormatCellSize(CellSizeY));
+    line("      Xdimension = " + FormatCellSize(Georef.CellSizeX));
+    line("      Ydimension = " + FormatCellSize(Georef.CellSizeY));
     line("    CellInfo End");
   }
   line("    NrOfLines = " + count(Lines));
   line("    NrOfCellsPerLine = " + count(Width));
   if (CoordinateType != kCoordRaw) {
     line("    RegistrationCoord Begin");
-    line("      Eastings = " + FormatCoordinate(RegX));
-    line("      Northings = " + FormatCoordinate(RegY));
+    line("      Eastings = " + FormatCoordinate(Georef.RegX));
+    line("      Northings = " + FormatCoordinate(Georef.RegY));
     line("    RegistrationCoord End");
-    line("    RegistrationCellX = " + FormatCoordinate(RegCellX));
-    line("    RegistrationCellY = " + FormatCoordinate(RegCellY));
+    line("    RegistrationCellX = " + FormatCoordinate(Georef.RegCellX));
+    line("    RegistrationCellY = " + FormatCoordinate(Georef.RegCellY));
   }
   line("    NrOfBands = " + count(Bands));
   static const char* const kBandNames[] = {"Red Layer", "Green Layer", "Blue Layer"};
@@ -133,13 +134,11 @@ bool ErsOutputHeader::Write(const std::string& file_name) {
   return WriteTextFile(file_name, Compose(false, false));
 }
 
-void ErsOutputHeader::SetAll(int32_t lines, int32_t width, int32_t bands, double cell_size_x,
-                             double cell_size_y, double reg_cell_x, double reg_cell_y, double reg_x,
-                             double reg_y, const std::string& /*spheroid*/,
-                             const std::string& datum, const std::string& projection,
-                             uint8_t cell_type) {
-  ErsHeader::SetAll(lines, width, bands, cell_size_x, cell_size_y, reg_cell_x, reg_cell_y, reg_x,
-                    reg_y, "", datum, projection, cell_type);
+void ErsOutputHeader::SetAll(int32_t lines, int32_t width, int32_t bands,
+                             const Georeference& georef, uint8_t cell_type) {
+  Georeference kept = georef;
+  kept.Spheroid.clear();
+  ErsHeader::SetAll(lines, width, bands, kept, cell_type);
   Write(FileName);
 }
 

@@ -42,9 +42,7 @@ class ErsOutputHeader : public ErsHeader {
  public:
   explicit ErsOutputHeader(const std::string& file_name) { FileName = file_name; }
   bool Write(const std::string& file_name) override;
-  void SetAll(int32_t lines, int32_t width, int32_t bands, double cell_size_x, double cell_size_y,
-              double reg_cell_x, double reg_cell_y, double reg_x, double reg_y,
-              const std::string& spheroid, const std::string& datum, const std::string& projection,
+  void SetAll(int32_t lines, int32_t width, int32_t bands, const Georeference& georef,
               uint8_t cell_type) override;
 };
 

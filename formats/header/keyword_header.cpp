@@ -14,32 +14,18 @@ KeywordHeader::KeywordHeader() : ControlPoints(std::make_unique<ControlPointList
 
 KeywordHeader::~KeywordHeader() = default;
 
-void KeywordHeader::SetAll(int32_t lines, int32_t width, int32_t bands, double cell_size_x,
-                           double cell_size_y, double reg_cell_x, double reg_cell_y, double reg_x,
-                           double reg_y, const std::string& spheroid, const std::string& datum,
-                           const std::string& projection, uint8_t cell_type) {
+void KeywordHeader::SetAll(int32_t lines, int32_t width, int32_t bands, const Georeference& georef,
+                           uint8_t cell_type) {
   Lines = lines;
   Width = width;
   Bands = bands;
-  CellSizeX = cell_size_x;
-  CellSizeY = cell_size_y;
-  RegCellX = reg_cell_x;
-  RegCellY = reg_cell_y;
-  RegX = reg_x;
-  RegY = reg_y;
-  Spheroid = spheroid;
-  Datum = datum;
-  Projection = projection;
+  Georef = georef;
   CellType = cell_type;
 }
 
-bool KeywordHeader::SetAllAndWrite(int32_t lines, int32_t width, int32_t bands, double cell_size_x,
-                                   double cell_size_y, double reg_cell_x, double reg_cell_y,
-                                   double reg_x, double reg_y, const std::string& spheroid,
-                                   const std::string& datum, const std::string& projection,
-                                   uint8_t cell_type) {
-  SetAll(lines, width, bands, cell_size_x, cell_size_y, reg_cell_x, reg_cell_y, reg_x, reg_y,
-         spheroid, datum, projection, cell_type);
+bool KeywordHeader::SetAllAndWrite(int32_t lines, int32_t width, int32_t bands,
+                                   const Georeference& georef, uint8_t cell_type) {
+  SetAll(lines, width, bands, georef, cell_type);
   return Write(FileName);
 }
 
@@ -93,11 +79,11 @@ void KeywordHeader::ParseControlPointBlock(
 void KeywordHeader::ParseRasterKeywords(const std::string& line) {
   const std::string value = keyword::Value(line);
   if (Has(line, "PROJECTION")) {
-    (projection_seen_ ? WarpProjection : Projection) = value;
+    (projection_seen_ ? WarpProjection : Georef.Projection) = value;
     projection_seen_ = true;
   }
   if (Has(line, "DATUM")) {
-    (datum_seen_ ? WarpDatum : Datum) = value;
+    (datum_seen_ ? WarpDatum : Georef.Datum) = value;
     datum_seen_ = true;
   }
   if (Has(line, "COORDINATETYPE")) {
@@ -110,15 +96,17 @@ void KeywordHeader::ParseRasterKeywords(const std::string& line) {
     // ParseLine may also be called without a file line behind it.
     CellTypeText = UpperCase(raw_line_) == line ? keyword::Value(raw_line_) : value;
   }
-  if (Has(line, "XDIMENSION")) CellSizeX = static_cast<double>(ParseFloatDef(value, 1.0));
-  if (Has(line, "YDIMENSION")) CellSizeY = static_cast<double>(ParseFloatDef(value, 1.0));
+  if (Has(line, "XDIMENSION")) Georef.CellSizeX = static_cast<double>(ParseFloatDef(value, 1.0));
+  if (Has(line, "YDIMENSION")) Georef.CellSizeY = static_cast<double>(ParseFloatDef(value, 1.0));
   if (Has(line, "NROFBANDS")) Bands = keyword::Count(line, "NrOfBands");
   if (Has(line, "NROFLINES")) Lines = keyword::Count(line, "NrOfLines");
   if (Has(line, "NROFCELLSPERLINE")) Width = keyword::Count(line, "NrOfCellsPerLine");
-  if (Has(line, "REGISTRATIONCELLX")) RegCellX = static_cast<double>(ParseFloatDef(value, 0));
-  if (Has(line, "REGISTRATIONCELLY")) RegCellY = static_cast<double>(ParseFloatDef(value, 0));
-  if (Has(line, "EASTINGS")) RegX = static_cast<double>(ParseFloatDef(value, 0));
-  if (Has(line, "NORTHINGS")) RegY = static_cast<double>(ParseFloatDef(value, 0));
+  if (Has(line, "REGISTRATIONCELLX"))
+    Georef.RegCellX = static_cast<double>(ParseFloatDef(value, 0));
+  if (Has(line, "REGISTRATIONCELLY"))
+    Georef.RegCellY = static_cast<double>(ParseFloatDef(value, 0));
+  if (Has(line, "EASTINGS")) Georef.RegX = static_cast<double>(ParseFloatDef(value, 0));
+  if (Has(line, "NORTHINGS")) Georef.RegY = static_cast<double>(ParseFloatDef(value, 0));
 }
 
 namespace keyword {
@@ -172,16 +160,6 @@ HeaderRasterReader::~HeaderRasterReader() {
   if (created_ && Header) Header->Write(Header->FileName);
 }
 
-double HeaderRasterReader::GetLeftX() {
-  return static_cast<double>(static_cast<long double>(Header->RegX) -
-                             static_cast<long double>(Header->RegCellX) * GetCellSizeX());
-}
-
-double HeaderRasterReader::GetTopY() {
-  return static_cast<double>(static_cast<long double>(Header->RegY) +
-                             static_cast<long double>(Header->RegCellY) * GetCellSizeY());
-}
-
 bool HeaderRasterReader::Open(const std::string& file_name, uint32_t width, uint32_t lines,
                               uint8_t cell_type, uint32_t bands, uint8_t mode) {
   SetFileName(file_name);
@@ -210,7 +188,7 @@ bool HeaderRasterReader::Open(const std::string& file_name, uint32_t width, uint
     return true;
   }
   Header->SetAll(static_cast<int32_t>(lines), static_cast<int32_t>(width),
-                 static_cast<int32_t>(bands), 1.0, 1.0, 0, 0, 0, 0, "", "", "", cell_type);
+                 static_cast<int32_t>(bands), UnnamedGeoreference(), cell_type);
   Header->Bands = static_cast<int32_t>(bands);
   if (!OpenRaster(FileName, width, lines, Header->CellType, bands, 1, false)) {
     ErrorText = "Open map write error=" + std::to_string(LastError) + " " +
@@ -218,16 +196,6 @@ bool HeaderRasterReader::Open(const std::string& file_name, uint32_t width, uint
     return false;
   }
   created_ = true;
-  return true;
-}
-
-bool HeaderRasterReader::SetGeoreference(const std::string& spheroid, const std::string& datum,
-                                         double cell_size_x, double cell_size_y, double reg_cell_x,
-                                         double reg_cell_y, double reg_x, double reg_y,
-                                         const std::string& projection) {
-  Header->SetAll(static_cast<int32_t>(GetLines()), static_cast<int32_t>(GetWidth()),
-                 static_cast<int32_t>(GetBands()), cell_size_x, cell_size_y, reg_cell_x, reg_cell_y,
-                 reg_x, reg_y, spheroid, datum, projection, Header->CellType);
   return true;
 }
 
@@ -243,23 +211,9 @@ std::string HeaderRasterWriter::HeaderPath(const std::string& file_name, const c
   return ExtractFileExt(file_name).empty() ? file_name + extension : file_name;
 }
 
-double HeaderRasterWriter::GetLeftX() {
-  return static_cast<double>(static_cast<long double>(header_->RegX) -
-                             static_cast<long double>(header_->RegCellX) * header_->CellSizeX);
-}
-
-double HeaderRasterWriter::GetTopY() {
-  return static_cast<double>(static_cast<long double>(header_->RegY) +
-                             static_cast<long double>(header_->RegCellY) * header_->CellSizeY);
-}
-
-void HeaderRasterWriter::SetGeoreference(const std::string& spheroid, const std::string& datum,
-                                         double cell_size_x, double cell_size_y, double reg_cell_x,
-                                         double reg_cell_y, double reg_x, double reg_y,
-                                         const std::string& projection) {
+void HeaderRasterWriter::SetGeoreference(const Georeference& georef) {
   header_->SetAll(static_cast<int32_t>(GetLines()), static_cast<int32_t>(GetWidth()), GetBands(),
-                  cell_size_x, cell_size_y, reg_cell_x, reg_cell_y, reg_x, reg_y, spheroid, datum,
-                  projection, header_->CellType);
+                  georef, header_->CellType);
 }
 
 std::string HeaderRasterWriter::OpenData(uint16_t width, uint16_t lines, uint8_t cell_type,
@@ -281,7 +235,7 @@ std::string HeaderRasterWriter::OpenData(uint16_t width, uint16_t lines, uint8_t
   }
   // The fields only: a header that writes itself in SetAll must not touch
   // its file before the data file exists.
-  header_->KeywordHeader::SetAll(lines, width, bands, 1.0, 1.0, 0, 0, 0, 0, "", "", "", cell_type);
+  header_->KeywordHeader::SetAll(lines, width, bands, UnnamedGeoreference(), cell_type);
   header_->Bands = bands;
   CellType = header_->CellType;
   SetByteOrder(false);

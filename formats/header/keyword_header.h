@@ -13,6 +13,11 @@
 
 namespace clipra {
 
+// A header's georeference before anything is read or set: no names.
+inline Georeference UnnamedGeoreference() {
+  return {.Spheroid = {}, .Datum = {}, .Projection = {}};
+}
+
 class KeywordHeader {
  public:
   KeywordHeader();
@@ -24,33 +29,20 @@ class KeywordHeader {
   virtual void ParseLine(const std::string& /*line*/) {}
   virtual bool Read(const std::string& file_name) = 0;
   virtual bool Write(const std::string& file_name) = 0;
-  virtual void SetAll(int32_t lines, int32_t width, int32_t bands, double cell_size_x,
-                      double cell_size_y, double reg_cell_x, double reg_cell_y, double reg_x,
-                      double reg_y, const std::string& spheroid, const std::string& datum,
-                      const std::string& projection, uint8_t cell_type);
-  virtual bool SetAllAndWrite(int32_t lines, int32_t width, int32_t bands, double cell_size_x,
-                              double cell_size_y, double reg_cell_x, double reg_cell_y,
-                              double reg_x, double reg_y, const std::string& spheroid,
-                              const std::string& datum, const std::string& projection,
-                              uint8_t cell_type);
+  virtual void SetAll(int32_t lines, int32_t width, int32_t bands, const Georeference& georef,
+                      uint8_t cell_type);
+  virtual bool SetAllAndWrite(int32_t lines, int32_t width, int32_t bands,
+                              const Georeference& georef, uint8_t cell_type);
 
-  double RegCellX = 0;
-  double RegCellY = 0;
-  double RegX = 0;
-  double RegY = 0;
+  Georeference Georef = UnnamedGeoreference();
   uint8_t CellType = 0;
   // The cell type's name as the header spells it, for messages.
   std::string CellTypeText;
   uint8_t MSBFirst = 0;
-  double CellSizeX = 1.0;
-  double CellSizeY = 1.0;
   int32_t Bands = 0;
   int32_t Lines = 0;
   int32_t Width = 0;
   uint8_t CoordinateType = 0;
-  std::string Projection;
-  std::string Datum;
-  std::string Spheroid;
   std::string FileName;
   std::unique_ptr<ControlPointList> ControlPoints;
   uint8_t WarpCoordinateType = 0;
@@ -120,33 +112,8 @@ class HeaderRasterReader : public RasterReader {
   uint32_t GetWidth() override { return static_cast<uint32_t>(Header->Width); }
   uint8_t GetCellType() override { return Header->CellType; }
   uint8_t IsMSBFirst() override { return Header->MSBFirst; }
-  double GetRegCellX() override { return Header->RegCellX; }
-  void SetRegCellX(double v) override { Header->RegCellX = v; }
-  double GetRegCellY() override { return Header->RegCellY; }
-  void SetRegCellY(double v) override { Header->RegCellY = v; }
-  double GetRegX() override { return Header->RegX; }
-  void SetRegX(double v) override { Header->RegX = v; }
-  double GetRegY() override { return Header->RegY; }
-  void SetRegY(double v) override { Header->RegY = v; }
-  // A stored cell size of 0 reads as 1.0 here too, so that sampling and the
-  // output grid agree.
-  double GetCellSizeX() override { return Header->CellSizeX == 0 ? 1.0 : Header->CellSizeX; }
-  void SetCellSizeX(double v) override { Header->CellSizeX = v; }
-  double GetCellSizeY() override { return Header->CellSizeY == 0 ? 1.0 : Header->CellSizeY; }
-  void SetCellSizeY(double v) override { Header->CellSizeY = v; }
-  double GetLeftX() override;
-  double GetTopY() override;
   uint8_t GetCoordinateType() override { return Header->CoordinateType; }
   void SetCoordinateType(uint8_t v) override { Header->CoordinateType = v; }
-  std::string GetSpheroid() override { return Header->Spheroid; }
-  void SetSpheroid(const std::string& v) override { Header->Spheroid = v; }
-  std::string GetDatum() override { return Header->Datum; }
-  void SetDatum(const std::string& v) override { Header->Datum = v; }
-  std::string GetProjection() override { return Header->Projection; }
-  void SetProjection(const std::string& v) override { Header->Projection = v; }
-  bool SetGeoreference(const std::string& spheroid, const std::string& datum, double cell_size_x,
-                       double cell_size_y, double reg_cell_x, double reg_cell_y, double reg_x,
-                       double reg_y, const std::string& projection) override;
   ControlPointList* GetControlPoints() override { return Header->ControlPoints.get(); }
   void SetControlPoints(std::unique_ptr<ControlPointList> list) override {
     Header->ControlPoints = std::move(list);
@@ -155,6 +122,7 @@ class HeaderRasterReader : public RasterReader {
   std::unique_ptr<KeywordHeader> Header;
 
  protected:
+  Georeference& Georef() override { return Header->Georef; }
   // A raster created here: the destructor writes its header. Set only once
   // the data file exists, so that a failed creation writes no header.
   bool created_ = false;
@@ -179,18 +147,16 @@ class HeaderRasterWriter : public RasterWriter {
   uint32_t GetWidth() override { return static_cast<uint32_t>(header_->Width); }
   uint32_t GetLines() override { return static_cast<uint32_t>(header_->Lines); }
   uint16_t GetBands() override { return static_cast<uint16_t>(header_->Bands); }
-  double GetCellSizeX() override { return header_->CellSizeX; }
-  double GetCellSizeY() override { return header_->CellSizeY; }
+  double GetCellSizeX() override { return header_->Georef.CellSizeX; }
+  double GetCellSizeY() override { return header_->Georef.CellSizeY; }
   uint8_t IsMSBFirst() override { return header_->MSBFirst; }
-  double GetLeftX() override;
-  double GetTopY() override;
-  void GetSpheroid(std::string& s) override { s = header_->Spheroid; }
-  void GetDatum(std::string& s) override { s = header_->Datum; }
-  void GetProjection(std::string& s) override { s = header_->Projection; }
+  double GetLeftX() override { return header_->Georef.LeftX(); }
+  double GetTopY() override { return header_->Georef.TopY(); }
+  void GetSpheroid(std::string& s) override { s = header_->Georef.Spheroid; }
+  void GetDatum(std::string& s) override { s = header_->Georef.Datum; }
+  void GetProjection(std::string& s) override { s = header_->Georef.Projection; }
   // The header's SetAll with the current size and cell type.
-  void SetGeoreference(const std::string& spheroid, const std::string& datum, double cell_size_x,
-                       double cell_size_y, double reg_cell_x, double reg_cell_y, double reg_x,
-                       double reg_y, const std::string& projection) override;
+  void SetGeoreference(const Georeference& georef) override;
   ControlPointList* GetControlPoints() override { return header_->ControlPoints.get(); }
   void AddControlPoint(const ControlPoint* source) override;
   void DeleteControlPoint(int32_t index) override;

@@ -106,20 +106,18 @@ bool NogHeader::Read(const std::string& file_name) {
   if (!read_ok || !closed) return false;
   Lines = RecordCount(Record, nog::kLinesOffset, "line count", file_name);
   Width = RecordCount(Record, nog::kWidthOffset, "width", file_name);
-  RegX = static_cast<double>(ParseFloatDef(nog::RecordText(Record, nog::kLeftXOffset), 0));
-  RegY = static_cast<double>(ParseFloatDef(nog::RecordText(Record, nog::kTopYOffset), 0));
-  CellSizeX = static_cast<double>(ParseFloatDef(nog::RecordText(Record, nog::kCellSizeOffset), 0));
-  CellSizeY = CellSizeX;
+  Georef.RegX = static_cast<double>(ParseFloatDef(nog::RecordText(Record, nog::kLeftXOffset), 0));
+  Georef.RegY = static_cast<double>(ParseFloatDef(nog::RecordText(Record, nog::kTopYOffset), 0));
+  Georef.CellSizeX =
+      static_cast<double>(ParseFloatDef(nog::RecordText(Record, nog::kCellSizeOffset), 0));
+  Georef.CellSizeY = Georef.CellSizeX;
   Status = 0;
   return true;
 }
 
 bool NogHeader::Write(const std::string& file_name) {
-  const double left = static_cast<double>(static_cast<long double>(RegX) -
-                                          static_cast<long double>(RegCellX) * CellSizeX);
-  const double top = static_cast<double>(static_cast<long double>(RegY) +
-                                         static_cast<long double>(RegCellY) * CellSizeY);
-  return WriteRecord(file_name, nog::MakeRecord(CellSizeX, top, left, Lines, Width));
+  return WriteRecord(
+      file_name, nog::MakeRecord(Georef.CellSizeX, Georef.TopY(), Georef.LeftX(), Lines, Width));
 }
 
 NogReader::NogReader() {
@@ -242,17 +240,12 @@ NogWriter::~NogWriter() {
   if (Mode == 1 && Header) Header->Write();
 }
 
-void NogWriter::SetGeoreference(const std::string& /*spheroid*/, const std::string& /*datum*/,
-                                double cell_size_x, double cell_size_y, double reg_cell_x,
-                                double reg_cell_y, double reg_x, double reg_y,
-                                const std::string& /*projection*/) {
-  Header->CellSizeX = cell_size_x;
-  Header->CellSizeY = cell_size_y;
+void NogWriter::SetGeoreference(const Georeference& georef) {
+  Header->CellSizeX = georef.CellSizeX;
+  Header->CellSizeY = georef.CellSizeY;
   // The record knows only the top-left corner of cell (0, 0).
-  Header->RegX = static_cast<double>(static_cast<long double>(reg_x) -
-                                     static_cast<long double>(reg_cell_x) * cell_size_x);
-  Header->RegY = static_cast<double>(static_cast<long double>(reg_y) +
-                                     static_cast<long double>(reg_cell_y) * cell_size_y);
+  Header->RegX = georef.LeftX();
+  Header->RegY = georef.TopY();
   if (Mode == 1) Header->Write();
 }
 

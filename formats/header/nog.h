@@ -120,9 +120,7 @@ class NogWriter : public RasterWriter {
   void GetProjection(std::string& s) override { s = "Gauss_North"; }
   // Keeps the cell sizes and the top-left corner of cell (0, 0), and
   // rewrites the header record. The format has one cell size: X's is stored.
-  void SetGeoreference(const std::string& spheroid, const std::string& datum, double cell_size_x,
-                       double cell_size_y, double reg_cell_x, double reg_cell_y, double reg_x,
-                       double reg_y, const std::string& projection) override;
+  void SetGeoreference(const Georeference& georef) override;
 
   std::unique_ptr<NogOutputHeader> Header;
 };

@@ -35,13 +35,13 @@ bool BeginsWithSignature(const std::string& file_name) {
 void OsdHeader::ParseLine(const std::string& line) {
   ParseControlPointBlock(line, &ControlPointList::AddFromLine);
   if (Has(line, "SPHEROID")) {
-    (spheroid_seen_ ? WarpSpheroid : Spheroid) = keyword::Value(line);
+    (spheroid_seen_ ? WarpSpheroid : Georef.Spheroid) = keyword::Value(line);
     spheroid_seen_ = true;
   }
   ParseRasterKeywords(line);
   // The spheroid is tested a second time, so the dataset's spheroid ends up
   // as the last spheroid line of the file, warp block included.
-  if (Has(line, "SPHEROID")) Spheroid = keyword::Value(line);
+  if (Has(line, "SPHEROID")) Georef.Spheroid = keyword::Value(line);
 }
 
 bool OsdHeader::Read(const std::string& file_name) {
@@ -73,30 +73,30 @@ std::string OsdHeader::ComposeText(const std::string& last_updated, const std::s
   line("  DataSetType  = OrthoSetData");
   line(std::string("  ByteOrder = ") + (MSBFirst ? "MSBFirst" : "LSBFirst"));
   line("  CoordinateSystem [");
-  line("    Datum      = " + QuoteIfBare(Datum));
-  line("    Projection = " + QuoteIfBare(Projection));
-  if (BothNameRaw(Datum, Projection)) CoordinateType = kCoordRaw;
+  line("    Datum      = " + QuoteIfBare(Georef.Datum));
+  line("    Projection = " + QuoteIfBare(Georef.Projection));
+  if (BothNameRaw(Georef.Datum, Georef.Projection)) CoordinateType = kCoordRaw;
   if (CoordinateType != kCoordRaw) {
-    line("    Spheroid = " + QuoteIfBare(Spheroid));
+    line("    Spheroid = " + QuoteIfBare(Georef.Spheroid));
     line("    Units      = \"METERS\"");
   }
   line("    CoordinateType  = " + CoordinateTypeName(CoordinateType));
   line("  CoordinateSystem ]");
   line("  ImageInfo [");
   line("    CellType   = " + CellTypeName(CellType));
-  if (CoordinateType != kCoordRaw && CellSizeX != 0 && CellSizeY != 0) {
-    line("    Xdimension = " + FormatCellSize(CellSizeX));
-    line("    Ydimension = " + FormatCellSize(CellSizeY));
+  if (CoordinateType != kCoordRaw && Georef.CellSizeX != 0 && Georef.CellSizeY != 0) {
+    line("    Xdimension = " + FormatCellSize(Georef.CellSizeX));
+    line("    Ydimension = " + FormatCellSize(Georef.CellSizeY));
   }
   line("    NrOfLines  = " + count(Lines));
   line("    NrOfCellsPerLine = " + count(Width));
   if (CoordinateType != kCoordRaw) {
     line("    RegistrationPoint [");
-    line("      Eastings  = " + FormatCoordinate(RegX));
-    line("      Northings = " + FormatCoordinate(RegY));
+    line("      Eastings  = " + FormatCoordinate(Georef.RegX));
+    line("      Northings = " + FormatCoordinate(Georef.RegY));
     line("    RegistrationPoint ]");
-    line("    RegistrationCellX\t= " + FormatCoordinate(RegCellX));
-    line("    RegistrationCellY\t= " + FormatCoordinate(RegCellY));
+    line("    RegistrationCellX\t= " + FormatCoordinate(Georef.RegCellX));
+    line("    RegistrationCellY\t= " + FormatCoordinate(Georef.RegCellY));
   }
   line("    NrOfBands = " + std::to_string(Bands));
   if (ControlPoints && ControlPoints->Count() > 0) {

@@ -34,8 +34,8 @@ std::string Sidecar(const std::string& file_name, const std::string& ext) {
 VegHeader::VegHeader() {
   Bands = 1;
   CellType = kCellFloat32;
-  CellSizeX = 0;
-  CellSizeY = 0;
+  Georef.CellSizeX = 0;
+  Georef.CellSizeY = 0;
 }
 
 bool VegHeader::Read(const std::string& file_name) {
@@ -49,9 +49,9 @@ bool VegHeader::Read(const std::string& file_name) {
       return text;
     };
     BottomY = static_cast<double>(ParseFloatDef(next_line(), 0));
-    RegX = static_cast<double>(ParseFloatDef(next_line(), 0));
-    CellSizeX = static_cast<double>(ParseFloatDef(next_line(), 0));
-    CellSizeY = CellSizeX;
+    Georef.RegX = static_cast<double>(ParseFloatDef(next_line(), 0));
+    Georef.CellSizeX = static_cast<double>(ParseFloatDef(next_line(), 0));
+    Georef.CellSizeY = Georef.CellSizeX;
     int32_t v = 0;
     if (ParseInt32(next_line(), v)) {
       TileRowMax = v;
@@ -75,8 +75,9 @@ bool VegHeader::Read(const std::string& file_name) {
   CellType = kCellFloat32;
   // The top line lies (Lines - 1) cells above the bottom one; a cell size of
   // 0 counts as 1.0 here as it does for every reader.
-  const long double cell = CellSizeY == 0 ? 1.0L : static_cast<long double>(CellSizeY);
-  RegY = static_cast<double>(BottomY + (static_cast<long double>(Lines) - 1) * cell);
+  const long double cell =
+      Georef.CellSizeY == 0 ? 1.0L : static_cast<long double>(Georef.CellSizeY);
+  Georef.RegY = static_cast<double>(BottomY + (static_cast<long double>(Lines) - 1) * cell);
   return ok;
 }
 

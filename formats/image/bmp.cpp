@@ -93,15 +93,6 @@ class WorldText {
 }  // namespace
 
 BmpReader::BmpReader() {
-  RegCellX = 0;
-  RegCellY = 0;
-  RegX = 0;
-  RegY = 0;
-  CellSizeX = 1.0;
-  CellSizeY = 1.0;
-  Spheroid = "RAW";
-  Datum = "RAW";
-  Projection = "RAW";
   SetControlPoints(std::make_unique<ControlPointList>());
 }
 
@@ -250,41 +241,42 @@ bool BmpReader::ParseInfoHeader() {
 }
 
 void BmpReader::ReadBmpWorldFile(const std::string& file_name) {
+  Georeference& g = Georef();
   WorldText text(file_name);
   bool failed = text.failed();
   double v = 0;
   if (text.ReadNumberLine(v)) {
-    CellSizeX = v;
+    g.CellSizeX = v;
   } else {
-    CellSizeX = 1.0;
+    g.CellSizeX = 1.0;
     failed = true;
   }
   text.SkipLine();
   text.SkipLine();
   if (text.ReadNumberLine(v)) {
-    CellSizeY = v;
-    CellSizeY = std::fabs(GetCellSizeY());
+    g.CellSizeY = v;
+    g.CellSizeY = std::fabs(GetCellSizeY());
   } else {
-    CellSizeY = 1.0;
+    g.CellSizeY = 1.0;
     failed = true;
   }
   if (text.ReadNumberLine(v)) {
-    RegX = v;
+    g.RegX = v;
   } else {
-    RegX = 0.0;
+    g.RegX = 0.0;
     failed = true;
   }
   if (text.ReadNumberLine(v)) {
-    RegY = v;
+    g.RegY = v;
   } else {
-    RegY = 1.0;
+    g.RegY = 1.0;
     failed = true;
   }
   if (!text.Close()) failed = true;
   if (!failed) {
-    Spheroid = "UNKNOWN";
-    Datum = "UNKNOWN";
-    Projection = "UNKNOWN";
+    g.Spheroid = "UNKNOWN";
+    g.Datum = "UNKNOWN";
+    g.Projection = "UNKNOWN";
   }
 }
 
@@ -338,14 +330,6 @@ bool BmpReader::GetCell(uint32_t x, uint32_t y, uint32_t band, float& value) {
   return true;
 }
 
-bool BmpReader::SetGeoreference(const std::string& spheroid, const std::string& datum,
-                                double cell_size_x, double cell_size_y, double reg_cell_x,
-                                double reg_cell_y, double reg_x, double reg_y,
-                                const std::string& projection) {
-  return StoreGeoreference(spheroid, datum, cell_size_x, cell_size_y, reg_cell_x, reg_cell_y, reg_x,
-                           reg_y, projection);
-}
-
 BmpWriter::BmpWriter(const std::string& file_name, uint16_t width, uint16_t lines,
                      uint8_t cell_type, int32_t bands, uint8_t mode) try
     : RasterWriter(file_name, width, lines, cell_type, bands, mode, false) {
@@ -388,16 +372,6 @@ BmpWriter::BmpWriter(const std::string& file_name, uint16_t width, uint16_t line
 
 BmpWriter::~BmpWriter() = default;
 
-double BmpWriter::GetLeftX() {
-  return static_cast<double>(static_cast<long double>(RegX) -
-                             static_cast<long double>(CellSizeX) * RegCellX);
-}
-
-double BmpWriter::GetTopY() {
-  return static_cast<double>(static_cast<long double>(RegY) +
-                             static_cast<long double>(CellSizeY) * RegCellY);
-}
-
 bool BmpWriter::PixelIndex(uint32_t x, uint32_t y, uint32_t band, uint64_t& index) const {
   if (Bands < 1) return false;
   const uint32_t bands = static_cast<uint32_t>(Bands);
@@ -429,19 +403,8 @@ bool BmpWriter::Get4Cells(uint16_t x, uint16_t y, uint16_t band, double values[4
          GetCell(x1, y1, band, values[2]) && GetCell(x1, y, band, values[3]);
 }
 
-void BmpWriter::SetGeoreference(const std::string& spheroid, const std::string& datum,
-                                double cell_size_x, double cell_size_y, double reg_cell_x,
-                                double reg_cell_y, double reg_x, double reg_y,
-                                const std::string& projection) {
-  Spheroid = spheroid;
-  Datum = datum;
-  CellSizeX = cell_size_x;
-  CellSizeY = cell_size_y;
-  RegCellX = reg_cell_x;
-  RegCellY = reg_cell_y;
-  RegX = reg_x;
-  RegY = reg_y;
-  Projection = projection;
+void BmpWriter::SetGeoreference(const Georeference& georef) {
+  Georef = georef;
   // A world file that cannot be written does not stop the job.
   WriteWorldFile(ChangeFileExt(FileName, ".bmpw"), GetCellSizeX(), 0, 0, -GetCellSizeY(),
                  GetLeftX(), GetTopY());

@@ -51,9 +51,6 @@ class BmpReader : public RasterReader {
   uint32_t GetWidth() override { return PixelWidth; }
   uint8_t GetCellType() override;
   uint8_t IsMSBFirst() override { return 0; }
-  bool SetGeoreference(const std::string& spheroid, const std::string& datum, double cell_size_x,
-                       double cell_size_y, double reg_cell_x, double reg_cell_y, double reg_x,
-                       double reg_y, const std::string& projection) override;
 
   uint16_t PixelWidth = 0;
   uint64_t Stride = 0;
@@ -104,27 +101,17 @@ class BmpWriter : public RasterWriter {
   uint32_t GetWidth() override { return PixelWidth; }
   uint32_t GetLines() override { return Lines; }
   uint16_t GetBands() override { return static_cast<uint16_t>(Bands); }
-  double GetCellSizeX() override { return CellSizeX; }
-  double GetCellSizeY() override { return CellSizeY; }
-  double GetLeftX() override;
-  double GetTopY() override;
-  void GetSpheroid(std::string& s) override { s = Spheroid; }
-  void GetDatum(std::string& s) override { s = Datum; }
-  void GetProjection(std::string& s) override { s = Projection; }
-  void SetGeoreference(const std::string& spheroid, const std::string& datum, double cell_size_x,
-                       double cell_size_y, double reg_cell_x, double reg_cell_y, double reg_x,
-                       double reg_y, const std::string& projection) override;
+  double GetCellSizeX() override { return Georef.CellSizeX; }
+  double GetCellSizeY() override { return Georef.CellSizeY; }
+  double GetLeftX() override { return Georef.LeftX(); }
+  double GetTopY() override { return Georef.TopY(); }
+  void GetSpheroid(std::string& s) override { s = Georef.Spheroid; }
+  void GetDatum(std::string& s) override { s = Georef.Datum; }
+  void GetProjection(std::string& s) override { s = Georef.Projection; }
+  void SetGeoreference(const Georeference& georef) override;
   ControlPointList* GetControlPoints() override { return ControlPoints.get(); }
 
-  double RegCellX = 0;
-  double RegCellY = 0;
-  double RegX = 0;
-  double RegY = 0;
-  double CellSizeX = 1.0;
-  double CellSizeY = 1.0;
-  std::string Spheroid = "RAW";
-  std::string Datum = "RAW";
-  std::string Projection = "RAW";
+  Georeference Georef;
   std::unique_ptr<ControlPointList> ControlPoints;
   uint16_t PixelWidth = 0;
   uint16_t BitCount = 0;

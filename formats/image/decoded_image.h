@@ -23,10 +23,7 @@ class DecodedImageReader : public RasterReader {
   uint32_t GetWidth() override { return Width; }
   uint8_t GetCellType() override { return CellType; }
   uint8_t IsMSBFirst() override { return 0; }
-  bool SetGeoreference(const std::string&, const std::string&, double, double, double, double,
-                       double, double, const std::string&) override {
-    return false;
-  }
+  bool SetGeoreference(const Georeference&) override { return false; }
 
   // The decoded image, top line first: `Lines` lines of `LineSize` bytes,
   // each `Width` pixels of `Bands` interleaved bytes, padded to a multiple

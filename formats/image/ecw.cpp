@@ -105,10 +105,10 @@ bool EcwReader::ReadImage() {
   CellType = kCellUnsigned8;
   Width = info.Width;
   Lines = info.Lines;
-  SetCellSizeX(info.CellIncrementX);
-  SetCellSizeY(std::fabs(info.CellIncrementY));
-  SetRegX(info.OriginX);
-  SetRegY(info.OriginY);
+  Georef().CellSizeX = info.CellIncrementX;
+  Georef().CellSizeY = std::fabs(info.CellIncrementY);
+  Georef().RegX = info.OriginX;
+  Georef().RegY = info.OriginY;
   if (Width == 0 || Lines == 0 || info.Bands == 0) {
     ErrorText = "Error: the image has no cells (" + std::to_string(Width) + " x " +
                 std::to_string(Lines) + ", " + std::to_string(info.Bands) + " bands)";

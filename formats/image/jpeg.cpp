@@ -166,7 +166,7 @@ bool JpegReader::Open(const std::string& file_name, uint32_t /*width*/, uint32_t
   }
   std::string world = FindSidecar(ChangeFileExt(file_name, ".jpgw"));
   if (world.empty()) world = FindSidecar(ChangeFileExt(file_name, ".jgw"));
-  if (!world.empty()) ReadWorldFile(*this, world);
+  if (!world.empty()) ReadWorldFile(Georef(), world);
 
   ErrorText.clear();
   if (const int code = DecodeImage(); code != 0) {

@@ -121,10 +121,11 @@ bool RswReader::Open(const std::string& file_name, uint32_t /*width*/, uint32_t 
   EndLine = -1;
 
   const double cell_size = HeaderDouble(rsw::kCellSize);
-  SetCellSizeX(cell_size);
-  SetCellSizeY(cell_size);
-  SetRegX(HeaderDouble(rsw::kLeftX));
-  SetRegY(Lines * cell_size + HeaderDouble(rsw::kBottomY));
+  Georeference& g = Georef();
+  g.CellSizeX = cell_size;
+  g.CellSizeY = cell_size;
+  g.RegX = HeaderDouble(rsw::kLeftX);
+  g.RegY = Lines * cell_size + HeaderDouble(rsw::kBottomY);
   LastError = 0;
   return true;
 }
@@ -168,8 +169,7 @@ bool RswReader::SetCell(uint32_t, uint32_t, uint32_t, float) {
   return false;
 }
 
-bool RswReader::SetGeoreference(const std::string&, const std::string&, double, double, double,
-                                double, double, double, const std::string&) {
+bool RswReader::SetGeoreference(const Georeference&) {
   return false;
 }
 

@@ -50,9 +50,7 @@ class RswReader : public RasterReader {
   uint32_t GetWidth() override { return Width; }
   uint8_t GetCellType() override { return CellType; }
   uint8_t IsMSBFirst() override { return 0; }
-  bool SetGeoreference(const std::string& spheroid, const std::string& datum, double cell_size_x,
-                       double cell_size_y, double reg_cell_x, double reg_cell_y, double reg_x,
-                       double reg_y, const std::string& projection) override;
+  bool SetGeoreference(const Georeference& georef) override;
 
   uint8_t Header[rsw::kHeaderSize] = {};
   uint8_t Palette[rsw::kPaletteSize] = {};

@@ -92,9 +92,6 @@ class TiffReader : public RasterReader {
   uint32_t GetWidth() override { return ImageWidth; }
   uint8_t GetCellType() override;
   uint8_t IsMSBFirst() override { return IsMSBFirstOrder() ? 1 : 0; }
-  bool SetGeoreference(const std::string& spheroid, const std::string& datum, double cell_size_x,
-                       double cell_size_y, double reg_cell_x, double reg_cell_y, double reg_x,
-                       double reg_y, const std::string& projection) override;
 
   uint32_t ImageWidth = 0;
   uint32_t ImageLength = 0;
@@ -164,9 +161,7 @@ class TiffWriter : public RasterWriter {
   void GetSpheroid(std::string& s) override { s = Spheroid; }
   void GetDatum(std::string& s) override { s = Datum; }
   void GetProjection(std::string& s) override { s = Projection; }
-  void SetGeoreference(const std::string& spheroid, const std::string& datum, double cell_size_x,
-                       double cell_size_y, double reg_cell_x, double reg_cell_y, double reg_x,
-                       double reg_y, const std::string& projection) override;
+  void SetGeoreference(const Georeference& georef) override;
   ControlPointList* GetControlPoints() override { return ControlPoints.get(); }
 
   uint32_t ImageWidth = 0;

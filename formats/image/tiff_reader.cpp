@@ -101,7 +101,7 @@ bool TiffReader::Open(const std::string& file_name, uint32_t /*width*/, uint32_t
   // The world file comes first, so that a pixel scale in the file overrides its cell sizes.
   std::string world = FindSidecar(ChangeFileExt(file_name, ".tifw"));
   if (world.empty()) world = FindSidecar(ChangeFileExt(file_name, ".tfw"));
-  if (!world.empty()) ReadWorldFile(*this, world, RotationX, RotationY);
+  if (!world.empty()) ReadWorldFile(Georef(), world, RotationX, RotationY);
   const std::string gcp = FindSidecar(ChangeFileExt(file_name, ".gcp"));
   if (!gcp.empty()) {
     // Control points play no part in clipping: an unreadable list is no reason to refuse.
@@ -277,11 +277,11 @@ bool TiffReader::ReadEntry(uint64_t entry_pos) {
       break;
     case tiff::kModelPixelScale:
       if (type != tiff::kDouble) {
-        SetCellSizeX(0.0);
-        SetCellSizeY(0.0);
+        Georef().CellSizeX = 0.0;
+        Georef().CellSizeY = 0.0;
       } else if (const uint8_t* v = At(offset, 16)) {
-        SetCellSizeX(read_f64(v));
-        SetCellSizeY(read_f64(v + 8));
+        Georef().CellSizeX = read_f64(v);
+        Georef().CellSizeY = read_f64(v + 8);
       }
       break;
     default:
@@ -371,14 +371,6 @@ bool TiffReader::GetCell(uint32_t x, uint32_t y, uint32_t band, float& value) {
   // WhiteIsZero is inverted on a byte scale, whatever the sample size.
   if (PhotometricInterpretation == 0) value = 255 - value;
   return found;
-}
-
-bool TiffReader::SetGeoreference(const std::string& spheroid, const std::string& datum,
-                                 double cell_size_x, double cell_size_y, double reg_cell_x,
-                                 double reg_cell_y, double reg_x, double reg_y,
-                                 const std::string& projection) {
-  return StoreGeoreference(spheroid, datum, cell_size_x, cell_size_y, reg_cell_x, reg_cell_y, reg_x,
-                           reg_y, projection);
 }
 
 }  // namespace clipra

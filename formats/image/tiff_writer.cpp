@@ -184,22 +184,17 @@ bool TiffWriter::Get4Cells(uint16_t x, uint16_t y, uint16_t band, double values[
          GetCell(x1, y1, band, values[2]) && GetCell(x1, y, band, values[3]);
 }
 
-void TiffWriter::SetGeoreference(const std::string& spheroid, const std::string& datum,
-                                 double cell_size_x, double cell_size_y, double reg_cell_x,
-                                 double reg_cell_y, double reg_x, double reg_y,
-                                 const std::string& projection) {
-  CellSizeX = cell_size_x;
+void TiffWriter::SetGeoreference(const Georeference& georef) {
+  CellSizeX = georef.CellSizeX;
   RotationX = 0;
   RotationY = 0;
-  CellHeight = -cell_size_y;
-  LeftX = static_cast<double>(static_cast<long double>(reg_x) -
-                              static_cast<long double>(reg_cell_x) * cell_size_x);
-  TopY = static_cast<double>(static_cast<long double>(reg_y) +
-                             static_cast<long double>(reg_cell_y) * cell_size_y);
+  CellHeight = -georef.CellSizeY;
+  LeftX = georef.LeftX();
+  TopY = georef.TopY();
   WriteHeader();
-  Projection = projection;
-  Datum = datum;
-  Spheroid = spheroid;
+  Projection = georef.Projection;
+  Datum = georef.Datum;
+  Spheroid = georef.Spheroid;
   // A world file that cannot be written does not stop the job.
   WriteWorldFile(ChangeFileExt(FileName, ".tfw"), CellSizeX, RotationX, RotationY, CellHeight,
                  LeftX, TopY);

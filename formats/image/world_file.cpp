@@ -4,23 +4,18 @@
 #include <memory>
 
 #include "dataset/line_reader.h"
-#include "dataset/source.h"
 #include "dataset/utils.h"
 
 namespace clipra {
 
-bool ReadWorldFile(RasterReader& reader, const std::string& file_name, double& rotation_x,
+bool ReadWorldFile(Georeference& georef, const std::string& file_name, double& rotation_x,
                    double& rotation_y) {
   if (!FileExists(file_name)) {
-    reader.SetProjection("RAW");
-    reader.SetDatum("RAW");
-    reader.SetSpheroid("RAW");
-    reader.SetCellSizeX(1.0);
+    georef.Projection = georef.Datum = georef.Spheroid = "RAW";
+    georef.CellSizeX = georef.CellSizeY = 1.0;
+    georef.RegX = georef.RegY = 0;
     rotation_x = 0;
     rotation_y = 0;
-    reader.SetCellSizeY(1.0);
-    reader.SetRegX(0);
-    reader.SetRegY(0);
   }
   std::unique_ptr<LineReader> text;
   try {
@@ -33,23 +28,21 @@ bool ReadWorldFile(RasterReader& reader, const std::string& file_name, double& r
   auto next = [&](long double def) {
     return static_cast<double>(ParseFloatDef(text->ReadLine(line), def));
   };
-  reader.SetCellSizeX(next(1.0));
+  georef.CellSizeX = next(1.0);
   rotation_x = next(0);
   rotation_y = next(0);
-  reader.SetCellSizeY(std::fabs(next(1.0)));
-  reader.SetRegX(next(0));
-  reader.SetRegY(next(0));
+  georef.CellSizeY = std::fabs(next(1.0));
+  georef.RegX = next(0);
+  georef.RegY = next(0);
   text.reset();
-  reader.SetProjection("UNKNOWN");
-  reader.SetDatum("UNKNOWN");
-  reader.SetSpheroid("UNKNOWN");
+  georef.Projection = georef.Datum = georef.Spheroid = "UNKNOWN";
   return true;
 }
 
-bool ReadWorldFile(RasterReader& reader, const std::string& file_name) {
+bool ReadWorldFile(Georeference& georef, const std::string& file_name) {
   double rotation_x = 0;
   double rotation_y = 0;
-  return ReadWorldFile(reader, file_name, rotation_x, rotation_y);
+  return ReadWorldFile(georef, file_name, rotation_x, rotation_y);
 }
 
 std::string FormatWorldNumber(double value) {

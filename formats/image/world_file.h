@@ -4,20 +4,20 @@
 
 #include <string>
 
+#include "dataset/georeference.h"
+
 namespace clipra {
 
-class RasterReader;
-
-// Reads a world file into `reader`'s georeference: line 1 the cell width,
+// Reads a world file into `georef`: line 1 the cell width,
 // lines 2 and 3 the rotation terms (returned, not applied), line 4 the cell
 // height (its sign dropped), lines 5 and 6 the map X and Y of cell (0, 0).
 // Numbers take "." or "," as the decimal mark; a missing or unreadable line
 // gives the default. On success the georeference strings become "UNKNOWN".
 // False, with nothing changed, when the file cannot be read; a missing file
 // first resets the georeference to its defaults.
-bool ReadWorldFile(RasterReader& reader, const std::string& file_name, double& rotation_x,
+bool ReadWorldFile(Georeference& georef, const std::string& file_name, double& rotation_x,
                    double& rotation_y);
-bool ReadWorldFile(RasterReader& reader, const std::string& file_name);
+bool ReadWorldFile(Georeference& georef, const std::string& file_name);
 
 // One world-file number: 14 decimals, right-aligned in 18 characters.
 std::string FormatWorldNumber(double value);

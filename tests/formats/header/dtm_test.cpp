@@ -189,7 +189,7 @@ TEST(DtmWriter, OutputOf3x2IsTheHeaderThenCellsWithCell21AtOffset72) {
   TempDir dir;
   {
     DtmWriter w(dir.Path("out.dtm"), 3, 2, kCellFloat32, 1, 1);
-    w.SetGeoreference("", "", 2.0, 2.0, 0, 0, 100.25, 200.5, "");
+    w.SetGeoreference({2.0, 2.0, 0, 0, 100.25, 200.5, "", "", ""});
     EXPECT_TRUE(w.SetCell(2, 1, 0, 7.5));
     EXPECT_TRUE(w.SetCell(0, 0, 0, -3.25));
   }
@@ -203,7 +203,7 @@ TEST(DtmWriter, HeaderIsWrittenAtSetGeoreference) {
   TempDir dir;
   DtmWriter w(dir.Path("out.dtm"), 3, 2, kCellFloat32, 1, 1);
   EXPECT_EQ(std::string(52, '\0'), std::string(reinterpret_cast<char*>(w.Data), 52));
-  w.SetGeoreference("", "", 0.5, 0.5, 0, 0, 100.3, 7.0, "");
+  w.SetGeoreference({0.5, 0.5, 0, 0, 100.3, 7.0, "", "", ""});
   const float easting = read_le<float>(w.Data + 24);
   EXPECT_EQ(100.3f, easting);  // the nearest float
   EXPECT_NE(100.3, static_cast<double>(easting));
@@ -214,7 +214,7 @@ TEST(DtmWriter, CellsAreFloatsWhateverTheSourceCellType) {
   {
     DtmWriter w(dir.Path("out.dtm"), 2, 1, kCellUnsigned8, 3, 1);
     EXPECT_EQ(kCellFloat32, w.GetCellType());
-    w.SetGeoreference("", "", 1, 1, 0, 0, 0, 0, "");
+    w.SetGeoreference({1, 1, 0, 0, 0, 0, "", "", ""});
     EXPECT_TRUE(w.SetCell(0, 0, 0, 200));
     // Every band lands on the same cell: the last one written stays.
     for (uint32_t b = 0; b < 3; ++b) EXPECT_TRUE(w.SetCell(1, 0, b, 10.0 + b));
@@ -253,7 +253,7 @@ TEST(DtmWriter, RoundTripsThroughTheFacades) {
   {
     Output out(dir.Path("rt.dtm"), 4, 3, kCellSigned16, 1, 1);
     ASSERT_NE(nullptr, dynamic_cast<DtmWriter*>(out.GetWriter()));
-    out.SetGeoreference("WGS84", "WGS84", 0.5, 0.5, 0, 0, 4000.5, 9000.25, "NUTM33");
+    out.SetGeoreference({0.5, 0.5, 0, 0, 4000.5, 9000.25, "WGS84", "WGS84", "NUTM33"});
     for (uint32_t y = 0; y < 3; ++y)
       for (uint32_t x = 0; x < 4; ++x) EXPECT_TRUE(out.PutValue(x, y, 0, x * 10.0 + y + 0.5));
   }
@@ -265,7 +265,7 @@ TEST(DtmWriter, RoundTripsThroughTheFacades) {
   EXPECT_DOUBLE_EQ(0.5, r->GetCellSizeY());
   EXPECT_DOUBLE_EQ(4000.5, r->GetLeftX());
   EXPECT_DOUBLE_EQ(9000.25, r->GetTopY());
-  EXPECT_EQ("", r->GetDatum());  // the grid has no place for it
+  EXPECT_EQ("", r->GetGeoreference().Datum);  // the grid has no place for it
   for (uint32_t y = 0; y < 3; ++y) {
     for (uint32_t x = 0; x < 4; ++x) {
       float v = 0;

@@ -40,7 +40,7 @@ TEST(ErsWriter, RawOutputHeaderTemplate) {
   TempDir dir;
   {
     Output out(dir.Path("raw.ers"), 300, 200, 1, 3, 1);
-    out.SetGeoreference("", "\"RAW\"", 0.5, 0.5, 0, 0, 4521.12345, 10, "RAW");
+    out.SetGeoreference({0.5, 0.5, 0, 0, 4521.12345, 10, "", "\"RAW\"", "RAW"});
   }
   EXPECT_EQ(CrLf(R"(DatasetHeader Begin
   Version   = "1.0"
@@ -84,7 +84,7 @@ TEST(ErsWriter, EnOutputWithControlPointsAndFourBands) {
   TempDir dir;
   {
     Output out(dir.Path("en.ers"), 2, 1, 3, 4, 1);
-    out.SetGeoreference("WGS84", "WGS84", 2, 2, 0, 0, 4521.12345, 6100000.5, "SUTM33");
+    out.SetGeoreference({2, 2, 0, 0, 4521.12345, 6100000.5, "WGS84", "WGS84", "SUTM33"});
     ControlPoint p;
     p.Name = "P1";
     p.Active = true;
@@ -195,7 +195,7 @@ TEST(ErsReader, KeywordsAreCaseInsensitiveSubstringsAndNumbersTolerant) {
   auto& r = static_cast<ErsReader&>(*in.GetReader());
   EXPECT_EQ(25.5, r.GetCellSizeX());
   EXPECT_EQ(1.0, r.GetCellSizeY());
-  EXPECT_EQ("\"NAD27\"", r.GetDatum());
+  EXPECT_EQ("\"NAD27\"", r.GetGeoreference().Datum);
   EXPECT_EQ("\"WGS84\"", r.Header->WarpDatum);
   EXPECT_EQ(kCoordLatLong, r.GetCoordinateType());
   EXPECT_EQ(1, r.IsMSBFirst());
@@ -388,7 +388,7 @@ TEST(ErsRoundTrip, WriterThenReaderKeepsCellsAndGeoreference) {
   TempDir dir;
   {
     Output out(dir.Path("rt.ers"), 3, 2, 3, 1, 1);
-    out.SetGeoreference("", "\"WGS84\"", 2.5, 2.5, 0, 0, 500000, 6100000, "\"SUTM33\"");
+    out.SetGeoreference({2.5, 2.5, 0, 0, 500000, 6100000, "", "\"WGS84\"", "\"SUTM33\""});
     for (uint32_t y = 0; y < 2; ++y)
       for (uint32_t x = 0; x < 3; ++x) out.PutValue(x, y, 0, -1000.0 * x + y + 0.5);
   }
@@ -399,7 +399,7 @@ TEST(ErsRoundTrip, WriterThenReaderKeepsCellsAndGeoreference) {
   ASSERT_TRUE(in.Open(dir.Path("rt.ers"), 0, 0, 1, 1, 0));
   EXPECT_EQ(500000, in.GetReader()->GetLeftX());
   EXPECT_EQ(6100000, in.GetReader()->GetTopY());
-  EXPECT_EQ("\"SUTM33\"", in.GetReader()->GetProjection());
+  EXPECT_EQ("\"SUTM33\"", in.GetReader()->GetGeoreference().Projection);
 }
 
 }  // namespace

@@ -163,8 +163,8 @@ TEST(NogReader, FindsTheDataFileWhateverItsCaseAndReadsAnEmptyCellSizeAsZero) {
   float v = 0;
   ASSERT_TRUE(r.GetCell(0, 0, 0, v));
   EXPECT_EQ(77, v);
-  EXPECT_EQ(0, r.Header->CellSizeX);
-  EXPECT_EQ(0, r.Header->CellSizeY);
+  EXPECT_EQ(0, r.Header->Georef.CellSizeX);
+  EXPECT_EQ(0, r.Header->Georef.CellSizeY);
 }
 
 TEST(NogWriter, RoundTripKeepsCellsOrientationAndGeoreference) {
@@ -172,7 +172,7 @@ TEST(NogWriter, RoundTripKeepsCellsOrientationAndGeoreference) {
   dir.WriteFile("out.001", std::string(3000, 'x'));  // replaced, not kept
   {
     Output out(dir.Path("out.001"), 4, 3, kCellSigned16, 1, 1);
-    out.SetGeoreference("BESSEL", "S42", 2.5, 2.5, 0, 0, 500000.125, 6100000.75, "GK");
+    out.SetGeoreference({2.5, 2.5, 0, 0, 500000.125, 6100000.75, "BESSEL", "S42", "GK"});
     std::string spheroid, datum, projection;
     out.GetWriter()->GetSpheroid(spheroid);
     out.GetWriter()->GetDatum(datum);
@@ -202,7 +202,7 @@ TEST(NogWriter, RegistrationCellBecomesTheTopLeftCorner) {
   TempDir dir;
   {
     Output out(dir.Path("r.001"), 2, 2, kCellSigned16, 1, 1);
-    out.SetGeoreference("", "", 5, 5, 1, 2, 505, 995, "");
+    out.SetGeoreference({5, 5, 1, 2, 505, 995, "", "", ""});
   }
   Source in;
   ASSERT_TRUE(in.Open(dir.Path("r.001"), 0, 0, 1, 1, 0)) << in.GetErrorText();
@@ -214,7 +214,7 @@ TEST(NogWriter, NumbersAreWrittenInPlainDecimals) {
   TempDir dir;
   {
     Output out(dir.Path("g.001"), 2, 2, kCellSigned16, 1, 1);
-    out.SetGeoreference("", "", 100000, 100000, 0, 0, 4000000, 6000000, "");
+    out.SetGeoreference({100000, 100000, 0, 0, 4000000, 6000000, "", "", ""});
   }
   EXPECT_EQ((NogRecord{"100000", "6000000", "4000000", "2", "2"}.Bytes()), dir.ReadFile("g.001"));
 

@@ -66,7 +66,7 @@ TEST(OsdWriter, RawOutputHeaderTemplate) {
   TempDir dir;
   {
     Output out(dir.Path("raw.osd"), 300, 200, kCellUnsigned8, 3, 1);
-    out.SetGeoreference("BESSEL", "\"RAW\"", 0.5, 0.5, 0, 0, 4521.12345, 10, "RAW");
+    out.SetGeoreference({0.5, 0.5, 0, 0, 4521.12345, 10, "BESSEL", "\"RAW\"", "RAW"});
   }
   const std::string text = dir.ReadFile("raw.osd");
   EXPECT_EQ(CrLf(R"(OrthoSetDataHeader [
@@ -99,7 +99,7 @@ TEST(OsdWriter, EnOutputWithControlPoints) {
   TempDir dir;
   {
     Output out(dir.Path("en.osd"), 2, 1, kCellSigned16, 1, 1);
-    out.SetGeoreference("KRASSOVSKY", "S42", 2, 2, 0, 0, 4521.12345, 6100000.5, "GK");
+    out.SetGeoreference({2, 2, 0, 0, 4521.12345, 6100000.5, "KRASSOVSKY", "S42", "GK"});
     const ControlPoint p1 = Point("P1", true, 1, 2.5, 300, 400.25, 9);
     const ControlPoint p2 = Point("", false, 0, 0, 0, 0, 0);
     out.GetWriter()->AddControlPoint(&p1);
@@ -183,8 +183,8 @@ TEST(OsdHeader, FamiliesDifferInStampLabelNamesAndCounts) {
 
 TEST(OsdHeader, RawWarpSpaceDropsTheWarpSpheroidAndUnits) {
   OsdOutputHeader h("w.osd");
-  h.Datum = h.Spheroid = "WGS84";
-  h.Projection = "UTM";
+  h.Georef.Datum = h.Georef.Spheroid = "WGS84";
+  h.Georef.Projection = "UTM";
   h.WarpDatum = "RAW";
   h.WarpProjection = "\"RAW\"";
   h.WarpSpheroid = "GRS80";
@@ -266,10 +266,10 @@ TEST(OsdReader, KeywordsSpheroidsAndControlPoints) {
   auto& r = static_cast<OsdReader&>(*in.GetReader());
   EXPECT_EQ(25.5, r.GetCellSizeX());
   EXPECT_EQ(1.0, r.GetCellSizeY());
-  EXPECT_EQ("\"S42\"", r.GetDatum());
+  EXPECT_EQ("\"S42\"", r.GetGeoreference().Datum);
   EXPECT_EQ("\"WGS84\"", r.Header->WarpDatum);
   // The last spheroid line wins for both fields.
-  EXPECT_EQ("KRASSOVSKY", r.GetSpheroid());
+  EXPECT_EQ("KRASSOVSKY", r.GetGeoreference().Spheroid);
   EXPECT_EQ("KRASSOVSKY", r.Header->WarpSpheroid);
   EXPECT_EQ(kCoordEn, r.GetCoordinateType());
   EXPECT_EQ(kCoordLatLong, r.Header->WarpCoordinateType);
@@ -336,7 +336,7 @@ TEST(OsdRoundTrip, WriterThenReaderKeepsCellsGeoreferenceAndControlPoints) {
   TempDir dir;
   {
     Output out(dir.Path("rt.jpg"), 3, 2, kCellFloat32, 2, 1);
-    out.SetGeoreference("GRS80", "\"ETRS89\"", 2.5, 2.5, 0, 0, 500000.25, 6100000, "UTM33");
+    out.SetGeoreference({2.5, 2.5, 0, 0, 500000.25, 6100000, "GRS80", "\"ETRS89\"", "UTM33"});
     const ControlPoint p = Point("gcp1", true, 1.5, 2, 500001, 6099999, 12.25);
     out.GetWriter()->AddControlPoint(&p);
     for (uint32_t y = 0; y < 2; ++y)
@@ -355,8 +355,8 @@ TEST(OsdRoundTrip, WriterThenReaderKeepsCellsGeoreferenceAndControlPoints) {
   EXPECT_EQ(6100000, r.GetTopY());
   EXPECT_EQ(2.5, r.GetCellSizeY());
   // The warp block's spheroid line is read last and wins, even when empty.
-  EXPECT_EQ("\"\"", r.GetSpheroid());
-  EXPECT_EQ("\"ETRS89\"", r.GetDatum());
+  EXPECT_EQ("\"\"", r.GetGeoreference().Spheroid);
+  EXPECT_EQ("\"ETRS89\"", r.GetGeoreference().Datum);
   ASSERT_EQ(1, r.GetControlPoints()->Count());
   const ControlPoint& p = *r.GetControlPoints()->Point(0);
   EXPECT_EQ("GCP1", p.Name);  // headers are read upper-cased

@@ -277,9 +277,9 @@ TEST_F(BmpReaderTest, GeoreferenceComesFromTheWorldFile) {
     if (!std::isnan(k.top)) {
       EXPECT_EQ(reader_->GetTopY(), k.top);
     }
-    EXPECT_EQ(reader_->GetProjection(), k.strings);
-    EXPECT_EQ(reader_->GetDatum(), k.strings);
-    EXPECT_EQ(reader_->GetSpheroid(), k.strings);
+    EXPECT_EQ(reader_->GetGeoreference().Projection, k.strings);
+    EXPECT_EQ(reader_->GetGeoreference().Datum, k.strings);
+    EXPECT_EQ(reader_->GetGeoreference().Spheroid, k.strings);
   }
   // The reading facade opens w1.bmp too: map (303, 697.75) is cell (1.1, 0.9),
   // the nearest cell (1, 1).
@@ -313,7 +313,7 @@ TEST_F(BmpWriterTest, WritesPaddedRowsBottomUpAndReadsThemBack) {
     {
       BmpWriter out(name, w, h, kCellUnsigned8, bands, 1);
       EXPECT_TRUE(out.StoresByIndex());
-      out.SetGeoreference("S", "D", 0.5, 0.5, 0, 0, 1000, 2000, "P");
+      out.SetGeoreference({0.5, 0.5, 0, 0, 1000, 2000, "S", "D", "P"});
       for (uint32_t y = 0; y < h; ++y)
         for (uint32_t x = 0; x < w; ++x)
           for (int32_t b = 0; b < bands; ++b) EXPECT_TRUE(out.SetCell(x, y, b, Colour(x, y)[b]));
@@ -343,7 +343,7 @@ TEST_F(BmpWriterTest, WritesPaddedRowsBottomUpAndReadsThemBack) {
     EXPECT_EQ(r.GetCellSizeX(), 0.5);
     EXPECT_EQ(r.GetLeftX(), 1000);
     EXPECT_EQ(r.GetTopY(), 2000);
-    EXPECT_EQ(r.GetDatum(), "UNKNOWN");
+    EXPECT_EQ(r.GetGeoreference().Datum, "UNKNOWN");
     for (uint32_t y = 0; y < h; ++y)
       for (uint32_t x = 0; x < w; ++x)
         for (int32_t b = 0; b < bands; ++b) {
@@ -393,7 +393,7 @@ TEST_F(BmpWriterTest, WritesWorldFileWith14Decimals) {
   for (const Case& k : cases) {
     {
       BmpWriter w(dir_.Path("g.bmp"), 2, 2, kCellUnsigned8, 1, 1);
-      w.SetGeoreference("", "", k.size, k.size, k.reg, k.reg, k.left, k.top, "");
+      w.SetGeoreference({k.size, k.size, k.reg, k.reg, k.left, k.top, "", "", ""});
     }
     EXPECT_EQ(dir_.ReadFile("g.bmpw"), k.world);
   }

@@ -126,13 +126,13 @@ TEST_F(EcwTest, ThreeBandImageIsDecodedWithTheDecodersGeoreference) {
   EXPECT_EQ((std::vector<uint32_t>{0, 0, 999, 499, 1000, 500}), log_->window);
   EXPECT_EQ(1, log_->complete_closes);
   EXPECT_EQ(0, log_->open_views);
-  EXPECT_EQ(300000, reader->GetRegX());
-  EXPECT_EQ(6000000, reader->GetRegY());
+  EXPECT_EQ(300000, reader->GetGeoreference().RegX);
+  EXPECT_EQ(6000000, reader->GetGeoreference().RegY);
   EXPECT_EQ(2.5, reader->GetCellSizeX());
   EXPECT_EQ(2.5, reader->GetCellSizeY());  // the negative increment loses its sign
-  EXPECT_EQ("RAW", reader->GetProjection());
-  EXPECT_EQ("RAW", reader->GetDatum());
-  EXPECT_EQ("RAW", reader->GetSpheroid());
+  EXPECT_EQ("RAW", reader->GetGeoreference().Projection);
+  EXPECT_EQ("RAW", reader->GetGeoreference().Datum);
+  EXPECT_EQ("RAW", reader->GetGeoreference().Spheroid);
   float v = 0;
   for (uint32_t y : {0u, 250u, 499u})
     for (uint32_t x : {0u, 1u, 999u})
@@ -277,8 +277,8 @@ TEST_F(EcwGdalTest, BindingReadsColourOrGreyLinesAndGeoreference) {
     EXPECT_EQ(h, reader.GetLines());
     EXPECT_EQ(bands, reader.GetBands());
     EXPECT_EQ(colour ? 24u : 8u, reader.LineSize);
-    EXPECT_EQ(1000, reader.GetRegX());
-    EXPECT_EQ(5000, reader.GetRegY());
+    EXPECT_EQ(1000, reader.GetGeoreference().RegX);
+    EXPECT_EQ(5000, reader.GetGeoreference().RegY);
     EXPECT_EQ(10, reader.GetCellSizeX());
     EXPECT_EQ(5, reader.GetCellSizeY());
     float v = 0;

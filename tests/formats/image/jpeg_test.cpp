@@ -167,11 +167,11 @@ TEST_F(JpegTest, GeoreferenceComesFromTheWorldFile) {
     ASSERT_TRUE(Open(k.name + std::string(".jpg"))) << reader_.ErrorText;
     EXPECT_EQ(k.size_x, reader_.GetCellSizeX());
     EXPECT_EQ(k.size_y, reader_.GetCellSizeY());
-    EXPECT_EQ(k.reg_x, reader_.GetRegX());
-    EXPECT_EQ(k.reg_y, reader_.GetRegY());
-    EXPECT_EQ(k.strings, reader_.GetProjection());
-    EXPECT_EQ(k.strings, reader_.GetDatum());
-    EXPECT_EQ(k.strings, reader_.GetSpheroid());
+    EXPECT_EQ(k.reg_x, reader_.GetGeoreference().RegX);
+    EXPECT_EQ(k.reg_y, reader_.GetGeoreference().RegY);
+    EXPECT_EQ(k.strings, reader_.GetGeoreference().Projection);
+    EXPECT_EQ(k.strings, reader_.GetGeoreference().Datum);
+    EXPECT_EQ(k.strings, reader_.GetGeoreference().Spheroid);
   }
 }
 

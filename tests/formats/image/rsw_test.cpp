@@ -279,10 +279,11 @@ TEST_F(RswTest, FacadeIdentifiesGeoreferencesAndClipsRsw) {
   ASSERT_TRUE(source.GetValue(0, v, 1000 + 10 * 17, 5000 - 10 * 9, 0));
   EXPECT_EQ(Pattern(17, 9, 2), v);
   RasterReader& in = *source.GetReader();
-  EXPECT_EQ(1000, in.GetRegX());
-  EXPECT_EQ(5000, in.GetRegY());
+  EXPECT_EQ(1000, in.GetGeoreference().RegX);
+  EXPECT_EQ(5000, in.GetGeoreference().RegY);
   EXPECT_EQ(10, in.GetCellSizeY());
-  EXPECT_EQ("RAW RAW RAW", in.GetProjection() + " " + in.GetDatum() + " " + in.GetSpheroid());
+  EXPECT_EQ("RAW RAW RAW", in.GetGeoreference().Projection + " " + in.GetGeoreference().Datum +
+                               " " + in.GetGeoreference().Spheroid);
 
   const CliResult r =
       RunClipra({"-A1050:4950:1150:4900", dir_.Path("src.rsw"), dir_.Path("out.ers")});

@@ -387,9 +387,9 @@ TEST_F(TiffReaderTest, GeoreferenceComesFromTheWorldFile) {
     EXPECT_EQ(reader_->GetCellSizeY(), k.size) << k.tif;
     EXPECT_EQ(reader_->GetLeftX(), k.left) << k.tif;
     EXPECT_EQ(reader_->GetTopY(), k.top) << k.tif;
-    EXPECT_EQ(reader_->GetProjection(), k.strings) << k.tif;
-    EXPECT_EQ(reader_->GetDatum(), k.strings) << k.tif;
-    EXPECT_EQ(reader_->GetSpheroid(), k.strings) << k.tif;
+    EXPECT_EQ(reader_->GetGeoreference().Projection, k.strings) << k.tif;
+    EXPECT_EQ(reader_->GetGeoreference().Datum, k.strings) << k.tif;
+    EXPECT_EQ(reader_->GetGeoreference().Spheroid, k.strings) << k.tif;
   }
   // The reading facade opens w.tif too: map (104.2, 196.2) is cell (2.1, 1.9),
   // the nearest cell (2, 2).
@@ -406,39 +406,39 @@ class TiffWorldFileTest : public ::testing::Test {
  protected:
   bool Read(const std::string& name, const char* text) {
     if (text) dir_.WriteFile(name, text);
-    return ReadWorldFile(reader_, dir_.Path(name), rx_, ry_);
+    return ReadWorldFile(geo_, dir_.Path(name), rx_, ry_);
   }
   TempDir dir_;
-  TiffReader reader_;
+  Georeference geo_;
   double rx_ = -1, ry_ = -1;
 };
 
 TEST_F(TiffWorldFileTest, FourNumbersGiveCellSizesAndZeroOrigin) {
   ASSERT_TRUE(Read("a.tfw", "2\r\n0\r\n0\r\n-2\r\n"));
-  EXPECT_EQ(reader_.GetCellSizeX(), 2);
-  EXPECT_EQ(reader_.GetCellSizeY(), 2);
-  EXPECT_EQ(reader_.GetRegX(), 0);
-  EXPECT_EQ(reader_.GetRegY(), 0);
-  EXPECT_EQ(reader_.GetProjection(), "UNKNOWN");
+  EXPECT_EQ(geo_.CellSizeX, 2);
+  EXPECT_EQ(geo_.CellSizeY, 2);
+  EXPECT_EQ(geo_.RegX, 0);
+  EXPECT_EQ(geo_.RegY, 0);
+  EXPECT_EQ(geo_.Projection, "UNKNOWN");
 }
 
 TEST_F(TiffWorldFileTest, TakesCommaOrPointAndDefaultsForText) {
   ASSERT_TRUE(Read("a.tfw", "1,5\n0.25\n-0.5\n1.5\nabc\n7.25\n"));
-  EXPECT_EQ(reader_.GetCellSizeX(), 1.5);
+  EXPECT_EQ(geo_.CellSizeX, 1.5);
   EXPECT_EQ(rx_, 0.25);
   EXPECT_EQ(ry_, -0.5);
-  EXPECT_EQ(reader_.GetCellSizeY(), 1.5);
-  EXPECT_EQ(reader_.GetRegX(), 0);
-  EXPECT_EQ(reader_.GetRegY(), 7.25);
+  EXPECT_EQ(geo_.CellSizeY, 1.5);
+  EXPECT_EQ(geo_.RegX, 0);
+  EXPECT_EQ(geo_.RegY, 7.25);
 }
 
 TEST_F(TiffWorldFileTest, UnreadableFileChangesNothing) {
-  reader_.SetRegX(42);
+  geo_.RegX = 42;
   EXPECT_FALSE(Read("empty.tfw", ""));
-  EXPECT_EQ(reader_.GetRegX(), 42);
-  EXPECT_FALSE(ReadWorldFile(reader_, dir_.Path("missing.tfw")));
-  EXPECT_EQ(reader_.GetRegX(), 0);
-  EXPECT_EQ(reader_.GetProjection(), "RAW");
+  EXPECT_EQ(geo_.RegX, 42);
+  EXPECT_FALSE(ReadWorldFile(geo_, dir_.Path("missing.tfw")));
+  EXPECT_EQ(geo_.RegX, 0);
+  EXPECT_EQ(geo_.Projection, "RAW");
 }
 
 // The writer's header as the layout tables give it: the directory of 16
@@ -494,7 +494,7 @@ TEST_F(TiffWriterTest, WritesHeaderThenSamplesPixelByPixelAndReadsThemBack) {
     {
       TiffWriter w(dir_.Path(name), k.w, k.h, k.type, k.bands, 1);
       EXPECT_TRUE(w.StoresByIndex());
-      if (k.scale) w.SetGeoreference("", "", k.scale, k.scale, 0, 0, k.left, k.top, "");
+      if (k.scale) w.SetGeoreference({k.scale, k.scale, 0, 0, k.left, k.top, "", "", ""});
       for (uint32_t y = 0; y < k.h; ++y)
         for (uint32_t x = 0; x < k.w; ++x)
           for (int32_t b = 0; b < k.bands; ++b) {
@@ -546,12 +546,12 @@ TEST_F(TiffWriterTest, StoresLowBitsAndTwosComplement) {
 TEST_F(TiffWriterTest, GeoreferenceGoesToHeaderAndWorldFile) {
   {
     TiffWriter w(dir_.Path("g.tif"), 3, 2, kCellUnsigned8, 1, 1);
-    w.SetGeoreference("S", "D", 10, 10, 0, 0, 300, 700, "P");
+    w.SetGeoreference({10, 10, 0, 0, 300, 700, "S", "D", "P"});
     EXPECT_EQ(w.GetLeftX(), 300);
     EXPECT_EQ(w.GetTopY(), 700);
     // A registration cell other than (0, 0) moves the origin.
     TiffWriter r(dir_.Path("r.tif"), 1, 1, kCellUnsigned8, 1, 1);
-    r.SetGeoreference("", "", 5, 5, 2, 3, 100, 200, "");
+    r.SetGeoreference({5, 5, 2, 3, 100, 200, "", "", ""});
     EXPECT_EQ(r.GetLeftX(), 90);
     EXPECT_EQ(r.GetTopY(), 215);
   }
