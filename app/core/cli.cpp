@@ -215,6 +215,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
 
   const std::string status = job.StatusText;
   if (status == "Successful Finish") {
+    if (job.MissesSource) err << "clipra-cli: warning: the rectangle lies outside the source\n";
     out << status << ": " << cl.out_name << "\n";
     return kExitSuccess;
   }

@@ -27,6 +27,57 @@ std::string FormatTimeSpan(double days) {
   return std::to_string(h) + ":" + std::to_string(m) + ":" + std::to_string(sec);
 }
 
+bool OutputSize(const ExtractOptions& options, double cell_size, int32_t& width, int32_t& lines,
+                std::string& error) {
+  if (!std::isfinite(options.TopLeftX) || !std::isfinite(options.TopLeftY) ||
+      !std::isfinite(options.BotRightX) || !std::isfinite(options.BotRightY)) {
+    error = "The rectangle's corners must be finite numbers";
+    return false;
+  }
+  if (!std::isfinite(cell_size) || cell_size <= 0) {
+    error = "The source's cell size is not a positive number: " + FormatGeneral(cell_size);
+    return false;
+  }
+  const long double w =
+      std::trunc(std::fabs(static_cast<long double>(options.BotRightX) - options.TopLeftX) /
+                 cell_size) +
+      1;
+  const long double l =
+      std::trunc(std::fabs(static_cast<long double>(options.BotRightY) - options.TopLeftY) /
+                 cell_size) +
+      1;
+  if (!(w <= Output::kMaxDimension) || !(l <= Output::kMaxDimension)) {
+    error = "Output window too large: " + FormatGeneral(w) + " x " + FormatGeneral(l) +
+            " cells (at most 65535 x 65535)";
+    return false;
+  }
+  width = static_cast<int32_t>(w);
+  lines = static_cast<int32_t>(l);
+  return true;
+}
+
+namespace {
+
+// Whether any output cell finds a source cell, by the rule the sampling uses.
+bool ReachesSource(RasterReader& src, double origin_x, double origin_y, double cell_size,
+                   int32_t width, int32_t lines) {
+  auto any = [&](int32_t count, double origin, double step, double source_origin,
+                 double source_cell, uint32_t source_count) {
+    for (int32_t i = 0; i < count; ++i) {
+      const double map = static_cast<double>(origin + step * static_cast<long double>(i));
+      uint32_t index = 0;
+      if (MapToIndex(map, source_origin, source_cell, step > 0 ? +1 : -1, index) &&
+          index < source_count)
+        return true;
+    }
+    return false;
+  };
+  return any(width, origin_x, cell_size, src.GetLeftX(), src.GetCellSizeX(), src.GetWidth()) &&
+         any(lines, origin_y, -cell_size, src.GetTopY(), src.GetCellSizeY(), src.GetLines());
+}
+
+}  // namespace
+
 ExtractJob::ExtractJob(const std::string& source_name, const std::string& output_name,
                        const ExtractOptions& options, ThreadHost* host)
     : WorkerThread(host), SourceName(source_name), OutputName(output_name), Options(options) {
@@ -57,6 +108,8 @@ void ExtractJob::Run() {
       MaxRow = OutLines - 1;
       const bool aborted = CellByCell ? SampleCellByCell() : SampleIndexed();
       if (aborted) StatusText = "User Abort";
+      MissesSource = !aborted && !ReachesSource(*SourceData->Reader, OriginX, OriginY, CellSize,
+                                                OutWidth, OutLines);
     }
   } catch (const std::bad_alloc&) {
     StatusText = "Out of memory";
@@ -82,27 +135,7 @@ bool ExtractJob::OpenSource(const std::string& file_name) {
     CellSize = SourceData->GetCellSizeX();
     OriginX = Options.TopLeftX;
     OriginY = Options.TopLeftY;
-    if (!std::isfinite(Options.TopLeftX) || !std::isfinite(Options.TopLeftY) ||
-        !std::isfinite(Options.BotRightX) || !std::isfinite(Options.BotRightY)) {
-      StatusText = "The rectangle's corners must be finite numbers";
-      return false;
-    }
-    if (!std::isfinite(CellSize) || CellSize <= 0) {
-      StatusText = "The source's cell size is not a positive number: " + FormatGeneral(CellSize);
-      return false;
-    }
-    const long double width =
-        std::trunc(std::fabs(static_cast<long double>(Options.BotRightX) - OriginX) / CellSize) + 1;
-    const long double lines =
-        std::trunc(std::fabs(static_cast<long double>(Options.BotRightY) - OriginY) / CellSize) + 1;
-    if (!(width <= Output::kMaxDimension) || !(lines <= Output::kMaxDimension)) {
-      StatusText = "Output window too large: " + FormatGeneral(width) + " x " +
-                   FormatGeneral(lines) + " cells (at most 65535 x 65535)";
-      return false;
-    }
-    OutWidth = static_cast<int32_t>(width);
-    OutLines = static_cast<int32_t>(lines);
-    return true;
+    return OutputSize(Options, CellSize, OutWidth, OutLines, StatusText);
   } catch (const DatasetError& e) {
     StatusText = e.what();
     return false;

@@ -29,6 +29,12 @@ extern std::atomic<bool> AbortRequested;
 // "H:M:S" for a span in days.
 std::string FormatTimeSpan(double days);
 
+// The output's size in cells for `options` over a source of `cell_size`
+// map units per cell, as the job sizes it: false with `error` set when the
+// numbers allow no output.
+bool OutputSize(const ExtractOptions& options, double cell_size, int32_t& width, int32_t& lines,
+                std::string& error);
+
 class ExtractJob : public WorkerThread {
  public:
   // Copies the three; call Start once OnTerminate is attached.
@@ -60,6 +66,9 @@ class ExtractJob : public WorkerThread {
   int32_t BgGreen = 0;
   int32_t BgBlue = 0;
   std::string StatusText;
+  // Set by a finished run whose rectangle found no cell of the source: the
+  // output then holds only background.
+  bool MissesSource = false;
 
   // Runs the whole job on the calling thread; Execute calls it.
   void Run();

@@ -99,6 +99,7 @@ Settings LoadSettings(const std::string& file_name) {
   // The colour is 0x00BBGGRR; a hand-edited value with a top byte keeps its colour.
   s.Options.BgrColor =
       static_cast<uint32_t>(ini.ReadInteger(kOptions, "BgrColor", 0)) & kColourMask;
+  s.ToolBar = ini.ReadInteger(kOptions, "ToolBar", 1) != 0;
   return s;
 }
 
@@ -116,6 +117,8 @@ bool SaveSettings(const std::string& file_name, const Settings& settings, std::s
   ini.WriteFloatFixed(kOptions, "BotRightY", settings.Options.BotRightY, 15, 3);
   ini.WriteInteger(kOptions, "BgrColor",
                    static_cast<int32_t>(settings.Options.BgrColor & kColourMask));
+  // After the seven keys older versions wrote, which keep their order.
+  ini.WriteInteger(kOptions, "ToolBar", settings.ToolBar ? 1 : 0);
   return ini.UpdateFile(error);
 }
 

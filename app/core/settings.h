@@ -32,6 +32,7 @@ struct Settings {
   std::string InFile;
   std::string OutName = "map.bmp";
   ExtractOptions Options;
+  bool ToolBar = true;  // the window's tool bar is shown
 };
 
 // Where the settings are read from and where they are saved.
@@ -52,7 +53,7 @@ SettingsLocation LocateSettings(const std::string& program_path, const std::stri
 
 // Missing files and keys give the defaults of Settings.
 Settings LoadSettings(const std::string& file_name);
-// Writes the seven keys, creating the file and its folder if need be. False
+// Writes the eight keys, creating the file and its folder if need be. False
 // with `error` set to the error code and the system's words on failure.
 bool SaveSettings(const std::string& file_name, const Settings& settings,
                   std::string* error = nullptr);

@@ -77,6 +77,20 @@ void Draw(QPainter& p, GlyphIndex index) {
       p.drawRoundedRect(QRectF(3.5, 3.5, 9, 9), 1.5, 1.5);
       break;
     }
+    case kGlyphPreview: {
+      p.setPen(pen("#4d7a38"));
+      p.setBrush(QColor("#d4ebc4"));
+      p.drawRect(QRectF(0.5, 0.5, 11, 11));
+      p.setPen(pen("#37474f"));
+      p.setBrush(QColor(255, 255, 255, 160));
+      p.drawEllipse(QRectF(3.5, 3.5, 7, 7));
+      QPen handle = pen("#37474f");
+      handle.setWidthF(2.5);
+      handle.setCapStyle(Qt::RoundCap);
+      p.setPen(handle);
+      p.drawLine(QPointF(10, 10), QPointF(14.5, 14.5));
+      break;
+    }
   }
 }
 

@@ -12,6 +12,7 @@ enum GlyphIndex {
   kGlyphMap = 2,     // a map sheet with a cut-out frame: the window icon
   kGlyphStart = 3,
   kGlyphStop = 4,
+  kGlyphPreview = 5,  // a magnifier over a map
 };
 
 QIcon Glyph(GlyphIndex index);

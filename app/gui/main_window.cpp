@@ -1,14 +1,16 @@
 #include "app/gui/main_window.h"
 
 #include <QAction>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QColorDialog>
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QDialog>
 #include <QFile>
 #include <QFileDialog>
+#include <QFontDatabase>
 #include <QGridLayout>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -22,15 +24,17 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
-#include <QUrl>
 #include <QVBoxLayout>
+#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <thread>
 
 #include "app/core/command_line.h"
 #include "app/gui/glyphs.h"
+#include "dataset/identify.h"
 #include "dataset/os_locale.h"
 #include "dataset/utils.h"
 
@@ -40,12 +44,21 @@ namespace {
 
 constexpr const char* kCaption = "Clipra Utility";
 constexpr const char* kVersionText = "Clipra Utility ver 1.00";
+// Every extension a reader takes.
 constexpr const char* kInputFilter =
-    "Image files(*.osd;*.tif;*.bmp;*.jpg;*.ers;*.dtm;*.ecw)|*.osd;*.tif;*.bmp;*.jpg;*.ers;*.dtm;"
-    "*.ecw|All files(*.*)|*.*";
+    "Image files(*.osd;*.tif;*.tiff;*.bmp;*.jpg;*.jpeg;*.ers;*.dtm;*.ecw;*.001;*.dat;*.veg;*.rsw)|"
+    "*.osd;*.tif;*.tiff;*.bmp;*.jpg;*.jpeg;*.ers;*.dtm;*.ecw;*.001;*.dat;*.veg;*.rsw|"
+    "All files(*.*)|*.*";
 constexpr const char* kOutputFilter =
     "OSD file(*.osd)|*.osd|Tiff file (*.tif)|*.tif|BMP file (*.bmp)|*.bmp|ER Mapper "
-    "files(*.ers)|*.ers|Jpeg files (*.jpg)|*.jpg;*.jpeg|Z-space DTM files (*.dtm)|*.dtm";
+    "files(*.ers)|*.ers|Jpeg files (*.jpg)|*.jpg;*.jpeg|Z-space DTM files (*.dtm)|*.dtm|"
+    "NOG file (*.001)|*.001";
+// The output filter entries' extensions, in order.
+constexpr const char* kOutputExtensions[] = {".osd", ".tif", ".bmp", ".ers",
+                                             ".jpg", ".dtm", ".001"};
+constexpr int kOutputFilterCount = 7;
+constexpr const char* kCornerNames[] = {"TopLeftX", "TopLeftY", "BotRightX", "BotRightY"};
+constexpr const char* kMissesSource = " (the rectangle lies outside the source)";
 
 // Design sizes at 96 dots per inch.
 constexpr int kClientWidth = 389;
@@ -101,7 +114,47 @@ std::string ProposedOutputName(const std::string& in_file) {
   return ChangeFileExt(ExtractFileName(in_file), "") + "_clip";
 }
 
+// A corner box's number, or NaN when its text is not one.
+double EditValue(const QLineEdit* edit) {
+  const double v = static_cast<double>(
+      ParseFloatDef(S(edit->text()), std::numeric_limits<long double>::quiet_NaN()));
+  return std::isfinite(v) ? v : std::numeric_limits<double>::quiet_NaN();
+}
+
+std::string MapNumber(double v) {
+  return FormatGeneral(v);
+}
+
 }  // namespace
+
+StatusLabel::StatusLabel(QWidget* parent) : QLabel(parent) {
+  // Job texts quote file names, which may look like markup.
+  setTextFormat(Qt::PlainText);
+  // The label never widens the fixed-size window.
+  setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  setMinimumWidth(1);
+}
+
+void StatusLabel::SetFullText(const QString& text) {
+  full_text_ = text;
+  setToolTip(text.isEmpty() ? QString() : PlainToolTip(S(text)));
+  Elide();
+}
+
+void StatusLabel::resizeEvent(QResizeEvent* event) {
+  QLabel::resizeEvent(event);
+  Elide();
+}
+
+void StatusLabel::mouseDoubleClickEvent(QMouseEvent* event) {
+  QLabel::mouseDoubleClickEvent(event);
+  if (!full_text_.isEmpty()) QGuiApplication::clipboard()->setText(full_text_);
+}
+
+void StatusLabel::Elide() {
+  const int room = contentsRect().width();
+  setText(room > 0 ? fontMetrics().elidedText(full_text_, Qt::ElideMiddle, room) : full_text_);
+}
 
 ClickLabel::ClickLabel(QWidget* parent) : QLabel(parent) {
   setCursor(Qt::PointingHandCursor);
@@ -154,10 +207,18 @@ QStringList QtNameFilters(const std::string& filter) {
 }
 
 std::string OutputNameForFilter(const std::string& name, int filter_index) {
-  static const char* const kExtensions[] = {".osd", ".tif", ".bmp", ".ers", ".jpg", ".dtm"};
   if (!ExtractFileExt(name).empty()) return name;
-  if (filter_index < 1 || filter_index > 6) filter_index = 1;
-  return name + kExtensions[filter_index - 1];
+  if (filter_index < 1 || filter_index > kOutputFilterCount) filter_index = 1;
+  return name + kOutputExtensions[filter_index - 1];
+}
+
+int OutputFilterForName(const std::string& name) {
+  std::string ext = ExtractFileExt(name);
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (ext == ".jpeg") ext = ".jpg";
+  for (int i = 0; i < kOutputFilterCount; ++i)
+    if (ext == kOutputExtensions[i]) return i + 1;
+  return 0;
 }
 
 MainWindow::MainWindow(WindowSetup setup, QWidget* parent)
@@ -178,8 +239,10 @@ MainWindow::MainWindow(WindowSetup setup, QWidget* parent)
   InFile_ = saved.InFile;
   OutName_ = saved.OutName;
   Options_ = saved.Options;
+  toolbar_action_->setChecked(saved.ToolBar);
   ApplyCommandLine(setup.params);
   ShowValues();
+  RefreshSource();
 }
 
 MainWindow::~MainWindow() {
@@ -205,10 +268,20 @@ void MainWindow::BuildControls() {
   file_menu_->addSeparator();
   exit_action_ = file_menu_->addAction(tr("E&xit"), this, [this] { close(); });
   process_menu_ = menuBar()->addMenu(tr("&Process"));
-  start_action_ = process_menu_->addAction(tr("&Start"), this, &MainWindow::StartStop);
+  start_action_ = process_menu_->addAction(tr("&Start"), this, [this] {
+    if (!running_) StartStop();
+  });
+  start_action_->setShortcuts({QKeySequence(Qt::Key_F5), QKeySequence(Qt::CTRL | Qt::Key_R)});
+  stop_action_ = process_menu_->addAction(tr("S&top"), this, [this] {
+    if (running_) AbortRequested = true;
+  });
+  stop_action_->setShortcut(QKeySequence(Qt::Key_Escape));
+  stop_action_->setEnabled(false);
   QMenu* view_menu = menuBar()->addMenu(tr("&View"));
   toolbar_action_ = view_menu->addAction(tr("Main toolbar"));
   toolbar_action_->setCheckable(true);
+  preview_action_ = view_menu->addAction(tr("&Preview"), this, &MainWindow::ShowPreview);
+  preview_action_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
   QMenu* help_menu = menuBar()->addMenu(tr("&Help"));
   contents_action_ = help_menu->addAction(tr("&Contents"), this, &MainWindow::ShowHelp);
   about_action_ = help_menu->addAction(tr("&About"), this, &MainWindow::ShowAbout);
@@ -233,12 +306,15 @@ void MainWindow::BuildControls() {
   };
   InputBtn_ = tool_button("InputBtn", kGlyphInput, "Define source image file");
   OutPutBtn_ = tool_button("OutPutBtn", kGlyphOutput, "Define output file");
+  PreviewBtn_ = tool_button("PreviewBtn", kGlyphPreview,
+                            "Preview the source and draw the rectangle (Ctrl+P)");
   tool_bar_->addSeparator();
   StartBtn_ = tool_button("StartBtn", kGlyphStart, "Start execution");
   StartBtn_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
   SetStartButton(true);
   connect(InputBtn_, &QToolButton::clicked, this, &MainWindow::ChooseInput);
   connect(OutPutBtn_, &QToolButton::clicked, this, &MainWindow::ChooseOutput);
+  connect(PreviewBtn_, &QToolButton::clicked, this, &MainWindow::ShowPreview);
   connect(StartBtn_, &QToolButton::clicked, this, &MainWindow::StartStop);
   connect(toolbar_action_, &QAction::toggled, tool_bar_, &QToolBar::setVisible);
 
@@ -255,7 +331,15 @@ void MainWindow::BuildControls() {
   InputLabel_->setObjectName("InputLabel");
   OutputLabel_ = new ClickLabel;
   OutputLabel_->setObjectName("OutputLabel");
+  source_facts_ = new QLabel;
+  source_facts_->setObjectName("SourceFacts");
+  source_facts_->setTextFormat(Qt::PlainText);
+  source_facts_->setWordWrap(true);
+  source_facts_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  files_layout->setSpacing(4);
   files_layout->addWidget(InputLabel_);
+  files_layout->addWidget(source_facts_);
+  files_layout->addSpacing(4);
   files_layout->addWidget(OutputLabel_);
   files_layout->addStretch();
   connect(InputLabel_, &ClickLabel::clicked, this, &MainWindow::ChooseInput);
@@ -267,21 +351,29 @@ void MainWindow::BuildControls() {
   grid->setContentsMargins(8, 6, 8, 6);
   grid->setHorizontalSpacing(6);
   grid->setVerticalSpacing(4);
-  static const char* const kCorners[] = {"TopLeftX", "TopLeftY", "BotRightX", "BotRightY"};
   for (int i = 0; i < 4; ++i) {
-    auto* label = new QLabel(QString::fromLatin1(kCorners[i]));
+    auto* label = new QLabel(QString::fromLatin1(kCornerNames[i]));
     edits_[i] = new QLineEdit;
     edits_[i]->setObjectName(QString("Edit%1").arg(i + 1));
     label->setBuddy(edits_[i]);
     grid->addWidget(label, i / 2, (i % 2) * 2);
     grid->addWidget(edits_[i], i / 2, (i % 2) * 2 + 1);
+    connect(edits_[i], &QLineEdit::textChanged, this, [this] {
+      if (!drawing_) CheckEdits();
+    });
+    connect(edits_[i], &QLineEdit::returnPressed, this, [this, i] { ApplyEdit(i); });
   }
   grid->setColumnStretch(1, 1);
   grid->setColumnStretch(3, 1);
   BackgroundButton_ = new QPushButton(tr("Background Color"));
   BackgroundButton_->setObjectName("BackgroundButton");
-  grid->addWidget(BackgroundButton_, 2, 0, 1, 4, Qt::AlignLeft);
-  grid->setRowStretch(3, 1);
+  grid->addWidget(BackgroundButton_, 2, 0, 1, 2, Qt::AlignLeft);
+  output_size_ = new QLabel;
+  output_size_->setObjectName("OutputSize");
+  output_size_->setTextFormat(Qt::PlainText);
+  output_size_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  grid->addWidget(output_size_, 3, 0, 1, 4);
+  grid->setRowStretch(4, 1);
   connect(BackgroundButton_, &QPushButton::clicked, this, &MainWindow::ChooseColour);
   pages_->addTab(options, tr("Options"));
 
@@ -307,17 +399,16 @@ void MainWindow::BuildControls() {
 
   // Status line: one panel.
   statusBar()->setSizeGripEnabled(false);
-  StatusLine_ = new QLabel;
+  StatusLine_ = new StatusLabel;
   StatusLine_->setObjectName("StatusLine");
-  // Job texts quote file names, which may look like markup.
-  StatusLine_->setTextFormat(Qt::PlainText);
   statusBar()->addWidget(StatusLine_, 1);
 }
 
 void MainWindow::ApplyFixedSize() {
   if (fixed_client_width_ == 0) {
     int buttons = 0;
-    for (QToolButton* b : {InputBtn_, OutPutBtn_, StartBtn_}) buttons += b->sizeHint().width();
+    for (QToolButton* b : {InputBtn_, OutPutBtn_, PreviewBtn_, StartBtn_})
+      buttons += b->sizeHint().width();
     const int tool_bar_width = std::max(buttons, tool_bar_->sizeHint().width());
     fixed_client_width_ = std::max(tool_bar_width, kClientWidth);
     // The design sizes, unless the desktop's font needs more.
@@ -356,11 +447,11 @@ void MainWindow::ApplyCommandLine(const std::vector<std::string>& params) {
 }
 
 QString MainWindow::StatusText() const {
-  return StatusLine_->text();
+  return StatusLine_->FullText();
 }
 
 void MainWindow::SetStatus(const std::string& text) {
-  StatusLine_->setText(Q(text));
+  StatusLine_->SetFullText(Q(text));
 }
 
 void MainWindow::ShowValues() {
@@ -406,7 +497,9 @@ void MainWindow::EnableInputs(bool flag) {
   // "E&xit" stays usable: during a run it stops the job and closes afterwards.
   input_action_->setEnabled(flag);
   output_action_->setEnabled(flag);
-  process_menu_->menuAction()->setEnabled(flag);
+  // The menu stays open during a run for its Stop.
+  start_action_->setEnabled(flag);
+  stop_action_->setEnabled(!flag);
 }
 
 int MainWindow::RunDialog(QDialog& dialog) {
@@ -426,6 +519,10 @@ void MainWindow::ChooseInput() {
   if (RunDialog(dialog) == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
     InFile_ = S(dialog.selectedFiles().front());
     pages_->setCurrentIndex(kFilesPage);
+    // A text left from the last run says nothing about the new choice.
+    SetStatus("");
+    output_chosen_.clear();
+    RefreshSource();
   }
   // Only the names: the corner boxes hold what the user typed, which is read
   // at Start and at close.
@@ -441,14 +538,23 @@ void MainWindow::ChooseOutput() {
   dialog.setOption(QFileDialog::DontConfirmOverwrite);
   const QStringList filters = QtNameFilters(kOutputFilter);
   dialog.setNameFilters(filters);
-  dialog.selectNameFilter(filters.front());
+  // The entry of the current output's format, else the one used last.
+  int filter = OutputFilterForName(OutName_);
+  if (filter == 0) filter = output_filter_ > 0 ? output_filter_ : 1;
+  dialog.selectNameFilter(filters.value(filter - 1, filters.front()));
   const std::string dir = ExtractFileDir(OutName_);
   if (!dir.empty()) dialog.setDirectory(Q(dir));
-  if (!InFile_.empty()) dialog.selectFile(Q(ProposedOutputName(InFile_)));
+  if (!output_chosen_.empty())
+    dialog.selectFile(Q(ExtractFileName(output_chosen_)));
+  else if (!InFile_.empty())
+    dialog.selectFile(Q(ProposedOutputName(InFile_)));
   if (RunDialog(dialog) == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
     pages_->setCurrentIndex(kFilesPage);
     const int index = static_cast<int>(filters.indexOf(dialog.selectedNameFilter())) + 1;
     OutName_ = OutputNameForFilter(S(dialog.selectedFiles().front()), index);
+    output_filter_ = index;
+    output_chosen_ = OutName_;
+    SetStatus("");
   }
   ShowNames();
 }
@@ -470,6 +576,14 @@ void MainWindow::SetStartButton(bool start) {
 void MainWindow::StartStop() {
   if (running_) {
     AbortRequested = true;
+    return;
+  }
+  // A box that is not a number would silently clip at 0.
+  int bad = 0;
+  if (!CheckEdits(&bad)) {
+    SetStatus(std::string(kCornerNames[bad]) + " is not a number: " + S(edits_[bad]->text()));
+    pages_->setCurrentIndex(kOptionsPage);
+    edits_[bad]->setFocus();
     return;
   }
   ReadEdits();
@@ -515,7 +629,9 @@ void MainWindow::JobDone() {
   // A job that ends while the window is being freed has nothing to show.
   if (destroying_) return;
   running_ = false;
-  SetStatus(Job_ ? Job_->StatusText : std::string());
+  std::string status = Job_ ? Job_->StatusText : std::string();
+  if (Job_ && Job_->MissesSource && status == "Successful Finish") status += kMissesSource;
+  SetStatus(status);
   EnableInputs(true);
   pages_->setCurrentIndex(kFilesPage);
   pages_->setTabVisible(kProcessingPage, false);
@@ -535,6 +651,7 @@ void MainWindow::SaveSettingsNow(bool report_on_status_line) {
   s.InFile = InFile_;
   s.OutName = OutName_;
   s.Options = Options_;
+  s.ToolBar = toolbar_action_->isChecked();
   std::string error;
   if (SaveSettings(settings_.write_path, s, &error)) {
     settings_.read_path = settings_.write_path;
@@ -550,8 +667,8 @@ void MainWindow::ShowHelp() {
     SetStatus("Help file not found");
     return;
   }
-  if (QDesktopServices::openUrl(QUrl::fromLocalFile(Q(help_file_)))) return;
-  // Most desktops know no viewer for ".hlp": the guide is plain text, so show it here.
+  // The guide is plain text with tables: desktops know no viewer for ".hlp",
+  // and only a fixed-width font lines its columns up.
   QFile file(Q(help_file_));
   if (!file.open(QIODevice::ReadOnly)) {
     SetStatus("Help file not found");
@@ -562,14 +679,17 @@ void MainWindow::ShowHelp() {
   viewer.setWindowTitle(tr("Contents"));
   auto* layout = new QVBoxLayout(&viewer);
   auto* text = new QPlainTextEdit(QString::fromUtf8(file.readAll()));
+  text->setObjectName("GuideText");
   text->setReadOnly(true);
-  text->setMinimumSize(560, 420);
+  text->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  text->setLineWrapMode(QPlainTextEdit::NoWrap);
+  text->setMinimumSize(640, 440);
   layout->addWidget(text);
   auto* close_button = new QPushButton(tr("Close"));
   close_button->setDefault(true);
   connect(close_button, &QPushButton::clicked, &viewer, &QDialog::accept);
   layout->addWidget(close_button, 0, Qt::AlignRight);
-  viewer.exec();
+  RunDialog(viewer);
 }
 
 void MainWindow::ShowAbout() {
@@ -629,7 +749,140 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   }
   ReadEdits();
   SaveSettingsNow(false);
+  // The preview is a window of its own and would keep the program running.
+  if (preview_) preview_->close();
   event->accept();
+}
+
+bool MainWindow::CheckEdits(int* bad) {
+  int first_bad = -1;
+  double values[4];
+  for (int i = 0; i < 4; ++i) {
+    values[i] = EditValue(edits_[i]);
+    const bool ok = !std::isnan(values[i]);
+    if (!ok && first_bad < 0) first_bad = i;
+    // A red frame and a tip; the box keeps the text for the user to mend.
+    edits_[i]->setStyleSheet(ok ? QString()
+                                : QStringLiteral("QLineEdit { border: 1px solid red; }"));
+    edits_[i]->setToolTip(ok ? QString() : tr("not a number"));
+  }
+  if (bad) *bad = first_bad;
+  ExtractOptions corners = Options_;
+  corners.TopLeftX = values[0];
+  corners.TopLeftY = values[1];
+  corners.BotRightX = values[2];
+  corners.BotRightY = values[3];
+  std::string size;
+  if (first_bad >= 0) {
+    size = std::string(kCornerNames[first_bad]) + " is not a number";
+  } else if (!grid_.valid) {
+    size = source_error_;
+  } else {
+    int32_t width = 0, lines = 0;
+    std::string error;
+    size = OutputSize(corners, grid_.cell_x, width, lines, error)
+               ? "Output size: " + std::to_string(width) + " x " + std::to_string(lines) + " cells"
+               : error;
+  }
+  output_size_->setText(Q(size));
+  output_size_->setToolTip(PlainToolTip(size));
+  if (preview_) preview_->Canvas()->SetRectangle(corners, first_bad < 0);
+  return first_bad < 0;
+}
+
+void MainWindow::ApplyEdit(int index) {
+  const double v = EditValue(edits_[index]);
+  if (!std::isnan(v)) {
+    double* corners[] = {&Options_.TopLeftX, &Options_.TopLeftY, &Options_.BotRightX,
+                         &Options_.BotRightY};
+    *corners[index] = v;
+    edits_[index]->setText(Q(FormatFixed(v, 15, 3, LocaleDecimalSeparator())));
+  }
+  CheckEdits();
+}
+
+void MainWindow::ApplyDrawnRectangle(const ExtractOptions& corners) {
+  Options_.TopLeftX = corners.TopLeftX;
+  Options_.TopLeftY = corners.TopLeftY;
+  Options_.BotRightX = corners.BotRightX;
+  Options_.BotRightY = corners.BotRightY;
+  const double values[] = {corners.TopLeftX, corners.TopLeftY, corners.BotRightX,
+                           corners.BotRightY};
+  drawing_ = true;
+  for (int i = 0; i < 4; ++i)
+    edits_[i]->setText(Q(FormatFixed(values[i], 15, 3, LocaleDecimalSeparator())));
+  drawing_ = false;
+  // The outline then shows the corners as the boxes hold them.
+  CheckEdits();
+}
+
+void MainWindow::RefreshSource() {
+  grid_ = SourceGrid{};
+  source_error_.clear();
+  std::string facts;
+  if (!InFile_.empty()) {
+    Source source;
+    if (source.Open(InFile_, 0, 0, 1, 1, 0)) {
+      RasterReader& r = *source.GetReader();
+      grid_.valid = true;
+      grid_.width = r.GetWidth();
+      grid_.lines = r.GetLines();
+      grid_.cell_x = r.GetCellSizeX();
+      grid_.cell_y = r.GetCellSizeY();
+      grid_.centre_x = r.GetLeftX();
+      grid_.centre_y = r.GetTopY();
+      grid_.jpeg = (IdentifyExisting(InFile_) & 0x7F) == kFormatJpg;
+      if (!(std::isfinite(grid_.cell_x) && grid_.cell_x > 0 && std::isfinite(grid_.cell_y) &&
+            grid_.cell_y > 0 && std::isfinite(grid_.centre_x) && std::isfinite(grid_.centre_y)))
+        grid_.valid = false;
+      const uint32_t bands = r.GetBands();
+      // ER Mapper headers keep the quotes of their strings.
+      std::string projection = r.GetProjection();
+      if (projection.size() >= 2 && projection.front() == '"' && projection.back() == '"')
+        projection = projection.substr(1, projection.size() - 2);
+      std::string type = CellTypeName(r.GetCellType());
+      facts = std::to_string(grid_.width) + " x " + std::to_string(grid_.lines) + " cells, " +
+              std::to_string(bands) + (bands == 1 ? " band, " : " bands, ") +
+              (type.empty() ? "unknown cells" : type) + ", cell " + MapNumber(grid_.cell_x) +
+              " x " + MapNumber(grid_.cell_y) + ", extent " + MapNumber(grid_.Left()) + ", " +
+              MapNumber(grid_.Top()) + ", " + MapNumber(grid_.Right()) + ", " +
+              MapNumber(grid_.Bottom()) + ", " + projection;
+    } else {
+      source_error_ = source.GetErrorText();
+      if (source_error_.empty()) source_error_ = "Cannot open " + InFile_;
+      facts = source_error_;
+    }
+  }
+  source_facts_->setText(Q(facts));
+  source_facts_->setToolTip(PlainToolTip(facts));
+  if (preview_) {
+    preview_->Canvas()->SetSource(InFile_, grid_);
+    preview_->setWindowTitle(PreviewTitle());
+  }
+  CheckEdits();
+}
+
+QString MainWindow::PreviewTitle() const {
+  return tr("Preview") + (InFile_.empty() ? QString() : " - " + Q(ExtractFileName(InFile_)));
+}
+
+void MainWindow::ShowPreview() {
+  if (!preview_) {
+    preview_ = new PreviewWindow(this);
+    preview_->setFont(QFont());
+    // The keys that start and stop a job work there as well.
+    preview_->addAction(start_action_);
+    preview_->addAction(stop_action_);
+    preview_->addAction(preview_action_);
+    connect(preview_->Canvas(), &PreviewCanvas::RectangleChanged, this,
+            &MainWindow::ApplyDrawnRectangle);
+    preview_->Canvas()->SetSource(InFile_, grid_);
+    CheckEdits();
+  }
+  preview_->setWindowTitle(PreviewTitle());
+  preview_->show();
+  preview_->raise();
+  preview_->activateWindow();
 }
 
 }  // namespace clipra

@@ -14,6 +14,7 @@
 
 #include "app/core/job.h"
 #include "app/core/settings.h"
+#include "app/gui/preview_window.h"
 #include "app/gui/qt_thread_host.h"
 
 class QAction;
@@ -40,6 +41,25 @@ class ClickLabel : public QLabel {
   void mouseReleaseEvent(QMouseEvent* event) override;
 };
 
+// The status line: one line, cut in the middle when it is too long for the
+// fixed-size window. The whole text is the tool tip, and a double click
+// copies it.
+class StatusLabel : public QLabel {
+  Q_OBJECT
+ public:
+  explicit StatusLabel(QWidget* parent = nullptr);
+  void SetFullText(const QString& text);
+  const QString& FullText() const { return full_text_; }
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
+
+ private:
+  void Elide();
+  QString full_text_;
+};
+
 // What the window needs from outside.
 struct WindowSetup {
   std::string program_path;         // the help file is this with ".hlp"
@@ -52,6 +72,8 @@ QStringList QtNameFilters(const std::string& filter);
 // The output name chosen with filter entry `filter_index` (1-based): the name
 // as typed when it has an extension, otherwise with the entry's extension.
 std::string OutputNameForFilter(const std::string& name, int filter_index);
+// The output filter entry (1-based) whose extension `name` has; 0 for none.
+int OutputFilterForName(const std::string& name);
 
 class MainWindow : public QMainWindow {
   Q_OBJECT
@@ -74,6 +96,9 @@ class MainWindow : public QMainWindow {
   void StartStop();
   void ShowHelp();
   void ShowAbout();
+  void ShowPreview();
+  // Opens the source for its facts line, its grid and the output size.
+  void RefreshSource();
 
   const std::string& InFile() const { return InFile_; }
   const std::string& OutName() const { return OutName_; }
@@ -84,6 +109,7 @@ class MainWindow : public QMainWindow {
   const SettingsLocation& SettingsFile() const { return settings_; }
   // The text a task bar shows: the caption, and the percentage while a job runs.
   QString ApplicationTitle() const { return application_title_; }
+  // The whole status text, however it is cut on screen.
   QString StatusText() const;
   int FixedClientWidth() const { return fixed_client_width_; }
   int FixedClientHeight() const { return fixed_client_height_; }
@@ -102,12 +128,20 @@ class MainWindow : public QMainWindow {
   QProgressBar* ProgressGauge() const { return ProgressGauge_; }
   QLabel* ElapsedLabel() const { return ElapsedLabel_; }
   QLabel* RemainingLabel() const { return RemainingLabel_; }
+  StatusLabel* StatusLine() const { return StatusLine_; }
+  QLabel* SourceFactsLabel() const { return source_facts_; }
+  QLabel* OutputSizeLabel() const { return output_size_; }
+  QToolButton* PreviewBtn() const { return PreviewBtn_; }
+  PreviewWindow* Preview() const { return preview_; }
+  const SourceGrid& Grid() const { return grid_; }
   QMenu* FileMenu() const { return file_menu_; }
   QMenu* ProcessMenu() const { return process_menu_; }
   QAction* InputAction() const { return input_action_; }
   QAction* OutputAction() const { return output_action_; }
   QAction* ExitAction() const { return exit_action_; }
   QAction* StartAction() const { return start_action_; }
+  QAction* StopAction() const { return stop_action_; }
+  QAction* PreviewAction() const { return preview_action_; }
   QAction* ToolbarAction() const { return toolbar_action_; }
   QAction* ContentsAction() const { return contents_action_; }
   QAction* AboutAction() const { return about_action_; }
@@ -137,6 +171,13 @@ class MainWindow : public QMainWindow {
   void SetStartButton(bool start);
   void JobDone();
   int RunDialog(QDialog& dialog);
+  // The corner boxes: marks the ones that are not numbers, shows the output
+  // size and redraws the outline. False when a box is not a number, with
+  // `bad` the first such.
+  bool CheckEdits(int* bad = nullptr);
+  void ApplyEdit(int index);
+  void ApplyDrawnRectangle(const ExtractOptions& corners);
+  QString PreviewTitle() const;
 
   // The settings, the command line's overrides and the current choices.
   std::string InFile_;
@@ -176,13 +217,27 @@ class MainWindow : public QMainWindow {
   QProgressBar* ProgressGauge_ = nullptr;
   QLabel* ElapsedLabel_ = nullptr;
   QLabel* RemainingLabel_ = nullptr;
-  QLabel* StatusLine_ = nullptr;
+  StatusLabel* StatusLine_ = nullptr;
+  QLabel* source_facts_ = nullptr;
+  QLabel* output_size_ = nullptr;
+  QToolButton* PreviewBtn_ = nullptr;
+  PreviewWindow* preview_ = nullptr;
+  SourceGrid grid_;
+  std::string source_error_;
+  // The output dialog's last filter entry (1-based) and the name chosen in
+  // it; the name is forgotten when another source is chosen.
+  int output_filter_ = 0;
+  std::string output_chosen_;
+  // Set while the corner boxes are being filled from a drawn rectangle.
+  bool drawing_ = false;
   QMenu* file_menu_ = nullptr;
   QMenu* process_menu_ = nullptr;
   QAction* input_action_ = nullptr;
   QAction* output_action_ = nullptr;
   QAction* exit_action_ = nullptr;
   QAction* start_action_ = nullptr;
+  QAction* stop_action_ = nullptr;
+  QAction* preview_action_ = nullptr;
   QAction* toolbar_action_ = nullptr;
   QAction* contents_action_ = nullptr;
   QAction* about_action_ = nullptr;

@@ -157,6 +157,29 @@ TEST_F(JobTest, NonSquareCellsSkipSourceLines) {
   EXPECT_EQ((std::vector<float>{1, 2, 3, 33, 34, 35, 0, 0, 0}), c);
 }
 
+TEST_F(JobTest, ARectangleThatFindsNoSourceCellIsFlagged) {
+  // Cell centres run from 1000 to 1050 across and 2000 to 1970 down.
+  const struct {
+    ExtractOptions rect;
+    bool misses;
+  } kRows[] = {
+      {Rect(1060, 2000, 1100, 1990), true},
+      {Rect(1055, 2000, 1100, 1990), true},  // 5.5 cells rounds to 6, past the last
+      {Rect(1054.9, 2000, 1100, 1990), false},
+      {Rect(990, 2030, 1000, 2010), true},
+      {Rect(990, 2010, 1000, 2000), false},
+      {Rect(900, 2100, 1100, 1900), false},
+  };
+  const std::string src = MakeSource(3);
+  for (const auto& row : kRows) {
+    AbortRequested = false;
+    ExtractJob job(src, dir_.Path("m.ers"), row.rect, nullptr);
+    job.Run();
+    EXPECT_EQ("Successful Finish", job.StatusText);
+    EXPECT_EQ(row.misses, job.MissesSource) << row.rect.TopLeftX << " " << row.rect.TopLeftY;
+  }
+}
+
 TEST_F(JobTest, CellSizeStoredAsZeroIsOne) {
   const std::string src = MakeSource(1, "Unsigned8BitInteger", "0", "0");
   EXPECT_EQ("Successful Finish", RunJob(src, dir_.Path("z.ers"), Rect(1000, 2000, 1002, 1999)));

@@ -92,18 +92,19 @@ TEST_F(SettingsFileTest, MalformedColourReadsBlackAndTopByteIsDropped) {
   EXPECT_EQ(0x0000FF00u, LoadWith("[Options]\nBgrColor=$FF00\n").Options.BgrColor);
 }
 
-TEST_F(SettingsFileTest, SaveWritesExactlyTwoSectionsAndSevenKeys) {
+TEST_F(SettingsFileTest, SaveWritesExactlyTwoSectionsAndEightKeys) {
   SeparatorScope dot('.');
   Settings s;
   s.InFile = "/maps/ortho.ers";
   s.OutName = "/maps/cut.tif";
   s.Options = {100, 900, 600, 400.25, 16777215};
+  s.ToolBar = false;
   std::string error;
   ASSERT_TRUE(SaveSettings(Ini(), s, &error)) << error;
   EXPECT_EQ(
       "[Names]\r\nInFile=/maps/ortho.ers\r\nOutName=/maps/cut.tif\r\n"
       "[Options]\r\nTopLeftX=100.000\r\nTopLeftY=900.000\r\nBotRightX=600.000\r\n"
-      "BotRightY=400.250\r\nBgrColor=16777215\r\n",
+      "BotRightY=400.250\r\nBgrColor=16777215\r\nToolBar=0\r\n",
       dir_.ReadFile("clipra.ini"));
   // A second save changes values in place and adds nothing.
   s.Options.TopLeftX = 345.5;
@@ -111,7 +112,7 @@ TEST_F(SettingsFileTest, SaveWritesExactlyTwoSectionsAndSevenKeys) {
   const SettingsFile ini(Ini());
   EXPECT_EQ((Strings{"Names", "Options"}), ini.ReadSections());
   EXPECT_EQ((Strings{"InFile", "OutName"}), ini.ReadSection("Names"));
-  EXPECT_EQ((Strings{"TopLeftX", "TopLeftY", "BotRightX", "BotRightY", "BgrColor"}),
+  EXPECT_EQ((Strings{"TopLeftX", "TopLeftY", "BotRightX", "BotRightY", "BgrColor", "ToolBar"}),
             ini.ReadSection("Options"));
   EXPECT_EQ("345.500", ini.ReadString("Options", "TopLeftX", ""));
 }
@@ -121,6 +122,7 @@ TEST_F(SettingsFileTest, ValuesAndLongPathsSurviveARestart) {
   s.InFile = "/data/in file.ers";
   s.OutName = "out.osd";
   s.Options = {-12.125, 1e6, 3.5, 0.001, 0x123456};
+  s.ToolBar = false;
   Settings long_paths;
   long_paths.InFile = "/" + std::string(300, 'd') + "/in.ers";
   long_paths.OutName = "  /" + std::string(290, 'o') + "/out.tif";
@@ -131,6 +133,7 @@ TEST_F(SettingsFileTest, ValuesAndLongPathsSurviveARestart) {
     EXPECT_EQ(saved.OutName.substr(saved.OutName.find_first_not_of(' ')), back.OutName)
         << "only leading blanks go";
     EXPECT_EQ(Fields(saved.Options), Fields(back.Options));
+    EXPECT_EQ(saved.ToolBar, back.ToolBar);
   }
 }
 
@@ -142,7 +145,7 @@ TEST_F(SettingsFileTest, SaveKeepsOtherSectionsKeysAndComments) {
       "; kept\r\n[Other]\r\nX=1\r\n\r\n[names]\r\nOutName=map.bmp\r\nExtra=yes\r\n"
       "InFile=\r\n\r\n[Tail]\r\nY=2\r\n"
       "[Options]\r\nTopLeftX=0.000\r\nTopLeftY=0.000\r\nBotRightX=0.000\r\nBotRightY=0.000\r\n"
-      "BgrColor=0\r\n",
+      "BgrColor=0\r\nToolBar=1\r\n",
       dir_.ReadFile("clipra.ini"));
 }
 

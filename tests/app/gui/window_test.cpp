@@ -2,11 +2,13 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QColorDialog>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -28,6 +30,7 @@
 #include "dataset/source.h"
 #include "dataset/utils.h"
 #include "support/comma_locale.h"
+#include "support/ers_builder.h"
 #include "support/temp_dir.h"
 
 namespace clipra {
@@ -111,7 +114,9 @@ class WindowTest : public ::testing::Test {
       EXPECT_EQ(!running, input->isEnabled()) << input->objectName().toStdString();
     EXPECT_EQ(!running, w.InputAction()->isEnabled());
     EXPECT_EQ(!running, w.OutputAction()->isEnabled());
-    EXPECT_EQ(!running, w.ProcessMenu()->menuAction()->isEnabled());
+    EXPECT_TRUE(w.ProcessMenu()->menuAction()->isEnabled());
+    EXPECT_EQ(!running, w.StartAction()->isEnabled());
+    EXPECT_EQ(running, w.StopAction()->isEnabled());
     EXPECT_TRUE(w.ExitAction()->isEnabled());
   }
 
@@ -312,9 +317,10 @@ TEST_F(WindowDialogs, InputDialogStartsAtTheCurrentSourceAndTakesTheChoice) {
     EXPECT_EQ("Input file", dialog.windowTitle().toStdString());
     EXPECT_EQ(QFileDialog::ExistingFile, dialog.fileMode());
     EXPECT_EQ(QFileDialog::AcceptOpen, dialog.acceptMode());
-    EXPECT_EQ(
-        (QStringList{"Image files (*.osd *.tif *.bmp *.jpg *.ers *.dtm *.ecw)", "All files (*)"}),
-        dialog.nameFilters());
+    EXPECT_EQ((QStringList{"Image files (*.osd *.tif *.tiff *.bmp *.jpg *.jpeg *.ers *.dtm *.ecw "
+                           "*.001 *.dat *.veg *.rsw)",
+                           "All files (*)"}),
+              dialog.nameFilters());
     EXPECT_EQ(dialog.nameFilters().front(), dialog.selectedNameFilter());
     EXPECT_EQ(QString::fromStdString(dir_.path()), dialog.directory().absolutePath());
     EXPECT_EQ(QString::fromStdString(dir_.Path("old.ers")), dialog.selectedFiles().value(0));
@@ -328,32 +334,44 @@ TEST_F(WindowDialogs, InputDialogStartsAtTheCurrentSourceAndTakesTheChoice) {
   EXPECT_EQ("Input file: " + dir_.Path("new.ers"), w->InputLabel()->text().toStdString());
 }
 
-TEST_F(WindowDialogs, OutputDialogProposesANameBesideTheSourcesAndAddsTheFilterExtension) {
+TEST_F(WindowDialogs, OutputDialogProposesANameThenRemembersFolderFilterAndName) {
   auto w = MakeWindow({"/maps/ortho.ers", dir_.Path("old.osd")});
-  auto choose = [&](const QString& typed, int filter) {
-    w->SetDialogRunner([&, typed, filter](QDialog& d) {
+  // What the dialog offers, then what is typed into it.
+  const struct {
+    const char* offered_filter;
+    const char* offered_name;
+    const char* typed;
+    int filter;
+    const char* chosen;
+  } kRows[] = {
+      // Not "ortho": that is the source's own data file.
+      {"OSD file (*.osd)", "ortho_clip", "result", 2, "result.tif"},
+      {"Tiff file (*.tif)", "result.tif", "result.bmp", 2, "result.bmp"},
+      {"BMP file (*.bmp)", "result.bmp", "sheet", 7, "sheet.001"},
+      {"NOG file (*.001)", "sheet.001", "sheet.001", 7, "sheet.001"},
+  };
+  for (const auto& row : kRows) {
+    SCOPED_TRACE(row.typed);
+    w->SetDialogRunner([&](QDialog& d) {
       auto& dialog = dynamic_cast<QFileDialog&>(d);
       EXPECT_EQ("Output file", dialog.windowTitle().toStdString());
       EXPECT_EQ(QFileDialog::AcceptSave, dialog.acceptMode());
-      EXPECT_EQ(6, dialog.nameFilters().size());
-      EXPECT_EQ("OSD file (*.osd)", dialog.selectedNameFilter().toStdString());
+      EXPECT_EQ(7, dialog.nameFilters().size());
+      EXPECT_EQ(row.offered_filter, dialog.selectedNameFilter().toStdString());
       EXPECT_EQ(QString::fromStdString(dir_.path()), dialog.directory().absolutePath());
-      // Not "ortho": that is the source's own data file.
-      EXPECT_EQ(QString::fromStdString(dir_.Path("ortho_clip")), dialog.selectedFiles().value(0));
-      dialog.selectNameFilter(dialog.nameFilters().at(filter - 1));
-      dialog.selectFile(typed);
+      EXPECT_EQ(QString::fromStdString(dir_.Path(row.offered_name)),
+                dialog.selectedFiles().value(0));
+      dialog.selectNameFilter(dialog.nameFilters().at(row.filter - 1));
+      dialog.selectFile(row.typed);
       return int{QDialog::Accepted};
     });
     w->OutPutBtn()->click();
-    const std::string chosen = w->OutName();
-    w->SetDialogRunner([](QDialog&) { return int{QDialog::Rejected}; });
-    return chosen;
-  };
-  EXPECT_EQ(dir_.Path("result.tif"), choose("result", 2));
-  EXPECT_EQ(dir_.Path("result.bmp"), choose("result.bmp", 2));
-  EXPECT_EQ("Output file: " + dir_.Path("result.bmp"), w->OutputLabel()->text().toStdString());
+    EXPECT_EQ(dir_.Path(row.chosen), w->OutName());
+  }
+  EXPECT_EQ("Output file: " + dir_.Path("sheet.001"), w->OutputLabel()->text().toStdString());
+  w->SetDialogRunner([](QDialog&) { return int{QDialog::Rejected}; });
   w->OutPutBtn()->click();
-  EXPECT_EQ(dir_.Path("result.bmp"), w->OutName()) << "cancel keeps the name";
+  EXPECT_EQ(dir_.Path("sheet.001"), w->OutName()) << "cancel keeps the name";
 }
 
 TEST_F(WindowDialogs, ColourDialogSetsTheBackground) {
@@ -405,7 +423,7 @@ TEST_F(WindowDialogs, TypedCornersSurviveEveryDialogAndStartUsesThem) {
     ASSERT_TRUE(WaitForJob(*w));
     EXPECT_EQ("Successful Finish", w->StatusText().toStdString()) << w->OutName();
   }
-  EXPECT_TRUE(FileExists(dir_.Path("src_clip.osd")));
+  EXPECT_TRUE(FileExists(dir_.Path("src_clip.ers"))) << "the filter of the current output";
 }
 
 TEST_F(WindowDialogs, AboutBoxNamesTheVersion) {
@@ -429,6 +447,319 @@ TEST_F(WindowDialogs, MissingHelpFileIsReported) {
   EXPECT_EQ(dir_.Path("clipra.hlp"), w->HelpFile());
   w->ContentsAction()->trigger();
   EXPECT_EQ("Help file not found", w->StatusText().toStdString());
+}
+
+// The preview.
+
+using PreviewTest = WindowTest;
+
+// A three-band source of 40 x 20 cells of 10 x 4 map units, cell (0, 0) at
+// (5000, 900); cell (x, y) is the colour (5x, 10y, 77).
+std::string WriteColourSource(const TempDir& dir) {
+  ErsSource s;
+  s.width = 40;
+  s.lines = 20;
+  s.bands = 3;
+  s.cell_size_x = "10";
+  s.cell_size_y = "4";
+  s.eastings = "5000";
+  s.northings = "900";
+  s.data = MakeCells(s, [](uint32_t x, uint32_t y, uint32_t b) {
+    return b == 0 ? 5.0 * x : b == 1 ? 10.0 * y : 77.0;
+  });
+  s.Write(dir.Path("colour"));
+  return dir.Path("colour.ers");
+}
+
+void SendMouse(QWidget* w, QEvent::Type type, QPointF pos, Qt::MouseButton button) {
+  const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : button;
+  QMouseEvent event(type, pos, w->mapToGlobal(pos),
+                    type == QEvent::MouseMove ? Qt::NoButton : button, held, Qt::NoModifier);
+  QApplication::sendEvent(w, &event);
+}
+
+void Drag(QWidget* w, QPointF from, QPointF to, Qt::MouseButton button = Qt::LeftButton) {
+  SendMouse(w, QEvent::MouseButtonPress, from, button);
+  SendMouse(w, QEvent::MouseMove, (from + to) / 2, button);
+  SendMouse(w, QEvent::MouseMove, to, button);
+  SendMouse(w, QEvent::MouseButtonRelease, to, button);
+}
+
+// Waits until the canvas shows a picture sampled for its current view.
+bool WaitForPicture(PreviewCanvas& canvas) {
+  for (int i = 0; i < 200; ++i) {
+    const PreviewView& v = canvas.PictureView();
+    if (!canvas.Picture().isNull() && v.left == canvas.WidgetToMap({0, 0}).x() &&
+        v.unit_x == canvas.UnitsPerPixel() && v.width == static_cast<uint32_t>(canvas.width()))
+      return true;
+    QSignalSpy shown(&canvas, &PreviewCanvas::PictureShown);
+    shown.wait(100);
+  }
+  return false;
+}
+
+TEST_F(PreviewTest, PixelsAndMapCoordinatesAgreeAtEveryZoomAndThePictureShowsTheNearestCells) {
+  const std::string src = WriteColourSource(dir_);
+  auto w = MakeWindow({src, dir_.Path("out.ers"), "/A5100:880:5200:860"});
+  w->PreviewAction()->trigger();
+  PreviewWindow* preview = w->Preview();
+  ASSERT_TRUE(preview && preview->isVisible());
+  EXPECT_EQ(QKeySequence(Qt::CTRL | Qt::Key_P), w->PreviewAction()->shortcut());
+  PreviewCanvas& canvas = *preview->Canvas();
+  canvas.setFixedSize(300, 200);
+  canvas.Fit();
+  // The extent, 400 x 80 map units, fills the width and is centred.
+  EXPECT_DOUBLE_EQ(400.0 / 300, canvas.UnitsPerPixel());
+  EXPECT_NEAR(4995, canvas.WidgetToMap({0, 0}).x(), 1e-9);
+  EXPECT_NEAR(862, canvas.WidgetToMap({0, 100}).y(), 1e-9);
+
+  Source source;
+  ASSERT_TRUE(source.Open(src, 0, 0, 1, 1, 0));
+  const struct {
+    QPointF at;
+    double factor;
+  } kZooms[] = {{{150, 100}, 1}, {{10, 120}, 3}, {{250, 40}, 1.25 * 1.25}, {{0, 0}, 0.5}};
+  for (const auto& z : kZooms) {
+    SCOPED_TRACE(z.factor);
+    const QPointF still = canvas.WidgetToMap(z.at);
+    const double unit = canvas.UnitsPerPixel();
+    canvas.ZoomAt(z.at, z.factor);
+    EXPECT_DOUBLE_EQ(unit / z.factor, canvas.UnitsPerPixel());
+    EXPECT_NEAR(still.x(), canvas.WidgetToMap(z.at).x(), 1e-9);
+    EXPECT_NEAR(still.y(), canvas.WidgetToMap(z.at).y(), 1e-9);
+    for (QPointF p : {QPointF(3, 7), QPointF(299.5, 0.25)}) {
+      const QPointF back = canvas.MapToWidget(canvas.WidgetToMap(p));
+      EXPECT_NEAR(p.x(), back.x(), 1e-9);
+      EXPECT_NEAR(p.y(), back.y(), 1e-9);
+    }
+    // Sampled again at the new scale: every pixel is the cell at its centre.
+    ASSERT_TRUE(WaitForPicture(canvas));
+    const QImage& picture = canvas.Picture();
+    ASSERT_EQ(QSize(300, 200), picture.size());
+    for (int py = 0; py < 200; py += 7)
+      for (int px = 0; px < 300; px += 11) {
+        const QPointF map = canvas.WidgetToMap({px + 0.5, py + 0.5});
+        float r = 0, g = 0, b = 0;
+        const QRgb pixel = picture.pixel(px, py);
+        if (!source.GetValue(0, r, map.x(), map.y(), 0)) {
+          EXPECT_EQ(qRed(pixel), qBlue(pixel)) << "grey checker at " << px << "," << py;
+          continue;
+        }
+        source.GetValue(1, g, map.x(), map.y(), 0);
+        source.GetValue(2, b, map.x(), map.y(), 0);
+        ASSERT_EQ(qRgb(int(r), int(g), int(b)), pixel) << px << "," << py;
+      }
+  }
+  // A right drag pans: the map point under the cursor follows it.
+  const QPointF grabbed = canvas.WidgetToMap({100, 100});
+  Drag(&canvas, {100, 100}, {160, 70}, Qt::RightButton);
+  EXPECT_NEAR(grabbed.x(), canvas.WidgetToMap({160, 70}).x(), 1e-9);
+  EXPECT_NEAR(grabbed.y(), canvas.WidgetToMap({160, 70}).y(), 1e-9);
+}
+
+TEST_F(PreviewTest, DraggingDrawsMovesAndResizesTheRectangleAndTheCornerBoxesFollow) {
+  const std::string src = WriteColourSource(dir_);
+  auto w = MakeWindow({src, dir_.Path("out.ers"), "/A0:0:0:0"});
+  w->PreviewAction()->trigger();
+  PreviewCanvas& canvas = *w->Preview()->Canvas();
+  canvas.setFixedSize(400, 200);
+  canvas.Fit();
+  // One pixel is one map unit: pixel (x, y) is map (4995 + x, 962 - y).
+  ASSERT_DOUBLE_EQ(1, canvas.UnitsPerPixel());
+  ASSERT_DOUBLE_EQ(4995, canvas.WidgetToMap({0, 0}).x());
+  ASSERT_DOUBLE_EQ(962, canvas.WidgetToMap({0, 0}).y());
+  auto boxes = [&] {
+    std::string s;
+    for (int i = 0; i < 4; ++i) s += (i ? " " : "") + w->Edit(i)->text().toStdString();
+    return s;
+  };
+  const struct {
+    const char* what;
+    QPointF from, to;
+    const char* corners;  // the boxes afterwards, rounded to cell centres
+    const char* size;
+  } kDrags[] = {
+      // From map (5032, 889) to (5118, 861): cells 3 to 12 across, 3 to 10 down.
+      {"draw",
+       {37, 73},
+       {123, 101},
+       "5030.000 888.000 5120.000 860.000",
+       "Output size: 10 x 3 cells"},
+      {"click outside keeps it",
+       {300, 150},
+       {301, 150},
+       "5030.000 888.000 5120.000 860.000",
+       "Output size: 10 x 3 cells"},
+      // Inside, by 42 and -9 map units: 4 cells across, 2 cells down.
+      {"move",
+       {60, 80},
+       {102, 89},
+       "5070.000 880.000 5160.000 852.000",
+       "Output size: 10 x 3 cells"},
+      // The right edge lies at 5165 - 4995 = pixel 170.
+      {"resize right",
+       {170, 95},
+       {215, 40},
+       "5070.000 880.000 5210.000 852.000",
+       "Output size: 15 x 3 cells"},
+      // The bottom-left corner, at pixels (5065 - 4995, 962 - 855).
+      {"resize corner",
+       {70, 107},
+       {21, 141},
+       "5020.000 880.000 5210.000 820.000",
+       "Output size: 20 x 7 cells"},
+  };
+  for (const auto& d : kDrags) {
+    SCOPED_TRACE(d.what);
+    Drag(&canvas, d.from, d.to);
+    EXPECT_EQ(d.corners, boxes());
+    EXPECT_EQ(d.size, w->OutputSizeLabel()->text().toStdString());
+    EXPECT_NE(std::string::npos,
+              canvas.StatusText().toStdString().find(std::string(d.size).substr(12, 8)))
+        << canvas.StatusText().toStdString();
+  }
+  // Editing a box redraws the outline.
+  w->Edit(2)->setText("5100");
+  EXPECT_EQ(5100, canvas.Rectangle().BotRightX);
+  w->Edit(3)->setText("x");
+  EXPECT_FALSE(canvas.HasRectangle());
+  w->Edit(3)->setText("820");
+
+  // Start gives the clip the outline showed: 9 x 7 cells from cell (2, 5).
+  w->StartBtn()->click();
+  ASSERT_TRUE(WaitForJob(*w));
+  EXPECT_EQ("Successful Finish", w->StatusText().toStdString());
+  uint32_t width = 0, lines = 0, bands = 0;
+  const std::vector<float> cells = ReadAllCells(dir_.Path("out.ers"), &width, &lines, &bands);
+  ASSERT_EQ(9u, width);
+  ASSERT_EQ(7u, lines);
+  EXPECT_EQ(5 * 2, cells[0]) << "red of cell (2, 5)";
+  EXPECT_EQ(10 * 5, cells[width]) << "green of cell (2, 5)";
+}
+
+// The rough edges.
+
+using RoughEdges = WindowTest;
+
+TEST_F(RoughEdges, ProcessMenuStopsAndKeysStartAndStop) {
+  auto w = JobWindow();
+  EXPECT_EQ((QList<QKeySequence>{QKeySequence(Qt::Key_F5), QKeySequence(Qt::CTRL | Qt::Key_R)}),
+            w->StartAction()->shortcuts());
+  EXPECT_EQ(QKeySequence(Qt::Key_Escape), w->StopAction()->shortcut());
+  QObject::connect(w.get(), &MainWindow::ProgressShown, [&](int) {
+    ExpectRunning(*w, true);
+    w->StopAction()->trigger();
+  });
+  w->StartAction()->trigger();
+  ASSERT_TRUE(WaitForJob(*w));
+  EXPECT_EQ("User Abort", w->StatusText().toStdString());
+  ExpectRunning(*w, false);
+}
+
+TEST_F(RoughEdges, StatusTextsAreWholeFreshAndTellWhenTheRectangleMissesTheSource) {
+  WriteErsSource(dir_, "src", 8, 6);
+  const std::string src = dir_.Path("src.ers");
+  const std::string absent = dir_.Path(std::string(120, 'a') + ".ers");
+  const struct {
+    std::string source;
+    const char* area;
+    std::string status;
+  } kRuns[] = {
+      {src, "/A0:0:1001400:-400",
+       "Output window too large: 1001401 x 401 cells (at most 65535 x 65535)"},
+      {src, "/A100:6:107:0", "Successful Finish (the rectangle lies outside the source)"},
+      {src, "/A0:6:7:0", "Successful Finish"},
+      {absent, "/A0:6:7:0", "No file: " + absent},
+  };
+  for (const auto& run : kRuns) {
+    SCOPED_TRACE(run.area);
+    auto w = MakeWindow({run.source, dir_.Path("out.ers"), run.area});
+    w->show();
+    w->StartBtn()->click();
+    ASSERT_TRUE(WaitForJob(*w));
+    EXPECT_EQ(run.status, w->StatusText().toStdString());
+    StatusLabel* line = w->StatusLine();
+    const QString status = QString::fromStdString(run.status);
+    const bool cut = line->fontMetrics().horizontalAdvance(status) > line->contentsRect().width();
+    EXPECT_TRUE(run.source == src || cut) << "a long name does not fit";
+    EXPECT_EQ(cut, line->text().contains(QChar(0x2026))) << line->text().toStdString();
+    EXPECT_NE(std::string::npos, line->toolTip().toStdString().find(run.status));
+    QMouseEvent click(QEvent::MouseButtonDblClick, QPointF(2, 2), QPointF(2, 2), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(line, &click);
+    EXPECT_EQ(run.status, QApplication::clipboard()->text().toStdString());
+  }
+  // A new input or output clears a text left from the last run.
+  dir_.WriteFile("clipra.ini", "[Names]\nOutName=" + dir_.Path("o.bmp") + "\n");
+  for (auto choose : {&MainWindow::ChooseInput, &MainWindow::ChooseOutput}) {
+    auto w = MakeWindow();
+    w->StartBtn()->click();
+    ASSERT_TRUE(WaitForJob(*w));
+    EXPECT_EQ("No file name", w->StatusText().toStdString());
+    w->SetDialogRunner([&](QDialog& d) {
+      dynamic_cast<QFileDialog&>(d).selectFile(QString::fromStdString(dir_.Path("src.ers")));
+      return int{QDialog::Accepted};
+    });
+    ((*w).*choose)();
+    EXPECT_EQ("", w->StatusText().toStdString());
+  }
+}
+
+TEST_F(RoughEdges, CornerBoxesThatAreNotNumbersAreMarkedAndRefusedAndEnterAppliesABox) {
+  auto w = JobWindow();
+  EXPECT_EQ("8 x 6 cells, 1 band, UNSIGNED8BITINTEGER, cell 1 x 1, extent -0.5, 6.5, 7.5, 0.5, RAW",
+            w->SourceFactsLabel()->text().toStdString());
+  EXPECT_EQ("Output size: 8 x 7 cells", w->OutputSizeLabel()->text().toStdString());
+  w->Edit(0)->setText("5005OO");
+  EXPECT_TRUE(w->Edit(0)->styleSheet().contains("red"));
+  EXPECT_EQ("not a number", w->Edit(0)->toolTip().toStdString());
+  EXPECT_TRUE(w->Edit(1)->styleSheet().isEmpty());
+  EXPECT_EQ("TopLeftX is not a number", w->OutputSizeLabel()->text().toStdString());
+  w->StartBtn()->click();
+  EXPECT_FALSE(w->Running());
+  EXPECT_EQ(nullptr, w->Job());
+  EXPECT_EQ("TopLeftX is not a number: 5005OO", w->StatusText().toStdString());
+  EXPECT_EQ(MainWindow::kOptionsPage, w->Pages()->currentIndex());
+
+  w->Edit(0)->setText(" 2,5");
+  emit w->Edit(0)->returnPressed();
+  EXPECT_EQ("2.500", w->Edit(0)->text().toStdString());
+  EXPECT_EQ(2.5, w->Options().TopLeftX);
+  EXPECT_TRUE(w->Edit(0)->styleSheet().isEmpty());
+  EXPECT_EQ("Output size: 5 x 7 cells", w->OutputSizeLabel()->text().toStdString());
+
+  auto missing = MakeWindow({dir_.Path("absent.ers")});
+  EXPECT_EQ("No file: " + dir_.Path("absent.ers"),
+            missing->SourceFactsLabel()->text().toStdString());
+  EXPECT_EQ(missing->SourceFactsLabel()->text(), missing->OutputSizeLabel()->text());
+}
+
+TEST_F(RoughEdges, ToolBarVisibilityIsRememberedAndTheGuideIsFixedWidth) {
+  {
+    auto w = MakeWindow();
+    w->show();
+    w->ToolbarAction()->trigger();
+    EXPECT_TRUE(w->close());
+  }
+  EXPECT_NE(std::string::npos, dir_.ReadFile("clipra.ini").find("BgrColor=0\r\nToolBar=0\r\n"));
+  auto w = MakeWindow();
+  w->show();
+  EXPECT_FALSE(w->ToolbarAction()->isChecked());
+  EXPECT_FALSE(w->ToolBar()->isVisible());
+
+  dir_.WriteFile("clipra.hlp", "Key      Meaning\r\nF5       Start\r\n");
+  bool seen = false;
+  w->SetDialogRunner([&](QDialog& d) {
+    auto* text = d.findChild<QPlainTextEdit*>("GuideText");
+    seen = text != nullptr;
+    if (text) {
+      EXPECT_TRUE(QFontInfo(text->font()).fixedPitch());
+      EXPECT_TRUE(text->toPlainText().startsWith("Key      Meaning"));
+    }
+    return int{QDialog::Accepted};
+  });
+  w->ContentsAction()->trigger();
+  EXPECT_TRUE(seen);
 }
 
 // Start, Stop and the end of a job.

@@ -1,0 +1,129 @@
+#include "dataset/preview_sampler.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "support/ers_builder.h"
+#include "support/temp_dir.h"
+
+namespace clipra {
+namespace {
+
+double Pattern(uint32_t x, uint32_t y, uint32_t b) {
+  return 1 + x + 16 * y + 100 * b;
+}
+
+// Every pixel against the reading facade's own nearest-cell lookup at the
+// pixel's centre.
+TEST(PreviewSampler, EveryPixelShowsTheCellNearestToItsCentre) {
+  TempDir dir;
+  const struct {
+    const char* name;
+    uint32_t bands;
+    const char* cell_type;
+    bool msb_first;
+  } kSources[] = {
+      {"grey16", 1, "Signed16BitInteger", true},
+      {"rgb", 3, "Unsigned8BitInteger", false},
+      {"two", 2, "IEEE4ByteReal", false},
+  };
+  // The source: 7 x 5 cells of 10 x 4 map units, cell (0, 0) at (1000, 2000).
+  const PreviewView kViews[] = {
+      {995, 2002, 10, 4, 7, 5},         // one pixel per cell
+      {960, 2030, 3.3, 3.3, 40, 20},    // zoomed in, square pixels, beyond every edge
+      {1012.5, 1994, 0.9, 0.9, 30, 9},  // deep inside
+      {940, 2030, 21, 7, 9, 9},         // zoomed out past the whole source
+      {1002.5, 2004, 5, 4, 4, 4},       // pixel centres on the rounding ties
+  };
+  for (const auto& src : kSources) {
+    ErsSource s;
+    s.width = 7;
+    s.lines = 5;
+    s.bands = src.bands;
+    s.cell_type = src.cell_type;
+    s.msb_first = src.msb_first;
+    s.cell_size_x = "10";
+    s.cell_size_y = "4";
+    s.eastings = "1000";
+    s.northings = "2000";
+    s.data = MakeCells(s, Pattern);
+    s.Write(dir.Path(src.name));
+    Source source;
+    ASSERT_TRUE(source.Open(dir.Path(std::string(src.name) + ".ers"), 0, 0, 1, 1, 0))
+        << source.GetErrorText();
+    for (const PreviewView& view : kViews) {
+      SCOPED_TRACE(std::string(src.name) + " view left " + std::to_string(view.left));
+      PreviewSamples out;
+      ASSERT_TRUE(SamplePreview(*source.GetReader(), view, out));
+      const uint32_t bands = src.bands == 3 ? 3 : 1;
+      ASSERT_EQ(bands, out.bands);
+      int covered = 0;
+      for (uint32_t py = 0; py < view.height; ++py)
+        for (uint32_t px = 0; px < view.width; ++px) {
+          const double x = static_cast<double>(view.left + (px + 0.5L) * view.unit_x);
+          const double y = static_cast<double>(view.top - (py + 0.5L) * view.unit_y);
+          float want = 0;
+          const bool found = source.GetValue(0, want, x, y, 0);
+          const size_t i = size_t{py} * view.width + px;
+          ASSERT_EQ(found, out.covered[i] != 0) << px << "," << py;
+          covered += found;
+          for (uint32_t b = 0; found && b < bands; ++b) {
+            ASSERT_TRUE(source.GetValue(b, want, x, y, 0));
+            EXPECT_EQ(want, out.values[i * bands + b]) << px << "," << py << " band " << b;
+          }
+        }
+      EXPECT_GT(covered, 0);
+    }
+  }
+  // A request that is cancelled stops before its next line.
+  Source source;
+  ASSERT_TRUE(source.Open(dir.Path("rgb.ers"), 0, 0, 1, 1, 0));
+  PreviewSamples out;
+  int asked = 0;
+  EXPECT_FALSE(SamplePreview(*source.GetReader(), kViews[0], out, [&] { return ++asked == 2; }));
+  EXPECT_EQ(2, asked);
+}
+
+TEST(PreviewSampler, OneBandStretchesBetweenPercentilesColourBytesShowAsStoredAndTheRestIsChecker) {
+  PreviewSamples grey;
+  grey.width = 20;
+  grey.height = 6;
+  grey.bands = 1;
+  grey.values.assign(120, 0);
+  grey.covered.assign(120, 0);
+  // The first 100 pixels hold 0 to 99 in a shuffled order; the rest are empty.
+  for (uint32_t i = 0; i < 100; ++i) {
+    grey.values[i] = static_cast<float>((i * 37) % 100);
+    grey.covered[i] = 1;
+  }
+  const std::vector<uint32_t> g = RenderPreview(grey, 8);
+  auto pixel_of = [&](float v) {
+    for (uint32_t i = 0; i < 100; ++i)
+      if (grey.values[i] == v) return g[i];
+    return 0u;
+  };
+  // The 2nd and 98th percentiles of 0..99 are 1 and 97.
+  EXPECT_EQ(0xFF000000u, pixel_of(0));
+  EXPECT_EQ(0xFF000000u, pixel_of(1));
+  EXPECT_EQ(0xFF808080u, pixel_of(49));
+  EXPECT_EQ(0xFFFFFFFFu, pixel_of(97));
+  EXPECT_EQ(0xFFFFFFFFu, pixel_of(99));
+  // Row 5 is empty: squares of 8 pixels alternate.
+  EXPECT_EQ(g[5 * 20 + 0], g[5 * 20 + 7]);
+  EXPECT_NE(g[5 * 20 + 7], g[5 * 20 + 8]);
+
+  PreviewSamples rgb;
+  rgb.width = 2;
+  rgb.height = 1;
+  rgb.bands = 3;
+  rgb.byte_cells = true;
+  rgb.values = {10, 20, 30, 0, 0, 0};
+  rgb.covered = {1, 0};
+  const std::vector<uint32_t> c = RenderPreview(rgb);
+  EXPECT_EQ(0xFF0A141Eu, c[0]);
+  EXPECT_EQ(0xFFD0D0D0u, c[1]);
+}
+
+}  // namespace
+}  // namespace clipra
