@@ -837,7 +837,7 @@ void MainWindow::RefreshSource() {
         grid_.valid = false;
       const uint32_t bands = r.GetBands();
       // ER Mapper headers keep the quotes of their strings.
-      std::string projection = r.GetProjection();
+      std::string projection = r.GetGeoreference().Projection;
       if (projection.size() >= 2 && projection.front() == '"' && projection.back() == '"')
         projection = projection.substr(1, projection.size() - 2);
       std::string type = CellTypeName(r.GetCellType());

@@ -25,6 +25,7 @@ class ScaledJpegReader : public DecodedImageReader {
   bool Open(const std::string&, uint32_t, uint32_t, uint8_t, uint32_t, uint8_t) override {
     return false;
   }
+  Georeference& Placement() { return Georef(); }
 };
 
 struct ErrorJump {
@@ -144,7 +145,8 @@ std::unique_ptr<RasterReader> OpenJpegScaled(const std::string& file_name, uint3
   reader->FileName = file_name;
   std::string world = FindSidecar(ChangeFileExt(file_name, ".jpgw"));
   if (world.empty()) world = FindSidecar(ChangeFileExt(file_name, ".jgw"));
-  if (!world.empty()) ReadWorldFile(*reader, world);
+  Georeference& placement = reader->Placement();
+  if (!world.empty()) ReadWorldFile(placement, world);
   // Each 8 x 8 block becomes n x n: reduced cell i covers full cells
   // [i * f, (i + 1) * f) with f = 8 / n, and its centre lies (f - 1) / 2
   // cells past the centre of the first of them.
@@ -154,12 +156,12 @@ std::unique_ptr<RasterReader> OpenJpegScaled(const std::string& file_name, uint3
   const double cell_y = reader->GetCellSizeY();
   const double left = static_cast<double>(reader->GetLeftX() + (fx - 1) / 2 * cell_x);
   const double top = static_cast<double>(reader->GetTopY() - (fy - 1) / 2 * cell_y);
-  reader->CellSizeX = static_cast<double>(fx * cell_x);
-  reader->CellSizeY = static_cast<double>(fy * cell_y);
-  reader->RegCellX = 0;
-  reader->RegCellY = 0;
-  reader->RegX = left;
-  reader->RegY = top;
+  placement.CellSizeX = static_cast<double>(fx * cell_x);
+  placement.CellSizeY = static_cast<double>(fy * cell_y);
+  placement.RegCellX = 0;
+  placement.RegCellY = 0;
+  placement.RegX = left;
+  placement.RegY = top;
   return reader;
 }
 
