@@ -29,7 +29,7 @@ bool RasterReader::OpenExisting(const std::string& file_name) {
     ErrorText = "File not Exists";
     return false;
   }
-  return Open(file_name, 0, 0, kCellUnsigned8, 1, 0);
+  return Open(file_name);
 }
 
 std::vector<std::string> RasterReader::Files() const {
@@ -70,8 +70,7 @@ bool MapToIndex(double map, double origin, double cell_size, int sign, uint32_t&
 
 Source::~Source() = default;
 
-bool Source::Open(const std::string& file_name, uint32_t width, uint32_t lines, uint8_t cell_type,
-                  uint32_t bands, uint8_t mode) {
+bool Source::Open(const std::string& file_name) {
   // A second Open replaces, and frees, the reader of the first.
   Reader.reset();
   SetErrorText("");
@@ -79,8 +78,7 @@ bool Source::Open(const std::string& file_name, uint32_t width, uint32_t lines, 
     SetErrorText("No file name");
     return false;
   }
-  const uint8_t code =
-      (mode == 1 ? IdentifyForCreate(file_name) : IdentifyExisting(file_name)) & 0x7F;
+  const uint8_t code = IdentifyExisting(file_name) & 0x7F;
   if (code == kFormatUnknown) {
     SetErrorText(IdentifyErrorText().empty() ? "Unknown file format: " + file_name
                                              : IdentifyErrorText());
@@ -101,7 +99,7 @@ bool Source::Open(const std::string& file_name, uint32_t width, uint32_t lines, 
     return false;
   }
   try {
-    return Reader->Open(file_name, width, lines, cell_type, bands, mode);
+    return Reader->Open(file_name);
   } catch (const std::bad_alloc&) {
     SetErrorText("Out of memory");
   } catch (const std::exception& e) {

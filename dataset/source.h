@@ -26,8 +26,8 @@ class RasterReader : public MappedRaster {
   RasterReader();
   ~RasterReader() override;
 
-  virtual bool Open(const std::string& file_name, uint32_t width, uint32_t lines, uint8_t cell_type,
-                    uint32_t bands, uint8_t mode) = 0;
+  // Opens `file_name` for reading; false with ErrorText set when it cannot.
+  virtual bool Open(const std::string& file_name) = 0;
   // Opens an existing file for reading; "File not Exists" when there is none.
   virtual bool OpenExisting(const std::string& file_name);
   virtual void SetFileName(const std::string& file_name) { FileName = file_name; }
@@ -89,8 +89,7 @@ class Source {
   Source(const Source&) = delete;
   Source& operator=(const Source&) = delete;
 
-  bool Open(const std::string& file_name, uint32_t width, uint32_t lines, uint8_t cell_type,
-            uint32_t bands, uint8_t mode);
+  bool Open(const std::string& file_name);
   uint32_t GetBands();
   uint8_t GetCellType();
   double GetCellSizeX();

@@ -49,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string world_path = ChangeFileExt(path, ".bmpw");
   WriteOrRemove(world_path, world, with_world);
   Source source;
-  const bool opened = source.Open(path, 0, 0, 1, 1, 0);
+  const bool opened = source.Open(path);
   if (opened) fuzz::ExerciseSource(source);
   WriteOrRemove(world_path, world, false);
   return 0;

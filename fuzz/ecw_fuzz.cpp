@@ -79,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string& path = fuzz::WriteFuzzFile(data, size, ".ecw");
   EcwReader reader(std::make_unique<InputDecoder>(data, size));
   reader.MemoryLimit = uint64_t{4} << 20;
-  if (!reader.Open(path, 0, 0, 1, 1, 0)) return 0;
+  if (!reader.Open(path)) return 0;
   const uint32_t w = reader.GetWidth();
   const uint32_t h = reader.GetLines();
   for (uint32_t y = 0; y <= h && y < 64; ++y)

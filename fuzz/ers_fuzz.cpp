@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::fclose(f);
   }
   clipra::Source source;
-  if (source.Open(header, 0, 0, 1, 1, 0)) clipra::fuzz::ExerciseSource(source);
+  if (source.Open(header)) clipra::fuzz::ExerciseSource(source);
   std::remove(data_path.c_str());
   return 0;
 }

@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   dir.Write("f.002", std::string(p + header_size, size - 2 - header_size));
 
   Source set;
-  if (!set.Open(header_path, 0, 0, 1, 1, 0)) {
+  if (!set.Open(header_path)) {
     if (set.GetErrorText().empty()) std::abort();  // every failure says why
     return 0;
   }

@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   dir.Write("f", std::string(p + header_size, size - 2 - header_size));
 
   Source set;
-  if (!set.Open(header_path, 0, 0, 1, 1, 0)) return 0;
+  if (!set.Open(header_path)) return 0;
   fuzz::ExerciseSource(set);
   return 0;
 }

@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string& path =
       fuzz::WriteFuzzFile(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), ".tif");
   Source source;
-  if (!source.Open(path, 0, 0, 1, 1, 0)) return 0;
+  if (!source.Open(path)) return 0;
   fuzz::ExerciseSource(source);
   return 0;
 }

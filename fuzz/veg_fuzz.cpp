@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string veg_path = dir.Write("map.veg", veg);
 
   Source source;
-  if (!source.Open(veg_path, 0, 0, 1, 1, 0)) return 0;
+  if (!source.Open(veg_path)) return 0;
   fuzz::ExerciseSource(source, 250);
   return 0;
 }

@@ -107,7 +107,7 @@ std::string Number(double v) {
 
 bool PrintInfo(const std::string& source, std::ostream& out, std::ostream& err) {
   Source data;
-  if (!data.Open(source, 0, 0, 1, 1, 0)) {
+  if (!data.Open(source)) {
     err << "clipra-cli: " << data.GetErrorText() << "\n";
     return false;
   }

@@ -127,7 +127,7 @@ void ExtractJob::Run() {
 bool ExtractJob::OpenSource(const std::string& file_name) {
   try {
     SourceData = std::make_unique<Source>();
-    if (!SourceData->Open(file_name, 0, 0, 1, 1, 0)) {
+    if (!SourceData->Open(file_name)) {
       StatusText = SourceData->GetErrorText();
       if (StatusText.empty()) StatusText = "Cannot open " + file_name;
       return false;

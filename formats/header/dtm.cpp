@@ -69,19 +69,14 @@ void DtmReader::SetFileName(const std::string& file_name) {
   Header->FileName = file_name;
 }
 
-bool DtmReader::Open(const std::string& file_name, uint32_t /*width*/, uint32_t /*lines*/,
-                     uint8_t /*cell_type*/, uint32_t /*bands*/, uint8_t mode) {
+bool DtmReader::Open(const std::string& file_name) {
   SetFileName(file_name);
-  if (mode == 1) {
-    ErrorText = "DTM grids are created by the DTM writer, not by the reader";
-    return false;
-  }
   DtmHeader& h = Dtm();
   if (!h.Read(h.FileName)) {
     ErrorText = "Header " + ShortenPath(h.FileName, 20) + " reading error ";
     return false;
   }
-  if (!MappedFile::Open(FileName, mode, 0)) {
+  if (!MappedFile::Open(FileName, 0, 0)) {
     ErrorText = "Open Map Read Error=" + std::to_string(LastError) + " " +
                 SystemErrorText(static_cast<int>(LastError));
     return false;

@@ -48,10 +48,8 @@ class DtmReader : public HeaderRasterReader {
  public:
   DtmReader();
   void SetFileName(const std::string& file_name) override;
-  // Modes 0 and 2 read the header and map the grid; grids are created by
-  // the writer DtmWriter, so mode 1 fails.
-  bool Open(const std::string& file_name, uint32_t width, uint32_t lines, uint8_t cell_type,
-            uint32_t bands, uint8_t mode) override;
+  // Reads the header and maps the grid; grids are created by DtmWriter.
+  bool Open(const std::string& file_name) override;
   // Cells sit behind the header and the cell skip, not in the plain layout.
   bool HasPlainLayout() const override { return false; }
   bool GetCell(uint32_t x, uint32_t y, uint32_t band, float& value) override;

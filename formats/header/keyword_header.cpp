@@ -155,47 +155,31 @@ std::vector<std::string> HeaderRasterReader::Files() const {
   return files;
 }
 
-HeaderRasterReader::~HeaderRasterReader() {
-  // A raster created through the reader gets its header when it is freed.
-  if (created_ && Header) Header->Write(Header->FileName);
-}
+HeaderRasterReader::~HeaderRasterReader() = default;
 
-bool HeaderRasterReader::Open(const std::string& file_name, uint32_t width, uint32_t lines,
-                              uint8_t cell_type, uint32_t bands, uint8_t mode) {
+bool HeaderRasterReader::Open(const std::string& file_name) {
   SetFileName(file_name);
   if (!Header) return false;
-  if (mode == 0 || mode == 2) {
-    if (!Header->Read(Header->FileName)) {
-      ErrorText = "Header " + ShortenPath(Header->FileName, 20) + " reading error ";
-      return false;
-    }
-    // Cells of another type would be read as bytes or zeros: a wrong clip
-    // reported as a success.
-    if (!IsReadableCellType(Header->CellType)) {
-      ErrorText = "Cell type not supported: " + Header->CellTypeText;
-      return false;
-    }
-    const bool msb = Header->MSBFirst != 0;
-    if (!OpenRaster(FileName, static_cast<uint32_t>(Header->Width),
-                    static_cast<uint32_t>(Header->Lines), Header->CellType,
-                    static_cast<uint32_t>(Header->Bands), mode, msb)) {
-      // A range failure of the view has its own text; a system failure gets the code.
-      if (LastError > 1 || ErrorText.empty())
-        ErrorText = "Open Map Read Error=" + std::to_string(LastError) + " " +
-                    SystemErrorText(static_cast<int>(LastError));
-      return false;
-    }
-    return true;
-  }
-  Header->SetAll(static_cast<int32_t>(lines), static_cast<int32_t>(width),
-                 static_cast<int32_t>(bands), UnnamedGeoreference(), cell_type);
-  Header->Bands = static_cast<int32_t>(bands);
-  if (!OpenRaster(FileName, width, lines, Header->CellType, bands, 1, false)) {
-    ErrorText = "Open map write error=" + std::to_string(LastError) + " " +
-                SystemErrorText(static_cast<int>(LastError));
+  if (!Header->Read(Header->FileName)) {
+    ErrorText = "Header " + ShortenPath(Header->FileName, 20) + " reading error ";
     return false;
   }
-  created_ = true;
+  // Cells of another type would be read as bytes or zeros: a wrong clip
+  // reported as a success.
+  if (!IsReadableCellType(Header->CellType)) {
+    ErrorText = "Cell type not supported: " + Header->CellTypeText;
+    return false;
+  }
+  const bool msb = Header->MSBFirst != 0;
+  if (!OpenRaster(FileName, static_cast<uint32_t>(Header->Width),
+                  static_cast<uint32_t>(Header->Lines), Header->CellType,
+                  static_cast<uint32_t>(Header->Bands), 0, msb)) {
+    // A range failure of the view has its own text; a system failure gets the code.
+    if (LastError > 1 || ErrorText.empty())
+      ErrorText = "Open Map Read Error=" + std::to_string(LastError) + " " +
+                  SystemErrorText(static_cast<int>(LastError));
+    return false;
+  }
   return true;
 }
 

@@ -101,8 +101,7 @@ class HeaderRasterReader : public RasterReader {
   HeaderRasterReader() = default;
   ~HeaderRasterReader() override;
 
-  bool Open(const std::string& file_name, uint32_t width, uint32_t lines, uint8_t cell_type,
-            uint32_t bands, uint8_t mode) override;
+  bool Open(const std::string& file_name) override;
   // Readers that override the cell access must answer false.
   bool HasPlainLayout() const override { return true; }
   std::vector<std::string> Files() const override;
@@ -123,9 +122,6 @@ class HeaderRasterReader : public RasterReader {
 
  protected:
   Georeference& Georef() override { return Header->Georef; }
-  // A raster created here: the destructor writes its header. Set only once
-  // the data file exists, so that a failed creation writes no header.
-  bool created_ = false;
 };
 
 // The writers whose georeference lives in a keyword header (ER Mapper,

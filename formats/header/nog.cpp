@@ -129,9 +129,7 @@ void NogReader::SetFileName(const std::string& file_name) {
   Header->FileName = Sidecar(ChangeFileExt(file_name, ".001"));
 }
 
-bool NogReader::Open(const std::string& file_name, uint32_t width, uint32_t lines,
-                     uint8_t cell_type, uint32_t bands, uint8_t mode) {
-  if (mode == 1) return HeaderRasterReader::Open(file_name, width, lines, cell_type, bands, mode);
+bool NogReader::Open(const std::string& file_name) {
   SetFileName(file_name);
   try {
     if (!Header->Read(Header->FileName)) {
@@ -161,7 +159,7 @@ bool NogReader::Open(const std::string& file_name, uint32_t width, uint32_t line
   std::error_code ec;
   const uintmax_t size_on_disk = std::filesystem::file_size(FileName, ec);
   if (!ec && size_on_disk < line_bytes) return no_whole_line(size_on_disk);
-  if (!MappedFile::Open(FileName, mode, 0)) {
+  if (!MappedFile::Open(FileName, 0, 0)) {
     ErrorText = "Open Map Read Error=" + std::to_string(LastError) + " " +
                 SystemErrorText(static_cast<int>(LastError));
     return false;

@@ -63,8 +63,7 @@ class NogReader : public HeaderRasterReader {
   // Reading addresses the header's grid, clipped to the whole lines the data
   // file holds: cells beyond the file read false. A header that describes no
   // cell of the file, or whose counts are not integers, fails the open.
-  bool Open(const std::string& file_name, uint32_t width, uint32_t lines, uint8_t cell_type,
-            uint32_t bands, uint8_t mode) override;
+  bool Open(const std::string& file_name) override;
 };
 
 // The writer family's header values.

@@ -90,14 +90,9 @@ void VegReader::SetFileName(const std::string& file_name) {
   Header->FileName = Sidecar(file_name, ".dat");
 }
 
-bool VegReader::Open(const std::string& file_name, uint32_t /*width*/, uint32_t /*lines*/,
-                     uint8_t /*cell_type*/, uint32_t /*bands*/, uint8_t mode) {
+bool VegReader::Open(const std::string& file_name) {
   SetFileName(file_name);
   TileTable.clear();
-  if (mode == 1) {
-    ErrorText = "VEG rasters can only be read";
-    return false;
-  }
   VegHeader& h = Veg();
   if (!h.Read(h.FileName)) {
     ErrorText = "Error loading header";

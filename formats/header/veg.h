@@ -40,9 +40,7 @@ class VegReader : public HeaderRasterReader {
   VegReader();
   // The tiles are the ".veg" file, the header the ".dat" file beside it.
   void SetFileName(const std::string& file_name) override;
-  // Reads only; mode 1 fails.
-  bool Open(const std::string& file_name, uint32_t width, uint32_t lines, uint8_t cell_type,
-            uint32_t bands, uint8_t mode) override;
+  bool Open(const std::string& file_name) override;
   bool HasPlainLayout() const override { return false; }
   // A cell inside the raster without data (an absent tile, or a stored
   // -9999) answers true with -9999, so that the value reaches the output.

@@ -115,15 +115,13 @@ bool BmpReader::Fail(uint32_t status, const std::string& text) {
   return false;
 }
 
-bool BmpReader::Open(const std::string& file_name, uint32_t /*width*/, uint32_t /*lines*/,
-                     uint8_t /*cell_type*/, uint32_t /*bands*/, uint8_t mode) {
+bool BmpReader::Open(const std::string& file_name) {
   FileName = file_name;
-  Mode = mode;
+  Mode = 0;
   HeaderKind = bmp::HeaderKind::kNone;
   TypeDetail.clear();
   GreyPalette = false;
   TopDown = false;
-  if (mode != 0) return Fail(1, "BMP sources are read only");
 
   const std::string world = FindSidecar(ChangeFileExt(file_name, ".bmpw"));
   if (!world.empty()) ReadBmpWorldFile(world);

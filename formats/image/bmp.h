@@ -43,9 +43,7 @@ class BmpReader : public RasterReader {
   const uint8_t* CellRun(uint32_t line, uint32_t band, uint64_t& step, uint32_t& count) override;
   bool SetCell(uint32_t, uint32_t, uint32_t, float) override { return false; }
 
-  // Only mode 0 (read an existing file) is served.
-  bool Open(const std::string& file_name, uint32_t width, uint32_t lines, uint8_t cell_type,
-            uint32_t bands, uint8_t mode) override;
+  bool Open(const std::string& file_name) override;
   uint32_t GetBands() override { return ExposedBands; }
   uint32_t GetLines() override { return Lines; }
   uint32_t GetWidth() override { return PixelWidth; }

@@ -63,17 +63,12 @@ EcwReader::EcwReader(std::unique_ptr<EcwDecoder> decoder)
 
 EcwReader::~EcwReader() = default;
 
-bool EcwReader::Open(const std::string& file_name, uint32_t /*width*/, uint32_t /*lines*/,
-                     uint8_t cell_type, uint32_t /*bands*/, uint8_t mode) {
+bool EcwReader::Open(const std::string& file_name) {
   FileName = file_name;
-  CellType = cell_type;
-  Mode = mode;
+  CellType = kCellUnsigned8;
+  Mode = 0;
   SetByteOrder(false);
   LastError = 1;
-  if (mode != 0) {
-    ErrorText = "ECW files can only be read";
-    return false;
-  }
   if (!FileExists(file_name)) {
     ErrorText = "Open read error " + std::to_string(ENOENT) + " " + SystemErrorText(ENOENT);
     return false;

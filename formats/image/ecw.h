@@ -75,8 +75,7 @@ class EcwReader : public DecodedImageReader {
   explicit EcwReader(std::unique_ptr<EcwDecoder> decoder);
   ~EcwReader() override;
 
-  bool Open(const std::string& file_name, uint32_t width, uint32_t lines, uint8_t cell_type,
-            uint32_t bands, uint8_t mode) override;
+  bool Open(const std::string& file_name) override;
 
   // The most the decoded image and its band list may take; the machine's
   // memory unless a caller lowers it.

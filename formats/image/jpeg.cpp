@@ -153,17 +153,11 @@ JpegReader::JpegReader() = default;
 
 JpegReader::~JpegReader() = default;
 
-bool JpegReader::Open(const std::string& file_name, uint32_t /*width*/, uint32_t /*lines*/,
-                      uint8_t cell_type, uint32_t /*bands*/, uint8_t mode) {
+bool JpegReader::Open(const std::string& file_name) {
   FileName = file_name;
-  CellType = cell_type;
-  Mode = mode;
+  CellType = kCellUnsigned8;
+  Mode = 0;
   SetByteOrder(false);
-  if (mode != 0) {
-    LastError = 1;
-    ErrorText = "JPEG files can only be read";
-    return false;
-  }
   std::string world = FindSidecar(ChangeFileExt(file_name, ".jpgw"));
   if (world.empty()) world = FindSidecar(ChangeFileExt(file_name, ".jgw"));
   if (!world.empty()) ReadWorldFile(Georef(), world);

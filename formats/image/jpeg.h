@@ -25,8 +25,7 @@ class JpegReader : public DecodedImageReader {
   JpegReader();
   ~JpegReader() override;
 
-  bool Open(const std::string& file_name, uint32_t width, uint32_t lines, uint8_t cell_type,
-            uint32_t bands, uint8_t mode) override;
+  bool Open(const std::string& file_name) override;
 
  private:
   // 0, or the number for the open-failure message; the reason is in ErrorText.

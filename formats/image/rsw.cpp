@@ -48,13 +48,11 @@ bool RswReader::Fail(uint32_t code, const std::string& text) {
   return false;
 }
 
-bool RswReader::Open(const std::string& file_name, uint32_t /*width*/, uint32_t /*lines*/,
-                     uint8_t cell_type, uint32_t /*bands*/, uint8_t mode) {
+bool RswReader::Open(const std::string& file_name) {
   FileName = file_name;
-  CellType = cell_type;
-  Mode = mode;
+  CellType = kCellUnsigned8;
+  Mode = 0;
   SetByteOrder(false);
-  if (mode != 0) return Fail(1, "RSW files can only be read");
 
   const std::string gcp = FindSidecar(ChangeFileExt(file_name, ".gcp"));
   if (!gcp.empty()) {

@@ -84,9 +84,7 @@ class TiffReader : public RasterReader {
   // Sources are never written.
   bool SetCell(uint32_t, uint32_t, uint32_t, float) override { return false; }
 
-  // Only mode 0 (read an existing file) is served.
-  bool Open(const std::string& file_name, uint32_t width, uint32_t lines, uint8_t cell_type,
-            uint32_t bands, uint8_t mode) override;
+  bool Open(const std::string& file_name) override;
   uint32_t GetBands() override { return SampleCount; }
   uint32_t GetLines() override { return ImageLength; }
   uint32_t GetWidth() override { return ImageWidth; }

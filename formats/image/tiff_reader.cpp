@@ -78,12 +78,11 @@ uint8_t TiffReader::GetCellType() {
   }
 }
 
-bool TiffReader::Open(const std::string& file_name, uint32_t /*width*/, uint32_t /*lines*/,
-                      uint8_t cell_type, uint32_t bands, uint8_t mode) {
+bool TiffReader::Open(const std::string& file_name) {
   FileName = file_name;
-  Bands = bands;
-  CellType = cell_type;
-  Mode = mode;
+  Bands = 1;
+  CellType = kCellUnsigned8;
+  Mode = 0;
   SetByteOrder(false);
   RowsPerStrip = kDefaultRowsPerStrip;
   BitsPerSample = {1, 0, 0};
@@ -92,11 +91,6 @@ bool TiffReader::Open(const std::string& file_name, uint32_t /*width*/, uint32_t
   TiffReason = tiff::kReasonNone;
   StripCount = 0;
   StripOffsets.clear();
-  if (mode != 0) {
-    LastError = 1;
-    ErrorText = "TIFF files are read only";
-    return false;
-  }
 
   // The world file comes first, so that a pixel scale in the file overrides its cell sizes.
   std::string world = FindSidecar(ChangeFileExt(file_name, ".tifw"));

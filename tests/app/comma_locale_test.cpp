@@ -80,7 +80,7 @@ TEST(CommaLocale, ClipWithDecimalHeaderNumbersWritesPointsInEveryFile) {
     EXPECT_EQ(std::string::npos, text.find(',')) << text;
 
     Source out;
-    ASSERT_TRUE(out.Open(dir.Path(row.output), 0, 0, 1, 1, 0)) << out.GetErrorText();
+    ASSERT_TRUE(out.Open(dir.Path(row.output))) << out.GetErrorText();
     RasterReader& reader = *out.GetReader();
     EXPECT_EQ(4u, reader.GetWidth());
     EXPECT_EQ(4u, reader.GetLines());

@@ -74,7 +74,7 @@ std::string MakeCells(const ErsSource& s, double (*f)(uint32_t, uint32_t, uint32
 std::vector<float> ReadAllCells(const std::string& path, uint32_t* width, uint32_t* lines,
                                 uint32_t* bands) {
   Source data;
-  if (!data.Open(path, 0, 0, 1, 1, 0)) return {};
+  if (!data.Open(path)) return {};
   RasterReader& r = *data.GetReader();
   const uint32_t w = r.GetWidth(), h = r.GetLines(), n = r.GetBands();
   if (width) *width = w;

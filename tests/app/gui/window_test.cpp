@@ -875,7 +875,7 @@ TEST_F(WindowJob, UnattendedRunWritesTheOutputAndCloses) {
     EXPECT_EQ("Successful Finish", w->StatusText().toStdString());
 
     Source out;
-    ASSERT_TRUE(out.Open(dir_.Path("cut.ers"), 0, 0, 1, 1, 0)) << out.GetErrorText();
+    ASSERT_TRUE(out.Open(dir_.Path("cut.ers"))) << out.GetErrorText();
     RasterReader& reader = *out.GetReader();
     ASSERT_EQ(3u, reader.GetWidth());
     ASSERT_EQ(2u, reader.GetLines());

@@ -191,7 +191,7 @@ TEST(ErsReader, KeywordsAreCaseInsensitiveSubstringsAndNumbersTolerant) {
                 "DatasetHeader End\n");
   dir.WriteFile("h", std::string("\xFF\xFE\x00\x07", 4));
   Source in;
-  ASSERT_TRUE(in.Open(dir.Path("h.ers"), 0, 0, 1, 1, 0)) << in.GetErrorText();
+  ASSERT_TRUE(in.Open(dir.Path("h.ers"))) << in.GetErrorText();
   auto& r = static_cast<ErsReader&>(*in.GetReader());
   EXPECT_EQ(25.5, r.GetCellSizeX());
   EXPECT_EQ(1.0, r.GetCellSizeY());
@@ -223,7 +223,7 @@ TEST(ErsReader, BadHeadersFailWithTheirMessage) {
   s.Write(dir.Path("good"));
   dir.WriteFile("osd.ers", "OrthoSetDataHeader [\n");
   ErsReader reader;
-  EXPECT_FALSE(reader.Open(dir.Path("osd.ers"), 0, 0, 1, 1, 0));
+  EXPECT_FALSE(reader.Open(dir.Path("osd.ers")));
   EXPECT_EQ("Header " + ShortenPath(dir.Path("osd.ers"), 20) + " reading error ", reader.ErrorText);
   Source in;
 
@@ -231,14 +231,14 @@ TEST(ErsReader, BadHeadersFailWithTheirMessage) {
   text.replace(text.find("NrOfLines\t= 1"), 13, "NrOfLines\t= abc");
   dir.WriteFile("bad.ers", text);
   dir.WriteFile("bad", "ab");
-  EXPECT_FALSE(in.Open(dir.Path("bad.ers"), 0, 0, 1, 1, 0));
+  EXPECT_FALSE(in.Open(dir.Path("bad.ers")));
   EXPECT_EQ("Header value of NrOfLines is not a valid count: 'ABC'", in.GetErrorText());
 
   dir.WriteFile("nodata.ers", s.HeaderText());
-  EXPECT_FALSE(in.Open(dir.Path("nodata.ers"), 0, 0, 1, 1, 0));
+  EXPECT_FALSE(in.Open(dir.Path("nodata.ers")));
   EXPECT_EQ("Open Map Read Error=2 No such file or directory", in.GetErrorText());
 
-  EXPECT_FALSE(in.Open(dir.Path("gone.ers"), 0, 0, 1, 1, 0));
+  EXPECT_FALSE(in.Open(dir.Path("gone.ers")));
   EXPECT_EQ("No file: " + dir.Path("gone.ers"), in.GetErrorText());
 }
 
@@ -277,11 +277,11 @@ TEST(ErsReader, PaddedDataReadsAsTheGridShortDataIsRefused) {
                  std::to_string(c.extra));
     Source in;
     if (*c.error) {
-      EXPECT_FALSE(in.Open(dir.Path("m.ers"), 0, 0, 1, 1, 0));
+      EXPECT_FALSE(in.Open(dir.Path("m.ers")));
       EXPECT_EQ("Data file " + dir.Path("m") + " " + c.error, in.GetErrorText());
       continue;
     }
-    ASSERT_TRUE(in.Open(dir.Path("m.ers"), 0, 0, 1, 1, 0)) << in.GetErrorText();
+    ASSERT_TRUE(in.Open(dir.Path("m.ers"))) << in.GetErrorText();
     const RasterReader& r = *in.GetReader();
     EXPECT_EQ(c.width, r.Width);
     EXPECT_EQ(c.lines, r.Lines);
@@ -304,7 +304,7 @@ TEST(ErsReader, PaddedDataAboveTheViewReadsAsTheGrid) {
   s.Write(dir.Path("big"));
   std::filesystem::resize_file(dir.Path("big"), uint64_t{4096} * 32769 + 2);
   Source in;
-  ASSERT_TRUE(in.Open(dir.Path("big.ers"), 0, 0, 1, 1, 0)) << in.GetErrorText();
+  ASSERT_TRUE(in.Open(dir.Path("big.ers"))) << in.GetErrorText();
   float v = -1;
   ASSERT_TRUE(in.GetReader()->GetCell(4095, 32768, 0, v));
   EXPECT_EQ(0, v);
@@ -346,11 +346,11 @@ TEST(HeaderReaders, CellTypeNamesAsOtherProgramsWriteThem) {
       SCOPED_TRACE(std::string(c.name) + (osd ? " in OrthoSetData" : " in ER Mapper"));
       Source in;
       if (!c.readable) {
-        EXPECT_FALSE(in.Open(dir.Path(osd ? "c.osd" : "c.ers"), 0, 0, 1, 1, 0));
+        EXPECT_FALSE(in.Open(dir.Path(osd ? "c.osd" : "c.ers")));
         EXPECT_EQ(std::string("Cell type not supported: ") + c.name, in.GetErrorText());
         continue;
       }
-      ASSERT_TRUE(in.Open(dir.Path(osd ? "c.osd" : "c.ers"), 0, 0, 1, 1, 0)) << in.GetErrorText();
+      ASSERT_TRUE(in.Open(dir.Path(osd ? "c.osd" : "c.ers"))) << in.GetErrorText();
       EXPECT_EQ(kCellFloat32, in.GetCellType());
       float v = 0;
       ASSERT_TRUE(in.GetReader()->GetCell(0, 0, 0, v));
@@ -378,7 +378,7 @@ TEST(ErsReader, DataFileFoundWhateverItsCase) {
   s.Write(dir.Path("Ortho"));
   std::rename(dir.Path("Ortho").c_str(), dir.Path("ORTHO").c_str());
   Source in;
-  ASSERT_TRUE(in.Open(dir.Path("Ortho.ers"), 0, 0, 1, 1, 0)) << in.GetErrorText();
+  ASSERT_TRUE(in.Open(dir.Path("Ortho.ers"))) << in.GetErrorText();
   float v = 0;
   ASSERT_TRUE(in.GetReader()->GetCell(0, 0, 0, v));
   EXPECT_EQ('x', v);
@@ -396,7 +396,7 @@ TEST(ErsRoundTrip, WriterThenReaderKeepsCellsAndGeoreference) {
   const std::vector<float> c = ReadAllCells(dir.Path("rt.ers"), &w, &h);
   EXPECT_EQ((std::vector<float>{0, -1000, -2000, 2, -998, -1998}), c);  // ties to even
   Source in;
-  ASSERT_TRUE(in.Open(dir.Path("rt.ers"), 0, 0, 1, 1, 0));
+  ASSERT_TRUE(in.Open(dir.Path("rt.ers")));
   EXPECT_EQ(500000, in.GetReader()->GetLeftX());
   EXPECT_EQ(6100000, in.GetReader()->GetTopY());
   EXPECT_EQ("\"SUTM33\"", in.GetReader()->GetGeoreference().Projection);

@@ -62,7 +62,7 @@ TEST(NogReader, ReadsHeaderTextsAndCellsTopLineFirst) {
   dir.WriteFile("map.002", std::string("\xFE\xFF", 2) +
                                Signed16Cells({1, 2, 3, 10, 11, 12, 13, 20, 21, 22, -32768}));
   Source in;
-  ASSERT_TRUE(in.Open(dir.Path("map.001"), 0, 0, 1, 1, 0)) << in.GetErrorText();
+  ASSERT_TRUE(in.Open(dir.Path("map.001"))) << in.GetErrorText();
   RasterReader& r = *in.GetReader();
   EXPECT_EQ(4u, r.GetWidth());
   EXPECT_EQ(3u, r.GetLines());
@@ -98,11 +98,11 @@ TEST(NogReader, BadHeadersFailTheOpenWithAMessage) {
   for (const auto& [record, message] : cases) {
     dir.WriteFile("map.001", record.Bytes());
     NogReader r;
-    EXPECT_FALSE(r.Open(dir.Path("map.001"), 0, 0, 1, 1, 0));
+    EXPECT_FALSE(r.Open(dir.Path("map.001")));
     EXPECT_EQ(message, r.ErrorText);
     // The facade reports the same, never an exception.
     Source in;
-    EXPECT_FALSE(in.Open(dir.Path("map.001"), 0, 0, 1, 1, 0));
+    EXPECT_FALSE(in.Open(dir.Path("map.001")));
     EXPECT_EQ(message, in.GetErrorText());
   }
 }
@@ -116,7 +116,7 @@ TEST(NogReader, ReadsStayInsideTheDataFile) {
   // Two and a half lines.
   dir.WriteFile("s.002", Signed16Cells({1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
   NogReader r;
-  ASSERT_TRUE(r.Open(dir.Path("s.001"), 0, 0, 1, 1, 0)) << r.ErrorText;
+  ASSERT_TRUE(r.Open(dir.Path("s.001"))) << r.ErrorText;
   EXPECT_EQ(1000000000u, r.GetLines());  // as described
   float v = 0;
   ASSERT_TRUE(r.GetCell(3, 1, 0, v));
@@ -129,7 +129,7 @@ TEST(NogReader, ReadsStayInsideTheDataFile) {
   h.lines = "1";
   dir.WriteFile("s.001", h.Bytes());
   NogReader longer;
-  ASSERT_TRUE(longer.Open(dir.Path("s.001"), 0, 0, 1, 1, 0)) << longer.ErrorText;
+  ASSERT_TRUE(longer.Open(dir.Path("s.001"))) << longer.ErrorText;
   ASSERT_TRUE(longer.GetCell(3, 0, 0, v));
   EXPECT_EQ(4, v);
   EXPECT_FALSE(longer.GetCell(0, 1, 0, v));
@@ -141,7 +141,7 @@ TEST(NogReader, ReadsStayInsideTheDataFile) {
     else
       std::remove(dir.Path("f.002").c_str());
     NogReader f;
-    EXPECT_FALSE(f.Open(dir.Path("f.001"), 0, 0, 1, 1, 0));
+    EXPECT_FALSE(f.Open(dir.Path("f.001")));
     return f.ErrorText;
   };
   const std::string four = Signed16Cells({1, 2, 3, 4}), none, odd = "x";
@@ -159,7 +159,7 @@ TEST(NogReader, FindsTheDataFileWhateverItsCaseAndReadsAnEmptyCellSizeAsZero) {
   dir.WriteFile("Map.001", With(&NogRecord::cell_size, "").Bytes());
   dir.WriteFile("MAP.002", Signed16Cells({77}));
   NogReader r;
-  ASSERT_TRUE(r.Open(dir.Path("Map.001"), 0, 0, 1, 1, 0)) << r.ErrorText;
+  ASSERT_TRUE(r.Open(dir.Path("Map.001"))) << r.ErrorText;
   float v = 0;
   ASSERT_TRUE(r.GetCell(0, 0, 0, v));
   EXPECT_EQ(77, v);
@@ -192,7 +192,7 @@ TEST(NogWriter, RoundTripKeepsCellsOrientationAndGeoreference) {
   EXPECT_EQ(4u, w);
   EXPECT_EQ(3u, h);
   Source in;
-  ASSERT_TRUE(in.Open(dir.Path("out.001"), 0, 0, 1, 1, 0));
+  ASSERT_TRUE(in.Open(dir.Path("out.001")));
   EXPECT_EQ(500000.125, in.GetReader()->GetLeftX());
   EXPECT_EQ(6100000.75, in.GetReader()->GetTopY());
   EXPECT_EQ(2.5, in.GetCellSizeX());
@@ -205,7 +205,7 @@ TEST(NogWriter, RegistrationCellBecomesTheTopLeftCorner) {
     out.SetGeoreference({5, 5, 1, 2, 505, 995, "", "", ""});
   }
   Source in;
-  ASSERT_TRUE(in.Open(dir.Path("r.001"), 0, 0, 1, 1, 0)) << in.GetErrorText();
+  ASSERT_TRUE(in.Open(dir.Path("r.001"))) << in.GetErrorText();
   EXPECT_EQ(500, in.GetReader()->GetLeftX());
   EXPECT_EQ(1005, in.GetReader()->GetTopY());
 }

@@ -93,7 +93,7 @@ class VegTest : public ::testing::Test {
   bool OpenFiles(const std::string& dat, const std::string& veg) {
     dir_.WriteFile("map.dat", dat);
     dir_.WriteFile("map.veg", veg);
-    return set_.Open(dir_.Path("map.veg"), 0, 0, 1, 1, 0);
+    return set_.Open(dir_.Path("map.veg"));
   }
   VegReader& Reader() { return *dynamic_cast<VegReader*>(set_.GetReader()); }
   float Cell(uint32_t x, uint32_t y, bool expect_ok = true) {
@@ -200,7 +200,7 @@ TEST_F(VegTest, BadHeadersFailWithErrorLoadingHeader) {
     EXPECT_EQ("Error loading header", set_.GetErrorText()) << dat;
   }
   std::remove(dir_.Path("map.dat").c_str());
-  EXPECT_FALSE(set_.Open(dir_.Path("map.veg"), 0, 0, 1, 1, 0));
+  EXPECT_FALSE(set_.Open(dir_.Path("map.veg")));
   EXPECT_EQ("Error loading header", set_.GetErrorText());
 }
 
@@ -223,11 +223,9 @@ TEST_F(VegTest, TileCountsOutOfRangeFailWithTheirValues) {
 TEST_F(VegTest, MissingTileFileGivesTheSystemText) {
   dir_.WriteFile("alone.dat", UnitDat("0", "0"));
   VegReader reader;
-  EXPECT_FALSE(reader.Open(dir_.Path("alone.dat"), 0, 0, 1, 1, 0));
+  EXPECT_FALSE(reader.Open(dir_.Path("alone.dat")));
   EXPECT_EQ("Open Map Read Error=" + std::to_string(ENOENT) + " " + SystemErrorText(ENOENT),
             reader.ErrorText);
-  EXPECT_FALSE(reader.Open(dir_.Path("alone.veg"), 0, 0, 6, 1, 1));
-  EXPECT_FALSE(FileExists(dir_.Path("alone.veg")));
 }
 
 TEST_F(VegTest, SidecarsAreFoundInAnyLetterCase) {
@@ -235,7 +233,7 @@ TEST_F(VegTest, SidecarsAreFoundInAnyLetterCase) {
   VegTiles::SetCell(tiles.Tile(0, 0), 249, 0, 0, 8.0f);
   dir_.WriteFile("Map.DAT", UnitDat("0", "0"));
   dir_.WriteFile("Map.VEG", tiles.Bytes());
-  ASSERT_TRUE(set_.Open(dir_.Path("Map.VEG"), 0, 0, 1, 1, 0)) << set_.GetErrorText();
+  ASSERT_TRUE(set_.Open(dir_.Path("Map.VEG"))) << set_.GetErrorText();
   EXPECT_EQ(8.0f, Cell(0, 0));
 }
 

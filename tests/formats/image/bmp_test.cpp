@@ -117,7 +117,7 @@ class BmpReaderTest : public ::testing::Test {
   bool OpenBytes(const std::string& bytes, const std::string& name = "t.bmp") {
     dir_.WriteFile(name, bytes);
     reader_ = std::make_unique<BmpReader>();
-    return reader_->Open(dir_.Path(name), 0, 0, 1, 1, 0);
+    return reader_->Open(dir_.Path(name));
   }
   float Cell(uint32_t x, uint32_t y, uint32_t band) {
     float v = -1;
@@ -242,7 +242,7 @@ TEST_F(BmpReaderTest, RefusesWithItsMessage) {
     EXPECT_EQ(reader_->ErrorText, k.text);
     EXPECT_EQ(reader_->GetBands(), 0u);
   }
-  EXPECT_FALSE(reader_->Open(dir_.Path("none.bmp"), 0, 0, 1, 1, 0));
+  EXPECT_FALSE(reader_->Open(dir_.Path("none.bmp")));
   EXPECT_EQ(reader_->LastError, 1u);
   EXPECT_EQ(reader_->ErrorText, "Open read error 2 " + SystemErrorText(2));
   EXPECT_FALSE(reader_->OpenExisting(dir_.Path("none.bmp")));
@@ -284,7 +284,7 @@ TEST_F(BmpReaderTest, GeoreferenceComesFromTheWorldFile) {
   // The reading facade opens w1.bmp too: map (303, 697.75) is cell (1.1, 0.9),
   // the nearest cell (1, 1).
   Source data;
-  ASSERT_TRUE(data.Open(dir_.Path("w1.bmp"), 0, 0, 1, 1, 0)) << data.GetErrorText();
+  ASSERT_TRUE(data.Open(dir_.Path("w1.bmp"))) << data.GetErrorText();
   ASSERT_NE(dynamic_cast<BmpReader*>(data.GetReader()), nullptr);
   float v = -1;
   ASSERT_TRUE(data.GetValue(1, v, 303, 697.75, 0));
@@ -338,7 +338,7 @@ TEST_F(BmpWriterTest, WritesPaddedRowsBottomUpAndReadsThemBack) {
     EXPECT_EQ(f.substr(54), want);
 
     BmpReader r;
-    ASSERT_TRUE(r.Open(name, 0, 0, 1, 1, 0)) << r.ErrorText;
+    ASSERT_TRUE(r.Open(name)) << r.ErrorText;
     ASSERT_EQ(r.GetBands(), static_cast<uint32_t>(bands));
     EXPECT_EQ(r.GetCellSizeX(), 0.5);
     EXPECT_EQ(r.GetLeftX(), 1000);

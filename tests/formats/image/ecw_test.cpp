@@ -95,7 +95,7 @@ class EcwTest : public ::testing::Test {
     if (configure) configure(*decoder);
     return std::make_unique<EcwReader>(std::move(decoder));
   }
-  bool Open(EcwReader& reader) { return reader.Open(dir_.Path("image.ecw"), 0, 0, 1, 1, 0); }
+  bool Open(EcwReader& reader) { return reader.Open(dir_.Path("image.ecw")); }
   // The open fails with `message`, leaves no view open and serves no cell.
   void ExpectRefused(EcwReader& reader, const std::string& message) {
     EXPECT_FALSE(Open(reader));
@@ -195,7 +195,7 @@ TEST_F(EcwTest, OtherBandCountsArePresentedAsColour) {
 
 TEST_F(EcwTest, MissingFileIsNotHandedToTheDecoder) {
   auto reader = Reader(Info(4, 3, 3));
-  EXPECT_FALSE(reader->Open(dir_.Path("none.ecw"), 0, 0, 1, 1, 0));
+  EXPECT_FALSE(reader->Open(dir_.Path("none.ecw")));
   EXPECT_EQ(1u, reader->LastError);
   EXPECT_EQ("Open read error 2 No such file or directory", reader->ErrorText);
   EXPECT_EQ(0, log_->opens);
@@ -272,7 +272,7 @@ TEST_F(EcwGdalTest, BindingReadsColourOrGreyLinesAndGeoreference) {
     const uint32_t w = colour ? 7 : 6, h = colour ? 5 : 3, bands = colour ? 3 : 1;
     MakeGeoTiff("in.tif", w, h, colour);
     EcwReader reader(CreateGdalDecoderForTesting());
-    ASSERT_TRUE(reader.Open(dir_.Path("in.tif"), 0, 0, 1, 1, 0)) << reader.ErrorText;
+    ASSERT_TRUE(reader.Open(dir_.Path("in.tif"))) << reader.ErrorText;
     EXPECT_EQ(w, reader.GetWidth());
     EXPECT_EQ(h, reader.GetLines());
     EXPECT_EQ(bands, reader.GetBands());
@@ -295,7 +295,7 @@ TEST_F(EcwGdalTest, BindingReportsWhatGdalCouldNotOpen) {
   REQUIRE_TOOL("gdal_translate");
   dir_.WriteFile("junk.ecw", "\x65\x02\x01\x02 and nothing GDAL knows");
   EcwReader reader(CreateGdalDecoderForTesting());
-  EXPECT_FALSE(reader.Open(dir_.Path("junk.ecw"), 0, 0, 1, 1, 0));
+  EXPECT_FALSE(reader.Open(dir_.Path("junk.ecw")));
   EXPECT_EQ(0u, reader.ErrorText.find("Open read error 1 Error: GDAL cannot open " +
                                       dir_.Path("junk.ecw") + ": "))
       << reader.ErrorText;
@@ -310,7 +310,7 @@ TEST_F(EcwGdalTest, FacadeSaysWhenGdalHasNoEcwDriver) {
   if (formats.find("ECW") != std::string::npos) GTEST_SKIP() << "this GDAL reads ECW";
   dir_.WriteFile("photo.ecw", "\x65\x02\x01\x02 wavelets");
   Source source;
-  EXPECT_FALSE(source.Open(dir_.Path("photo.ecw"), 0, 0, 1, 1, 0));
+  EXPECT_FALSE(source.Open(dir_.Path("photo.ecw")));
   const std::string text = source.GetErrorText();
   EXPECT_EQ(0u, text.find("Open read error 1 Error: the GDAL here (libgdal.so")) << text;
   EXPECT_NE(std::string::npos, text.find("has no ECW driver")) << text;

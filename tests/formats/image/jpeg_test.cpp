@@ -65,7 +65,7 @@ class JpegTest : public ::testing::Test {
     EXPECT_EQ(0, RunCommand("djpeg -pnm " + ShellQuote(dir_.Path(name)), &out));
     return ParsePnm(out);
   }
-  bool Open(const std::string& name) { return reader_.Open(dir_.Path(name), 0, 0, 1, 1, 0); }
+  bool Open(const std::string& name) { return reader_.Open(dir_.Path(name)); }
   // Every cell of `reader` equals djpeg's decode of `name`.
   void ExpectCellsLikeDjpeg(JpegReader& reader, const std::string& name) {
     const Pnm want = Djpeg(name);
@@ -117,8 +117,7 @@ TEST_F(JpegTest, DecodesLikeDjpeg) {
   for (const Case& k : cases) {
     Encode(k.name, 37, 23, k.colour, k.options);
     JpegReader reader;
-    ASSERT_TRUE(reader.Open(dir_.Path(k.name), 0, 0, 1, 1, 0))
-        << k.name << ": " << reader.ErrorText;
+    ASSERT_TRUE(reader.Open(dir_.Path(k.name))) << k.name << ": " << reader.ErrorText;
     ExpectCellsLikeDjpeg(reader, k.name);
   }
 }
@@ -221,7 +220,7 @@ TEST_F(JpegTest, DamagedScansNeverCrash) {
     bad[at + 1] = '\xFF';
     dir_.WriteFile("damaged.jpg", bad);
     JpegReader reader;
-    if (!reader.Open(dir_.Path("damaged.jpg"), 0, 0, 1, 1, 0)) {
+    if (!reader.Open(dir_.Path("damaged.jpg"))) {
       ++failures;
       EXPECT_EQ(0u, reader.ErrorText.find("Open read error 1 JPEG ")) << reader.ErrorText;
     }
@@ -326,7 +325,7 @@ TEST_F(JpegTest, FacadeClipsJpegWithItsWorldFile) {
       RunClipra({"-A1050:4950:1150:4900", dir_.Path("src.jpg"), dir_.Path("out.ers")});
   ASSERT_EQ(0, r.code) << r.err;
   Source out;
-  ASSERT_TRUE(out.Open(dir_.Path("out.ers"), 0, 0, 1, 1, 0)) << out.GetErrorText();
+  ASSERT_TRUE(out.Open(dir_.Path("out.ers"))) << out.GetErrorText();
   RasterReader& o = *out.GetReader();
   ASSERT_EQ(11u, o.GetWidth());
   ASSERT_EQ(6u, o.GetLines());

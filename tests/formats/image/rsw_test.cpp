@@ -96,7 +96,7 @@ class RswTest : public ::testing::Test {
   // Writes the file and opens it the way the job does.
   bool OpenFile(const RswFile& file, const std::string& name = "map.rsw") {
     dir_.WriteFile(name, file.Build());
-    return reader_.Open(dir_.Path(name), 0, 0, 1, 1, 0);
+    return reader_.Open(dir_.Path(name));
   }
   float Cell(uint32_t x, uint32_t y, uint32_t band) {
     float v = -1;
@@ -166,7 +166,7 @@ TEST_F(RswTest, LoadsControlPointsFromTheGcpFile) {
 }
 
 TEST_F(RswTest, MissingFileGivesTheSystemError) {
-  EXPECT_FALSE(reader_.Open(dir_.Path("none.rsw"), 0, 0, 1, 1, 0));
+  EXPECT_FALSE(reader_.Open(dir_.Path("none.rsw")));
   EXPECT_EQ(1u, reader_.LastError);
   EXPECT_EQ("Open read error 2 No such file or directory", reader_.ErrorText);
 }
@@ -273,7 +273,7 @@ TEST_F(RswTest, FacadeIdentifiesGeoreferencesAndClipsRsw) {
   file.bottom_y = 4880;  // top edge at 5000
   dir_.WriteFile("src.rsw", file.Build());
   Source source;
-  ASSERT_TRUE(source.Open(dir_.Path("src.rsw"), 0, 0, 1, 1, 0)) << source.GetErrorText();
+  ASSERT_TRUE(source.Open(dir_.Path("src.rsw"))) << source.GetErrorText();
   // The georeference is the top-left corner, in no coordinate system.
   float v = 0;
   ASSERT_TRUE(source.GetValue(0, v, 1000 + 10 * 17, 5000 - 10 * 9, 0));
@@ -289,7 +289,7 @@ TEST_F(RswTest, FacadeIdentifiesGeoreferencesAndClipsRsw) {
       RunClipra({"-A1050:4950:1150:4900", dir_.Path("src.rsw"), dir_.Path("out.ers")});
   ASSERT_EQ(0, r.code) << r.err;
   Source out;
-  ASSERT_TRUE(out.Open(dir_.Path("out.ers"), 0, 0, 1, 1, 0)) << out.GetErrorText();
+  ASSERT_TRUE(out.Open(dir_.Path("out.ers"))) << out.GetErrorText();
   RasterReader& o = *out.GetReader();
   ASSERT_EQ(11u, o.GetWidth());
   ASSERT_EQ(6u, o.GetLines());

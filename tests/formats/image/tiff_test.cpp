@@ -174,7 +174,7 @@ class TiffReaderTest : public ::testing::Test {
   bool OpenBytes(const std::string& bytes, const std::string& name = "t.tif") {
     dir_.WriteFile(name, bytes);
     reader_ = std::make_unique<TiffReader>();
-    return reader_->Open(dir_.Path(name), 0, 0, 1, 1, 0);
+    return reader_->Open(dir_.Path(name));
   }
   float Cell(uint32_t x, uint32_t y, uint32_t band) {
     float v = -1;
@@ -354,7 +354,7 @@ TEST_F(TiffReaderTest, RefusesWithItsMessage) {
     EXPECT_EQ(reader_->LastError, k.error);
     EXPECT_EQ(reader_->ErrorText, k.text);
   }
-  EXPECT_FALSE(reader_->Open(dir_.Path("none.tif"), 0, 0, 1, 1, 0));
+  EXPECT_FALSE(reader_->Open(dir_.Path("none.tif")));
   EXPECT_EQ(reader_->LastError, 1u);
   EXPECT_EQ(reader_->ErrorText, "Open read error 2 " + SystemErrorText(2));
 }
@@ -394,7 +394,7 @@ TEST_F(TiffReaderTest, GeoreferenceComesFromTheWorldFile) {
   // The reading facade opens w.tif too: map (104.2, 196.2) is cell (2.1, 1.9),
   // the nearest cell (2, 2).
   Source data;
-  ASSERT_TRUE(data.Open(dir_.Path("w.tif"), 0, 0, 1, 1, 0)) << data.GetErrorText();
+  ASSERT_TRUE(data.Open(dir_.Path("w.tif"))) << data.GetErrorText();
   ASSERT_NE(dynamic_cast<TiffReader*>(data.GetReader()), nullptr);
   float v = -1;
   ASSERT_TRUE(data.GetValue(0, v, 104.2, 196.2, 0));
@@ -513,7 +513,7 @@ TEST_F(TiffWriterTest, WritesHeaderThenSamplesPixelByPixelAndReadsThemBack) {
     EXPECT_EQ(f.substr(348), cells) << name;
 
     TiffReader r;
-    ASSERT_TRUE(r.Open(dir_.Path(name), 0, 0, 1, 1, 0)) << r.ErrorText;
+    ASSERT_TRUE(r.Open(dir_.Path(name))) << r.ErrorText;
     ASSERT_EQ(r.GetBands(), uint32_t(k.bands));
     EXPECT_EQ(r.GetCellType(), k.type);
     EXPECT_EQ(r.GetCellSizeX(), scale);
