@@ -60,6 +60,9 @@ class ExtractJob : public WorkerThread {
   int32_t BgGreen = 0;
   int32_t BgBlue = 0;
   std::string StatusText;
+  // After a successful clip, what the source's reader wants the user to
+  // know (GeoTIFF tags that its world file overrode); empty when nothing.
+  std::string Note;
 
   // Runs the whole job on the calling thread; Execute calls it.
   void Run();

@@ -176,6 +176,12 @@ bool HeaderRasterReader::Open(const std::string& file_name, uint32_t width, uint
       return false;
     }
     const bool msb = Header->MSBFirst != 0;
+    DataOffset = Header->HeaderOffset;
+    if (!Header->DataFile.empty()) {
+      const std::string path = ExtractFileDir(Header->FileName) + Header->DataFile;
+      FileName = FindSidecar(path);
+      if (FileName.empty()) FileName = path;
+    }
     if (!OpenRaster(FileName, static_cast<uint32_t>(Header->Width),
                     static_cast<uint32_t>(Header->Lines), Header->CellType,
                     static_cast<uint32_t>(Header->Bands), mode, msb)) {

@@ -125,7 +125,12 @@ bool BmpReader::Open(const std::string& file_name, uint32_t /*width*/, uint32_t 
   TopDown = false;
   if (mode != 0) return Fail(1, "BMP sources are read only");
 
-  const std::string world = FindSidecar(ChangeFileExt(file_name, ".bmpw"));
+  // GDAL names a bitmap's world file ".bpw"; ".wld" serves any image.
+  std::string world;
+  for (const char* ext : {".bmpw", ".bpw", ".wld"}) {
+    world = FindSidecar(ChangeFileExt(file_name, ext));
+    if (!world.empty()) break;
+  }
   if (!world.empty()) ReadBmpWorldFile(world);
   const std::string gcp = FindSidecar(ChangeFileExt(file_name, ".gcp"));
   if (!gcp.empty()) {
@@ -274,6 +279,7 @@ void BmpReader::ReadBmpWorldFile(const std::string& file_name) {
   }
   if (!text.Close()) failed = true;
   if (!failed) {
+    CentreToCorner(g, file_name);
     g.Spheroid = "UNKNOWN";
     g.Datum = "UNKNOWN";
     g.Projection = "UNKNOWN";

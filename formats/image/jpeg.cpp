@@ -164,8 +164,11 @@ bool JpegReader::Open(const std::string& file_name, uint32_t /*width*/, uint32_t
     ErrorText = "JPEG files can only be read";
     return false;
   }
-  std::string world = FindSidecar(ChangeFileExt(file_name, ".jpgw"));
-  if (world.empty()) world = FindSidecar(ChangeFileExt(file_name, ".jgw"));
+  std::string world;
+  for (const char* ext : {".jpgw", ".jgw", ".wld"}) {
+    world = FindSidecar(ChangeFileExt(file_name, ext));
+    if (!world.empty()) break;
+  }
   if (!world.empty()) ReadWorldFile(Georef(), world);
 
   ErrorText.clear();
