@@ -99,17 +99,12 @@ int main(int argc, char** argv) {
   const bool have_gdal = std::system("command -v gdal_translate >/dev/null 2>&1") == 0;
   if (!have_gdal) std::printf("gdal_translate is not installed: no ratio\n");
 
-  // A TIFF copy of the source, made by GDAL, for the TIFF-source case, with
-  // a world file that puts cell (0, 0) where the ER Mapper source has it.
+  // A TIFF copy of the source, made by GDAL, for the TIFF-source case; its
+  // GeoTIFF tags put cell (0, 0) where the ER Mapper source has it.
   const bool have_tiff = have_gdal && (fs::exists(source + ".tif") ||
                                        std::system(("gdal_translate -q -of GTiff '" + source +
                                                     ".ers' '" + source + ".tif' >/dev/null 2>&1")
                                                        .c_str()) == 0);
-  if (have_tiff)
-    std::ofstream(source + ".tfw") << kCell << "\n0\n0\n"
-                                   << -kCell << "\n"
-                                   << std::fixed << kLeft << "\n"
-                                   << kTop << "\n";
 
   // ER Mapper into ER Mapper is the target; the others are shown beside it.
   struct Kind {

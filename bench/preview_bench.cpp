@@ -83,7 +83,7 @@ double FirstView(const std::string& file, bool jpeg) {
     reduced = clipra::OpenJpegScaled(file, kViewHeight, kViewHeight, error);
     reader = reduced.get();
     if (!reader) std::fprintf(stderr, "%s\n", error.c_str());
-  } else if (source.Open(file, 0, 0, 1, 1, 0)) {
+  } else if (source.Open(file)) {
     reader = source.GetReader();
   } else {
     std::fprintf(stderr, "%s\n", source.GetErrorText().c_str());

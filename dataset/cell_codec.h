@@ -10,11 +10,13 @@
 
 namespace clipra {
 
-// The value of the cell at `p`: types 1, 3, 4, 5 and 6; any other type reads 0.
+// The value of the cell at `p`: types 1 to 6; any other type reads 0.
 inline double DecodeCell(const uint8_t* p, uint8_t cell_type, bool lsb_first) {
   switch (cell_type) {
     case kCellUnsigned8:
       return *p;
+    case kCellSigned8:
+      return static_cast<int8_t>(*p);
     case kCellSigned16:
       return read_ordered<int16_t>(p, lsb_first);
     case kCellUnsigned16:
@@ -35,6 +37,7 @@ inline void EncodeCell(uint8_t* p, uint8_t cell_type, double value, bool lsb_fir
   int64_t v = 0;
   switch (cell_type) {
     case kCellUnsigned8:
+    case kCellSigned8:
     case kCellSigned16:
     case kCellUnsigned16:
     case kCellSigned32:
@@ -46,7 +49,7 @@ inline void EncodeCell(uint8_t* p, uint8_t cell_type, double value, bool lsb_fir
     default:
       return;
   }
-  if (cell_type == kCellUnsigned8)
+  if (cell_type == kCellUnsigned8 || cell_type == kCellSigned8)
     *p = static_cast<uint8_t>(v);
   else if (cell_type == kCellSigned32)
     write_ordered<uint32_t>(p, static_cast<uint32_t>(v), lsb_first);

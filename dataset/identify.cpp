@@ -123,8 +123,8 @@ uint8_t CellTypeFromName(const std::string& name) {
 }
 
 bool IsReadableCellType(uint8_t code) {
-  return code == kCellUnsigned8 || code == kCellSigned16 || code == kCellUnsigned16 ||
-         code == kCellSigned32 || code == kCellFloat32;
+  return code == kCellUnsigned8 || code == kCellSigned8 || code == kCellSigned16 ||
+         code == kCellUnsigned16 || code == kCellSigned32 || code == kCellFloat32;
 }
 
 const std::string& CellTypeName(uint8_t code) {

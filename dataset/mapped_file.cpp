@@ -150,6 +150,9 @@ bool MappedRaster::OpenRaster(const std::string& file_name, uint32_t width, uint
                     !__builtin_mul_overflow(count, uint64_t{bands}, &count);
   uint64_t expected = 0;
   if (count_fits) count_fits = !__builtin_mul_overflow(count, cell_size, &expected);
+  // Cells after a leading block must still fit; a new file has none.
+  const uint64_t offset = mode == 1 ? 0 : DataOffset;
+  if (count_fits) count_fits = !__builtin_add_overflow(expected, offset, &expected);
   CellCount = count_fits ? count : 0;
   if (mode == 1 && !count_fits) {
     LastError = EFBIG;
@@ -177,7 +180,8 @@ bool MappedRaster::OpenRaster(const std::string& file_name, uint32_t width, uint
     return false;
   }
   FirstLine = 0;
-  EndLine = static_cast<int64_t>(ViewSize / LineSize);
+  // With a leading block the first view does not start at line 0.
+  EndLine = offset == 0 ? static_cast<int64_t>(ViewSize / LineSize) : -1;
   LineStart = View;
   return true;
 }
@@ -191,7 +195,7 @@ bool MappedRaster::SeekLine(uint32_t line, uint32_t /*band*/) {
   Remap = true;
   if (LineSize > UINT32_MAX) return false;
   Need = static_cast<uint32_t>(LineSize);
-  Position = static_cast<uint64_t>(line) * LineSize;
+  Position = static_cast<uint64_t>(line) * LineSize + (Mode == 1 ? 0 : DataOffset);
   const bool ok = MapAt();
   LineStart = Current;
   if (ok) {
@@ -212,6 +216,14 @@ const uint8_t* MappedRaster::CellRun(uint32_t line, uint32_t band, uint64_t& ste
   step = CellBytes();
   count = Width;
   return Current + uint64_t{band} * Width * step;
+}
+
+const uint8_t* MappedRaster::CellSpan(uint32_t line, uint32_t band, uint32_t first, uint32_t last,
+                                      uint64_t& step) {
+  uint32_t count = 0;
+  const uint8_t* run = CellRun(line, band, step, count);
+  if (!run || first > last || last >= count) return nullptr;
+  return run + uint64_t{first} * step;
 }
 
 bool MappedRaster::GetCell(uint32_t x, uint32_t y, uint32_t band, float& value) {

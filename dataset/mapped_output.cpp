@@ -204,6 +204,7 @@ bool MappedOutputRaster::Get4Cells(uint16_t x, uint16_t y, uint16_t band, double
   switch (CellType) {
     case kCellOneBit:
     case kCellUnsigned8:
+    case kCellSigned8:
     case kCellSigned16:
     case kCellUnsigned16:
     case kCellSigned32:

@@ -67,6 +67,12 @@ class RasterReader : public MappedRaster {
   virtual void SetControlPoints(std::unique_ptr<ControlPointList> list);
 
   std::unique_ptr<ControlPointList> ControlPoints;
+  // What the user should know about the georeference after a clip, such as
+  // GeoTIFF tags that a world file overrode; empty when nothing.
+  std::string Note;
+  // The first failure to decode cells after a successful open (a damaged
+  // compressed stream); empty while there is none.
+  std::string ReadFailure;
 
  protected:
   // Where the georeference is kept: here, or in the reader's header.

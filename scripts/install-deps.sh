@@ -4,7 +4,7 @@
 #   scripts/install-deps.sh test   everything: the window, tests, interop tools, sanitizers, fuzzers
 set -euo pipefail
 
-demo=(g++ cmake ninja-build libjpeg62-turbo-dev)
+demo=(g++ cmake ninja-build libjpeg62-turbo-dev libtiff-dev)
 test=("${demo[@]}" googletest libgtest-dev libbenchmark-dev qt6-base-dev libgl-dev
       gdal-bin python3-gdal libjpeg-turbo-progs libtiff-tools imagemagick
       clang-14 libclang-rt-14-dev xvfb xauth xdotool x11-apps locales)

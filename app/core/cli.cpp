@@ -10,6 +10,7 @@
 #include "app/core/job.h"
 #include "dataset/control_points.h"
 #include "dataset/identify.h"
+#include "dataset/projection_table.h"
 #include "dataset/utils.h"
 
 namespace clipra {
@@ -132,8 +133,12 @@ bool PrintInfo(const std::string& source, std::ostream& out, std::ostream& err) 
       << "Last cell X Y:   " << Number(x1) << " " << Number(y1) << "\n"
       << "Datum:           " << r.GetGeoreference().Datum << "\n"
       << "Projection:      " << r.GetGeoreference().Projection << "\n"
-      << "Spheroid:        " << r.GetGeoreference().Spheroid << "\n"
-      << "Control points:  " << (points ? points->Count() : 0) << "\n";
+      << "Spheroid:        " << r.GetGeoreference().Spheroid << "\n";
+  if (const uint32_t epsg =
+          EpsgFromErMapper(r.GetGeoreference().Projection, r.GetGeoreference().Datum);
+      epsg != 0)
+    out << "EPSG code:       " << epsg << "\n";
+  out << "Control points:  " << (points ? points->Count() : 0) << "\n";
   return true;
 }
 
@@ -217,6 +222,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   if (status == "Successful Finish") {
     if (job.MissesSource) err << "clipra-cli: warning: the rectangle lies outside the source\n";
     out << status << ": " << cl.out_name << "\n";
+    if (!job.Note.empty()) out << "Note: " << job.Note << "\n";
     return kExitSuccess;
   }
   err << status << "\n";

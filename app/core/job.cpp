@@ -107,9 +107,15 @@ void ExtractJob::Run() {
                                    .Projection = source.Projection});
       MaxRow = OutLines - 1;
       const bool aborted = CellByCell ? SampleCellByCell() : SampleIndexed();
-      if (aborted) StatusText = "User Abort";
-      MissesSource = !aborted && !ReachesSource(*SourceData->Reader, OriginX, OriginY, CellSize,
-                                                OutWidth, OutLines);
+      RasterReader& reader = *SourceData->Reader;
+      if (aborted)
+        StatusText = "User Abort";
+      else if (!reader.ReadFailure.empty())
+        StatusText = reader.ReadFailure;
+      else
+        Note = reader.Note;
+      MissesSource = !aborted && reader.ReadFailure.empty() &&
+                     !ReachesSource(reader, OriginX, OriginY, CellSize, OutWidth, OutLines);
     }
   } catch (const std::bad_alloc&) {
     StatusText = "Out of memory";
@@ -301,6 +307,22 @@ bool ExtractJob::SampleIndexed() {
     uint32_t index = 0;
     columns[c] = MapToIndex(map_x, left, cell_x, +1, index) ? index : kNoCell;
   }
+  // The source columns the window touches: a tiled source decodes only
+  // the tiles under them.
+  int64_t first_col = -1, last_col = -1;
+  for (const int64_t col : columns) {
+    if (col == kNoCell || col >= int64_t{src.GetWidth()}) continue;
+    if (first_col < 0 || col < first_col) first_col = col;
+    if (col > last_col) last_col = col;
+  }
+  // The cells first_col..last_col; column `col` is at (col - first_col)
+  // steps, and columns from `count` on have no cell.
+  auto span = [&](uint32_t row, uint32_t band, uint64_t& step, uint32_t& count) -> const uint8_t* {
+    if (first_col < 0) return nullptr;
+    count = static_cast<uint32_t>(last_col + 1);
+    return src.CellSpan(row, band, static_cast<uint32_t>(first_col),
+                        static_cast<uint32_t>(last_col), step);
+  };
   const bool copy_bytes = CanCopyBytes(src, dst);
   std::vector<bool> covered(copy_bytes && colour ? static_cast<size_t>(OutWidth) : 0);
   const uint32_t cell_bytes = copy_bytes ? CellTypeSize(src.CellType) : 0;
@@ -316,7 +338,7 @@ bool ExtractJob::SampleIndexed() {
       if (colour) {
         uint64_t step = 0;
         uint32_t count = 0;
-        const uint8_t* run = row_ok ? src.CellRun(row, 0, step, count) : nullptr;
+        const uint8_t* run = row_ok ? span(row, 0, step, count) : nullptr;
         for (int32_t c = 0; c < OutWidth; ++c) {
           const int64_t col = columns[c];
           float v = 0;
@@ -333,7 +355,7 @@ bool ExtractJob::SampleIndexed() {
         uint32_t count = 0;
         // GetCell may move the reader's view, so a run is used only when
         // every cell of the line goes through it.
-        const uint8_t* in = row_ok && out_run ? src.CellRun(row, b, in_step, count) : nullptr;
+        const uint8_t* in = row_ok && out_run ? span(row, b, in_step, count) : nullptr;
         // What SetCell would store for the empty and the background cells.
         // `fill` has room for the widest cell EncodeCell writes, although a
         // run only ever copies one or two bytes of it.
@@ -356,7 +378,7 @@ bool ExtractJob::SampleIndexed() {
               put_empty(x, zero, 0.0f);
               continue;
             }
-            const uint8_t* from = in + uint64_t(col) * in_step;
+            const uint8_t* from = in + uint64_t(col - first_col) * in_step;
             uint8_t* to = out + uint64_t(c) * out_step;
             if (cell_bytes == 1) {
               *to = *from;

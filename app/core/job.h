@@ -69,6 +69,9 @@ class ExtractJob : public WorkerThread {
   // Set by a finished run whose rectangle found no cell of the source: the
   // output then holds only background.
   bool MissesSource = false;
+  // After a successful clip, what the source's reader wants the user to
+  // know (GeoTIFF tags that its world file overrode); empty when nothing.
+  std::string Note;
 
   // Runs the whole job on the calling thread; Execute calls it.
   void Run();

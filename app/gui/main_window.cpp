@@ -822,7 +822,7 @@ void MainWindow::RefreshSource() {
   std::string facts;
   if (!InFile_.empty()) {
     Source source;
-    if (source.Open(InFile_, 0, 0, 1, 1, 0)) {
+    if (source.Open(InFile_)) {
       RasterReader& r = *source.GetReader();
       grid_.valid = true;
       grid_.width = r.GetWidth();

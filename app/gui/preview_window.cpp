@@ -118,7 +118,7 @@ void PreviewWorker::Serve(const std::string& file_name, const SourceGrid& grid,
   if (!reader && open_error_.empty()) {
     if (!source_) {
       source_ = std::make_unique<Source>();
-      if (!source_->Open(file_name, 0, 0, 1, 1, 0)) {
+      if (!source_->Open(file_name)) {
         open_error_ = source_->GetErrorText();
         if (open_error_.empty()) open_error_ = "Cannot open " + file_name;
         source_.reset();

@@ -1,5 +1,6 @@
 #include "formats/header/ers.h"
 
+#include <cmath>
 #include <cstdio>
 
 #include "dataset/identify.h"
@@ -22,12 +23,49 @@ void ApplyRawRule(KeywordHeader& h) {
 
 }  // namespace
 
+namespace {
+
+// Degrees as ER Mapper writes them, "-9:21:17.81" or decimal "-9.355"; the
+// sign of the degrees is the sign of the whole, "-0:30:0" included.
+double ParseDegrees(const std::string& text) {
+  const std::string t = StrTrim(text);
+  const size_t first = t.find(':');
+  const size_t second = first == std::string::npos ? first : t.find(':', first + 1);
+  if (second == std::string::npos || t.find(':', second + 1) != std::string::npos)
+    return static_cast<double>(ParseFloatDef(t, 0));
+  const long double degrees = ParseFloatDef(t.substr(0, first), 0);
+  const long double minutes = ParseFloatDef(t.substr(first + 1, second - first - 1), 0);
+  const long double seconds = ParseFloatDef(t.substr(second + 1), 0);
+  const long double v = std::fabs(degrees) + minutes / 60 + seconds / 3600;
+  return static_cast<double>(!t.empty() && t[0] == '-' ? -v : v);
+}
+
+}  // namespace
+
 void ErsHeader::ParseLine(const std::string& line) {
   ParseControlPointBlock(line, &ControlPointList::AddFromErsLine);
   ParseRasterKeywords(line);
+  // What other programs write: geographic and raw registration points, a
+  // block before the cells and a data file of another name.
+  const std::string value = keyword::Value(line);
+  auto has = [&line](const char* keyword) { return line.find(keyword) != std::string::npos; };
+  if (has("LONGITUDE")) Georef.RegX = ParseDegrees(value);
+  if (has("LATITUDE")) Georef.RegY = ParseDegrees(value);
+  if (has("METERSX")) Georef.RegX = static_cast<double>(ParseFloatDef(value, 0));
+  if (has("METERSY")) Georef.RegY = static_cast<double>(ParseFloatDef(value, 0));
+  if (has("HEADEROFFSET"))
+    HeaderOffset = static_cast<uint64_t>(keyword::Count(line, "HeaderOffset"));
+  if (has("DATAFILE")) {
+    std::string name = keyword::Value(UpperCase(raw_line_) == line ? raw_line_ : line);
+    if (name.size() >= 2 && name.front() == '"' && name.back() == '"')
+      name = name.substr(1, name.size() - 2);
+    DataFile = name;
+  }
 }
 
 bool ErsHeader::Read(const std::string& file_name) {
+  HeaderOffset = 0;
+  DataFile.clear();
   return ReadKeywords(file_name, "DATA");
 }
 

@@ -171,6 +171,12 @@ bool HeaderRasterReader::Open(const std::string& file_name) {
     return false;
   }
   const bool msb = Header->MSBFirst != 0;
+  DataOffset = Header->HeaderOffset;
+  if (!Header->DataFile.empty()) {
+    const std::string path = ExtractFileDir(Header->FileName) + Header->DataFile;
+    FileName = FindSidecar(path);
+    if (FileName.empty()) FileName = path;
+  }
   if (!OpenRaster(FileName, static_cast<uint32_t>(Header->Width),
                   static_cast<uint32_t>(Header->Lines), Header->CellType,
                   static_cast<uint32_t>(Header->Bands), 0, msb)) {

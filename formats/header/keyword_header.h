@@ -43,6 +43,11 @@ class KeywordHeader {
   int32_t Lines = 0;
   int32_t Width = 0;
   uint8_t CoordinateType = 0;
+  // Bytes before the first cell in the data file, and the data file's name
+  // relative to the header's folder (empty: the header's name without its
+  // extension). Only ER Mapper headers of other programs set them.
+  uint64_t HeaderOffset = 0;
+  std::string DataFile;
   std::string FileName;
   std::unique_ptr<ControlPointList> ControlPoints;
   uint8_t WarpCoordinateType = 0;

@@ -123,7 +123,8 @@ bool BmpReader::Open(const std::string& file_name) {
   GreyPalette = false;
   TopDown = false;
 
-  const std::string world = FindSidecar(ChangeFileExt(file_name, ".bmpw"));
+  // GDAL names a bitmap's world file ".bpw"; ".wld" serves any image.
+  const std::string world = FindWorldFile(file_name, {".bmpw", ".bpw", ".wld"});
   if (!world.empty()) ReadBmpWorldFile(world);
   const std::string gcp = FindSidecar(ChangeFileExt(file_name, ".gcp"));
   if (!gcp.empty()) {
@@ -272,6 +273,7 @@ void BmpReader::ReadBmpWorldFile(const std::string& file_name) {
   }
   if (!text.Close()) failed = true;
   if (!failed) {
+    CentreToCorner(g, file_name);
     g.Spheroid = "UNKNOWN";
     g.Datum = "UNKNOWN";
     g.Projection = "UNKNOWN";

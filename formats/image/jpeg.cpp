@@ -158,8 +158,7 @@ bool JpegReader::Open(const std::string& file_name) {
   CellType = kCellUnsigned8;
   Mode = 0;
   SetByteOrder(false);
-  std::string world = FindSidecar(ChangeFileExt(file_name, ".jpgw"));
-  if (world.empty()) world = FindSidecar(ChangeFileExt(file_name, ".jgw"));
+  const std::string world = FindWorldFile(file_name, {".jpgw", ".jgw", ".wld"});
   if (!world.empty()) ReadWorldFile(Georef(), world);
 
   ErrorText.clear();

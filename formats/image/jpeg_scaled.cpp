@@ -22,9 +22,7 @@ namespace {
 // The decoded block; it is made only here, never opened by name.
 class ScaledJpegReader : public DecodedImageReader {
  public:
-  bool Open(const std::string&, uint32_t, uint32_t, uint8_t, uint32_t, uint8_t) override {
-    return false;
-  }
+  bool Open(const std::string&) override { return false; }
   Georeference& Placement() { return Georef(); }
 };
 
@@ -143,8 +141,7 @@ std::unique_ptr<RasterReader> OpenJpegScaled(const std::string& file_name, uint3
   }
 
   reader->FileName = file_name;
-  std::string world = FindSidecar(ChangeFileExt(file_name, ".jpgw"));
-  if (world.empty()) world = FindSidecar(ChangeFileExt(file_name, ".jgw"));
+  const std::string world = FindWorldFile(file_name, {".jpgw", ".jgw", ".wld"});
   Georeference& placement = reader->Placement();
   if (!world.empty()) ReadWorldFile(placement, world);
   // Each 8 x 8 block becomes n x n: reduced cell i covers full cells

@@ -1,6 +1,7 @@
-// Uncompressed strip TIFF: the reader of 8- and 16-bit grey or RGB images
-// in either byte order, and the writer of little-endian single-strip GeoTIFF
-// with a ".tfw" world file.
+// TIFF: the baseline reader of uncompressed 8- and 16-bit grey or RGB strips
+// in either byte order, the libtiff decoder for every other TIFF (compressed,
+// tiled, BigTIFF, signed, 32-bit, float, palette), and the writer of
+// little-endian single-strip GeoTIFF with a ".tfw" world file.
 #pragma once
 
 #include <array>
@@ -71,6 +72,20 @@ const std::string& ReasonText(int32_t reason);
 // The writer's fixed header: directory, its values and the GeoTIFF keys.
 constexpr uint32_t kHeaderSize = 348;
 
+// The georeference the GeoTIFF tags give.
+struct GeoTags {
+  // A tie point with a pixel scale, or a transformation without rotation.
+  bool placed = false;
+  // A transformation with rotation or shear terms, which is not used.
+  bool rotated = false;
+  bool pixel_is_point = false;
+  double cell_x = 0, cell_y = 0;  // both positive
+  double left = 0, top = 0;       // the outer corner of cell (0, 0)
+  uint32_t epsg = 0;              // 0 when the keys name no EPSG system
+};
+
+class Decoder;
+
 }  // namespace tiff
 
 class TiffReader : public RasterReader {
@@ -85,7 +100,9 @@ class TiffReader : public RasterReader {
   bool SetCell(uint32_t, uint32_t, uint32_t, float) override { return false; }
 
   bool Open(const std::string& file_name) override;
-  uint32_t GetBands() override { return SampleCount; }
+  const uint8_t* CellSpan(uint32_t line, uint32_t band, uint32_t first, uint32_t last,
+                          uint64_t& step) override;
+  uint32_t GetBands() override;
   uint32_t GetLines() override { return ImageLength; }
   uint32_t GetWidth() override { return ImageWidth; }
   uint8_t GetCellType() override;
@@ -114,8 +131,20 @@ class TiffReader : public RasterReader {
   int32_t TiffReason = 0;
   double RotationX = 0;
   double RotationY = 0;
+  // What the GeoTIFF tags say, whether or not a world file overrode them.
+  tiff::GeoTags Tags;
+  // Set when libtiff decodes the file instead of the baseline reader.
+  std::unique_ptr<tiff::Decoder> Decoder;
 
  private:
+  // True when the first directory holds what only libtiff reads: BigTIFF,
+  // compression, tiles, a sample format other than unsigned, 32 or 64 bits,
+  // or a photometric other than grey or RGB.
+  bool NeedsDecoder();
+  bool OpenDecoder();
+  // Tags, then world file: the world file wins, the tags' EPSG code names
+  // the projection either way.
+  void ApplyGeoreference(const std::string& world);
   bool ReadDirectory();
   bool ReadEntry(uint64_t entry_pos);
   bool ReadStripOffsets();

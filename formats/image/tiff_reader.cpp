@@ -1,11 +1,15 @@
+#include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "dataset/byte_order.h"
 #include "dataset/control_points.h"
 #include "dataset/identify.h"
 #include "dataset/line_reader.h"
+#include "dataset/projection_table.h"
 #include "dataset/utils.h"
 #include "formats/image/tiff.h"
+#include "formats/image/tiff_decoder.h"
 #include "formats/image/world_file.h"
 
 namespace clipra {
@@ -65,7 +69,12 @@ double TiffReader::read_f64(const uint8_t* p) const {
   return read_ordered<double>(p, LSBFirst);
 }
 
+uint32_t TiffReader::GetBands() {
+  return Decoder ? Decoder->Bands() : SampleCount;
+}
+
 uint8_t TiffReader::GetCellType() {
+  if (Decoder) return Decoder->CellType();
   switch (BitsPerSample[0]) {
     case 1:
       return kCellOneBit;
@@ -92,10 +101,11 @@ bool TiffReader::Open(const std::string& file_name) {
   StripCount = 0;
   StripOffsets.clear();
 
-  // The world file comes first, so that a pixel scale in the file overrides its cell sizes.
-  std::string world = FindSidecar(ChangeFileExt(file_name, ".tifw"));
-  if (world.empty()) world = FindSidecar(ChangeFileExt(file_name, ".tfw"));
-  if (!world.empty()) ReadWorldFile(Georef(), world, RotationX, RotationY);
+  Decoder.reset();
+  Tags = {};
+  Note.clear();
+  ReadFailure.clear();
+  const std::string world = FindWorldFile(file_name, {".tifw", ".tfw", ".wld"});
   const std::string gcp = FindSidecar(ChangeFileExt(file_name, ".gcp"));
   if (!gcp.empty()) {
     // Control points play no part in clipping: an unreadable list is no reason to refuse.
@@ -123,10 +133,16 @@ bool TiffReader::Open(const std::string& file_name) {
     return false;
   }
   p = At(2, 2);
-  if (!p || read_u16(p) != 42) {
+  const uint16_t version = p ? read_u16(p) : 0;
+  if (version != 42 && version != 43) {
     LastError = 3;
     ErrorText = "Wrong TIFF version";
     return false;
+  }
+  if (version == 43 || NeedsDecoder()) {
+    if (!OpenDecoder()) return false;
+    ApplyGeoreference(world);
+    return true;
   }
   if (!ReadDirectory()) {
     LastError = 4;
@@ -145,7 +161,124 @@ bool TiffReader::Open(const std::string& file_name) {
   LineSize = uint64_t{Width} * Bands * CellBytes();
   FirstLine = 0;
   EndLine = -1;
+  Tags = tiff::ReadGeoTags(file_name);
+  ApplyGeoreference(world);
   return true;
+}
+
+bool TiffReader::NeedsDecoder() {
+  const uint8_t* p = At(4, 4);
+  const uint32_t ifd = p ? read_u32(p) : 0;
+  p = p ? At(ifd, 2) : nullptr;
+  // A directory the baseline reader cannot find gets its message.
+  if (!p) return false;
+  const uint16_t entries = read_u16(p);
+  for (uint32_t i = 0; i < entries; ++i) {
+    const uint8_t* e = At(uint64_t{ifd} + 2 + uint64_t{kEntrySize} * i, kEntrySize);
+    if (!e) return false;
+    const uint16_t tag = read_u16(e);
+    const uint16_t type = read_u16(e + 2);
+    const uint32_t count = read_u32(e + 4);
+    // The first value, when it sits in the entry.
+    uint32_t value = 0;
+    if (type == tiff::kShort)
+      value = read_u16(e + 8);
+    else if (type == tiff::kLong)
+      value = read_u32(e + 8);
+    else if (type == tiff::kByte)
+      value = e[8];
+    const bool inline_value = uint64_t{tiff::FieldTypeSize(type)} * count <= 4;
+    switch (tag) {
+      case tiff::kCompression:
+        if (value != 1) return true;
+        break;
+      case tiff::kPhotometricInterpretation:
+        if (value > 2) return true;
+        break;
+      case 322:  // TileWidth
+      case 323:  // TileLength
+      case 324:  // TileOffsets
+        return true;
+      case 339:  // SampleFormat
+        if (inline_value ? value != 1 : type != tiff::kShort) return true;
+        if (!inline_value) {
+          const uint8_t* v = At(read_u32(e + 8), 2);
+          if (!v || read_u16(v) != 1) return true;
+        }
+        break;
+      case tiff::kBitsPerSample: {
+        uint32_t bits = value;
+        if (!inline_value && type == tiff::kShort) {
+          const uint8_t* v = At(read_u32(e + 8), 2);
+          bits = v ? read_u16(v) : 0;
+        }
+        if (bits == 32 || bits == 64) return true;
+        break;
+      }
+      default:
+        break;
+    }
+  }
+  return false;
+}
+
+bool TiffReader::OpenDecoder() {
+  auto decoder = std::make_unique<tiff::Decoder>();
+  std::string error;
+  if (!decoder->Open(FileName, error)) {
+    LastError = 4;
+    ErrorText = error;
+    return false;
+  }
+  ImageWidth = decoder->Width();
+  ImageLength = decoder->Lines();
+  Compression = decoder->Compression();
+  PhotometricInterpretation = decoder->Photometric();
+  PlanarConfiguration = decoder->Planar();
+  BitsPerSample = {decoder->Bits(), decoder->Bits(), decoder->Bits()};
+  SampleCount = static_cast<uint16_t>(std::min<uint32_t>(decoder->Bands(), 65535));
+  Tags = decoder->Tags();
+  Decoder = std::move(decoder);
+  // The decoder reads the file itself; cells come in this machine's order.
+  Close();
+  SetByteOrder(std::endian::native == std::endian::big);
+  CellType = Decoder->CellType();
+  Width = ImageWidth;
+  Lines = ImageLength;
+  Bands = Decoder->Bands();
+  LineSize = 0;
+  return true;
+}
+
+void TiffReader::ApplyGeoreference(const std::string& world) {
+  Georeference& g = Georef();
+  if (!world.empty()) {
+    // The world file wins over the tags, which are only compared.
+    ReadWorldFile(g, world, RotationX, RotationY);
+    if (Tags.placed && (GetCellSizeX() != Tags.cell_x || GetCellSizeY() != Tags.cell_y ||
+                        GetLeftX() != Tags.left || GetTopY() != Tags.top))
+      Note = "The world file " + ExtractFileName(world) +
+             " overrides the GeoTIFF tags, which put " + "the top-left corner at " +
+             FormatGeneral(Tags.left) + " " + FormatGeneral(Tags.top) + " with cells of " +
+             FormatGeneral(Tags.cell_x) + " x " + FormatGeneral(Tags.cell_y) +
+             "; the world file puts it at " + FormatGeneral(GetLeftX()) + " " +
+             FormatGeneral(GetTopY()) + " with cells of " + FormatGeneral(GetCellSizeX()) + " x " +
+             FormatGeneral(GetCellSizeY());
+  } else if (Tags.placed) {
+    g.CellSizeX = Tags.cell_x;
+    g.CellSizeY = Tags.cell_y;
+    g.RegCellX = g.RegCellY = 0;
+    g.RegX = Tags.left;
+    g.RegY = Tags.top;
+    g.Projection = g.Datum = g.Spheroid = "UNKNOWN";
+  } else if (Tags.rotated) {
+    Note = "The GeoTIFF transformation is rotated; the file is read without its georeference";
+  }
+  if (Tags.epsg != 0) {
+    const ErMapperSystem system = ErMapperFromEpsg(Tags.epsg);
+    g.Projection = system.projection;
+    g.Datum = system.datum;
+  }
 }
 
 bool TiffReader::ReadDirectory() {
@@ -312,6 +445,8 @@ uint64_t TiffReader::RowBytes() const {
 }
 
 bool TiffReader::SeekLine(uint32_t line, uint32_t band) {
+  // Decoded lines have no place in the file.
+  if (Decoder) return false;
   if (line >= ImageLength || RowsPerStrip == 0 || SampleCount == 0) return false;
   if (band >= SampleCount) band = SampleCount - 1u;
   const uint32_t strip = line / RowsPerStrip;
@@ -336,7 +471,20 @@ bool TiffReader::SeekLine(uint32_t line, uint32_t band) {
   return MapAt();
 }
 
+const uint8_t* TiffReader::CellSpan(uint32_t line, uint32_t band, uint32_t first, uint32_t last,
+                                    uint64_t& step) {
+  if (!Decoder) return RasterReader::CellSpan(line, band, first, last, step);
+  const uint8_t* span = Decoder->Span(line, band, first, last, step);
+  if (!span && ReadFailure.empty()) ReadFailure = Decoder->Failure();
+  return span;
+}
+
 const uint8_t* TiffReader::CellRun(uint32_t line, uint32_t band, uint64_t& step, uint32_t& count) {
+  if (Decoder) {
+    if (ImageWidth == 0) return nullptr;
+    count = ImageWidth;
+    return CellSpan(line, band, 0, ImageWidth - 1, step);
+  }
   // WhiteIsZero cells are inverted, so only GetCell gives their values.
   if (PhotometricInterpretation == 0 || SampleCount == 0) return nullptr;
   if (CellType != kCellUnsigned8 && CellType != kCellUnsigned16) return nullptr;
@@ -350,6 +498,11 @@ const uint8_t* TiffReader::CellRun(uint32_t line, uint32_t band, uint64_t& step,
 
 bool TiffReader::GetCell(uint32_t x, uint32_t y, uint32_t band, float& value) {
   value = 0;
+  if (Decoder) {
+    if (Decoder->Cell(x, y, band, value)) return true;
+    if (ReadFailure.empty()) ReadFailure = Decoder->Failure();
+    return false;
+  }
   if (SampleCount == 0) return false;
   if (band >= SampleCount) band = SampleCount - 1u;
   if (x >= ImageWidth || y >= ImageLength) return false;

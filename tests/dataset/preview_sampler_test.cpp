@@ -50,8 +50,7 @@ TEST(PreviewSampler, EveryPixelShowsTheCellNearestToItsCentre) {
     s.data = MakeCells(s, Pattern);
     s.Write(dir.Path(src.name));
     Source source;
-    ASSERT_TRUE(source.Open(dir.Path(std::string(src.name) + ".ers"), 0, 0, 1, 1, 0))
-        << source.GetErrorText();
+    ASSERT_TRUE(source.Open(dir.Path(std::string(src.name) + ".ers"))) << source.GetErrorText();
     for (const PreviewView& view : kViews) {
       SCOPED_TRACE(std::string(src.name) + " view left " + std::to_string(view.left));
       PreviewSamples out;
@@ -78,7 +77,7 @@ TEST(PreviewSampler, EveryPixelShowsTheCellNearestToItsCentre) {
   }
   // A request that is cancelled stops before its next line.
   Source source;
-  ASSERT_TRUE(source.Open(dir.Path("rgb.ers"), 0, 0, 1, 1, 0));
+  ASSERT_TRUE(source.Open(dir.Path("rgb.ers")));
   PreviewSamples out;
   int asked = 0;
   EXPECT_FALSE(SamplePreview(*source.GetReader(), kViews[0], out, [&] { return ++asked == 2; }));

@@ -514,7 +514,7 @@ TEST_F(PreviewTest, PixelsAndMapCoordinatesAgreeAtEveryZoomAndThePictureShowsThe
   EXPECT_NEAR(862, canvas.WidgetToMap({0, 100}).y(), 1e-9);
 
   Source source;
-  ASSERT_TRUE(source.Open(src, 0, 0, 1, 1, 0));
+  ASSERT_TRUE(source.Open(src));
   const struct {
     QPointF at;
     double factor;

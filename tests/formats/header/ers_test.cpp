@@ -324,7 +324,6 @@ TEST(HeaderReaders, CellTypeNamesAsOtherProgramsWriteThem) {
       {"Signed32BitSingle", 4, true},
       {"IEEE8ByteReal", 8, false},
       {"Unsigned32BitInteger", 4, false},
-      {"Signed8BitInteger", 1, false},
       {"ONEBIT", 1, false},
       {"Complex64", 8, false},
   };

@@ -257,9 +257,14 @@ TEST_F(BmpReaderTest, GeoreferenceComesFromTheWorldFile) {
     const char* strings;  // projection, datum and spheroid
   } const cases[] = {
       {nullptr, 1, 1, 0, 0, "RAW"},
-      {"2.5\r\n0\r\n0\r\n-2.5\r\n300.25\r\n700\r\n", 2.5, 2.5, 300.25, 700, "UNKNOWN"},
-      {"3\n0\n0\n3\n1\n2\n", 3, 3, 1, 2, "UNKNOWN"},  // a positive fourth value stays positive
-      {"3\n0\n0\n-3\n10 trailing words\n", 3, 3, 10, 0, "UNKNOWN"},  // five numbers: sixth is 0
+      // Lines 5 and 6 are the centre of cell (0, 0); the corner is half a cell off.
+      {"2.5\r\n0\r\n0\r\n-2.5\r\n300.25\r\n700\r\n", 2.5, 2.5, 299, 701.25, "UNKNOWN"},
+      {"3\n0\n0\n3\n1\n2\n", 3, 3, -0.5, 3.5, "UNKNOWN"},  // a positive fourth value stays positive
+      {"3\n0\n0\n-3\n10 trailing words\n", 3, 3, 8.5, 1.5, "UNKNOWN"},  // five numbers: sixth is 0
+      // This program's own layout keeps the corner.
+      {"    2.00000000000000\r\n    0.00000000000000\r\n    0.00000000000000\r\n"
+       "   -2.00000000000000\r\n   10.00000000000000\r\n   20.00000000000000\r\n",
+       2, 2, 10, 20, "UNKNOWN"},
       {"3\n0\n0\n-3\n10\nabc\n", 3, 3, 10, 1, "RAW"},      // text for the sixth: 1, and RAW kept
       {"1,5\n0\n0\n-2\n10\n20\n", 1, 2, any, any, "RAW"},  // a decimal comma is no number
   };
@@ -281,13 +286,13 @@ TEST_F(BmpReaderTest, GeoreferenceComesFromTheWorldFile) {
     EXPECT_EQ(reader_->GetGeoreference().Datum, k.strings);
     EXPECT_EQ(reader_->GetGeoreference().Spheroid, k.strings);
   }
-  // The reading facade opens w1.bmp too: map (303, 697.75) is cell (1.1, 0.9),
-  // the nearest cell (1, 1).
+  // The reading facade opens w1.bmp too: map (301.75, 698.25) is cell
+  // (1.1, 1.2), the nearest cell (1, 1).
   Source data;
   ASSERT_TRUE(data.Open(dir_.Path("w1.bmp"))) << data.GetErrorText();
   ASSERT_NE(dynamic_cast<BmpReader*>(data.GetReader()), nullptr);
   float v = -1;
-  ASSERT_TRUE(data.GetValue(1, v, 303, 697.75, 0));
+  ASSERT_TRUE(data.GetValue(1, v, 301.75, 698.25, 0));
   EXPECT_EQ(v, Colour(1, 1)[1]);
 }
 

@@ -16,7 +16,7 @@ namespace clipra {
 namespace {
 
 // The source image: 7 x 5 cells of 2 map units, GDAL origin (1000, 2000),
-// so the world file puts cell (0, 0) at (1001, 1999).
+// so cell (0, 0) has its corner at (1000, 2000), the centre its world file gives.
 constexpr int kWidth = 7;
 constexpr int kHeight = 5;
 constexpr const char* kPixelFormula = "(x * 7 + y * 13 + b * 50 + 1) % 256";
@@ -69,8 +69,8 @@ void ExpectClip(const GdalView& out, int bands, bool sixteen) {
   for (int b = 0; b < bands; ++b)
     for (int r = 0; r < kOutLines; ++r)
       for (int c = 0; c < kOutWidth; ++c) {
-        const int col = Nearest(1002.0 + 2 * c, 1001, +1, kWidth);
-        const int row = Nearest(2000.0 - 2 * r, 1999, -1, kHeight);
+        const int col = Nearest(1002.0 + 2 * c, 1000, +1, kWidth);
+        const int row = Nearest(2000.0 - 2 * r, 2000, -1, kHeight);
         int want = bands == 3 ? background[b] : 0;
         if (col >= 0 && row >= 0) want = SourceValue(col, row, b, sixteen);
         ASSERT_EQ(out.cells[(b * kOutLines + r) * kOutWidth + c], want)

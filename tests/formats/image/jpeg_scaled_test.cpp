@@ -31,7 +31,8 @@ TEST(JpegScaled, DecodesLikeDjpegAtTheSmallestScaleThatKeepsTheAskedSize) {
     uint32_t min_width, min_lines;
     int n;
   } kRows[] = {{true, 16, 10, 2}, {false, 1, 1, 1}, {true, 30, 1, 4}, {false, 61, 37, 8}};
-  // Cell (0, 0) at (100, 200), cells 2 across and 3 down.
+  // The centre of cell (0, 0) at (100, 200), cells 2 across and 3 down: its
+  // corner lies at (99, 201.5).
   dir.WriteFile("map.jgw", "2\n0\n0\n-3\n100\n200\n");
   for (const auto& row : kRows) {
     SCOPED_TRACE(row.n);
@@ -67,8 +68,8 @@ TEST(JpegScaled, DecodesLikeDjpegAtTheSmallestScaleThatKeepsTheAskedSize) {
     const double f = 8.0 / row.n;
     EXPECT_DOUBLE_EQ(2 * f, reader->GetCellSizeX());
     EXPECT_DOUBLE_EQ(3 * f, reader->GetCellSizeY());
-    EXPECT_DOUBLE_EQ(100 + (f - 1) / 2 * 2, reader->GetLeftX());
-    EXPECT_DOUBLE_EQ(200 - (f - 1) / 2 * 3, reader->GetTopY());
+    EXPECT_DOUBLE_EQ(99 + (f - 1) / 2 * 2, reader->GetLeftX());
+    EXPECT_DOUBLE_EQ(201.5 - (f - 1) / 2 * 3, reader->GetTopY());
   }
   std::string error;
   dir.WriteFile("bad.jpg", "\xFF\xD8 not a JPEG");

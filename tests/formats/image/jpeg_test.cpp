@@ -153,9 +153,11 @@ TEST_F(JpegTest, GeoreferenceComesFromTheWorldFile) {
     const char* world;
   } const cases[] = {
       {"raw", 1, 1, 0, 0, "RAW", nullptr, nullptr},
-      {"w", 0.5, 0.5, 1000.25, 2000.75, "UNKNOWN", "w.jpgw",
+      // The world file gives the centre of cell (0, 0); the corner is stored.
+      {"w", 0.5, 0.5, 1000, 2001, "UNKNOWN", "w.jpgw",
        "0.5\r\n0\r\n0\r\n-0.5\r\n1000.25\r\n2000.75\r\n"},
-      {"map", 2, 3, 100, 200, "UNKNOWN", "MAP.JGW", "2\n0\n0\n-3\n100\n200\n"},
+      {"map", 2, 3, 99, 201.5, "UNKNOWN", "MAP.JGW", "2\n0\n0\n-3\n100\n200\n"},
+      {"gdal", 4, 4, 8, 12, "UNKNOWN", "gdal.wld", "4\n0\n0\n-4\n10\n10\n"},
   };
   // .jpgw wins over .jgw.
   dir_.WriteFile("w.jgw", "9\n0\n0\n-9\n9\n9\n");
@@ -318,7 +320,8 @@ TEST_F(JpegTest, FacadeClipsJpegWithItsWorldFile) {
   REQUIRE_TOOL("cjpeg");
   REQUIRE_TOOL("djpeg");
   Encode("src.jpg", 30, 20, true, "-progressive -restart 1");
-  dir_.WriteFile("src.jgw", "10\n0\n0\n-10\n1000\n5000\n");
+  // The centre of cell (0, 0): its corner is (1000, 5000).
+  dir_.WriteFile("src.jgw", "10\n0\n0\n-10\n1005\n4995\n");
   const Pnm want = Djpeg("src.jpg");
   ASSERT_EQ(30u, want.width);
   const CliResult r =
