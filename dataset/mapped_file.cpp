@@ -214,6 +214,12 @@ const uint8_t* MappedRaster::CellRun(uint32_t line, uint32_t band, uint64_t& ste
   return Current + uint64_t{band} * Width * step;
 }
 
+const uint8_t* MappedRaster::CellSpan(uint32_t line, uint32_t band, uint64_t& step, uint32_t& begin,
+                                      uint32_t& end) {
+  begin = 0;
+  return CellRun(line, band, step, end);
+}
+
 bool MappedRaster::GetCell(uint32_t x, uint32_t y, uint32_t band, float& value) {
   if (Bands == 0) return false;
   if (band >= Bands) band = Bands - 1;
