@@ -126,6 +126,18 @@ class TiffReader : public RasterReader {
   double read_f64(const uint8_t* p) const;
   // Bytes of one row of one band's plane, or of all bands when chunky.
   uint64_t RowBytes() const;
+  // A planar file larger than one view keeps a view for each band, so that
+  // reading a line band after band does not map the file anew each time.
+  void UseBandView(uint32_t band);
+
+  struct BandView {
+    MappedView view;
+    uint8_t* data = nullptr;
+    uint64_t offset = 0;
+    uint64_t size = 0;
+  };
+  std::vector<BandView> band_views_;
+  uint32_t view_band_ = 0;  // the band whose view is the file's own
 };
 
 class TiffWriteError : public WriterError {

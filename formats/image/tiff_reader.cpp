@@ -1,4 +1,5 @@
 #include <cstring>
+#include <utility>
 
 #include "dataset/byte_order.h"
 #include "dataset/control_points.h"
@@ -82,6 +83,8 @@ bool TiffReader::Open(const std::string& file_name, uint32_t /*width*/, uint32_t
                       uint8_t cell_type, uint32_t bands, uint8_t mode) {
   FileName = file_name;
   Bands = bands;
+  band_views_.clear();
+  view_band_ = 0;
   CellType = cell_type;
   Mode = mode;
   SetByteOrder(false);
@@ -330,6 +333,7 @@ bool TiffReader::SeekLine(uint32_t line, uint32_t band) {
     index = strip + uint64_t{per_band} * band;
   }
   if (index >= StripOffsets.size()) return false;
+  if (PlanarConfiguration == 2 && FileSize > MaxViewSize) UseBandView(band);
   // A planar row holds one band only; reading the width of all bands would
   // run past the end of the last plane.
   const uint64_t row_bytes = RowBytes();
@@ -340,6 +344,23 @@ bool TiffReader::SeekLine(uint32_t line, uint32_t band) {
   Position = position;
   Need = static_cast<uint32_t>(row_bytes);
   return MapAt();
+}
+
+void TiffReader::UseBandView(uint32_t band) {
+  if (band == view_band_) return;
+  if (band_views_.size() < SampleCount) band_views_.resize(SampleCount);
+  BandView& parked = band_views_[view_band_];
+  std::swap(parked.view, view_);
+  parked.data = View;
+  parked.offset = ViewOffset;
+  parked.size = ViewSize;
+  BandView& next = band_views_[band];
+  std::swap(next.view, view_);
+  View = next.data;
+  ViewOffset = next.offset;
+  // An empty slot maps on the next MapAt: no view covers any position.
+  ViewSize = next.data ? next.size : 0;
+  view_band_ = band;
 }
 
 const uint8_t* TiffReader::CellRun(uint32_t line, uint32_t band, uint64_t& step, uint32_t& count) {
