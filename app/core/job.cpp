@@ -200,8 +200,9 @@ bool ExtractJob::LineEnd(int32_t row) {
   if (AbortRequested) return true;
   CurrentRow = row;
   if (MaxRow == 0) return false;
-  // The window is told only when what it shows changes: a round trip to
-  // its thread for every line would cost more than many lines.
+  // The window is told only when what it shows changes, and the worker
+  // goes on meanwhile: a round trip to its thread for every line would cost
+  // more than many lines.
   Progress now;
   now.Percent =
       static_cast<int>(RoundHalfEven(static_cast<long double>(CurrentRow) / MaxRow * 100.0L));
@@ -213,9 +214,10 @@ bool ExtractJob::LineEnd(int32_t row) {
   if (now.Percent == Shown.Percent && now.Elapsed == Shown.Elapsed &&
       now.Remaining == Shown.Remaining)
     return false;
-  Shown = std::move(now);
-  Synchronize([this] {
-    if (OnProgress) OnProgress(Shown.Percent, Shown.Elapsed, Shown.Remaining);
+  Shown = now;
+  // The worker does not wait for the display: each call carries its values.
+  Queue([this, shown = std::move(now)] {
+    if (OnProgress) OnProgress(shown.Percent, shown.Elapsed, shown.Remaining);
   });
   return false;
 }
@@ -390,14 +392,23 @@ bool ExtractJob::SampleIndexed() {
         uint64_t step = 0;
         uint32_t begin = 0, end = 0;
         const uint8_t* run = row_ok ? span(row, 0, step, begin, end) : nullptr;
-        if (run) covered_end = end;
-        for (int32_t c = 0; c < OutWidth; ++c) {
-          const int64_t col = columns[c];
-          float v = 0;
-          covered[c] = row_ok && col != kNoCell &&
-                       (run ? col < end : src.GetCell(static_cast<uint32_t>(col), row, 0, v));
+        if (run) {
+          covered_end = end;
+        } else {
+          for (int32_t c = 0; c < OutWidth; ++c) {
+            const int64_t col = columns[c];
+            float v = 0;
+            covered[c] =
+                row_ok && col != kNoCell && src.GetCell(static_cast<uint32_t>(col), row, 0, v);
+          }
         }
       }
+      // With band 0's run, a column is covered when it lies before its end.
+      auto is_covered = [&](int32_t c) {
+        const int64_t col = columns[c];
+        if (!row_ok || col == kNoCell) return false;
+        return covered_end >= 0 ? col < covered_end : bool(covered[c]);
+      };
       for (uint32_t b = 0; b < bands; ++b) {
         uint8_t* out = nullptr;
         uint64_t out_step = 0;
@@ -425,7 +436,7 @@ bool ExtractJob::SampleIndexed() {
         for (int32_t c = 0; c < OutWidth; ++c) {
           const int64_t col = columns[c];
           const uint32_t x = static_cast<uint32_t>(c);
-          if (colour ? !covered[c] : !(row_ok && col != kNoCell)) {
+          if (colour ? !is_covered(c) : !(row_ok && col != kNoCell)) {
             put_empty(x, fill, colour ? background[b] : 0.0f);
           } else if (in) {
             if (col >= end) {
