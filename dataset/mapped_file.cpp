@@ -218,12 +218,10 @@ const uint8_t* MappedRaster::CellRun(uint32_t line, uint32_t band, uint64_t& ste
   return Current + uint64_t{band} * Width * step;
 }
 
-const uint8_t* MappedRaster::CellSpan(uint32_t line, uint32_t band, uint32_t first, uint32_t last,
-                                      uint64_t& step) {
-  uint32_t count = 0;
-  const uint8_t* run = CellRun(line, band, step, count);
-  if (!run || first > last || last >= count) return nullptr;
-  return run + uint64_t{first} * step;
+const uint8_t* MappedRaster::CellSpan(uint32_t line, uint32_t band, uint64_t& step, uint32_t& begin,
+                                      uint32_t& end) {
+  begin = 0;
+  return CellRun(line, band, step, end);
 }
 
 bool MappedRaster::GetCell(uint32_t x, uint32_t y, uint32_t band, float& value) {

@@ -80,12 +80,12 @@ class MappedRaster : public MappedFile {
   // the reader is next used. nullptr when the reader does not keep the cells
   // so, or the line cannot be read; GetCell must be asked then.
   virtual const uint8_t* CellRun(uint32_t line, uint32_t band, uint64_t& step, uint32_t& count);
-  // The cells first..last of `band` on `line` (last < the width): a pointer
-  // to cell `first` and the step to its neighbour, under CellRun's rules.
-  // A reader that holds its lines in pieces (tiles) decodes only the pieces
-  // the span touches. nullptr when CellRun would give none.
-  virtual const uint8_t* CellSpan(uint32_t line, uint32_t band, uint32_t first, uint32_t last,
-                                  uint64_t& step);
+  // Like CellRun for a reader that keeps only part of a line: the stored
+  // cells [begin, end) of `band` on `line`, the pointer addressing cell
+  // `begin`. Cells outside the span may still exist; GetCell tells. The
+  // default is CellRun's run with begin 0 and end `count`.
+  virtual const uint8_t* CellSpan(uint32_t line, uint32_t band, uint64_t& step, uint32_t& begin,
+                                  uint32_t& end);
 
   // True when GetCell reads the plain band-interleaved layout of this class,
   // so that callers may address lines directly through SeekLine/Current. A

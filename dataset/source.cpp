@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <exception>
+#include <new>
 
 #include "dataset/control_points.h"
 #include "dataset/identify.h"
@@ -135,6 +136,17 @@ void Source::SetErrorText(const std::string& text) {
     Reader->ErrorText = text;
   else
     ErrorText = text;
+}
+
+bool Source::AdviseRead(uint32_t first_col, uint32_t first_line, uint32_t last_col,
+                        uint32_t last_line) {
+  if (!Reader) return true;
+  try {
+    return Reader->AdviseRead(first_col, first_line, last_col, last_line);
+  } catch (const std::bad_alloc&) {
+    SetErrorText("Out of memory");
+  }
+  return false;
 }
 
 bool Source::GetValue(uint32_t band, float& value, double map_x, double map_y,

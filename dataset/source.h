@@ -65,6 +65,14 @@ class RasterReader : public MappedRaster {
   virtual ControlPointList* GetControlPoints() { return ControlPoints.get(); }
   // Ownership of the list passes to the reader.
   virtual void SetControlPoints(std::unique_ptr<ControlPointList> list);
+  // Tells the reader which block of cells (first and last column and line,
+  // inside the raster) its caller will read next, so that it can prepare
+  // only those. False, with ErrorText, when it already knows it cannot read
+  // them. Readers that cannot use the advice ignore it.
+  virtual bool AdviseRead(uint32_t /*first_col*/, uint32_t /*first_line*/, uint32_t /*last_col*/,
+                          uint32_t /*last_line*/) {
+    return true;
+  }
 
   std::unique_ptr<ControlPointList> ControlPoints;
   // What the user should know about the georeference after a clip, such as
@@ -104,6 +112,8 @@ class Source {
   std::string GetErrorText() const;
   void SetErrorText(const std::string& text);
   bool GetValue(uint32_t band, float& value, double map_x, double map_y, uint8_t interpolate);
+  // Passes the block of cells about to be read to the reader; true without one.
+  bool AdviseRead(uint32_t first_col, uint32_t first_line, uint32_t last_col, uint32_t last_line);
 
   RasterReader* GetReader() { return Reader.get(); }
 

@@ -1,5 +1,6 @@
 #include "app/core/job.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -96,7 +97,7 @@ void ExtractJob::Run() {
   Busy = true;
   StatusText = "Successful Finish";
   try {
-    if (OpenSource(SourceName) && CreateOutput(OutputName)) {
+    if (OpenSource(SourceName) && AdviseSource() && CreateOutput(OutputName)) {
       const Georeference source = SourceData->GetGeoreference();
       OutputData->SetGeoreference({.CellSizeX = CellSize,
                                    .CellSizeY = CellSize,
@@ -201,20 +202,80 @@ bool ExtractJob::CreateOutput(const std::string& file_name) {
   return true;
 }
 
-void ExtractJob::UpdateProgress() {
-  if (MaxRow == 0 || CurrentRow < 0) return;
-  const int percent =
+bool ExtractJob::LineEnd(int32_t row) {
+  if (AbortRequested) return true;
+  CurrentRow = row;
+  if (MaxRow == 0) return false;
+  // The window is told only when what it shows changes, and the worker
+  // goes on meanwhile: a round trip to its thread for every line would cost
+  // more than many lines.
+  Progress now;
+  now.Percent =
       static_cast<int>(RoundHalfEven(static_cast<long double>(CurrentRow) / MaxRow * 100.0L));
   const double elapsed = NowDays() - StartTime;
   const double remaining = static_cast<double>(static_cast<long double>(MaxRow - CurrentRow) *
                                                elapsed / (CurrentRow + 1));
-  if (OnProgress) OnProgress(percent, FormatTimeSpan(elapsed), FormatTimeSpan(remaining));
+  now.Elapsed = FormatTimeSpan(elapsed);
+  now.Remaining = FormatTimeSpan(remaining);
+  if (now.Percent == Shown.Percent && now.Elapsed == Shown.Elapsed &&
+      now.Remaining == Shown.Remaining)
+    return false;
+  const bool first = !ShownAny;
+  ShownAny = true;
+  Shown = now;
+  auto show = [this, shown = std::move(now)] {
+    if (OnProgress) OnProgress(shown.Percent, shown.Elapsed, shown.Remaining);
+  };
+  // The first report waits for the window, so a stop pressed as the run
+  // appears still finds the job running; later ones carry their values and
+  // the worker goes on.
+  if (first)
+    Synchronize(show);
+  else
+    Queue(std::move(show));
+  return false;
 }
 
-bool ExtractJob::LineEnd(int32_t row) {
-  if (AbortRequested) return true;
-  CurrentRow = row;
-  Synchronize([this] { UpdateProgress(); });
+bool ExtractJob::AdviseSource() {
+  RasterReader& src = *SourceData->Reader;
+  const uint32_t width = src.GetWidth();
+  const uint32_t lines = src.GetLines();
+  // Rows and columns grow with the output's lines and columns, so the first
+  // and the last inside the source bound the block.
+  auto span = [](int32_t count, uint32_t size, auto index_of, uint32_t& first, uint32_t& last) {
+    bool any = false;
+    for (int32_t i = 0; i < count; ++i) {
+      uint32_t index = 0;
+      if (!index_of(i, index) || index >= size) continue;
+      if (!any) first = index;
+      last = index;
+      any = true;
+    }
+    return any;
+  };
+  const double left = src.GetLeftX();
+  const double cell_x = src.GetCellSizeX();
+  const double top = src.GetTopY();
+  const double cell_y = src.GetCellSizeY();
+  uint32_t first_col = 0, last_col = 0, first_line = 0, last_line = 0;
+  const bool cols = span(
+      OutWidth, width,
+      [&](int32_t c, uint32_t& index) {
+        const double map_x = static_cast<double>(static_cast<long double>(c) * CellSize + OriginX);
+        return MapToIndex(map_x, left, cell_x, +1, index);
+      },
+      first_col, last_col);
+  const bool rows = span(
+      OutLines, lines,
+      [&](int32_t r, uint32_t& index) {
+        const double map_y = static_cast<double>(OriginY - static_cast<long double>(r) * CellSize);
+        return MapToIndex(map_y, top, cell_y, -1, index);
+      },
+      first_line, last_line);
+  if (!cols || !rows || first_col > last_col || first_line > last_line) return true;
+  if (SourceData->AdviseRead(first_col, first_line, last_col, last_line)) return true;
+  StatusText = SourceData->GetErrorText();
+  if (StatusText.empty()) StatusText = "Cannot read " + SourceName;
   return false;
 }
 
@@ -307,25 +368,30 @@ bool ExtractJob::SampleIndexed() {
     uint32_t index = 0;
     columns[c] = MapToIndex(map_x, left, cell_x, +1, index) ? index : kNoCell;
   }
-  // The source columns the window touches: a tiled source decodes only
-  // the tiles under them.
-  int64_t first_col = -1, last_col = -1;
-  for (const int64_t col : columns) {
-    if (col == kNoCell || col >= int64_t{src.GetWidth()}) continue;
-    if (first_col < 0 || col < first_col) first_col = col;
-    if (col > last_col) last_col = col;
-  }
-  // The cells first_col..last_col; column `col` is at (col - first_col)
-  // steps, and columns from `count` on have no cell.
-  auto span = [&](uint32_t row, uint32_t band, uint64_t& step, uint32_t& count) -> const uint8_t* {
-    if (first_col < 0) return nullptr;
-    count = static_cast<uint32_t>(last_col + 1);
-    return src.CellSpan(row, band, static_cast<uint32_t>(first_col),
-                        static_cast<uint32_t>(last_col), step);
-  };
   const bool copy_bytes = CanCopyBytes(src, dst);
   std::vector<bool> covered(copy_bytes && colour ? static_cast<size_t>(OutWidth) : 0);
   const uint32_t cell_bytes = copy_bytes ? CellTypeSize(src.CellType) : 0;
+  // From each output column, how many columns on read consecutive source
+  // columns: such a stretch is copied as one block of bytes.
+  std::vector<uint32_t> consecutive(copy_bytes ? static_cast<size_t>(OutWidth) : 0);
+  int64_t first_col = -1, last_col = -1;
+  for (int32_t c = copy_bytes ? OutWidth - 1 : -1; c >= 0; --c) {
+    if (columns[c] == kNoCell) continue;
+    if (first_col < 0) last_col = columns[c];
+    first_col = columns[c];
+    const bool next = c + 1 < OutWidth && columns[c + 1] == columns[c] + 1;
+    consecutive[c] = next ? consecutive[c + 1] + 1 : 1;
+  }
+  const uint64_t source_width = src.GetWidth();
+  // The stored cells of a line, used only when they hold every column read
+  // (those past their end lie outside the source).
+  auto span = [&](uint32_t row, uint32_t band, uint64_t& step, uint32_t& begin,
+                  uint32_t& end) -> const uint8_t* {
+    const uint8_t* p = src.CellSpan(row, band, step, begin, end);
+    if (!p || first_col < 0) return p;
+    if (begin > first_col || (end <= last_col && end < source_width)) return nullptr;
+    return p;
+  };
 
   for (int32_t r = 0; r < OutLines; ++r) {
     const double map_y = static_cast<double>(OriginY - static_cast<long double>(r) * CellSize);
@@ -335,27 +401,40 @@ bool ExtractJob::SampleIndexed() {
 
     if (copy_bytes) {
       // In colour a cell is covered when band 0 has it; the others follow.
+      int64_t covered_end = -1;  // band 0's stored cells end here, when it has a run
       if (colour) {
         uint64_t step = 0;
-        uint32_t count = 0;
-        const uint8_t* run = row_ok ? span(row, 0, step, count) : nullptr;
-        for (int32_t c = 0; c < OutWidth; ++c) {
-          const int64_t col = columns[c];
-          float v = 0;
-          covered[c] = row_ok && col != kNoCell &&
-                       (run ? col < count : src.GetCell(static_cast<uint32_t>(col), row, 0, v));
+        uint32_t begin = 0, end = 0;
+        const uint8_t* run = row_ok ? span(row, 0, step, begin, end) : nullptr;
+        if (run) {
+          covered_end = end;
+        } else {
+          for (int32_t c = 0; c < OutWidth; ++c) {
+            const int64_t col = columns[c];
+            float v = 0;
+            covered[c] =
+                row_ok && col != kNoCell && src.GetCell(static_cast<uint32_t>(col), row, 0, v);
+          }
         }
       }
+      // With band 0's run, a column is covered when it lies before its end.
+      auto is_covered = [&](int32_t c) {
+        const int64_t col = columns[c];
+        if (!row_ok || col == kNoCell) return false;
+        return covered_end >= 0 ? col < covered_end : bool(covered[c]);
+      };
       for (uint32_t b = 0; b < bands; ++b) {
         uint8_t* out = nullptr;
         uint64_t out_step = 0;
         const bool out_run =
             WriterRun(dst, y, b, static_cast<uint32_t>(OutWidth), cell_bytes, out, out_step);
         uint64_t in_step = 0;
-        uint32_t count = 0;
+        uint32_t begin = 0, end = 0;
         // GetCell may move the reader's view, so a run is used only when
         // every cell of the line goes through it.
-        const uint8_t* in = row_ok && out_run ? span(row, b, in_step, count) : nullptr;
+        const uint8_t* in = row_ok && out_run ? span(row, b, in_step, begin, end) : nullptr;
+        const bool as_block = in && in_step == cell_bytes && out_step == cell_bytes &&
+                              (cell_bytes == 1 || src.LSBFirst) && (!colour || covered_end >= 0);
         // What SetCell would store for the empty and the background cells.
         // `fill` has room for the widest cell EncodeCell writes, although a
         // run only ever copies one or two bytes of it.
@@ -371,15 +450,24 @@ bool ExtractJob::SampleIndexed() {
         for (int32_t c = 0; c < OutWidth; ++c) {
           const int64_t col = columns[c];
           const uint32_t x = static_cast<uint32_t>(c);
-          if (colour ? !covered[c] : !(row_ok && col != kNoCell)) {
+          if (colour ? !is_covered(c) : !(row_ok && col != kNoCell)) {
             put_empty(x, fill, colour ? background[b] : 0.0f);
           } else if (in) {
-            if (col >= count) {
+            if (col >= end) {
               put_empty(x, zero, 0.0f);
               continue;
             }
-            const uint8_t* from = in + uint64_t(col - first_col) * in_step;
+            const uint8_t* from = in + uint64_t(col - begin) * in_step;
             uint8_t* to = out + uint64_t(c) * out_step;
+            if (as_block) {
+              const int64_t stop = colour ? std::min<int64_t>(end, covered_end) : end;
+              const int64_t n = std::min<int64_t>(consecutive[c], stop - col);
+              if (n > 1) {
+                std::memcpy(to, from, static_cast<size_t>(n) * cell_bytes);
+                c += static_cast<int32_t>(n) - 1;
+                continue;
+              }
+            }
             if (cell_bytes == 1) {
               *to = *from;
             } else if (src.LSBFirst) {

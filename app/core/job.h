@@ -42,7 +42,8 @@ class ExtractJob : public WorkerThread {
              const ExtractOptions& options, ThreadHost* host);
   ~ExtractJob() override;
 
-  // Runs on the host thread after every finished line.
+  // Runs on the host thread after a finished line that changes what it is
+  // given: the percentage or the whole seconds of either time.
   std::function<void(int percent, const std::string& elapsed, const std::string& remaining)>
       OnProgress;
   // Samples every cell through the facades' GetValue and PutValue instead
@@ -77,7 +78,9 @@ class ExtractJob : public WorkerThread {
   void Run();
   bool OpenSource(const std::string& file_name);
   bool CreateOutput(const std::string& file_name);
-  void UpdateProgress();
+  // Tells the source which block of cells the clip reads; false, with
+  // StatusText, when the source already knows it cannot read them.
+  bool AdviseSource();
 
  protected:
   void Execute() override { Run(); }
@@ -87,6 +90,15 @@ class ExtractJob : public WorkerThread {
   bool SampleCellByCell();
   bool SampleIndexed();
   bool LineEnd(int32_t row);
+
+  // What OnProgress was last given.
+  struct Progress {
+    int Percent = -1;
+    std::string Elapsed;
+    std::string Remaining;
+  };
+  Progress Shown;
+  bool ShownAny = false;
 };
 
 }  // namespace clipra

@@ -1,5 +1,7 @@
 #include "app/core/worker_thread.h"
 
+#include <utility>
+
 namespace clipra {
 
 WorkerThread::~WorkerThread() {
@@ -34,6 +36,13 @@ bool WorkerThread::Finished() const {
 void WorkerThread::Synchronize(const std::function<void()>& fn) {
   if (host_)
     host_->RunSync(fn);
+  else
+    fn();
+}
+
+void WorkerThread::Queue(std::function<void()> fn) {
+  if (host_)
+    host_->Post(std::move(fn));
   else
     fn();
 }

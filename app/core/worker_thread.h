@@ -40,6 +40,9 @@ class WorkerThread {
   virtual void Execute() = 0;
   // Runs `fn` on the host thread while the worker waits.
   void Synchronize(const std::function<void()>& fn);
+  // Hands `fn` to the host thread without waiting for it; calls run in the
+  // order queued, and before OnTerminate.
+  void Queue(std::function<void()> fn);
 
  private:
   ThreadHost* host_;

@@ -1,5 +1,6 @@
-// The base of the readers that decode the whole image at open (JPEG, ECW):
-// every cell read is then a lookup in one block of memory.
+// The base of the readers that decode their image into memory (JPEG, ECW):
+// every cell read is then a lookup in one block of memory. A reader may
+// decode only part of the image, and may decode it on first use.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +16,8 @@ class DecodedImageReader : public RasterReader {
   bool SeekLine(uint32_t line, uint32_t band) override;
   bool GetCell(uint32_t x, uint32_t y, uint32_t band, float& value) override;
   const uint8_t* CellRun(uint32_t line, uint32_t band, uint64_t& step, uint32_t& count) override;
+  const uint8_t* CellSpan(uint32_t line, uint32_t band, uint64_t& step, uint32_t& begin,
+                          uint32_t& end) override;
   // Decoded sources are read only.
   bool SetCell(uint32_t, uint32_t, uint32_t, float) override { return false; }
 
@@ -25,10 +28,26 @@ class DecodedImageReader : public RasterReader {
   uint8_t IsMSBFirst() override { return 0; }
   bool SetGeoreference(const Georeference&) override { return false; }
 
-  // The decoded image, top line first: `Lines` lines of `LineSize` bytes,
-  // each `Width` pixels of `Bands` interleaved bytes, padded to a multiple
-  // of 4 bytes.
+  // The decoded cells, top line first: lines [PartTop, PartTop + PartLines)
+  // of PartLineSize bytes each, every line holding the pixels of columns
+  // [PartLeft, PartRight) as `Bands` interleaved bytes. Without a part set
+  // (PartLineSize 0) the buffer is the whole image: `Lines` lines of
+  // `LineSize` bytes, padded to a multiple of 4 bytes.
   std::unique_ptr<uint8_t[]> ImageBuffer;
+  uint32_t PartLeft = 0;
+  uint32_t PartRight = 0;
+  uint32_t PartTop = 0;
+  uint32_t PartLines = 0;
+  uint64_t PartLineSize = 0;
+
+ protected:
+  // Makes cell (x, y), inside the image, available in ImageBuffer; false
+  // when it cannot be decoded. The default decodes nothing.
+  virtual bool Prepare(uint32_t x, uint32_t y);
+
+ private:
+  // The first byte of pixel (x, y), decoding it first when needed.
+  const uint8_t* Pixel(uint32_t x, uint32_t y);
 };
 
 }  // namespace clipra

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <csetjmp>
@@ -92,7 +93,20 @@ bool ReadHeaderStep(j_decompress_ptr cinfo, ErrorManager* err, std::FILE* file) 
   return true;
 }
 
-bool DecodeStep(j_decompress_ptr cinfo, ErrorManager* err, uint8_t* block, uint64_t line_size,
+// What one decode delivers: lines `first`..`last` of columns `left`..`right`
+// into `block`, `block_line` bytes a line. The whole image keeps its padded
+// lines; a part is cropped and skipped to by the library, one iMCU wider on
+// each side and one taller above, so that the decoder's smoothing across
+// block edges (fancy upsampling) gives the cells a whole decode gives.
+struct DecodePlan {
+  bool whole;
+  uint32_t left, right, first, last;
+  uint8_t* block;
+  uint64_t block_line;
+  uint8_t* scratch;  // one decoded line of the whole width
+};
+
+bool DecodeStep(j_decompress_ptr cinfo, ErrorManager* err, const DecodePlan& plan,
                 uint64_t pixel_bytes) {
   if (setjmp(err->jump)) return false;
   jpeg_start_decompress(cinfo);
@@ -101,18 +115,42 @@ bool DecodeStep(j_decompress_ptr cinfo, ErrorManager* err, uint8_t* block, uint6
     std::snprintf(err->message, sizeof err->message, "decoded lines differ from the header");
     return false;
   }
-  while (cinfo->output_scanline < cinfo->output_height) {
-    uint8_t* line = block + uint64_t{cinfo->output_scanline} * line_size;
-    JSAMPROW row = line;
-    if (jpeg_read_scanlines(cinfo, &row, 1) != 1) {
+  const uint32_t bands = static_cast<uint32_t>(cinfo->output_components);
+  JDIMENSION crop_x = 0;
+  if (!plan.whole) {
+    const uint32_t wide = static_cast<uint32_t>(cinfo->max_h_samp_factor) * DCTSIZE;
+    const uint32_t tall = static_cast<uint32_t>(cinfo->max_v_samp_factor) * DCTSIZE;
+    crop_x = plan.left > wide ? plan.left - wide : 0;
+    const uint64_t right = std::min<uint64_t>(uint64_t{plan.right} + 1 + wide, cinfo->output_width);
+    JDIMENSION crop_width = static_cast<JDIMENSION>(right - crop_x);
+    if (crop_x != 0 || crop_width != cinfo->output_width)
+      jpeg_crop_scanline(cinfo, &crop_x, &crop_width);
+    const uint32_t skip = plan.first > tall ? (plan.first - tall) / tall * tall : 0;
+    if (skip > 0 && jpeg_skip_scanlines(cinfo, skip) != skip) {
       err->code = -1;
       std::snprintf(err->message, sizeof err->message, "line %u not delivered",
                     cinfo->output_scanline);
       return false;
     }
-    std::memset(line + pixel_bytes, 0, line_size - pixel_bytes);
   }
-  jpeg_finish_decompress(cinfo);
+  const uint64_t part_bytes = (uint64_t{plan.right} - plan.left + 1) * bands;
+  while (cinfo->output_scanline <= plan.last) {
+    const uint32_t y = cinfo->output_scanline;
+    uint8_t* line = plan.whole ? plan.block + uint64_t{y} * plan.block_line : plan.scratch;
+    JSAMPROW row = line;
+    if (jpeg_read_scanlines(cinfo, &row, 1) != 1) {
+      err->code = -1;
+      std::snprintf(err->message, sizeof err->message, "line %u not delivered", y);
+      return false;
+    }
+    if (plan.whole)
+      std::memset(line + pixel_bytes, 0, plan.block_line - pixel_bytes);
+    else if (y >= plan.first)
+      std::memcpy(plan.block + uint64_t{y - plan.first} * plan.block_line,
+                  line + (uint64_t{plan.left} - crop_x) * bands, part_bytes);
+  }
+  // Reading on to the end of the image checks what follows the last line.
+  if (cinfo->output_scanline == cinfo->output_height) jpeg_finish_decompress(cinfo);
   return true;
 }
 
@@ -158,11 +196,16 @@ bool JpegReader::Open(const std::string& file_name) {
   CellType = kCellUnsigned8;
   Mode = 0;
   SetByteOrder(false);
+  ImageBuffer.reset();
+  PartLineSize = 0;
+  decode_failed_ = false;
   const std::string world = FindWorldFile(file_name, {".jpgw", ".jgw", ".wld"});
   if (!world.empty()) ReadWorldFile(Georef(), world);
 
   ErrorText.clear();
-  if (const int code = DecodeImage(); code != 0) {
+  // Only the header now: the cells are decoded when first asked for, or
+  // when a caller advises which of them it will read.
+  if (const int code = Decode(false, 0, 0, 0, 0); code != 0) {
     LastError = 1;
     ErrorText = "Open read error " + std::to_string(code) + " " + ErrorText;
     return false;
@@ -173,7 +216,41 @@ bool JpegReader::Open(const std::string& file_name) {
   return true;
 }
 
-int JpegReader::DecodeImage() {
+bool JpegReader::AdviseRead(uint32_t first_col, uint32_t first_line, uint32_t last_col,
+                            uint32_t last_line) {
+  if (Width == 0 || Lines == 0 || first_col > last_col || first_line > last_line ||
+      first_col >= Width || first_line >= Lines)
+    return true;
+  last_col = std::min(last_col, Width - 1);
+  last_line = std::min(last_line, Lines - 1);
+  if (decode_failed_) return false;
+  if (ImageBuffer &&
+      (PartLineSize == 0 || (first_col >= PartLeft && last_col < PartRight &&
+                             first_line >= PartTop && last_line - PartTop < PartLines)))
+    return true;
+  return DecodeCells(first_col, first_line, last_col, last_line);
+}
+
+bool JpegReader::Prepare(uint32_t /*x*/, uint32_t /*y*/) {
+  if (decode_failed_) return false;
+  // A cell outside the advised part: from now on the whole image.
+  return DecodeCells(0, 0, Width - 1, Lines - 1);
+}
+
+bool JpegReader::DecodeCells(uint32_t first_col, uint32_t first_line, uint32_t last_col,
+                             uint32_t last_line) {
+  ImageBuffer.reset();
+  PartLineSize = 0;
+  const int code = Decode(true, first_col, first_line, last_col, last_line);
+  if (code == 0) return true;
+  decode_failed_ = true;
+  LastError = 1;
+  ErrorText = "Open read error " + std::to_string(code) + " " + ErrorText;
+  return false;
+}
+
+int JpegReader::Decode(bool cells, uint32_t first_col, uint32_t first_line, uint32_t last_col,
+                       uint32_t last_line) {
   if (!FileExists(FileName)) {
     ErrorText = "File not Exists";
     return 1;
@@ -216,19 +293,33 @@ int JpegReader::DecodeImage() {
     ErrorText = "Not a grey or RGB image: " + std::to_string(Bands) + " channels";
     return 1;
   }
+  if (!cells) return 0;
   cinfo.out_color_space = Bands == 3 ? JCS_RGB : JCS_GRAYSCALE;
 
+  DecodePlan plan{};
+  plan.whole = first_col == 0 && first_line == 0 && last_col + 1 == Width && last_line + 1 == Lines;
+  plan.left = first_col;
+  plan.right = last_col;
+  plan.first = first_line;
+  plan.last = last_line;
+  plan.block_line = plan.whole ? LineSize : (uint64_t{last_col} - first_col + 1) * Bands;
+  const uint64_t scratch_bytes = plan.whole ? 0 : pixel_bytes;
   const uint64_t limit = JpegMemoryLimit();
   uint64_t block = 0;
+  std::unique_ptr<uint8_t[]> scratch;
   try {
-    if (__builtin_mul_overflow(LineSize, uint64_t{Lines}, &block) || block > limit ||
-        block > SIZE_MAX)
+    if (__builtin_mul_overflow(plan.block_line, uint64_t{last_line} - first_line + 1, &block) ||
+        __builtin_add_overflow(block, scratch_bytes, &block) || block > limit || block > SIZE_MAX)
       throw std::bad_alloc();
-    ImageBuffer = std::make_unique_for_overwrite<uint8_t[]>(block);
+    ImageBuffer = std::make_unique_for_overwrite<uint8_t[]>(block - scratch_bytes);
+    if (scratch_bytes > 0) scratch = std::make_unique_for_overwrite<uint8_t[]>(scratch_bytes);
   } catch (const std::bad_alloc&) {
+    ImageBuffer.reset();
     ErrorText = "Out of memory";
     return 1;
   }
+  plan.block = ImageBuffer.get();
+  plan.scratch = scratch.get();
   // The decoder's own buffers (whole-image coefficients for progressive
   // files) share what the block left; 0 would mean no limit at all.
   const uint64_t rest = limit - block;
@@ -236,10 +327,17 @@ int JpegReader::DecodeImage() {
                                  : rest > LONG_MAX ? LONG_MAX
                                                    : static_cast<long>(rest);
 
-  if (!DecodeStep(&cinfo, &err, ImageBuffer.get(), LineSize, pixel_bytes)) {
+  if (!DecodeStep(&cinfo, &err, plan, pixel_bytes)) {
     ImageBuffer.reset();
     ErrorText = StepMessage("JPEG read whole image", err);
     return 1;
+  }
+  if (!plan.whole) {
+    PartLeft = first_col;
+    PartRight = last_col + 1;
+    PartTop = first_line;
+    PartLines = last_line - first_line + 1;
+    PartLineSize = plan.block_line;
   }
   return 0;
 }

@@ -1,5 +1,6 @@
-// JPEG sources: the whole image is decoded at open into one block, and the
-// georeference comes from a ".jpgw" or ".jgw" world file beside it.
+// JPEG sources: the header is read at open; the cells are decoded on first
+// use, only the advised block when a caller gives one, and the georeference
+// comes from a ".jpgw" or ".jgw" world file beside it.
 #pragma once
 
 #include <cstdint>
@@ -26,10 +27,23 @@ class JpegReader : public DecodedImageReader {
   ~JpegReader() override;
 
   bool Open(const std::string& file_name) override;
+  // Decodes the block right away: a damaged file fails here, before the
+  // caller has written anything.
+  bool AdviseRead(uint32_t first_col, uint32_t first_line, uint32_t last_col,
+                  uint32_t last_line) override;
+
+ protected:
+  bool Prepare(uint32_t x, uint32_t y) override;
 
  private:
-  // 0, or the number for the open-failure message; the reason is in ErrorText.
-  int DecodeImage();
+  bool DecodeCells(uint32_t first_col, uint32_t first_line, uint32_t last_col, uint32_t last_line);
+  // Reads the header and, with `cells`, decodes the block into ImageBuffer.
+  // 0, or the number for the failure message; the reason is in ErrorText.
+  int Decode(bool cells, uint32_t first_col, uint32_t first_line, uint32_t last_col,
+             uint32_t last_line);
+
+  // A decode failed once; the file is not decoded again.
+  bool decode_failed_ = false;
 };
 
 }  // namespace clipra

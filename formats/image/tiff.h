@@ -100,8 +100,11 @@ class TiffReader : public RasterReader {
   bool SetCell(uint32_t, uint32_t, uint32_t, float) override { return false; }
 
   bool Open(const std::string& file_name) override;
-  const uint8_t* CellSpan(uint32_t line, uint32_t band, uint32_t first, uint32_t last,
-                          uint64_t& step) override;
+  // Columns outside the advised ones are never asked for: only their tiles decode.
+  bool AdviseRead(uint32_t first_col, uint32_t first_line, uint32_t last_col,
+                  uint32_t last_line) override;
+  const uint8_t* CellSpan(uint32_t line, uint32_t band, uint64_t& step, uint32_t& begin,
+                          uint32_t& end) override;
   uint32_t GetBands() override;
   uint32_t GetLines() override { return ImageLength; }
   uint32_t GetWidth() override { return ImageWidth; }
@@ -153,6 +156,20 @@ class TiffReader : public RasterReader {
   double read_f64(const uint8_t* p) const;
   // Bytes of one row of one band's plane, or of all bands when chunky.
   uint64_t RowBytes() const;
+  // A planar file larger than one view keeps a view for each band, so that
+  // reading a line band after band does not map the file anew each time.
+  void UseBandView(uint32_t band);
+  uint32_t span_first_ = 0;
+  uint32_t span_last_ = UINT32_MAX;
+
+  struct BandView {
+    MappedView view;
+    uint8_t* data = nullptr;
+    uint64_t offset = 0;
+    uint64_t size = 0;
+  };
+  std::vector<BandView> band_views_;
+  uint32_t view_band_ = 0;  // the band whose view is the file's own
 };
 
 class TiffWriteError : public WriterError {

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <utility>
 
 #include "dataset/byte_order.h"
 #include "dataset/control_points.h"
@@ -90,6 +91,8 @@ uint8_t TiffReader::GetCellType() {
 bool TiffReader::Open(const std::string& file_name) {
   FileName = file_name;
   Bands = 1;
+  band_views_.clear();
+  view_band_ = 0;
   CellType = kCellUnsigned8;
   Mode = 0;
   SetByteOrder(false);
@@ -459,6 +462,7 @@ bool TiffReader::SeekLine(uint32_t line, uint32_t band) {
     index = strip + uint64_t{per_band} * band;
   }
   if (index >= StripOffsets.size()) return false;
+  if (PlanarConfiguration == 2 && FileSize > MaxViewSize) UseBandView(band);
   // A planar row holds one band only; reading the width of all bands would
   // run past the end of the last plane.
   const uint64_t row_bytes = RowBytes();
@@ -471,19 +475,56 @@ bool TiffReader::SeekLine(uint32_t line, uint32_t band) {
   return MapAt();
 }
 
-const uint8_t* TiffReader::CellSpan(uint32_t line, uint32_t band, uint32_t first, uint32_t last,
-                                    uint64_t& step) {
-  if (!Decoder) return RasterReader::CellSpan(line, band, first, last, step);
+void TiffReader::UseBandView(uint32_t band) {
+  if (band == view_band_) return;
+  if (band_views_.size() < SampleCount) band_views_.resize(SampleCount);
+  BandView& parked = band_views_[view_band_];
+  std::swap(parked.view, view_);
+  parked.data = View;
+  parked.offset = ViewOffset;
+  parked.size = ViewSize;
+  BandView& next = band_views_[band];
+  std::swap(next.view, view_);
+  View = next.data;
+  ViewOffset = next.offset;
+  // An empty slot maps on the next MapAt: no view covers any position.
+  ViewSize = next.data ? next.size : 0;
+  view_band_ = band;
+}
+
+bool TiffReader::AdviseRead(uint32_t first_col, uint32_t /*first_line*/, uint32_t last_col,
+                            uint32_t /*last_line*/) {
+  if (first_col <= last_col && last_col < ImageWidth) {
+    span_first_ = first_col;
+    span_last_ = last_col;
+  }
+  return true;
+}
+
+const uint8_t* TiffReader::CellSpan(uint32_t line, uint32_t band, uint64_t& step, uint32_t& begin,
+                                    uint32_t& end) {
+  if (!Decoder) return RasterReader::CellSpan(line, band, step, begin, end);
+  // Only the tiles of the advised columns are decoded.
+  const uint32_t first = span_first_;
+  const uint32_t last = std::min(span_last_, ImageWidth - 1);
+  if (ImageWidth == 0 || first > last) return nullptr;
   const uint8_t* span = Decoder->Span(line, band, first, last, step);
-  if (!span && ReadFailure.empty()) ReadFailure = Decoder->Failure();
+  if (!span) {
+    if (ReadFailure.empty()) ReadFailure = Decoder->Failure();
+    return nullptr;
+  }
+  begin = first;
+  end = last + 1;
   return span;
 }
 
 const uint8_t* TiffReader::CellRun(uint32_t line, uint32_t band, uint64_t& step, uint32_t& count) {
   if (Decoder) {
     if (ImageWidth == 0) return nullptr;
-    count = ImageWidth;
-    return CellSpan(line, band, 0, ImageWidth - 1, step);
+    const uint8_t* span = Decoder->Span(line, band, 0, ImageWidth - 1, step);
+    if (!span && ReadFailure.empty()) ReadFailure = Decoder->Failure();
+    count = span ? ImageWidth : 0;
+    return span;
   }
   // WhiteIsZero cells are inverted, so only GetCell gives their values.
   if (PhotometricInterpretation == 0 || SampleCount == 0) return nullptr;

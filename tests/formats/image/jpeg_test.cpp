@@ -91,6 +91,17 @@ class JpegTest : public ::testing::Test {
     EXPECT_EQ(0u, reader_.ErrorText.find("Open read error ")) << reader_.ErrorText;
     return reader_.ErrorText;
   }
+  // Damaged data is found when the cells are first read, and stays an error.
+  std::string DecodeFailure(const std::string& name) {
+    EXPECT_TRUE(Open(name)) << reader_.ErrorText;
+    float v = 9;
+    EXPECT_FALSE(reader_.GetCell(0, 0, 0, v)) << name;
+    EXPECT_FALSE(reader_.AdviseRead(0, 0, 0, 0)) << name;
+    EXPECT_EQ(1u, reader_.LastError);
+    EXPECT_EQ(nullptr, reader_.ImageBuffer);
+    EXPECT_EQ(0u, reader_.ErrorText.find("Open read error ")) << reader_.ErrorText;
+    return reader_.ErrorText;
+  }
 
   TempDir dir_;
   JpegReader reader_;
@@ -119,6 +130,65 @@ TEST_F(JpegTest, DecodesLikeDjpeg) {
     JpegReader reader;
     ASSERT_TRUE(reader.Open(dir_.Path(k.name))) << k.name << ": " << reader.ErrorText;
     ExpectCellsLikeDjpeg(reader, k.name);
+  }
+}
+
+// An advised block is decoded alone, cropped and skipped to, and its cells
+// are those of the whole image, next to the edges of the block too.
+TEST_F(JpegTest, AdvisedBlockDecodesLikeDjpeg) {
+  REQUIRE_TOOL("cjpeg");
+  REQUIRE_TOOL("djpeg");
+  struct Case {
+    const char* name;
+    bool colour;
+    const char* options;
+  } const cases[] = {
+      {"rgb420.jpg", true, ""},
+      {"rgb422.jpg", true, "-sample 2x1"},
+      {"rgb440.jpg", true, "-sample 1x2"},
+      {"rgb444.jpg", true, "-sample 1x1"},
+      {"grey.jpg", false, ""},
+      {"progressive.jpg", true, "-progressive"},
+      {"restart.jpg", true, "-restart 1"},
+  };
+  struct Block {
+    uint32_t first_col, first_line, last_col, last_line;
+  } const blocks[] = {{17, 33, 101, 70}, {64, 48, 79, 63}, {1, 1, 1, 1},    {140, 80, 149, 89},
+                      {0, 40, 149, 41},  {31, 15, 32, 16}, {0, 0, 149, 89}, {100, 0, 500, 500}};
+  for (const Case& k : cases) {
+    Encode(k.name, 150, 90, k.colour, k.options);
+    const Pnm want = Djpeg(k.name);
+    ASSERT_EQ(150u, want.width) << k.name;
+    for (const Block& b : blocks) {
+      SCOPED_TRACE(std::string(k.name) + " from " + std::to_string(b.first_col) + "," +
+                   std::to_string(b.first_line));
+      JpegReader reader;
+      ASSERT_TRUE(reader.Open(dir_.Path(k.name))) << reader.ErrorText;
+      EXPECT_EQ(nullptr, reader.ImageBuffer);  // nothing decoded at open
+      ASSERT_TRUE(reader.AdviseRead(b.first_col, b.first_line, b.last_col, b.last_line));
+      const uint32_t right = std::min(b.last_col, 149u), bottom = std::min(b.last_line, 89u);
+      // Only the block is held.
+      const uint64_t held =
+          reader.PartLineSize == 0 ? reader.LineSize * 90 : reader.PartLineSize * reader.PartLines;
+      EXPECT_EQ((right - b.first_col + 1) * want.channels * (bottom - b.first_line + 1) +
+                    (reader.PartLineSize == 0 ? 90 * (reader.LineSize - 150 * want.channels) : 0),
+                held);
+      for (uint32_t y = b.first_line; y <= bottom; ++y)
+        for (uint32_t c = 0; c < want.channels; ++c) {
+          uint64_t step = 0;
+          uint32_t begin = 0, end = 0;
+          const uint8_t* run = reader.CellSpan(y, c, step, begin, end);
+          ASSERT_NE(nullptr, run);
+          ASSERT_LE(begin, b.first_col);
+          ASSERT_GT(end, right);
+          for (uint32_t x = b.first_col; x <= right; ++x)
+            ASSERT_EQ(want.At(x, y, c), run[(x - begin) * step]) << x << "," << y << " band " << c;
+        }
+      // A cell outside the block is still there: the whole image is decoded.
+      float v = 0;
+      ASSERT_TRUE(reader.GetCell(149 - b.first_col, 89 - b.first_line, 0, v));
+      EXPECT_EQ(want.At(149 - b.first_col, 89 - b.first_line, 0), v);
+    }
   }
 }
 
@@ -200,15 +270,14 @@ TEST_F(JpegTest, TruncatedOrExtraneousDataIsAnErrorNotAWarning) {
   Encode("rgb.jpg", 40, 40, true);
   const std::string full = dir_.ReadFile("rgb.jpg");
   dir_.WriteFile("truncated.jpg", full.substr(0, full.size() * 2 / 3));
-  const std::string text = OpenFailure("truncated.jpg");
+  const std::string text = DecodeFailure("truncated.jpg");
   EXPECT_EQ(0u, text.find("Open read error 1 JPEG read whole image error: ")) << text;
   EXPECT_NE(std::string::npos, text.find("Premature end of JPEG file")) << text;
-  EXPECT_EQ(nullptr, reader_.ImageBuffer);
 
   ASSERT_EQ("\xFF\xD9", full.substr(full.size() - 2));
   dir_.WriteFile("junk-before-eoi.jpg",
                  full.substr(0, full.size() - 2) + std::string(100, 'x') + "\xFF\xD9");
-  EXPECT_NE(std::string::npos, OpenFailure("junk-before-eoi.jpg").find("Corrupt JPEG data"));
+  EXPECT_NE(std::string::npos, DecodeFailure("junk-before-eoi.jpg").find("Corrupt JPEG data"));
 }
 
 TEST_F(JpegTest, DamagedScansNeverCrash) {
@@ -222,7 +291,8 @@ TEST_F(JpegTest, DamagedScansNeverCrash) {
     bad[at + 1] = '\xFF';
     dir_.WriteFile("damaged.jpg", bad);
     JpegReader reader;
-    if (!reader.Open(dir_.Path("damaged.jpg"))) {
+    float v = 0;
+    if (!reader.Open(dir_.Path("damaged.jpg")) || !reader.GetCell(0, 0, 0, v)) {
       ++failures;
       EXPECT_EQ(0u, reader.ErrorText.find("Open read error 1 JPEG ")) << reader.ErrorText;
     }
@@ -240,10 +310,9 @@ TEST_F(JpegTest, ImageTooLargeForMemoryIsOutOfMemory) {
   dir_.WriteFile("huge.jpg", data);
   const uint64_t saved = JpegMemoryLimit();
   SetJpegMemoryLimit(uint64_t{1} << 30);
-  EXPECT_EQ("Open read error 1 Out of memory", OpenFailure("huge.jpg"));
+  EXPECT_EQ("Open read error 1 Out of memory", DecodeFailure("huge.jpg"));
   SetJpegMemoryLimit(saved);
   EXPECT_EQ(65500u, reader_.GetWidth());
-  EXPECT_EQ(nullptr, reader_.ImageBuffer);
 }
 
 // The scans of a progressive JPEG: the bytes before the first scan, and
@@ -313,7 +382,7 @@ TEST_F(JpegTest, StopsProgressiveFilesWithTooManyScans) {
   // The file itself is sound: djpeg decodes it.
   ASSERT_EQ(16u, Djpeg("many-scans.jpg").width);
   EXPECT_EQ("Open read error 1 JPEG read whole image error: more than 500 scans",
-            OpenFailure("many-scans.jpg"));
+            DecodeFailure("many-scans.jpg"));
 }
 
 TEST_F(JpegTest, FacadeClipsJpegWithItsWorldFile) {

@@ -225,6 +225,16 @@ TEST_F(TiffReaderTest, ReadsBothByteOrdersDepthsAndLayouts) {
   }
 }
 
+// A planar file larger than the view keeps a view for each band, and
+// switching bands cell by cell still reads every cell right.
+TEST_F(TiffReaderTest, PlanarFileLargerThanTheViewKeepsAViewEachBand) {
+  const TiffImage img{.width = 70, .height = 50, .samples = 3, .planar = 2, .rows_per_strip = 4};
+  ASSERT_TRUE(OpenBytes(MakeTiff(img))) << reader_->ErrorText;
+  reader_->MaxViewSize = 4096;
+  ASSERT_GT(reader_->FileSize, 2 * reader_->MaxViewSize);
+  ExpectImage(img);
+}
+
 TEST_F(TiffReaderTest, ReadsLastRowOfLastPlaneAtEndOfFile) {
   // Several strips per band and the directory first, so that the last
   // plane's last row ends the file: only that row's bytes may be asked for.
