@@ -174,6 +174,10 @@ bool ParseSheetList(const std::string& text, const std::string& folder, std::vec
                                     std::to_string(fields.size()) + " fields");
       return false;
     }
+    if (fields[0].empty()) {
+      error = LineError(number, "the output name is empty");
+      return false;
+    }
     Sheet sheet;
     sheet.Number = found.size() + 1;
     sheet.Name = fields[0];

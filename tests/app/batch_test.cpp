@@ -97,6 +97,7 @@ TEST(SheetList, EverySeparatorAndMalformedLines) {
       {"a.ers;1;2;3;1e999", "line 1: \"1e999\" is not a number"},
       {"a.ers;1;2;3;1.234,5", "line 1: \"1.234,5\" is not a number"},
       {"\"a.ers,1,2,3,4", "line 1: a quote is not closed"},
+      {"\"\",1,2,3,4", "line 1: the output name is empty"},
       {"a.ers 1 2 3 4\r\n./a.ers 1 2 3 4", "line 2: ./a.ers is also the output of line 1"},
   };
   for (const auto& row : bad) {
