@@ -417,7 +417,7 @@ void SheetBatch::Cut(Source& source, size_t index) {
     }
   };
   job.Run();
-  Finish(index, counted, job.StatusText);
+  Finish(index, counted, job.StatusText, job.MissesSource);
 }
 
 void SheetBatch::AddCells(uint64_t cells) {
@@ -433,7 +433,7 @@ void SheetBatch::AddCells(uint64_t cells) {
   OnProgress(percent, FormatTimeSpan(elapsed), FormatTimeSpan(remaining));
 }
 
-void SheetBatch::Finish(size_t index, uint64_t counted, const std::string& status) {
+void SheetBatch::Finish(size_t index, uint64_t counted, const std::string& status, bool missed) {
   std::lock_guard lock(mutex_);
   // A one-line sheet reports no progress, and a failed one stops early:
   // its cells count as done all the same.
@@ -441,6 +441,7 @@ void SheetBatch::Finish(size_t index, uint64_t counted, const std::string& statu
   const Sheet& sheet = (*sheets_)[index];
   if (status == "Successful Finish") {
     ++Written;
+    if (missed && OnMiss) OnMiss(sheet);
   } else if (status == "User Abort") {
     Aborted = true;
   } else {

@@ -85,6 +85,8 @@ class SheetBatch {
   std::function<void(int percent, const std::string& elapsed, const std::string& remaining)>
       OnProgress;
   std::function<void(const Sheet& sheet, const std::string& text)> OnFailure;
+  // A sheet written with background only: its rectangle misses the source.
+  std::function<void(const Sheet& sheet)> OnMiss;
 
   std::string ErrorText;
   size_t Written = 0;
@@ -96,7 +98,7 @@ class SheetBatch {
   void Cut(Source& source, size_t index);
   // With mutex_ held.
   void AddCells(uint64_t cells);
-  void Finish(size_t index, uint64_t counted, const std::string& status);
+  void Finish(size_t index, uint64_t counted, const std::string& status, bool missed = false);
 
   std::string source_name_;
   uint8_t format_ = 0;

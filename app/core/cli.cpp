@@ -198,8 +198,14 @@ int RunBatch(const BatchRequest& request, const std::string& source, uint32_t ba
                                  const std::string& remaining) {
     progress.Show(percent, elapsed, remaining);
   };
-  batch.OnFailure = [&progress](const Sheet& sheet, const std::string& text) {
-    progress.Message("sheet " + std::to_string(sheet.Number) + " (" + sheet.Name + "): " + text);
+  auto about = [](const Sheet& sheet) {
+    return "sheet " + std::to_string(sheet.Number) + " (" + sheet.Name + "): ";
+  };
+  batch.OnFailure = [&](const Sheet& sheet, const std::string& text) {
+    progress.Message(about(sheet) + text);
+  };
+  batch.OnMiss = [&](const Sheet& sheet) {
+    progress.Message(about(sheet) + "warning: the rectangle lies outside the source");
   };
   {
     InterruptGuard guard;

@@ -215,7 +215,7 @@ TEST(Batch, FailingSheetsStayLocal) {
   dir.WriteFile("blocked", "a file, not a folder");
   dir.WriteFile("list.txt",
                 "a.ers 1000 2000 1050 1950\nsrc.ers 1000 2000 1050 1950\n"
-                "blocked/b.ers 1000 2000 1050 1950\nc.tif 1000 2000 1050 1950\n");
+                "blocked/b.ers 1000 2000 1050 1950\nc.tif 0 0 50 -50\n");
   const CliResult r = RunClipra({"-j1", "--sheets", dir.Path("list.txt"), src});
   EXPECT_EQ(kExitFailure, r.code);
   EXPECT_EQ("2 of 4 sheets written, 2 failed\n", r.out);
@@ -223,6 +223,9 @@ TEST(Batch, FailingSheetsStayLocal) {
             r.err.find("sheet 2 (src.ers): The output would overwrite the source's file: "))
       << r.err;
   EXPECT_NE(std::string::npos, r.err.find("sheet 3 (blocked/b.ers): Cannot create the folder "))
+      << r.err;
+  EXPECT_NE(std::string::npos,
+            r.err.find("sheet 4 (c.tif): warning: the rectangle lies outside the source\n"))
       << r.err;
   EXPECT_TRUE(FileExists(dir.Path("a.ers")));
   EXPECT_TRUE(FileExists(dir.Path("c.tif")));
