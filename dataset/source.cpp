@@ -89,14 +89,24 @@ bool Source::Open(const std::string& file_name) {
     SetErrorText("No file: " + file_name);
     return false;
   }
+  return OpenReader(file_name, code);
+}
+
+bool Source::OpenIdentified(const std::string& file_name, uint8_t code) {
+  Reader.reset();
+  SetErrorText("");
+  return OpenReader(file_name, code & 0x7F);
+}
+
+bool Source::OpenReader(const std::string& file_name, uint8_t code) {
   const bool known = code == kFormatErs || code == kFormatOsd || code == kFormatTif ||
                      code == kFormatBmp || code == kFormatDtm || code == kFormatNog ||
                      code == kFormatJpg || code == kFormatVeg || code == kFormatEcw ||
                      code == kFormatRsw;
-  Reader = CreateReader(known ? code : uint8_t{kFormatOsd});
+  Format = known ? code : uint8_t{kFormatOsd};
+  Reader = CreateReader(Format);
   if (!Reader) {
-    SetErrorText("Reading " + FormatName(known ? code : uint8_t{kFormatOsd}) +
-                 " files is not supported by this build");
+    SetErrorText("Reading " + FormatName(Format) + " files is not supported by this build");
     return false;
   }
   try {

@@ -104,6 +104,9 @@ class Source {
   Source& operator=(const Source&) = delete;
 
   bool Open(const std::string& file_name);
+  // Opens an existing file whose format IdentifyExisting has already told,
+  // without reading its first bytes again.
+  bool OpenIdentified(const std::string& file_name, uint8_t code);
   uint32_t GetBands();
   uint8_t GetCellType();
   double GetCellSizeX();
@@ -119,6 +122,11 @@ class Source {
 
   std::string ErrorText;
   std::unique_ptr<RasterReader> Reader;
+  // The format code the open file was read as.
+  uint8_t Format = 0;
+
+ private:
+  bool OpenReader(const std::string& file_name, uint8_t code);
 };
 
 // The reader for a format code, or nullptr when this build has none.

@@ -2,10 +2,15 @@
 
 #include <pthread.h>
 
+#include <algorithm>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <limits>
 #include <sstream>
+#include <thread>
 
+#include "app/core/batch.h"
 #include "app/core/command_line.h"
 #include "app/core/job.h"
 #include "dataset/control_points.h"
@@ -21,6 +26,8 @@ constexpr const char* kVersion = "Clipra Utility ver 1.00";
 
 constexpr const char* kUsage =
     "Usage: clipra-cli [options] SOURCE OUTPUT\n"
+    "       clipra-cli [-B...] [-j N] [--shard K/N] --sheets LIST SOURCE\n"
+    "       clipra-cli [-B...] [-j N] [--shard K/N] --grid DX:DY [-A...] SOURCE PATTERN\n"
     "       clipra-cli --info SOURCE\n"
     "\n"
     "Cuts a rectangle, given in the source's map coordinates, out of SOURCE and\n"
@@ -33,11 +40,21 @@ constexpr const char* kUsage =
     "  -B<red>:<green>:<blue>\n"
     "                 background for cells outside a three-band source, each\n"
     "                 0 to 255 (default 0:0:0)\n"
+    "  --sheets LIST  cut every sheet of LIST, one a line: an output name, then\n"
+    "                 TopLeftX TopLeftY BotRightX BotRightY, separated by commas\n"
+    "                 (\".\" decimals), semicolons or tabs (\".\" or \",\"), or blanks;\n"
+    "                 names are relative to LIST's folder\n"
+    "  --grid DX:DY   cover the rectangle, or the whole source without -A, with\n"
+    "                 sheets of DX x DY map units named by PATTERN, in which\n"
+    "                 {row}, {col}, {x} and {y} stand for each sheet's place\n"
+    "  -j N           cut N sheets at once (default: the number of cores)\n"
+    "  --shard K/N    only sheets K, K+N, K+2N, ... of the list or grid\n"
     "  --info SOURCE  describe SOURCE: size, cell type, georeference\n"
     "  --help         this text\n"
     "  --version      the program's version\n"
     "\n"
-    "Exit status: 0 finished, 1 failed, 2 usage error, 130 stopped by Ctrl-C.\n";
+    "Exit status: 0 finished (every sheet written), 1 failed (any sheet failed),\n"
+    "2 usage error, 130 stopped by Ctrl-C.\n";
 
 void OnInterrupt(int) {
   AbortRequested = true;
@@ -89,6 +106,13 @@ class ProgressPrinter {
     }
   }
 
+  // A line of its own, below the bar.
+  void Message(const std::string& text) {
+    Finish();
+    drawn_ = false;
+    err_ << text << "\n" << std::flush;
+  }
+
   void Finish() {
     if (drawn_) err_ << "\n";
   }
@@ -102,6 +126,101 @@ class ProgressPrinter {
 
 std::string Number(double v) {
   return FormatGeneral(v);
+}
+
+// Ctrl-C sets AbortRequested while the guard lives, even when the caller
+// started us with it blocked.
+class InterruptGuard {
+ public:
+  InterruptGuard() {
+    AbortRequested = false;
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, &previous_);
+    sigset_t interrupt;
+    sigemptyset(&interrupt);
+    sigaddset(&interrupt, SIGINT);
+    pthread_sigmask(SIG_UNBLOCK, &interrupt, &previous_mask_);
+  }
+  ~InterruptGuard() {
+    pthread_sigmask(SIG_SETMASK, &previous_mask_, nullptr);
+    sigaction(SIGINT, &previous_, nullptr);
+  }
+  InterruptGuard(const InterruptGuard&) = delete;
+  InterruptGuard& operator=(const InterruptGuard&) = delete;
+
+ private:
+  struct sigaction previous_ {};
+  sigset_t previous_mask_{};
+};
+
+// What the command line asks of a run of many sheets.
+struct BatchRequest {
+  std::string list;  // --sheets
+  bool grid = false;
+  GridOptions grid_options;
+  bool has_workers = false;
+  unsigned workers = 0;
+  bool has_shard = false;
+  Shard shard;
+  bool Wanted() const { return !list.empty() || grid; }
+};
+
+int RunBatch(const BatchRequest& request, const std::string& source, uint32_t background,
+             std::ostream& out, std::ostream& err, bool err_is_terminal) {
+  std::vector<Sheet> sheets;
+  std::string error;
+  if (!request.list.empty()) {
+    if (!ReadSheetList(request.list, sheets, error)) {
+      err << "clipra-cli: " << error << "\n";
+      return kExitUsage;
+    }
+    std::vector<Sheet> taken;
+    for (Sheet& sheet : sheets)
+      if (request.shard.Has(sheet.Number)) taken.push_back(std::move(sheet));
+    sheets = std::move(taken);
+  }
+  SheetBatch batch;
+  if (!batch.Open(source)) {
+    err << batch.ErrorText << "\n";
+    return kExitFailure;
+  }
+  size_t outside = 0;
+  if (request.grid && !MakeGrid(*batch.GetSource().Reader, request.grid_options, request.shard,
+                                sheets, outside, error))
+    return UsageError(err, error);
+
+  unsigned workers = request.workers;
+  if (!request.has_workers) workers = std::max(1u, std::thread::hardware_concurrency());
+  ProgressPrinter progress(err, err_is_terminal);
+  batch.OnProgress = [&progress](int percent, const std::string& elapsed,
+                                 const std::string& remaining) {
+    progress.Show(percent, elapsed, remaining);
+  };
+  auto about = [](const Sheet& sheet) {
+    return "sheet " + std::to_string(sheet.Number) + " (" + sheet.Name + "): ";
+  };
+  batch.OnFailure = [&](const Sheet& sheet, const std::string& text) {
+    progress.Message(about(sheet) + text);
+  };
+  batch.OnMiss = [&](const Sheet& sheet) {
+    progress.Message(about(sheet) + "warning: the rectangle lies outside the source");
+  };
+  {
+    InterruptGuard guard;
+    batch.Run(sheets, background, workers);
+  }
+  progress.Finish();
+  if (batch.Aborted) err << "User Abort\n";
+  if (outside > 0)
+    out << outside << (outside == 1 ? " sheet lies" : " sheets lie")
+        << " outside the source: skipped\n";
+  out << batch.Written << " of " << sheets.size() << " sheets written";
+  if (batch.Failed > 0) out << ", " << batch.Failed << " failed";
+  out << "\n";
+  if (batch.Aborted) return kExitAborted;
+  return batch.Failed > 0 ? kExitFailure : kExitSuccess;
 }
 
 }  // namespace
@@ -145,8 +264,48 @@ bool PrintInfo(const std::string& source, std::ostream& out, std::ostream& err) 
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
            bool err_is_terminal) {
   std::vector<std::string> rest;
+  BatchRequest batch;
   for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
+    std::string a = args[i];
+    std::string value;
+    // "-j4" as well as "-j 4", as make takes it.
+    if (a.size() > 2 && a.rfind("-j", 0) == 0) {
+      value = a.substr(2);
+      a = "-j";
+    } else if (a == "--sheets" || a == "--grid" || a == "--shard" || a == "-j") {
+      if (i + 1 == args.size()) return UsageError(err, a + " needs a value");
+      value = args[++i];
+    }
+    if (a == "--sheets" || a == "--grid" || a == "--shard" || a == "-j") {
+      if (a == "--sheets") {
+        if (value.empty()) return UsageError(err, "--sheets needs a file name");
+        batch.list = value;
+      } else if (a == "--grid") {
+        const size_t colon = value.find(':');
+        const long double nan = std::numeric_limits<long double>::quiet_NaN();
+        const double dx = static_cast<double>(ParseFloatDef(value.substr(0, colon), nan));
+        const double dy = colon == std::string::npos
+                              ? dx
+                              : static_cast<double>(ParseFloatDef(value.substr(colon + 1), nan));
+        if (colon == std::string::npos || !(dx > 0) || !(dy > 0) || !std::isfinite(dx) ||
+            !std::isfinite(dy))
+          return UsageError(err, "--grid takes DX:DY, two positive sizes in map units");
+        batch.grid = true;
+        batch.grid_options.SheetX = dx;
+        batch.grid_options.SheetY = dy;
+      } else if (a == "--shard") {
+        if (!ParseShard(value, batch.shard))
+          return UsageError(err, "--shard takes K/N with K from 1 to N");
+        batch.has_shard = true;
+      } else {
+        int32_t n = 0;
+        if (!ParseInt32(value, n) || n < 1 || n > 1024)
+          return UsageError(err, "-j takes a number of workers from 1 to 1024");
+        batch.has_workers = true;
+        batch.workers = static_cast<unsigned>(n);
+      }
+      continue;
+    }
     if (a == "--help" || a == "-h") {
       out << kUsage;
       return kExitSuccess;
@@ -182,26 +341,34 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   }
   if (!cl.extra_files.empty())
     return UsageError(err, "too many file names: " + cl.extra_files.front());
+  if (!batch.list.empty() && batch.grid)
+    return UsageError(err, "give --sheets or --grid, not both");
+  if (!batch.Wanted() && (batch.has_workers || batch.has_shard))
+    return UsageError(err, "-j and --shard go with --sheets or --grid");
+  if (!batch.list.empty()) {
+    if (cl.has_area) return UsageError(err, "the sheet list gives the rectangles: no -A");
+    if (cl.in_file.empty()) return UsageError(err, "give a SOURCE");
+    if (!cl.out_name.empty()) return UsageError(err, "too many file names: " + cl.out_name);
+    return RunBatch(batch, cl.in_file, options.BgrColor, out, err, err_is_terminal);
+  }
   if (cl.in_file.empty() || cl.out_name.empty())
-    return UsageError(err, "give a SOURCE and an OUTPUT");
+    return UsageError(err,
+                      batch.grid ? "give a SOURCE and a PATTERN" : "give a SOURCE and an OUTPUT");
+  if (batch.grid) {
+    GridOptions& grid = batch.grid_options;
+    grid.HasArea = cl.has_area;
+    grid.TopLeftX = cl.top_left_x;
+    grid.TopLeftY = cl.top_left_y;
+    grid.BotRightX = cl.bot_right_x;
+    grid.BotRightY = cl.bot_right_y;
+    grid.Pattern = cl.out_name;
+    return RunBatch(batch, cl.in_file, options.BgrColor, out, err, err_is_terminal);
+  }
   if (!cl.has_area) return UsageError(err, "give the rectangle with -A");
   options.TopLeftX = cl.top_left_x;
   options.TopLeftY = cl.top_left_y;
   options.BotRightX = cl.bot_right_x;
   options.BotRightY = cl.bot_right_y;
-
-  AbortRequested = false;
-  struct sigaction action {};
-  action.sa_handler = OnInterrupt;
-  sigemptyset(&action.sa_mask);
-  struct sigaction previous {};
-  sigaction(SIGINT, &action, &previous);
-  // Ctrl-C must reach the handler even when the caller started us with it blocked.
-  sigset_t interrupt;
-  sigemptyset(&interrupt);
-  sigaddset(&interrupt, SIGINT);
-  sigset_t previous_mask;
-  pthread_sigmask(SIG_UNBLOCK, &interrupt, &previous_mask);
 
   // There is no display thread to hand the progress to: the main thread only
   // waits, so the job's synchronous calls run on the worker itself. A round
@@ -212,10 +379,11 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
                                const std::string& remaining) {
     progress.Show(percent, elapsed, remaining);
   };
-  job.Start();
-  job.WaitFor();
-  pthread_sigmask(SIG_SETMASK, &previous_mask, nullptr);
-  sigaction(SIGINT, &previous, nullptr);
+  {
+    InterruptGuard guard;
+    job.Start();
+    job.WaitFor();
+  }
   progress.Finish();
 
   const std::string status = job.StatusText;

@@ -94,7 +94,7 @@ ExtractJob::~ExtractJob() {
 
 void ExtractJob::Run() {
   StartTime = NowDays();
-  Busy = true;
+  if (SetsBusy) Busy = true;
   StatusText = "Successful Finish";
   try {
     if (OpenSource(SourceName) && AdviseSource() && CreateOutput(OutputName)) {
@@ -127,17 +127,23 @@ void ExtractJob::Run() {
   }
   // The output first: freeing the writer completes its file.
   OutputData.reset();
-  SourceData.reset();
-  Busy = false;
+  SourceData = nullptr;
+  own_source_.reset();
+  if (SetsBusy) Busy = false;
 }
 
 bool ExtractJob::OpenSource(const std::string& file_name) {
   try {
-    SourceData = std::make_unique<Source>();
-    if (!SourceData->Open(file_name)) {
-      StatusText = SourceData->GetErrorText();
-      if (StatusText.empty()) StatusText = "Cannot open " + file_name;
-      return false;
+    if (given_source_) {
+      SourceData = given_source_;
+    } else {
+      own_source_ = std::make_unique<Source>();
+      SourceData = own_source_.get();
+      if (!SourceData->Open(file_name)) {
+        StatusText = SourceData->GetErrorText();
+        if (StatusText.empty()) StatusText = "Cannot open " + file_name;
+        return false;
+      }
     }
     CellSize = SourceData->GetCellSizeX();
     OriginX = Options.TopLeftX;

@@ -49,11 +49,15 @@ class ExtractJob : public WorkerThread {
   // Samples every cell through the facades' GetValue and PutValue instead
   // of the indexed path; the output is the same byte for byte.
   bool CellByCell = false;
+  // Whether Run sets and clears Busy. A batch running many jobs at once
+  // sets it once for all of them.
+  bool SetsBusy = true;
 
   std::string SourceName;
   std::string OutputName;
   ExtractOptions Options;
-  std::unique_ptr<Source> SourceData;
+  // The source being read: the job's own, or one handed to UseSource.
+  Source* SourceData = nullptr;
   std::unique_ptr<Output> OutputData;
   int32_t OutLines = 0;
   int32_t OutWidth = 0;
@@ -74,6 +78,10 @@ class ExtractJob : public WorkerThread {
   // know (GeoTIFF tags that its world file overrode); empty when nothing.
   std::string Note;
 
+  // Reads `source`, already open on SourceName, instead of opening it;
+  // the job neither opens nor closes it. Jobs on other threads need a
+  // Source of their own: a reader moves its view as it reads.
+  void UseSource(Source* source) { given_source_ = source; }
   // Runs the whole job on the calling thread; Execute calls it.
   void Run();
   bool OpenSource(const std::string& file_name);
@@ -99,6 +107,8 @@ class ExtractJob : public WorkerThread {
   };
   Progress Shown;
   bool ShownAny = false;
+  Source* given_source_ = nullptr;
+  std::unique_ptr<Source> own_source_;
 };
 
 }  // namespace clipra
