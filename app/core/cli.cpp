@@ -326,7 +326,24 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   ExtractOptions options;
   for (const CommandLineOption& opt : cl.options) {
     switch (opt.letter) {
-      case 'A':
+      case 'A': {
+        // Text that is not a number, or a missing corner, would silently
+        // clip at 0. Empty fields are skipped, as the parser skips them.
+        static const char* const kCorners[] = {"TopLeftX", "TopLeftY", "BotRightX", "BotRightY"};
+        size_t found = 0, start = 0;
+        while (found < 4 && start <= opt.rest.size()) {
+          const size_t end = std::min(opt.rest.find(':', start), opt.rest.size());
+          const std::string field = opt.rest.substr(start, end - start);
+          start = end + 1;
+          if (field.empty()) continue;
+          if (std::isnan(static_cast<double>(ParseFloatDef(field, NAN))))
+            return UsageError(err, std::string(kCorners[found]) + " is not a number: " + field);
+          ++found;
+        }
+        if (found < 4)
+          return UsageError(err, "-A takes <TopLeftX>:<TopLeftY>:<BotRightX>:<BotRightY>");
+        break;
+      }
       case 'F':
         break;
       case 'B':

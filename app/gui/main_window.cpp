@@ -841,12 +841,15 @@ void MainWindow::RefreshSource() {
       if (projection.size() >= 2 && projection.front() == '"' && projection.back() == '"')
         projection = projection.substr(1, projection.size() - 2);
       std::string type = CellTypeName(r.GetCellType());
+      // The extent as --info and other GIS programs give it: from the corner
+      // of the first cell, which the georeference holds.
+      const double left = grid_.centre_x, top = grid_.centre_y;
       facts = std::to_string(grid_.width) + " x " + std::to_string(grid_.lines) + " cells, " +
               std::to_string(bands) + (bands == 1 ? " band, " : " bands, ") +
               (type.empty() ? "unknown cells" : type) + ", cell " + MapNumber(grid_.cell_x) +
-              " x " + MapNumber(grid_.cell_y) + ", extent " + MapNumber(grid_.Left()) + ", " +
-              MapNumber(grid_.Top()) + ", " + MapNumber(grid_.Right()) + ", " +
-              MapNumber(grid_.Bottom()) + ", " + projection;
+              " x " + MapNumber(grid_.cell_y) + ", extent " + MapNumber(left) + ", " +
+              MapNumber(top) + ", " + MapNumber(left + grid_.cell_x * grid_.width) + ", " +
+              MapNumber(top - grid_.cell_y * grid_.lines) + ", " + projection;
     } else {
       source_error_ = source.GetErrorText();
       if (source_error_.empty()) source_error_ = "Cannot open " + InFile_;

@@ -91,6 +91,8 @@ TEST(Cli, UsageErrorsAndFailures) {
       {{"-A0:0:1:1", "-B1:2", src, out}, "-B takes <red>:<green>:<blue>, each from 0 to 255"},
       {{"-A0:0:1:1", "-B1:2:256", src, out}, "-B takes <red>:<green>:<blue>, each from 0 to 255"},
       {{"-A0:0:1:1", "-Qx", src, out}, "unknown option -Qx"},
+      {{"-A0:5005OO:1:1", src, out}, "TopLeftY is not a number: 5005OO"},
+      {{"-A0:0:1", src, out}, "-A takes <TopLeftX>:<TopLeftY>:<BotRightX>:<BotRightY>"},
       {{"-A0:0:1:1", "/nonexistent.ers", src, out},
        "unknown option /nonexistent.ers (no file of that name exists)"},
       {{"-A0:0:1:1", src, out, "x"}, "too many file names: x"},

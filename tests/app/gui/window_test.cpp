@@ -707,7 +707,7 @@ TEST_F(RoughEdges, StatusTextsAreWholeFreshAndTellWhenTheRectangleMissesTheSourc
 
 TEST_F(RoughEdges, CornerBoxesThatAreNotNumbersAreMarkedAndRefusedAndEnterAppliesABox) {
   auto w = JobWindow();
-  EXPECT_EQ("8 x 6 cells, 1 band, UNSIGNED8BITINTEGER, cell 1 x 1, extent -0.5, 6.5, 7.5, 0.5, RAW",
+  EXPECT_EQ("8 x 6 cells, 1 band, UNSIGNED8BITINTEGER, cell 1 x 1, extent 0, 6, 8, 0, RAW",
             w->SourceFactsLabel()->text().toStdString());
   EXPECT_EQ("Output size: 8 x 7 cells", w->OutputSizeLabel()->text().toStdString());
   w->Edit(0)->setText("5005OO");
