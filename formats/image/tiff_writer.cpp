@@ -4,6 +4,7 @@
 #include "dataset/byte_order.h"
 #include "dataset/control_points.h"
 #include "dataset/identify.h"
+#include "dataset/projection_table.h"
 #include "dataset/utils.h"
 #include "formats/image/tiff.h"
 #include "formats/image/world_file.h"
@@ -23,14 +24,31 @@ constexpr uint32_t kGeoKeysOffset = 300;
 // Classic TIFF addresses its bytes with 32-bit offsets.
 constexpr uint64_t kMaxFileSize = uint64_t{1} << 32;
 
-constexpr uint16_t kGeoKeys[24] = {
-    1,    1, 0, 5,      // directory version 1, revision 1.0, five keys
-    1024, 0, 1, 1,      // GTModelTypeGeoKey: projected
-    1025, 0, 1, 1,      // GTRasterTypeGeoKey: pixel is area
-    3072, 0, 1, 32635,  // ProjectedCSTypeGeoKey
-    3076, 0, 1, 9001,   // ProjLinearUnitsGeoKey: metre
-    4099, 0, 1, 9001,   // VerticalUnitsGeoKey: metre
-};
+// The system claimed when the source's strings name none the table knows.
+constexpr uint16_t kDefaultEpsg = 32635;
+
+// Five keys either way, so that the header keeps its size. EPSG's geographic
+// 2D systems sit in 4001..4999; the table's own are among them.
+void GeoKeys(uint32_t epsg, uint16_t keys[24]) {
+  const bool geographic = IsGeographicEpsg(epsg) || (epsg > 4000 && epsg < 5000);
+  // Key values are SHORTs: a code past 65535 cannot be stored.
+  const uint16_t code = epsg == 0 || epsg > 65535 ? kDefaultEpsg : static_cast<uint16_t>(epsg);
+  const uint16_t model = geographic ? 2 : 1;
+  const uint16_t system_key = geographic ? 2048 : 3072;  // GeographicType or ProjectedCSType
+  const uint16_t units_key = geographic ? 2054 : 3076;   // GeogAngularUnits or ProjLinearUnits
+  const uint16_t units = geographic ? 9102 : 9001;       // degree or metre
+  // clang-format off
+  const uint16_t k[24] = {
+      1,          1, 0, 5,      // directory version 1, revision 1.0, five keys
+      1024,       0, 1, model,  // GTModelTypeGeoKey
+      1025,       0, 1, 1,      // GTRasterTypeGeoKey: pixel is area
+      system_key, 0, 1, code,
+      units_key,  0, 1, units,
+      4099,       0, 1, 9001,   // VerticalUnitsGeoKey: metre
+  };
+  // clang-format on
+  std::memcpy(keys, k, sizeof k);
+}
 
 // A directory entry; a SHORT value sits in the first two bytes of its field.
 void PutEntry(uint8_t* header, int number, uint16_t tag, uint16_t type, uint32_t count,
@@ -122,7 +140,9 @@ void TiffWriter::WriteHeader() {
   for (int k = 0; k < 3; ++k) write_le<double>(h + kPixelScaleOffset + 8 * k, scale[k]);
   const double tiepoint[6] = {0, 0, 0, LeftX, TopY, 0};
   for (int k = 0; k < 6; ++k) write_le<double>(h + kTiepointOffset + 8 * k, tiepoint[k]);
-  for (int k = 0; k < 24; ++k) write_le<uint16_t>(h + kGeoKeysOffset + 2 * k, kGeoKeys[k]);
+  uint16_t keys[24];
+  GeoKeys(EpsgFromErMapper(Projection, Datum), keys);
+  for (int k = 0; k < 24; ++k) write_le<uint16_t>(h + kGeoKeysOffset + 2 * k, keys[k]);
   if (Data != nullptr && FileSize >= tiff::kHeaderSize) std::memcpy(Data, h, tiff::kHeaderSize);
 }
 
@@ -191,10 +211,10 @@ void TiffWriter::SetGeoreference(const Georeference& georef) {
   CellHeight = -georef.CellSizeY;
   LeftX = georef.LeftX();
   TopY = georef.TopY();
-  WriteHeader();
   Projection = georef.Projection;
   Datum = georef.Datum;
   Spheroid = georef.Spheroid;
+  WriteHeader();
   // A world file that cannot be written does not stop the job.
   WriteWorldFile(ChangeFileExt(FileName, ".tfw"), CellSizeX, RotationX, RotationY, CellHeight,
                  LeftX, TopY);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "support/ers_builder.h"
 #include "support/gdal.h"
 #include "support/temp_dir.h"
 #include "support/tools.h"
@@ -267,6 +268,58 @@ TEST(GdalSources, BitmapOutputClipsBackAtItsOwnCellEdges) {
   ASSERT_EQ(a.width, 21);
   ASSERT_EQ(a.height, 16);
   EXPECT_EQ(a.cells, b.cells);
+}
+
+// A TIFF output names the source's system to GDAL; 32635 is left for
+// strings the table does not know.
+TEST(GdalOutputs, TiffOutputsNameTheSourceSystem) {
+  REQUIRE_GDAL_PYTHON();
+  struct {
+    const char* projection;
+    const char* datum;
+    const char* corner;  // eastings, northings
+    int epsg;
+  } const cases[] = {
+      {"\"NUTM33\"", "\"WGS84\"", "500000:6200000", 32633},
+      {"\"SUTM33\"", "\"WGS84\"", "500000:6200000", 32733},
+      {"\"EPSG:25833\"", "\"EPSG:25833\"", "500000:6200000", 25833},
+      {"\"GEODETIC\"", "\"GDA94\"", "150:-30", 4283},
+      {"\"RAW\"", "\"RAW\"", "500000:6200000", 32635},
+      {"\"LOCAL\"", "\"MYDATUM\"", "500000:6200000", 32635},
+  };
+  TempDir dir;
+  std::ostringstream py;
+  py << "from osgeo import gdal\n";
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const std::string corner = cases[i].corner;
+    const std::string east = corner.substr(0, corner.find(':'));
+    const std::string north = corner.substr(corner.find(':') + 1);
+    ErsSource s;
+    s.width = 4;
+    s.lines = 4;
+    s.projection = cases[i].projection;
+    s.datum = cases[i].datum;
+    s.eastings = east;
+    s.northings = north;
+    s.data = std::string(16, '\x07');
+    const std::string name = "s" + std::to_string(i);
+    s.Write(dir.Path(name));
+    const CliResult r =
+        RunClipra({"-A" + east + ":" + north + ":" + std::to_string(std::stoi(east) + 4) + ":" +
+                       std::to_string(std::stoi(north) - 4),
+                   dir.Path(name + ".ers"), dir.Path(name + ".tif")});
+    ASSERT_EQ(r.code, 0) << r.err;
+    py << "print(gdal.Open('" << dir.Path(name + ".tif")
+       << "').GetSpatialRef().GetAuthorityCode(None))\n";
+  }
+  std::string out;
+  ASSERT_TRUE(RunPython(dir, py.str(), &out));
+  std::istringstream codes(out);
+  for (const auto& c : cases) {
+    int code = 0;
+    codes >> code;
+    EXPECT_EQ(code, c.epsg) << c.projection << " " << c.datum;
+  }
 }
 
 }  // namespace
