@@ -168,7 +168,9 @@ bool ExtractJob::CreateOutput(const std::string& file_name) {
       StatusText = "TIFF files do not support more than 3 bands";
       return false;
     }
-    if (cell_type > 4) {
+    // Every integer and float cell has a TIFF form; bits, packed colours and
+    // point pairs have none.
+    if (cell_type == kCellOneBit || cell_type == kCellRgb24 || cell_type > kCellFloat64) {
       StatusText = "TIFF files do not support word cells";
       return false;
     }

@@ -34,6 +34,7 @@ enum Tag : uint16_t {
   kYResolution = 283,
   kPlanarConfiguration = 284,
   kResolutionUnit = 296,
+  kSampleFormat = 339,
   kColorMap = 320,
   kModelPixelScale = 33550,
   kModelTiepoint = 33922,
@@ -71,6 +72,9 @@ const std::string& ReasonText(int32_t reason);
 
 // The writer's fixed header: directory, its values and the GeoTIFF keys.
 constexpr uint32_t kHeaderSize = 348;
+// The header of signed and float cells: one more entry, SampleFormat, its
+// three values at 360, and a size that keeps 8-byte cells aligned.
+constexpr uint32_t kSampleFormatHeaderSize = 368;
 
 // The georeference the GeoTIFF tags give.
 struct GeoTags {
@@ -222,7 +226,10 @@ class TiffWriter : public RasterWriter {
   std::string Datum = "RAW";
   std::string Spheroid = "RAW";
   std::unique_ptr<ControlPointList> ControlPoints;
-  std::array<uint8_t, tiff::kHeaderSize> Header{};
+  // 1 unsigned, 2 signed, 3 float; only 2 and 3 are written.
+  uint16_t SampleFormat = 1;
+  uint32_t HeaderSize = tiff::kHeaderSize;
+  std::array<uint8_t, tiff::kSampleFormatHeaderSize> Header{};
 
  private:
   // Fills Header from the current fields and copies it to the file.

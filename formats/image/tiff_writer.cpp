@@ -14,13 +14,14 @@ namespace clipra {
 namespace {
 
 constexpr uint32_t kDirectoryOffset = 8;
-constexpr uint16_t kEntryCount = 16;
+// Offsets with 16 entries; a SampleFormat entry moves each 12 bytes on.
 constexpr uint32_t kBitsPerSampleOffset = 206;
 constexpr uint32_t kXResolutionOffset = 212;
 constexpr uint32_t kYResolutionOffset = 220;
 constexpr uint32_t kPixelScaleOffset = 228;
 constexpr uint32_t kTiepointOffset = 252;
 constexpr uint32_t kGeoKeysOffset = 300;
+constexpr uint32_t kSampleFormatOffset = 360;
 // Classic TIFF addresses its bytes with 32-bit offsets.
 constexpr uint64_t kMaxFileSize = uint64_t{1} << 32;
 
@@ -77,13 +78,30 @@ TiffWriter::TiffWriter(const std::string& file_name, uint16_t width, uint16_t li
     PhotometricInterpretation = 2;
   else
     throw TiffWriteError("Wrong number of bands(must be 1 or 3)");
-  // The layout knows one- and two-byte integer samples only.
-  if (cell_type < kCellUnsigned8 || cell_type > kCellUnsigned16)
-    throw TiffWriteError("Not supported cell type(must be 8 or 16-bit integer): " +
-                         CellTypeName(cell_type));
+  switch (cell_type) {
+    case kCellUnsigned8:
+    case kCellUnsigned16:
+      break;
+    case kCellSigned8:
+    case kCellSigned16:
+    case kCellSigned32:
+      SampleFormat = 2;
+      break;
+    case kCellFloat32:
+    case kCellFloat64:
+      SampleFormat = 3;
+      break;
+    default:
+      throw TiffWriteError("Not supported cell type(must be integer or float): " +
+                           CellTypeName(cell_type));
+  }
   const uint32_t cell_size = CellTypeSize(cell_type);
   BitsPerSample.fill(static_cast<uint16_t>(8 * cell_size));
-  const uint64_t cells = uint64_t{width} * lines * static_cast<uint64_t>(bands) + tiff::kHeaderSize;
+  if (SampleFormat != 1) HeaderSize = tiff::kSampleFormatHeaderSize;
+  // Unsigned outputs keep their old size, header counted in cells, so that
+  // they stay byte for byte what they were.
+  const uint64_t cells = uint64_t{width} * lines * static_cast<uint64_t>(bands) +
+                         (SampleFormat == 1 ? tiff::kHeaderSize : HeaderSize / cell_size);
   if (cells * cell_size > kMaxFileSize)
     throw TiffWriteError("TIFF output too large: " + std::to_string(cells * cell_size) +
                          " bytes, but a TIFF file holds at most 4 GiB");
@@ -108,42 +126,49 @@ void TiffWriter::WriteHeader() {
   h[1] = 'I';
   write_le<uint16_t>(h + 2, 42);
   write_le<uint32_t>(h + 4, kDirectoryOffset);
-  write_le<uint16_t>(h + 8, kEntryCount);
+  const bool typed = SampleFormat != 1;
+  const uint32_t shift = typed ? 12 : 0;
+  write_le<uint16_t>(h + 8, typed ? 17 : 16);
   int n = 0;
   PutEntry(h, n++, tiff::kImageWidth, tiff::kLong, 1, ImageWidth);
   PutEntry(h, n++, tiff::kImageLength, tiff::kLong, 1, ImageLength);
   if (bands == 1)
     PutEntry(h, n++, tiff::kBitsPerSample, tiff::kShort, 1, BitsPerSample[0]);
   else
-    PutEntry(h, n++, tiff::kBitsPerSample, tiff::kShort, bands, kBitsPerSampleOffset);
+    PutEntry(h, n++, tiff::kBitsPerSample, tiff::kShort, bands, kBitsPerSampleOffset + shift);
   PutEntry(h, n++, tiff::kCompression, tiff::kShort, 1, 1);
   PutEntry(h, n++, tiff::kPhotometricInterpretation, tiff::kShort, 1, PhotometricInterpretation);
-  PutEntry(h, n++, tiff::kStripOffsets, tiff::kLong, 1, tiff::kHeaderSize);
+  PutEntry(h, n++, tiff::kStripOffsets, tiff::kLong, 1, HeaderSize);
   PutEntry(h, n++, tiff::kSamplesPerPixel, tiff::kShort, 1, bands);
   PutEntry(h, n++, tiff::kRowsPerStrip, tiff::kLong, 1, ImageLength);
   PutEntry(h, n++, tiff::kStripByteCounts, tiff::kLong, 1, strip_bytes);
-  PutEntry(h, n++, tiff::kXResolution, tiff::kRational, 1, kXResolutionOffset);
-  PutEntry(h, n++, tiff::kYResolution, tiff::kRational, 1, kYResolutionOffset);
+  PutEntry(h, n++, tiff::kXResolution, tiff::kRational, 1, kXResolutionOffset + shift);
+  PutEntry(h, n++, tiff::kYResolution, tiff::kRational, 1, kYResolutionOffset + shift);
   PutEntry(h, n++, tiff::kPlanarConfiguration, tiff::kShort, 1, 1);
   PutEntry(h, n++, tiff::kResolutionUnit, tiff::kShort, 1, 3);
-  PutEntry(h, n++, tiff::kModelPixelScale, tiff::kDouble, 3, kPixelScaleOffset);
-  PutEntry(h, n++, tiff::kModelTiepoint, tiff::kDouble, 6, kTiepointOffset);
-  PutEntry(h, n++, tiff::kGeoKeyDirectory, tiff::kShort, 24, kGeoKeysOffset);
-  // The next-directory offset at 202 stays 0.
-  for (int k = 0; k < 3; ++k)
-    write_le<uint16_t>(h + kBitsPerSampleOffset + 2 * k, BitsPerSample[k]);
-  for (uint32_t at : {kXResolutionOffset, kYResolutionOffset}) {
+  if (typed)
+    PutEntry(h, n++, tiff::kSampleFormat, tiff::kShort, bands,
+             bands == 1 ? SampleFormat : kSampleFormatOffset);
+  PutEntry(h, n++, tiff::kModelPixelScale, tiff::kDouble, 3, kPixelScaleOffset + shift);
+  PutEntry(h, n++, tiff::kModelTiepoint, tiff::kDouble, 6, kTiepointOffset + shift);
+  PutEntry(h, n++, tiff::kGeoKeyDirectory, tiff::kShort, 24, kGeoKeysOffset + shift);
+  // The next-directory offset after the entries stays 0.
+  for (int k = 0; k < 3; ++k) {
+    write_le<uint16_t>(h + kBitsPerSampleOffset + shift + 2 * k, BitsPerSample[k]);
+    if (typed) write_le<uint16_t>(h + kSampleFormatOffset + 2 * k, SampleFormat);
+  }
+  for (uint32_t at : {kXResolutionOffset + shift, kYResolutionOffset + shift}) {
     write_le<uint32_t>(h + at, 1);
     write_le<uint32_t>(h + at + 4, 1);
   }
   const double scale[3] = {CellSizeX, std::fabs(CellHeight), 0};
-  for (int k = 0; k < 3; ++k) write_le<double>(h + kPixelScaleOffset + 8 * k, scale[k]);
+  for (int k = 0; k < 3; ++k) write_le<double>(h + kPixelScaleOffset + shift + 8 * k, scale[k]);
   const double tiepoint[6] = {0, 0, 0, LeftX, TopY, 0};
-  for (int k = 0; k < 6; ++k) write_le<double>(h + kTiepointOffset + 8 * k, tiepoint[k]);
+  for (int k = 0; k < 6; ++k) write_le<double>(h + kTiepointOffset + shift + 8 * k, tiepoint[k]);
   uint16_t keys[24];
   GeoKeys(EpsgFromErMapper(Projection, Datum), keys);
-  for (int k = 0; k < 24; ++k) write_le<uint16_t>(h + kGeoKeysOffset + 2 * k, keys[k]);
-  if (Data != nullptr && FileSize >= tiff::kHeaderSize) std::memcpy(Data, h, tiff::kHeaderSize);
+  for (int k = 0; k < 24; ++k) write_le<uint16_t>(h + kGeoKeysOffset + shift + 2 * k, keys[k]);
+  if (Data != nullptr && FileSize >= HeaderSize) std::memcpy(Data, h, HeaderSize);
 }
 
 double TiffWriter::GetCellSizeY() {
@@ -156,20 +181,11 @@ uint16_t TiffWriter::GetBands() {
 }
 
 uint8_t TiffWriter::GetCellType() {
-  switch (BitsPerSample[0]) {
-    case 8:
-      return kCellUnsigned8;
-    case 16:
-      return kCellUnsigned16;
-    case 1:
-      return kCellOneBit;
-    default:
-      return kCellUnknown;
-  }
+  return CellType;
 }
 
 uint64_t TiffWriter::TiffCellIndex(uint32_t x, uint32_t y, uint32_t band) const {
-  return tiff::kHeaderSize / CellTypeSize(CellType) +
+  return HeaderSize / CellTypeSize(CellType) +
          (uint64_t{y} * ImageWidth + x) * static_cast<uint64_t>(Bands) + band;
 }
 

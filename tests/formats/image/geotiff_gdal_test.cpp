@@ -322,5 +322,54 @@ TEST(GdalOutputs, TiffOutputsNameTheSourceSystem) {
   }
 }
 
+// Signed and float cells go out with their sample format: GDAL reads the
+// same type and the same cells as from the source, across a source edge.
+TEST(GdalOutputs, TiffOutputsKeepSignedAndFloatCells) {
+  REQUIRE_GDAL_PYTHON();
+  struct {
+    const char* cell_type;
+    const char* gdal_type;
+    double (*f)(uint32_t, uint32_t, uint32_t);
+  } const cases[] = {
+      {"Signed16BitInteger", "Int16",
+       [](uint32_t x, uint32_t y, uint32_t) { return x * 900.0 - y * 1100.0; }},
+      {"Signed32BitInteger", "Int32",
+       [](uint32_t x, uint32_t y, uint32_t) { return x * 9e6 - y * 1.1e7 - 3; }},
+      {"IEEE4ByteReal", "Float32",
+       [](uint32_t x, uint32_t y, uint32_t) { return x * 0.25 - y * 1e5 - 0.5; }},
+  };
+  TempDir dir;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.cell_type);
+    ErsSource s;
+    s.width = 5;
+    s.lines = 4;
+    s.cell_type = c.cell_type;
+    s.projection = "\"NUTM33\"";
+    s.eastings = "1000";
+    s.northings = "2000";
+    s.data = MakeCells(s, c.f);
+    s.Write(dir.Path("s"));
+    // Whole source, then one column and one line past its right and bottom.
+    for (const char* rect : {"-A1000:2000:1005:1996", "-A1001:1999:1007:1994"}) {
+      const CliResult r = RunClipra({rect, dir.Path("s.ers"), dir.Path("o.tif")});
+      ASSERT_EQ(r.code, 0) << r.err;
+      const CliResult e = RunClipra({rect, dir.Path("s.ers"), dir.Path("o.ers")});
+      ASSERT_EQ(e.code, 0) << e.err;
+      const GdalView tif = ReadWithGdal(dir, "o.tif");
+      const GdalView ers = ReadWithGdal(dir, "o.ers");
+      ASSERT_FALSE(tif.cells.empty());
+      EXPECT_EQ(tif.cells, ers.cells) << rect;
+      EXPECT_EQ(tif.geo, ers.geo) << rect;
+      std::string type;
+      ASSERT_TRUE(RunPython(dir,
+                            "from osgeo import gdal\nprint(gdal.GetDataTypeName(gdal.Open('" +
+                                dir.Path("o.tif") + "').GetRasterBand(1).DataType))\n",
+                            &type));
+      EXPECT_EQ(type, std::string(c.gdal_type) + "\n");
+    }
+  }
+}
+
 }  // namespace
 }  // namespace clipra
