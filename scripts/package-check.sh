@@ -11,7 +11,9 @@ sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
 
 echo "== Building the package in $build"
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCLIPRA_WERROR=ON >/dev/null
+# A folder that scripts/test.sh configured is built on as it is.
+[ -f "$build/CMakeCache.txt" ] ||
+  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCLIPRA_WERROR=ON >/dev/null
 cmake --build "$build"
 rm -f "$build"/clipra_*.deb
 (cd "$build" && cpack -G DEB >/dev/null)

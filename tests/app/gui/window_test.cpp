@@ -455,7 +455,8 @@ TEST_F(WindowDialogs, GuideIsFoundBesideTheProgramThenInstalledAndMissingIsRepor
   const struct {
     const char* beside;
     const char* expected;
-  } rows[] = {{nullptr, "share/doc/clipra/clipra.hlp"}, {"bin/clipra.hlp", "bin/clipra.hlp"}};
+  } rows[] = {{nullptr, "bin/../share/doc/clipra/clipra.hlp"},
+              {"bin/clipra.hlp", "bin/clipra.hlp"}};
   std::filesystem::create_directories(dir_.Path("share/doc/clipra"));
   std::filesystem::create_directories(dir_.Path("bin"));
   dir_.WriteFile("share/doc/clipra/clipra.hlp", "Key      Meaning\r\n");
