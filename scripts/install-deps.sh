@@ -7,7 +7,8 @@ set -euo pipefail
 demo=(g++ cmake ninja-build libjpeg62-turbo-dev libtiff-dev)
 test=("${demo[@]}" googletest libgtest-dev libbenchmark-dev qt6-base-dev libgl-dev
       gdal-bin python3-gdal libjpeg-turbo-progs libtiff-tools imagemagick
-      clang-14 libclang-rt-14-dev xvfb xauth xdotool x11-apps locales)
+      clang-14 libclang-rt-14-dev xvfb xauth xdotool x11-apps locales
+      lintian desktop-file-utils dpkg-dev file)
 
 case "${1:-test}" in
   demo) wanted=("${demo[@]}") ;;

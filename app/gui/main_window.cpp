@@ -221,6 +221,18 @@ int OutputFilterForName(const std::string& name) {
   return 0;
 }
 
+// The guide beside the program (a build folder or a portable copy), else where
+// an installed program's guide lives: <prefix>/share/doc/clipra/ for
+// <prefix>/bin/clipra. Missing from both, the name beside the program stays so
+// that the status line reports it.
+static std::string GuideFile(const std::string& program_path) {
+  const std::string beside = ChangeFileExt(program_path, ".hlp");
+  if (FileExists(beside)) return beside;
+  const std::string installed =
+      ExtractFileDir(program_path) + "../share/doc/clipra/" + ExtractFileName(beside);
+  return FileExists(installed) ? installed : beside;
+}
+
 MainWindow::MainWindow(WindowSetup setup, QWidget* parent)
     : QMainWindow(parent), settings_(std::move(setup.settings)), host_(this) {
   caption_ = QString::fromLatin1(kCaption);
@@ -230,7 +242,7 @@ MainWindow::MainWindow(WindowSetup setup, QWidget* parent)
   setFont(WindowFont());
   BuildControls();
   ApplyFixedSize();
-  help_file_ = ChangeFileExt(setup.program_path, ".hlp");
+  help_file_ = GuideFile(setup.program_path);
   toolbar_action_->setChecked(!tool_bar_->isHidden());
   pages_->setTabVisible(kProcessingPage, false);
   pages_->setCurrentIndex(kFilesPage);

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
@@ -442,11 +444,30 @@ TEST_F(WindowDialogs, AboutBoxNamesTheVersion) {
   EXPECT_TRUE(seen);
 }
 
-TEST_F(WindowDialogs, MissingHelpFileIsReported) {
+TEST_F(WindowDialogs, GuideIsFoundBesideTheProgramThenInstalledAndMissingIsReported) {
   auto w = MakeWindow();
   EXPECT_EQ(dir_.Path("clipra.hlp"), w->HelpFile());
   w->ContentsAction()->trigger();
   EXPECT_EQ("Help file not found", w->StatusText().toStdString());
+
+  // An installed <prefix>/bin/clipra reads <prefix>/share/doc/clipra/clipra.hlp,
+  // unless a guide sits beside it.
+  const struct {
+    const char* beside;
+    const char* expected;
+  } rows[] = {{nullptr, "bin/../share/doc/clipra/clipra.hlp"},
+              {"bin/clipra.hlp", "bin/clipra.hlp"}};
+  std::filesystem::create_directories(dir_.Path("share/doc/clipra"));
+  std::filesystem::create_directories(dir_.Path("bin"));
+  dir_.WriteFile("share/doc/clipra/clipra.hlp", "Key      Meaning\r\n");
+  for (const auto& row : rows) {
+    if (row.beside) dir_.WriteFile(row.beside, "Key      Meaning\r\n");
+    WindowSetup setup;
+    setup.program_path = dir_.Path("bin/clipra");
+    setup.settings = {Ini(), Ini()};
+    MainWindow installed(std::move(setup));
+    EXPECT_EQ(dir_.Path(row.expected), installed.HelpFile()) << row.expected;
+  }
 }
 
 // The preview.
