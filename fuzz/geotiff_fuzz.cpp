@@ -18,11 +18,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Spans as the job reads them: a window, then whole lines.
   RasterReader& r = *source.GetReader();
   const uint32_t w = r.GetWidth();
-  for (uint32_t y = 0; y < r.GetLines() && y < 40; ++y)
+  const uint32_t lines = r.GetLines();
+  if (w > 3 && lines > 0) r.AdviseRead(w / 3, 0, w - 1, lines - 1);
+  for (uint32_t y = 0; y < lines && y < 40; ++y)
     for (uint32_t b = 0; b < r.GetBands() && b < 4; ++b) {
       uint64_t step = 0;
-      uint32_t count = 0;
-      if (w > 3) r.CellSpan(y, b, w / 3, w - 1, step);
+      uint32_t count = 0, begin = 0, end = 0;
+      r.CellSpan(y, b, step, begin, end);
       r.CellRun(y, b, step, count);
     }
   return 0;
