@@ -30,6 +30,8 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_source.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -141,27 +143,6 @@ int Probe(const char* source, const char* output) {
   return 0;
 }
 
-void MakeErsSource(const std::string& base) {
-  std::ofstream header(base + ".ers", std::ios::binary);
-  header << "DatasetHeader Begin\n\tVersion\t= \"6.0\"\n\tDataSetType\t= ERStorage\n"
-            "\tDataType\t= Raster\n\tByteOrder\t= LSBFirst\n\tCoordinateSpace Begin\n"
-            "\t\tDatum\t= \"WGS84\"\n\t\tProjection\t= \"SUTM33\"\n\t\tCoordinateType\t= EN\n"
-            "\tCoordinateSpace End\n\tRasterInfo Begin\n\t\tCellType\t= Unsigned8BitInteger\n"
-            "\t\tCellInfo Begin\n\t\t\tXdimension\t= 2\n\t\t\tYdimension\t= 2\n\t\tCellInfo End\n"
-            "\t\tNrOfLines\t= 6000\n\t\tNrOfCellsPerLine\t= 6000\n"
-            "\t\tRegistrationCoord Begin\n\t\t\tEastings\t= 400000\n"
-            "\t\t\tNorthings\t= 6200000\n\t\tRegistrationCoord End\n"
-            "\t\tNrOfBands\t= 3\n\tRasterInfo End\nDatasetHeader End\n";
-  std::ofstream data(base, std::ios::binary);
-  std::vector<char> line(kErsSource);
-  for (uint32_t y = 0; y < kErsSource; ++y)
-    for (uint32_t b = 0; b < 3; ++b) {
-      for (uint32_t x = 0; x < kErsSource; ++x)
-        line[x] = static_cast<char>((x * (b + 1) + y * 3) & 0xFF);
-      data.write(line.data(), static_cast<std::streamsize>(line.size()));
-    }
-}
-
 // Smooth value noise: a lattice of random values, interpolated.
 struct ValueNoise {
   std::vector<float> lattice;
@@ -251,7 +232,7 @@ int main(int argc, char** argv) {
 
   // (a) ER Mapper into ER Mapper.
   const std::string ers = folder + "/ers_source";
-  if (!fs::exists(ers + ".ers")) MakeErsSource(ers);
+  if (!fs::exists(ers + ".ers")) clipra::bench::MakeSource(ers);
   const double left = 400000 + kErsOffset * 2.0, top = 6200000 - kErsOffset * 2.0;
   const double right = left + (kErsWindow - 1) * 2.0, bottom = top - (kErsWindow - 1) * 2.0;
   const std::string area =
