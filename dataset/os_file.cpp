@@ -215,4 +215,11 @@ void MappedView::Unmap() {
   size_ = 0;
 }
 
+uint64_t PhysicalMemory() {
+  const long pages = ::sysconf(_SC_PHYS_PAGES);
+  const long page_size = ::sysconf(_SC_PAGE_SIZE);
+  if (pages <= 0 || page_size <= 0) return UINT64_MAX;
+  return static_cast<uint64_t>(pages) * static_cast<uint64_t>(page_size);
+}
+
 }  // namespace clipra

@@ -94,4 +94,7 @@ class MappedView {
   uint64_t size_ = 0;
 };
 
+// The machine's physical memory in bytes; UINT64_MAX when it cannot be told.
+uint64_t PhysicalMemory();
+
 }  // namespace clipra

@@ -15,13 +15,6 @@ namespace clipra {
 
 namespace {
 
-uint64_t PhysicalMemory() {
-  const long pages = ::sysconf(_SC_PHYS_PAGES);
-  const long page_size = ::sysconf(_SC_PAGE_SIZE);
-  if (pages <= 0 || page_size <= 0) return UINT64_MAX;
-  return static_cast<uint64_t>(pages) * static_cast<uint64_t>(page_size);
-}
-
 // Closes the decoder's view on every way out of the read unless told otherwise.
 class ViewGuard {
  public:

@@ -22,13 +22,6 @@ namespace clipra {
 
 namespace {
 
-uint64_t PhysicalMemory() {
-  const long pages = ::sysconf(_SC_PHYS_PAGES);
-  const long page_size = ::sysconf(_SC_PAGE_SIZE);
-  if (pages <= 0 || page_size <= 0) return UINT64_MAX;
-  return static_cast<uint64_t>(pages) * static_cast<uint64_t>(page_size);
-}
-
 uint64_t& MemoryLimit() {
   static uint64_t limit = PhysicalMemory();
   return limit;
