@@ -10,10 +10,9 @@
 #include "dataset/control_points.h"
 #include "dataset/source.h"
 #include "dataset/utils.h"
+#include "support/app_fixtures.h"
 #include "support/comma_locale.h"
-#include "support/ers_builder.h"
 #include "support/gdal.h"
-#include "support/temp_dir.h"
 #include "support/tools.h"
 
 namespace clipra {
@@ -39,22 +38,11 @@ TEST(CommaLocale, NumberTextsKeepThePoint) {
   EXPECT_EQ("  0.50000000000000", FormatFixedWidth(0.5, 18, 14));
 }
 
-// Cell size 0.5, cell (0, 0) at (100.25, 203.5); the Northings use the comma.
-std::string DecimalSource(const TempDir& dir) {
-  ErsSource s;
-  s.width = 8;
-  s.lines = 6;
-  s.cell_size_x = s.cell_size_y = "0.5";
-  s.eastings = "100.25";
-  s.northings = "203,5";
-  s.data = MakeCells(s, Pattern);
-  s.Write(dir.Path("src"));
-  return dir.Path("src.ers");
-}
-
 TEST(CommaLocale, ClipWithDecimalHeaderNumbersWritesPointsInEveryFile) {
   TempDir dir;
-  const std::string src = DecimalSource(dir);
+  // Cell size 0.5, cell (0, 0) at (100.25, 203.5); the Northings use the comma.
+  const std::string src =
+      WriteSource(dir, "src", Grid(8, 6, 1, "0.5", "0.5", "100.25", "203,5"), Pattern);
   const struct {
     const char* output;
     const char* text_file;  // the header or world file that carries the numbers
@@ -79,32 +67,25 @@ TEST(CommaLocale, ClipWithDecimalHeaderNumbersWritesPointsInEveryFile) {
     EXPECT_NE(std::string::npos, text.find(row.cell_size)) << text;
     EXPECT_EQ(std::string::npos, text.find(',')) << text;
 
+    EXPECT_EQ("18 19 20 21|26 27 28 29|34 35 36 37|42 43 44 45", CellText(dir.Path(row.output)));
     Source out;
     ASSERT_TRUE(out.Open(dir.Path(row.output))) << out.GetErrorText();
     RasterReader& reader = *out.GetReader();
-    EXPECT_EQ(4u, reader.GetWidth());
-    EXPECT_EQ(4u, reader.GetLines());
     EXPECT_EQ(0.5, reader.GetCellSizeX());
     EXPECT_EQ(101.25, reader.GetLeftX());
     EXPECT_EQ(202.5, reader.GetTopY());
-    float v = -1;
-    ASSERT_TRUE(reader.GetCell(1, 2, 0, v));
-    EXPECT_EQ(Pattern(3, 4, 0), v);
   }
 
   // GDAL reads the cell size and origin as written.
   REQUIRE_GDAL_PYTHON();
   for (const char* name : {"o.ers", "r.tif"}) {
-    const GdalView view = ReadWithGdal(dir, name);
-    ASSERT_EQ(6u, view.geo.size()) << name;
-    EXPECT_EQ(101.25, view.geo[0]) << name;
-    EXPECT_EQ(0.5, view.geo[1]) << name;
-    EXPECT_EQ(202.5, view.geo[3]) << name;
-    EXPECT_EQ(-0.5, view.geo[5]) << name;
+    EXPECT_EQ((std::vector<double>{101.25, 0.5, 0, 202.5, 0, -0.5}), ReadWithGdal(dir, name).geo)
+        << name;
   }
 }
 
-TEST(CommaLocale, SettingsKeepTheLocaleSeparatorAndReadBothBack) {
+// Only the settings file speaks the locale; it reads either separator back.
+TEST(CommaLocale, SettingsKeepTheLocaleSeparatorAndControlPointFilesThePoint) {
   CommaLocale comma;
   REQUIRE_COMMA_LOCALE(comma);
   TempDir dir;
@@ -113,19 +94,11 @@ TEST(CommaLocale, SettingsKeepTheLocaleSeparatorAndReadBothBack) {
   ASSERT_TRUE(SaveSettings(dir.Path("c.ini"), s));
   EXPECT_NE(std::string::npos, dir.ReadFile("c.ini").find("TopLeftX=110,200\r\n"));
   const ExtractOptions back = LoadSettings(dir.Path("c.ini")).Options;
-  EXPECT_EQ(110.2, back.TopLeftX);
-  EXPECT_EQ(490.2, back.TopLeftY);
-  EXPECT_EQ(150.2, back.BotRightX);
-  EXPECT_EQ(450.25, back.BotRightY);
-  // A file saved under a "." locale still reads.
+  EXPECT_EQ((std::vector<double>{110.2, 490.2, 150.2, 450.25}),
+            (std::vector<double>{back.TopLeftX, back.TopLeftY, back.BotRightX, back.BotRightY}));
   dir.WriteFile("p.ini", "[Options]\r\nTopLeftX=110.200\r\n");
   EXPECT_EQ(110.2, LoadSettings(dir.Path("p.ini")).Options.TopLeftX);
-}
 
-TEST(CommaLocale, ControlPointFilesKeepThePoint) {
-  CommaLocale comma;
-  REQUIRE_COMMA_LOCALE(comma);
-  TempDir dir;
   ControlPointList list;
   list.AddFromLine("P1 Yes 10.5 20,25 512000.125 -1.5 0");
   ASSERT_EQ(1, list.Count());
@@ -133,10 +106,10 @@ TEST(CommaLocale, ControlPointFilesKeepThePoint) {
   ASSERT_TRUE(list.SaveToFile(dir.Path("p.gcp")));
   EXPECT_EQ("P1\tYes\t    10.500\t    20.250\t512000.125\t    -1.500\t     0.000\r\n",
             dir.ReadFile("p.gcp"));
-  ControlPointList back;
-  ASSERT_TRUE(back.LoadFromFile(dir.Path("p.gcp")));
-  ASSERT_EQ(1, back.Count());
-  EXPECT_EQ(20.25, back.GetValue(0, 2));
+  ControlPointList read;
+  ASSERT_TRUE(read.LoadFromFile(dir.Path("p.gcp")));
+  ASSERT_EQ(1, read.Count());
+  EXPECT_EQ(20.25, read.GetValue(0, 2));
 }
 
 }  // namespace

@@ -12,9 +12,8 @@
 #include <vector>
 
 #include "dataset/os_file.h"
-#include "dataset/os_locale.h"
 #include "dataset/utils.h"
-#include "support/temp_dir.h"
+#include "support/app_fixtures.h"
 
 namespace clipra {
 namespace {
@@ -26,29 +25,14 @@ auto Fields(const ExtractOptions& o) {
   return std::make_tuple(o.TopLeftX, o.TopLeftY, o.BotRightX, o.BotRightY, o.BgrColor);
 }
 
-// Forces the locale's decimal separator for one test.
-class SeparatorScope {
- public:
-  explicit SeparatorScope(char c) { SetLocaleDecimalSeparator(c); }
-  ~SeparatorScope() { SetLocaleDecimalSeparator(0); }
-};
-
-// Sets or clears an environment variable for one test.
+// Sets (or with nullptr clears) an environment variable for one scope.
 class EnvScope {
  public:
   EnvScope(const char* name, const char* value) : name_(name) {
     if (const char* old = std::getenv(name)) old_ = old;
-    if (value)
-      ::setenv(name, value, 1);
-    else
-      ::unsetenv(name);
+    value ? ::setenv(name, value, 1) : ::unsetenv(name);
   }
-  ~EnvScope() {
-    if (old_)
-      ::setenv(name_, old_->c_str(), 1);
-    else
-      ::unsetenv(name_);
-  }
+  ~EnvScope() { old_ ? ::setenv(name_, old_->c_str(), 1) : ::unsetenv(name_); }
 
  private:
   const char* name_;
@@ -62,34 +46,34 @@ class SettingsFileTest : public ::testing::Test {
     dir_.WriteFile("clipra.ini", text);
     return Ini();
   }
-  Settings LoadWith(const std::string& text) { return LoadSettings(IniWith(text)); }
   TempDir dir_;
 };
 
-TEST_F(SettingsFileTest, MissingFileOrKeysGiveDefaults) {
-  const Settings s = LoadSettings(Ini());
-  EXPECT_EQ("", s.InFile);
-  EXPECT_EQ("map.bmp", s.OutName);
-  EXPECT_EQ(Fields({0, 0, 0, 0, 0}), Fields(s.Options));
-  EXPECT_FALSE(FileExists(Ini())) << "loading must not create the file";
-
-  const Settings some = LoadWith("[Names]\r\nInFile=a.ers\r\n[Options]\r\nBotRightY=7\r\n");
-  EXPECT_EQ("a.ers", some.InFile);
-  EXPECT_EQ("map.bmp", some.OutName);
-  EXPECT_EQ(Fields({0, 0, 0, 7, 0}), Fields(some.Options));
-}
-
-TEST_F(SettingsFileTest, CornersReadWithEitherDecimalSeparator) {
-  const Settings s =
-      LoadWith("[Options]\nTopLeftX=12,5\nTopLeftY=12.5\nBotRightX= -3,25 \nBotRightY=abc\n");
-  EXPECT_EQ(Fields({12.5, 12.5, -3.25, 0, 0}), Fields(s.Options))
-      << "\"12,5\" reads as 12.5, text as 0";
-}
-
-TEST_F(SettingsFileTest, MalformedColourReadsBlackAndTopByteIsDropped) {
-  EXPECT_EQ(0u, LoadWith("[Options]\nBgrColor=white\n").Options.BgrColor);
-  EXPECT_EQ(0x00FFFFFFu, LoadWith("[Options]\nBgrColor=-1\n").Options.BgrColor);
-  EXPECT_EQ(0x0000FF00u, LoadWith("[Options]\nBgrColor=$FF00\n").Options.BgrColor);
+TEST_F(SettingsFileTest, MissingFilesKeysAndMalformedValuesGiveDefaults) {
+  const struct {
+    const char* text;  // no file for nullptr
+    const char* in_file;
+    ExtractOptions options;
+  } rows[] = {
+      {nullptr, "", {}},
+      {"[Names]\r\nInFile=a.ers\r\n[Options]\r\nBotRightY=7\r\n", "a.ers", {0, 0, 0, 7}},
+      // Either decimal separator; text reads as 0.
+      {"[Options]\nTopLeftX=12,5\nTopLeftY=12.5\nBotRightX= -3,25 \nBotRightY=abc\n",
+       "",
+       {12.5, 12.5, -3.25, 0}},
+      {"[Options]\nBgrColor=white\n", "", {}},
+      {"[Options]\nBgrColor=-1\n", "", {0, 0, 0, 0, 0x00FFFFFF}},  // the top byte goes
+      {"[Options]\nBgrColor=$FF00\n", "", {0, 0, 0, 0, 0x0000FF00}},
+  };
+  for (const auto& row : rows) {
+    const Settings s = row.text ? LoadSettings(IniWith(row.text)) : LoadSettings(Ini());
+    EXPECT_EQ(row.in_file, s.InFile);
+    EXPECT_EQ("map.bmp", s.OutName);
+    EXPECT_EQ(Fields(row.options), Fields(s.Options)) << (row.text ? row.text : "no file");
+    if (!row.text) {
+      EXPECT_FALSE(FileExists(Ini())) << "loading must not create the file";
+    }
+  }
 }
 
 TEST_F(SettingsFileTest, SaveWritesExactlyTwoSectionsAndEightKeys) {
@@ -115,6 +99,16 @@ TEST_F(SettingsFileTest, SaveWritesExactlyTwoSectionsAndEightKeys) {
   EXPECT_EQ((Strings{"TopLeftX", "TopLeftY", "BotRightX", "BotRightY", "BgrColor", "ToolBar"}),
             ini.ReadSection("Options"));
   EXPECT_EQ("345.500", ini.ReadString("Options", "TopLeftX", ""));
+
+  // Other sections, keys and comments stay; missing keys are added.
+  IniWith("; kept\n[Other]\nX=1\n\n[names]\nOutName=old.bmp\nExtra=yes\n\n[Tail]\nY=2\n");
+  ASSERT_TRUE(SaveSettings(Ini(), Settings{}));
+  EXPECT_EQ(
+      "; kept\r\n[Other]\r\nX=1\r\n\r\n[names]\r\nOutName=map.bmp\r\nExtra=yes\r\n"
+      "InFile=\r\n\r\n[Tail]\r\nY=2\r\n"
+      "[Options]\r\nTopLeftX=0.000\r\nTopLeftY=0.000\r\nBotRightX=0.000\r\nBotRightY=0.000\r\n"
+      "BgrColor=0\r\nToolBar=1\r\n",
+      dir_.ReadFile("clipra.ini"));
 }
 
 TEST_F(SettingsFileTest, ValuesAndLongPathsSurviveARestart) {
@@ -137,82 +131,59 @@ TEST_F(SettingsFileTest, ValuesAndLongPathsSurviveARestart) {
   }
 }
 
-TEST_F(SettingsFileTest, SaveKeepsOtherSectionsKeysAndComments) {
-  dir_.WriteFile("clipra.ini",
-                 "; kept\n[Other]\nX=1\n\n[names]\nOutName=old.bmp\nExtra=yes\n\n[Tail]\nY=2\n");
-  ASSERT_TRUE(SaveSettings(Ini(), Settings{}));
-  EXPECT_EQ(
-      "; kept\r\n[Other]\r\nX=1\r\n\r\n[names]\r\nOutName=map.bmp\r\nExtra=yes\r\n"
-      "InFile=\r\n\r\n[Tail]\r\nY=2\r\n"
-      "[Options]\r\nTopLeftX=0.000\r\nTopLeftY=0.000\r\nBotRightX=0.000\r\nBotRightY=0.000\r\n"
-      "BgrColor=0\r\nToolBar=1\r\n",
-      dir_.ReadFile("clipra.ini"));
-}
-
 TEST_F(SettingsFileTest, SaveCreatesMissingFoldersAndReportsFailureInTheSystemsWords) {
   const std::string path = dir_.Path("a/b/clipra.ini");
   ASSERT_TRUE(SaveSettings(path, Settings{}));
   EXPECT_EQ("map.bmp", LoadSettings(path).OutName);
-
   dir_.WriteFile("plain", "x");
   std::string error;
   EXPECT_FALSE(SaveSettings(dir_.Path("plain/clipra.ini"), Settings{}, &error));
   EXPECT_EQ(std::to_string(ENOTDIR) + " " + SystemErrorText(ENOTDIR), error);
 }
 
-using SettingsIniFile = SettingsFileTest;
-
-TEST_F(SettingsIniFile, ReadsLfAndCrLfAndIgnoresCase) {
-  const IniFile ini(IniWith("[One]\r\nA = 1 \r\nb=\"quoted \"\n[TWO]\nc='x'\nnot a key\n;d=4\n"));
-  EXPECT_EQ("1", ini.ReadString("one", "a", "?"));
-  EXPECT_EQ("quoted ", ini.ReadString("ONE", "B", "?"));
-  EXPECT_EQ("x", ini.ReadString("two", "C", "?"));
-  EXPECT_EQ("?", ini.ReadString("two", "d", "?")) << "comment lines are not keys";
-  EXPECT_EQ("?", ini.ReadString("three", "a", "?"));
-  EXPECT_EQ("?", ini.ReadString("two", "a", "?")) << "keys belong to their section";
+TEST_F(SettingsFileTest, IniFileReadsLfAndCrLfIgnoringCaseAndTheFirstOfTwoSections) {
+  const SettingsFile ini(
+      IniWith("[One]\r\nA = 1 \r\nb=\"quoted \"\n[TWO]\nc='x'\nnot a key\n;d=4\n"
+              "[S]\nA=1\nB=x=y\nC=\n[T]\nD=4\n[S]\nA=2\nE=3\n"
+              "[F]\nA=\nB=1.2.3\nC=1e999\nD=2,5\n"));
+  const struct {
+    const char *section, *key, *value;
+  } strings[] = {
+      {"one", "a", "1"},   {"ONE", "B", "quoted "},
+      {"two", "C", "x"},   {"two", "d", "?"},  // comment lines are not keys
+      {"three", "a", "?"}, {"two", "a", "?"},  // keys belong to their section
+      {"S", "A", "1"},     {"S", "E", "?"},    // the first of two sections of one name wins
+  };
+  for (const auto& row : strings)
+    EXPECT_EQ(row.value, ini.ReadString(row.section, row.key, "?")) << row.section << row.key;
   EXPECT_EQ(1, ini.ReadInteger("One", "A", 9));
   EXPECT_EQ(9, ini.ReadInteger("One", "B", 9));
   EXPECT_EQ((Strings{"c"}), ini.ReadSection("Two"));
-}
-
-TEST_F(SettingsIniFile, FirstOfTwoSectionsOfOneNameWins) {
-  const IniFile ini(IniWith("[S]\nA=1\n[S]\nA=2\nB=3\n"));
-  EXPECT_EQ("1", ini.ReadString("S", "A", ""));
-  EXPECT_EQ("", ini.ReadString("S", "B", ""));
-}
-
-TEST_F(SettingsIniFile, ReadSectionValuesGivesValuesOnly) {
-  const SettingsFile ini(IniWith("[S]\nA=1\nB=x=y\nC=\n[T]\nD=4\n"));
   Strings values{"stale"};
   ini.ReadSectionValues("s", values);
   EXPECT_EQ((Strings{"1", "x=y", ""}), values);
   ini.ReadSectionValues("missing", values);
   EXPECT_TRUE(values.empty());
-}
-
-TEST_F(SettingsIniFile, ReadFloatDefGivesTheDefaultForEmptyMalformedOrHugeValues) {
-  const SettingsFile ini(IniWith("[S]\nA=\nB=1.2.3\nC=1e999\nD=2,5\n"));
+  // The default for empty, malformed or huge values.
   for (const char* key : {"A", "B", "C", "missing"})
-    EXPECT_EQ(7, ini.ReadFloatDef("S", key, 7)) << key;
-  EXPECT_EQ(2.5, ini.ReadFloatDef("S", "D", 7));
+    EXPECT_EQ(7, ini.ReadFloatDef("F", key, 7)) << key;
+  EXPECT_EQ(2.5, ini.ReadFloatDef("F", "D", 7));
 }
 
-TEST_F(SettingsIniFile, NothingIsWrittenWithoutAChange) {
-  EXPECT_EQ("d", IniFile(Ini()).ReadString("S", "A", "d"));
-  EXPECT_FALSE(FileExists(Ini()));
-  IniFile(Ini()).WriteString("S", "A", "line\nbreak");
-  EXPECT_EQ("[S]\r\nA=line break\r\n", dir_.ReadFile("clipra.ini"));
+TEST_F(SettingsFileTest, IniFileWritesNothingWithoutAChange) {
+  const std::string other = dir_.Path("other.ini");
+  EXPECT_EQ("d", IniFile(other).ReadString("S", "A", "d"));
+  EXPECT_FALSE(FileExists(other));
+  IniFile(other).WriteString("S", "A", "line\nbreak");
+  EXPECT_EQ("[S]\r\nA=line break\r\n", dir_.ReadFile("other.ini"));
 }
 
-TEST(SettingsLocationTest, WritableProgramFolderKeepsTheFileBesideTheProgram) {
+TEST(SettingsLocationTest, ProgramFolderWhileWritableElseTheUserFile) {
   TempDir dir;
-  const SettingsLocation loc = LocateSettings(dir.Path("clipra"), dir.Path("user/clipra.ini"));
-  EXPECT_EQ(dir.Path("clipra.ini"), loc.read_path);
-  EXPECT_EQ(dir.Path("clipra.ini"), loc.write_path);
-}
+  const SettingsLocation beside = LocateSettings(dir.Path("clipra"), dir.Path("u/clipra.ini"));
+  EXPECT_EQ(dir.Path("clipra.ini"), beside.read_path);
+  EXPECT_EQ(dir.Path("clipra.ini"), beside.write_path);
 
-TEST(SettingsLocationTest, ReadOnlyProgramFolderFallsBackToTheUserFile) {
-  TempDir dir;
   ::mkdir(dir.Path("bin").c_str(), 0755);
   const std::string program = dir.Path("bin/clipra");
   const std::string user = dir.Path("home/clipra/clipra.ini");
@@ -237,19 +208,14 @@ TEST(SettingsLocationTest, ReadOnlyProgramFolderFallsBackToTheUserFile) {
 }
 
 TEST(SettingsLocationTest, UserFileHonoursXdgConfigHome) {
-  {
-    EnvScope xdg("XDG_CONFIG_HOME", "/cfg/");
-    EXPECT_EQ("/cfg/clipra/clipra.ini", UserSettingsFile());
-  }
-  {
-    EnvScope xdg("XDG_CONFIG_HOME", "relative");
-    EnvScope home("HOME", "/home/u");
-    EXPECT_EQ("/home/u/.config/clipra/clipra.ini", UserSettingsFile());
-  }
-  {
-    EnvScope xdg("XDG_CONFIG_HOME", nullptr);
-    EnvScope home("HOME", nullptr);
-    EXPECT_EQ("", UserSettingsFile());
+  const struct {
+    const char *xdg, *home, *file;
+  } rows[] = {{"/cfg/", "/home/u", "/cfg/clipra/clipra.ini"},
+              {"relative", "/home/u", "/home/u/.config/clipra/clipra.ini"},
+              {nullptr, nullptr, ""}};
+  for (const auto& row : rows) {
+    EnvScope xdg("XDG_CONFIG_HOME", row.xdg), home("HOME", row.home);
+    EXPECT_EQ(row.file, UserSettingsFile());
   }
 }
 
