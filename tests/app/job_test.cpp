@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <map>
 
-#include "dataset/identify.h"
 #include "dataset/utils.h"
 #include "support/app_fixtures.h"
 #include "support/tools.h"
@@ -187,8 +186,9 @@ TEST_F(JobTest, OutputOverTheSourceOrABusyDataFileLeavesEveryFileAsItWas) {
   for (const auto& [held, output, message] : busy) {
     Source open;
     ASSERT_TRUE(open.Open(dir_.Path(held))) << open.GetErrorText();
+    // The held raster's own cell type: unsigned bytes.
     EXPECT_EQ(message, ThrownText<DatasetError>(
-                           [&] { Output(dir_.Path(output), 3, 3, kCellUnsigned8, 1, 1); }));
+                           [&] { Output(dir_.Path(output), 3, 3, open.GetCellType(), 1, 1); }));
     EXPECT_EQ(before, Snapshot(dir_)) << held << " -> " << output;
   }
 }

@@ -173,7 +173,7 @@ TEST_F(WindowTest, ValuesNamesAndTheToolBarShowAsTypedAndSurviveARestart) {
   for (int i = 0; i < 4; ++i) EXPECT_EQ("0.000", S(first->Edit(i)->text()));
   EXPECT_EQ(QColor(Qt::black), first->BackgroundButton()->palette().color(QPalette::ButtonText));
   {
-    auto w = MakeWindow({"/maps/<i>x</i>.ers", "/maps/a&b <b>.tif"});
+    auto w = MakeWindow({"/maps/<i>x</i>.ers", "/maps/a&b <b>.tif", "/A1:2:3:4"});
     w->show();
     // A label left to guess would render the first as an italic "x.ers".
     for (QLabel* label :
@@ -191,6 +191,7 @@ TEST_F(WindowTest, ValuesNamesAndTheToolBarShowAsTypedAndSurviveARestart) {
     EXPECT_FALSE(w->ToolBar()->isVisible());
     w->Edit(0)->setText("1234.5");
     w->Edit(1)->setText("1e999");  // no double holds it: 0
+    w->Edit(2)->setText("abc");    // no number: 0
     EXPECT_TRUE(w->close());
   }
   const Settings saved = LoadSettings(Ini());
@@ -198,7 +199,8 @@ TEST_F(WindowTest, ValuesNamesAndTheToolBarShowAsTypedAndSurviveARestart) {
   EXPECT_EQ("/maps/<i>x</i>.ers", saved.InFile);
   EXPECT_EQ("/maps/a&b <b>.tif", saved.OutName);
   std::string ini = dir_.ReadFile("clipra.ini");
-  EXPECT_NE(std::string::npos, ini.find("TopLeftY=0.000\r\n"));
+  EXPECT_NE(std::string::npos,
+            ini.find("TopLeftY=0.000\r\nBotRightX=0.000\r\nBotRightY=4.000\r\n"));
   const size_t colour = ini.find("BgrColor=0\r\nToolBar=0\r\n");
   ASSERT_NE(std::string::npos, colour);
   dir_.WriteFile("clipra.ini", ini.replace(colour, 10, "BgrColor=255"));
