@@ -357,6 +357,16 @@ bool WriterRun(RasterWriter& dst, uint32_t line, uint32_t band, uint32_t width, 
   return true;
 }
 
+// Copies `n` cells of one or two bytes, each side with its own step.
+void CopyStrided(uint8_t* to, uint64_t to_step, const uint8_t* from, uint64_t from_step,
+                 uint64_t n, uint32_t cell_bytes) {
+  if (cell_bytes == 1) {
+    for (uint64_t k = 0; k < n; ++k, to += to_step, from += from_step) *to = *from;
+  } else {
+    for (uint64_t k = 0; k < n; ++k, to += to_step, from += from_step) std::memcpy(to, from, 2);
+  }
+}
+
 }  // namespace
 
 bool ExtractJob::SampleIndexed() {
@@ -443,6 +453,10 @@ bool ExtractJob::SampleIndexed() {
         const uint8_t* in = row_ok && out_run ? span(row, b, in_step, begin, end) : nullptr;
         const bool as_block = in && in_step == cell_bytes && out_step == cell_bytes &&
                               (cell_bytes == 1 || src.LSBFirst) && (!colour || covered_end >= 0);
+        // Interleaved cells on either side: the run is copied cell by cell
+        // in a tight loop instead.
+        const bool strided = in && !as_block && (cell_bytes == 1 || src.LSBFirst) &&
+                             (!colour || covered_end >= 0);
         // What SetCell would store for the empty and the background cells.
         // `fill` has room for the widest cell EncodeCell writes, although a
         // run only ever copies one or two bytes of it.
@@ -467,11 +481,14 @@ bool ExtractJob::SampleIndexed() {
             }
             const uint8_t* from = in + uint64_t(col - begin) * in_step;
             uint8_t* to = out + uint64_t(c) * out_step;
-            if (as_block) {
+            if (as_block || strided) {
               const int64_t stop = colour ? std::min<int64_t>(end, covered_end) : end;
               const int64_t n = std::min<int64_t>(consecutive[c], stop - col);
               if (n > 1) {
-                std::memcpy(to, from, static_cast<size_t>(n) * cell_bytes);
+                if (as_block)
+                  std::memcpy(to, from, static_cast<size_t>(n) * cell_bytes);
+                else
+                  CopyStrided(to, out_step, from, in_step, static_cast<uint64_t>(n), cell_bytes);
                 c += static_cast<int32_t>(n) - 1;
                 continue;
               }
