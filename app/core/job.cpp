@@ -18,15 +18,25 @@ namespace clipra {
 std::atomic<bool> Busy{false};
 std::atomic<bool> AbortRequested{false};
 
-std::string FormatTimeSpan(double days) {
+namespace {
+
+int64_t WholeSeconds(double days) {
   const long double seconds = static_cast<long double>(days) * 60 * 60 * 24;
   int64_t s = 0;
   if (!RoundToInt64(seconds, s)) s = 0;
+  return s;
+}
+
+std::string FormatSeconds(int64_t s) {
   const int64_t h = s / 3600;
   const int64_t m = (s - h * 3600) / 60;
   const int64_t sec = s - h * 3600 - m * 60;
   return std::to_string(h) + ":" + std::to_string(m) + ":" + std::to_string(sec);
 }
+
+}  // namespace
+
+std::string FormatTimeSpan(double days) { return FormatSeconds(WholeSeconds(days)); }
 
 bool OutputSize(const ExtractOptions& options, double cell_size, int32_t& width, int32_t& lines,
                 std::string& error) {
@@ -223,16 +233,17 @@ bool ExtractJob::LineEnd(int32_t row) {
   const double elapsed = NowDays() - StartTime;
   const double remaining = static_cast<double>(static_cast<long double>(MaxRow - CurrentRow) *
                                                elapsed / (CurrentRow + 1));
-  now.Elapsed = FormatTimeSpan(elapsed);
-  now.Remaining = FormatTimeSpan(remaining);
+  now.Elapsed = WholeSeconds(elapsed);
+  now.Remaining = WholeSeconds(remaining);
   if (now.Percent == Shown.Percent && now.Elapsed == Shown.Elapsed &&
       now.Remaining == Shown.Remaining)
     return false;
   const bool first = !ShownAny;
   ShownAny = true;
   Shown = now;
-  auto show = [this, shown = std::move(now)] {
-    if (OnProgress) OnProgress(shown.Percent, shown.Elapsed, shown.Remaining);
+  auto show = [this, percent = now.Percent, elapsed_text = FormatSeconds(now.Elapsed),
+               remaining_text = FormatSeconds(now.Remaining)] {
+    if (OnProgress) OnProgress(percent, elapsed_text, remaining_text);
   };
   // The first report waits for the window, so a stop pressed as the run
   // appears still finds the job running; later ones carry their values and

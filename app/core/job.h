@@ -100,10 +100,11 @@ class ExtractJob : public WorkerThread {
   bool LineEnd(int32_t row);
 
   // What OnProgress was last given.
+  // What the window was last told, in whole seconds.
   struct Progress {
     int Percent = -1;
-    std::string Elapsed;
-    std::string Remaining;
+    int64_t Elapsed = -1;
+    int64_t Remaining = -1;
   };
   Progress Shown;
   bool ShownAny = false;
