@@ -13,11 +13,13 @@ namespace {
 
 std::atomic<char> separator_override{0};
 
-// The user's own locale, without touching the process-wide one.
+// The user's own names of days and months, without touching the
+// process-wide locale. Only the time category is loaded: the others would
+// cost a dozen file reads in every run that writes a header.
 locale_t UserLocale() {
   static locale_t loc = [] {
-    locale_t l = newlocale(LC_ALL_MASK, "", static_cast<locale_t>(0));
-    return l ? l : newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
+    locale_t l = newlocale(LC_TIME_MASK, "", static_cast<locale_t>(0));
+    return l ? l : newlocale(LC_TIME_MASK, "C", static_cast<locale_t>(0));
   }();
   return loc;
 }
