@@ -2,7 +2,10 @@
 // writing buffered files. Bit cells are the writers' own affair.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
+#include <limits>
+#include <optional>
 
 #include "dataset/byte_order.h"
 #include "dataset/identify.h"
@@ -55,6 +58,48 @@ inline void EncodeCell(uint8_t* p, uint8_t cell_type, double value, bool lsb_fir
     write_ordered<uint32_t>(p, static_cast<uint32_t>(v), lsb_first);
   else
     write_ordered<uint16_t>(p, static_cast<uint16_t>(v), lsb_first);
+}
+
+// The no-data value that cells of `cell_type` hold for `value`, adjusted as
+// GDAL adjusts one to a band's type: integer cells round to nearest (ties to
+// even) and clamp to their range, float cells clamp finite values to the
+// float range. None for a value that is not a number in integer cells, and
+// for cells that hold no plain number (bits, packed colours, point pairs).
+inline std::optional<double> FitNoData(double value, uint8_t cell_type) {
+  double low = 0, high = 0;
+  switch (cell_type) {
+    case kCellUnsigned8:
+      high = 255;
+      break;
+    case kCellSigned8:
+      low = -128;
+      high = 127;
+      break;
+    case kCellSigned16:
+      low = -32768;
+      high = 32767;
+      break;
+    case kCellUnsigned16:
+      high = 65535;
+      break;
+    case kCellSigned32:
+      low = -2147483648.0;
+      high = 2147483647.0;
+      break;
+    case kCellFloat32: {
+      const double most = std::numeric_limits<float>::max();
+      if (std::isfinite(value) && std::fabs(value) > most) return value < 0 ? -most : most;
+      return value;
+    }
+    case kCellFloat64:
+      return value;
+    default:
+      return std::nullopt;
+  }
+  if (std::isnan(value)) return std::nullopt;
+  if (value <= low) return low;
+  if (value >= high) return high;
+  return static_cast<double>(RoundHalfEven(value)) + 0.0;  // never -0
 }
 
 }  // namespace clipra

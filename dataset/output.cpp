@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "dataset/cell_codec.h"
 #include "dataset/control_points.h"
 #include "dataset/identify.h"
 #include "dataset/utils.h"
@@ -35,6 +36,10 @@ bool RasterWriter::SetValueAt(uint32_t band, double map_x, double map_y, double 
   if (!RoundToInt64(col, x) || !RoundToInt64(row, y)) return false;
   if (x < 0 || y < 0 || x > UINT32_MAX || y > UINT32_MAX) return false;
   return SetCell(static_cast<uint32_t>(x), static_cast<uint32_t>(y), band, value);
+}
+
+void RasterWriter::SetNoData(double value) {
+  no_data_ = FitNoData(value, CellType);
 }
 
 uint32_t RasterWriter::GetControlPointCount() {
@@ -106,6 +111,19 @@ bool Output::PutValue(uint32_t x, uint32_t y, uint32_t band, double value) {
 
 void Output::SetGeoreference(const Georeference& georef) {
   if (Writer) Writer->SetGeoreference(georef);
+}
+
+void Output::SetNoData(double value) {
+  if (!Writer) return;
+  try {
+    Writer->SetNoData(value);
+  } catch (const WriterError& e) {
+    throw DatasetError(e.what());
+  }
+}
+
+std::optional<double> Output::NoData() const {
+  return Writer ? Writer->NoData() : std::nullopt;
 }
 
 void Output::CellToMap(double col, double row, double& map_x, double& map_y) {

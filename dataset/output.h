@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -48,6 +49,12 @@ class RasterWriter : public MappedOutputRaster {
   virtual void GetDatum(std::string& s) { s = "RAW"; }
   virtual void GetProjection(std::string& s) { s = "RAW"; }
   virtual void SetGeoreference(const Georeference& /*georef*/) {}
+  // Declares `value` as the value of cells without data, fitted to the cell
+  // type (FitNoData). Call it before any cell is written: a writer whose
+  // header shares the data file creates the file anew.
+  virtual void SetNoData(double value);
+  // The declared value; none unless SetNoData gave one the cells can hold.
+  std::optional<double> NoData() const { return no_data_; }
   virtual void CellToMap(double col, double row, double& map_x, double& map_y);
   virtual void MapToCell(double map_x, double map_y, double& col, double& row);
   // Nearest or bilinear sample at a map point; writers keep the plain grid.
@@ -70,6 +77,9 @@ class RasterWriter : public MappedOutputRaster {
   virtual void SetControlPointValue(int value_number, int32_t index, double value);
 
   std::function<void()> OnChange;
+
+ protected:
+  std::optional<double> no_data_;
 };
 
 class Output {
@@ -86,6 +96,9 @@ class Output {
 
   bool PutValue(uint32_t x, uint32_t y, uint32_t band, double value);
   void SetGeoreference(const Georeference& georef);
+  // The writer's; none without a writer. Raises DatasetError.
+  void SetNoData(double value);
+  std::optional<double> NoData() const;
   void CellToMap(double col, double row, double& map_x, double& map_y);
   void MapToCell(double map_x, double map_y, double& col, double& row);
   ControlPointList* GetControlPoints();

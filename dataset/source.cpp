@@ -127,6 +127,10 @@ uint8_t Source::GetCellType() {
   return Reader ? Reader->GetCellType() : uint8_t{1};
 }
 
+std::optional<double> Source::NoData() {
+  return Reader ? Reader->NoData() : std::nullopt;
+}
+
 double Source::GetCellSizeX() {
   if (!Reader) return 1.0;
   const double size = Reader->GetCellSizeX();

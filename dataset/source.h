@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -40,6 +41,9 @@ class RasterReader : public MappedRaster {
   virtual uint32_t GetWidth() = 0;
   virtual uint8_t GetCellType() = 0;
   virtual uint8_t IsMSBFirst() = 0;
+  // The value that marks cells without data in every band, as the source
+  // declares it; none when it declares none.
+  virtual std::optional<double> NoData() { return std::nullopt; }
 
   const Georeference& GetGeoreference() { return Georef(); }
   // A stored cell size of 0 reads as 1.0.
@@ -109,6 +113,8 @@ class Source {
   bool OpenIdentified(const std::string& file_name, uint8_t code);
   uint32_t GetBands();
   uint8_t GetCellType();
+  // The reader's no-data value; none without a reader.
+  std::optional<double> NoData();
   double GetCellSizeX();
   // The reader's georeference; the defaults when nothing is open.
   Georeference GetGeoreference();

@@ -222,6 +222,28 @@ std::string FormatGeneral(long double value) {
   return s;
 }
 
+std::string FormatShortest(double value) {
+  if (std::isnan(value)) return "nan";
+  if (std::isinf(value)) return value > 0 ? "inf" : "-inf";
+  char buf[32];
+  const auto result = std::to_chars(buf, buf + sizeof buf, value);
+  if (result.ec != std::errc()) return {};
+  return std::string(buf, result.ptr);
+}
+
+bool ParseNoDataValue(const std::string& text, double& value) {
+  std::string t = UpperCase(StrTrim(text));
+  if (!t.empty() && (t[0] == '-' || t[0] == '+')) t.erase(0, 1);
+  if (t == "NAN") {
+    value = std::numeric_limits<double>::quiet_NaN();
+    return true;
+  }
+  long double v = 0;
+  if (!ParseDecimal(StrTrim(text), v)) return false;
+  value = static_cast<double>(v);
+  return true;
+}
+
 std::string FormatFixedWidth(long double value, int width, int digits) {
   return PadLeft(ToChars(value, std::chars_format::fixed, digits), width);
 }

@@ -48,6 +48,12 @@ std::string FormatGeneral(long double value);
 // Right-aligned fixed-point number with `digits` decimals in at least `width` characters.
 std::string FormatFixedWidth(long double value, int width, int digits);
 std::string FormatRight3(long double value, int width);  // three decimals
+// The shortest text that reads back as the same double: "-99999", "0.1",
+// "1e+20", "nan", "-inf". No-data values are written so, and GDAL reads them.
+std::string FormatShortest(double value);
+// A no-data value as other programs write it: a decimal number, or "nan" in
+// any case. False, leaving `value` alone, for anything else.
+bool ParseNoDataValue(const std::string& text, double& value);
 
 // Path helpers; "/" is the only delimiter.
 // The extension, dot included, from the last "." after the last "/"; empty if none.

@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstdio>
 #include <limits>
+#include <optional>
 #include <sstream>
 #include <thread>
 
@@ -257,6 +258,8 @@ bool PrintInfo(const std::string& source, std::ostream& out, std::ostream& err) 
           EpsgFromErMapper(r.GetGeoreference().Projection, r.GetGeoreference().Datum);
       epsg != 0)
     out << "EPSG code:       " << epsg << "\n";
+  if (const std::optional<double> no_data = r.NoData())
+    out << "No-data value:   " << FormatShortest(*no_data) << "\n";
   out << "Control points:  " << (points ? points->Count() : 0) << "\n";
   return true;
 }

@@ -53,6 +53,10 @@ void ErsHeader::ParseLine(const std::string& line) {
   if (has("LATITUDE")) Georef.RegY = ParseDegrees(value);
   if (has("METERSX")) Georef.RegX = static_cast<double>(ParseFloatDef(value, 0));
   if (has("METERSY")) Georef.RegY = static_cast<double>(ParseFloatDef(value, 0));
+  if (has("NULLCELLVALUE")) {
+    double v = 0;
+    if (ParseNoDataValue(value, v)) NoData = v;
+  }
   if (has("HEADEROFFSET"))
     HeaderOffset = static_cast<uint64_t>(keyword::Count(line, "HeaderOffset"));
   if (has("DATAFILE")) {
@@ -66,6 +70,7 @@ void ErsHeader::ParseLine(const std::string& line) {
 bool ErsHeader::Read(const std::string& file_name) {
   HeaderOffset = 0;
   DataFile.clear();
+  NoData.reset();
   return ReadKeywords(file_name, "DATA");
 }
 
@@ -100,7 +105,9 @@ std::string ErsHeader::Compose(bool english_names, bool unsigned_counts) {
   // GDAL and QGIS open float cells only under the name other programs use.
   line("    CellType = " +
        (CellType == kCellFloat32 ? std::string(kErsFloat32Name) : CellTypeName(CellType)));
-  line("    NullCellValue = 0");
+  // Without a value of its own the header keeps the template's 0, which
+  // GDAL reads as no-data 0 too.
+  line("    NullCellValue = " + (NoData ? FormatShortest(*NoData) : std::string("0")));
   if (Georef.CellSizeX != 0 && Georef.CellSizeY != 0) {
     line("    CellInfo Begin");
     line("      Xdimension = " + FormatCellSize(Georef.CellSizeX));

@@ -206,6 +206,11 @@ void HeaderRasterWriter::SetGeoreference(const Georeference& georef) {
                   georef, header_->CellType);
 }
 
+void HeaderRasterWriter::SetNoData(double value) {
+  RasterWriter::SetNoData(value);
+  header_->NoData = no_data_;
+}
+
 std::string HeaderRasterWriter::OpenData(uint16_t width, uint16_t lines, uint8_t cell_type,
                                          int32_t bands, uint8_t mode, const char* read_words,
                                          const char* update_words, const char* create_words) {

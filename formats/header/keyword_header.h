@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,8 @@ class KeywordHeader {
   // extension). Only ER Mapper headers of other programs set them.
   uint64_t HeaderOffset = 0;
   std::string DataFile;
+  // The value of cells without data; only ER Mapper headers declare one.
+  std::optional<double> NoData;
   std::string FileName;
   std::unique_ptr<ControlPointList> ControlPoints;
   uint8_t WarpCoordinateType = 0;
@@ -116,6 +119,7 @@ class HeaderRasterReader : public RasterReader {
   uint32_t GetWidth() override { return static_cast<uint32_t>(Header->Width); }
   uint8_t GetCellType() override { return Header->CellType; }
   uint8_t IsMSBFirst() override { return Header->MSBFirst; }
+  std::optional<double> NoData() override { return Header->NoData; }
   uint8_t GetCoordinateType() override { return Header->CoordinateType; }
   void SetCoordinateType(uint8_t v) override { Header->CoordinateType = v; }
   ControlPointList* GetControlPoints() override { return Header->ControlPoints.get(); }
@@ -158,6 +162,8 @@ class HeaderRasterWriter : public RasterWriter {
   void GetProjection(std::string& s) override { s = header_->Georef.Projection; }
   // The header's SetAll with the current size and cell type.
   void SetGeoreference(const Georeference& georef) override;
+  // Keeps the value in the header too, for the formats that declare it.
+  void SetNoData(double value) override;
   ControlPointList* GetControlPoints() override { return header_->ControlPoints.get(); }
   void AddControlPoint(const ControlPoint* source) override;
   void DeleteControlPoint(int32_t index) override;

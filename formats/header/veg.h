@@ -42,6 +42,7 @@ class VegReader : public HeaderRasterReader {
   void SetFileName(const std::string& file_name) override;
   bool Open(const std::string& file_name) override;
   bool HasPlainLayout() const override { return false; }
+  std::optional<double> NoData() override { return veg::kNoData; }
   // A cell inside the raster without data (an absent tile, or a stored
   // -9999) answers true with -9999, so that the value reaches the output.
   // A cell outside the raster, or one whose tile the file does not hold

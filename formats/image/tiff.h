@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,10 +40,12 @@ enum Tag : uint16_t {
   kModelPixelScale = 33550,
   kModelTiepoint = 33922,
   kGeoKeyDirectory = 34735,
+  kGdalNoData = 42113,
 };
 
 enum FieldType : uint16_t {
   kByte = 1,
+  kAscii = 2,
   kShort = 3,
   kLong = 4,
   kRational = 5,
@@ -86,6 +89,8 @@ struct GeoTags {
   double cell_x = 0, cell_y = 0;  // both positive
   double left = 0, top = 0;       // the outer corner of cell (0, 0)
   uint32_t epsg = 0;              // 0 when the keys name no EPSG system
+  // GDAL's no-data tag, when it holds a number.
+  std::optional<double> no_data;
 };
 
 class Decoder;
@@ -114,6 +119,7 @@ class TiffReader : public RasterReader {
   uint32_t GetWidth() override { return ImageWidth; }
   uint8_t GetCellType() override;
   uint8_t IsMSBFirst() override { return IsMSBFirstOrder() ? 1 : 0; }
+  std::optional<double> NoData() override { return Tags.no_data; }
 
   uint32_t ImageWidth = 0;
   uint32_t ImageLength = 0;
@@ -229,9 +235,14 @@ class TiffWriter : public RasterWriter {
   // 1 unsigned, 2 signed, 3 float; only 2 and 3 are written.
   uint16_t SampleFormat = 1;
   uint32_t HeaderSize = tiff::kHeaderSize;
-  std::array<uint8_t, tiff::kSampleFormatHeaderSize> Header{};
+  std::vector<uint8_t> Header;
+
+  // Adds GDAL's no-data tag: the file is made anew with a larger header.
+  void SetNoData(double value) override;
 
  private:
+  // Checks the size, creates the file and writes the header.
+  void CreateFile();
   // Fills Header from the current fields and copies it to the file.
   void WriteHeader();
   // Index of cell (x, y, band) in cells of the file's own size.

@@ -13,6 +13,7 @@
 
 #include "dataset/cell_codec.h"
 #include "dataset/identify.h"
+#include "dataset/utils.h"
 
 namespace clipra::tiff {
 
@@ -32,7 +33,7 @@ constexpr size_t kMaxMessages = 2000;
 
 TIFFExtendProc g_previous_extender = nullptr;
 
-// Registers the GeoTIFF tags, so that libtiff keeps their values for
+// Registers the GeoTIFF tags and GDAL's no-data tag, so that libtiff keeps their values for
 // TIFFGetField instead of warning about unknown tags.
 void ExtendTags(TIFF* tif) {
   static const TIFFFieldInfo kFields[] = {
@@ -44,6 +45,9 @@ void ExtendTags(TIFF* tif) {
        const_cast<char*>("ModelTransformation")},
       {kTagGeoKeys, TIFF_VARIABLE2, TIFF_VARIABLE2, TIFF_SHORT, FIELD_CUSTOM, 1, 1,
        const_cast<char*>("GeoKeyDirectory")},
+      // One string, read without a count.
+      {TIFFTAG_GDAL_NODATA, TIFF_VARIABLE, TIFF_VARIABLE, TIFF_ASCII, FIELD_CUSTOM, 1, 0,
+       const_cast<char*>("GDALNoDataValue")},
   };
   TIFFMergeFieldInfo(tif, kFields, sizeof kFields / sizeof kFields[0]);
   if (g_previous_extender) g_previous_extender(tif);
@@ -162,6 +166,12 @@ GeoTags GeoTagsOf(TIFF* tif) {
       g.placed = true;
     }
   }
+  // GDAL's no-data tag is ASCII text, "-99999" or "nan".
+  const char* no_data = nullptr;
+  double value = 0;
+  if (TIFFGetField(tif, TIFFTAG_GDAL_NODATA, &no_data) == 1 && no_data &&
+      ParseNoDataValue(no_data, value))
+    g.no_data = value;
   if (g.placed && g.pixel_is_point) {
     g.left = static_cast<double>(static_cast<long double>(g.left) - g.cell_x / 2.0L);
     g.top = static_cast<double>(static_cast<long double>(g.top) + g.cell_y / 2.0L);

@@ -1,5 +1,7 @@
 #include <cmath>
 #include <cstring>
+#include <optional>
+#include <string>
 
 #include "dataset/byte_order.h"
 #include "dataset/control_points.h"
@@ -51,6 +53,12 @@ void GeoKeys(uint32_t epsg, uint16_t keys[24]) {
   std::memcpy(keys, k, sizeof k);
 }
 
+// GDAL's no-data tag as GDAL writes it, the value as decimal text; empty
+// without a value.
+std::string NoDataText(const std::optional<double>& value) {
+  return value ? FormatShortest(*value) : std::string();
+}
+
 // A directory entry; a SHORT value sits in the first two bytes of its field.
 void PutEntry(uint8_t* header, int number, uint16_t tag, uint16_t type, uint32_t count,
               uint32_t value) {
@@ -62,6 +70,15 @@ void PutEntry(uint8_t* header, int number, uint16_t tag, uint16_t type, uint32_t
     write_le<uint16_t>(e + 8, static_cast<uint16_t>(value));
   else
     write_le<uint32_t>(e + 8, value);
+}
+
+// GDAL's no-data entry: its text, NUL-terminated, sits in the entry itself
+// when it fits in four bytes, otherwise at `at`.
+void PutNoDataEntry(uint8_t* header, int number, const std::string& text, uint32_t at) {
+  const uint32_t count = static_cast<uint32_t>(text.size() + 1);
+  PutEntry(header, number, tiff::kGdalNoData, tiff::kAscii, count, count <= 4 ? 0 : at);
+  uint8_t* to = count <= 4 ? header + 10 + 12 * number + 8 : header + at;
+  std::memcpy(to, text.data(), text.size());
 }
 
 }  // namespace
@@ -95,13 +112,22 @@ TiffWriter::TiffWriter(const std::string& file_name, uint16_t width, uint16_t li
       throw TiffWriteError("Not supported cell type(must be integer or float): " +
                            CellTypeName(cell_type));
   }
-  const uint32_t cell_size = CellTypeSize(cell_type);
-  BitsPerSample.fill(static_cast<uint16_t>(8 * cell_size));
+  BitsPerSample.fill(static_cast<uint16_t>(8 * CellTypeSize(cell_type)));
   if (SampleFormat != 1) HeaderSize = tiff::kSampleFormatHeaderSize;
-  // Unsigned outputs keep their old size, header counted in cells, so that
-  // they stay byte for byte what they were.
-  const uint64_t cells = uint64_t{width} * lines * static_cast<uint64_t>(bands) +
-                         (SampleFormat == 1 ? tiff::kHeaderSize : HeaderSize / cell_size);
+  CreateFile();
+} catch (const MappedOutputError& e) {
+  throw TiffWriteError(e.what());
+}
+
+TiffWriter::~TiffWriter() = default;
+
+void TiffWriter::CreateFile() {
+  const uint32_t cell_size = CellTypeSize(CellType);
+  // Unsigned outputs without no-data keep their old size, header counted in
+  // cells, so that they stay byte for byte what they were.
+  const bool old_size = SampleFormat == 1 && !no_data_;
+  const uint64_t cells = uint64_t{ImageWidth} * ImageLength * static_cast<uint64_t>(Bands) +
+                         (old_size ? tiff::kHeaderSize : HeaderSize / cell_size);
   if (cells * cell_size > kMaxFileSize)
     throw TiffWriteError("TIFF output too large: " + std::to_string(cells * cell_size) +
                          " bytes, but a TIFF file holds at most 4 GiB");
@@ -109,14 +135,22 @@ TiffWriter::TiffWriter(const std::string& file_name, uint16_t width, uint16_t li
     throw TiffWriteError("Open write error " + std::to_string(LastError) + " " +
                          SystemErrorText(static_cast<int>(LastError)));
   WriteHeader();
-} catch (const MappedOutputError& e) {
-  throw TiffWriteError(e.what());
 }
 
-TiffWriter::~TiffWriter() = default;
+void TiffWriter::SetNoData(double value) {
+  RasterWriter::SetNoData(value);
+  if (!no_data_) return;
+  // The tag follows the fixed values; the header is rounded up to 8 bytes,
+  // so that cells of any size stay aligned.
+  const uint32_t fixed_end =
+      (SampleFormat != 1 ? tiff::kSampleFormatHeaderSize - 2 : tiff::kHeaderSize) + 12;
+  const uint64_t end = uint64_t{fixed_end} + NoDataText(no_data_).size() + 1;
+  HeaderSize = static_cast<uint32_t>((end + 7) / 8 * 8);
+  CreateFile();
+}
 
 void TiffWriter::WriteHeader() {
-  Header.fill(0);
+  Header.assign(HeaderSize, 0);
   uint8_t* h = Header.data();
   const uint32_t bands = PhotometricInterpretation == 2 ? 3 : 1;
   const uint32_t cell_size = CellTypeSize(CellType);
@@ -127,8 +161,11 @@ void TiffWriter::WriteHeader() {
   write_le<uint16_t>(h + 2, 42);
   write_le<uint32_t>(h + 4, kDirectoryOffset);
   const bool typed = SampleFormat != 1;
-  const uint32_t shift = typed ? 12 : 0;
-  write_le<uint16_t>(h + 8, typed ? 17 : 16);
+  const std::string no_data = NoDataText(no_data_);
+  const uint32_t no_data_shift = no_data.empty() ? 0 : 12;
+  const uint32_t shift = (typed ? 12 : 0) + no_data_shift;
+  const uint32_t sample_format_at = kSampleFormatOffset + no_data_shift;
+  write_le<uint16_t>(h + 8, static_cast<uint16_t>(16 + typed + (no_data.empty() ? 0 : 1)));
   int n = 0;
   PutEntry(h, n++, tiff::kImageWidth, tiff::kLong, 1, ImageWidth);
   PutEntry(h, n++, tiff::kImageLength, tiff::kLong, 1, ImageLength);
@@ -148,14 +185,16 @@ void TiffWriter::WriteHeader() {
   PutEntry(h, n++, tiff::kResolutionUnit, tiff::kShort, 1, 3);
   if (typed)
     PutEntry(h, n++, tiff::kSampleFormat, tiff::kShort, bands,
-             bands == 1 ? SampleFormat : kSampleFormatOffset);
+             bands == 1 ? SampleFormat : sample_format_at);
   PutEntry(h, n++, tiff::kModelPixelScale, tiff::kDouble, 3, kPixelScaleOffset + shift);
   PutEntry(h, n++, tiff::kModelTiepoint, tiff::kDouble, 6, kTiepointOffset + shift);
   PutEntry(h, n++, tiff::kGeoKeyDirectory, tiff::kShort, 24, kGeoKeysOffset + shift);
+  if (!no_data.empty())
+    PutNoDataEntry(h, n++, no_data, typed ? sample_format_at + 6 : tiff::kHeaderSize + shift);
   // The next-directory offset after the entries stays 0.
   for (int k = 0; k < 3; ++k) {
     write_le<uint16_t>(h + kBitsPerSampleOffset + shift + 2 * k, BitsPerSample[k]);
-    if (typed) write_le<uint16_t>(h + kSampleFormatOffset + 2 * k, SampleFormat);
+    if (typed) write_le<uint16_t>(h + sample_format_at + 2 * k, SampleFormat);
   }
   for (uint32_t at : {kXResolutionOffset + shift, kYResolutionOffset + shift}) {
     write_le<uint32_t>(h + at, 1);
