@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 #include <new>
+#include <optional>
 #include <vector>
 
 #include "dataset/byte_order.h"
@@ -213,6 +214,8 @@ bool ExtractJob::CreateOutput(const std::string& file_name) {
     OutputData = std::make_unique<Output>(file_name, static_cast<uint32_t>(OutWidth),
                                           static_cast<uint32_t>(OutLines), cell_type,
                                           static_cast<int32_t>(bands), 1);
+    // Before any cell: a TIFF writer makes its file anew for the tag.
+    if (const std::optional<double> no_data = SourceData->NoData()) OutputData->SetNoData(*no_data);
   } catch (const DatasetError& e) {
     StatusText = e.what();
     return false;
@@ -298,8 +301,13 @@ bool ExtractJob::AdviseSource() {
   return false;
 }
 
+double ExtractJob::EmptyValue() const {
+  return OutputData->NoData().value_or(0.0);
+}
+
 bool ExtractJob::SampleCellByCell() {
   const bool colour = SourceData->GetBands() == 3;
+  const double empty = EmptyValue();
   for (int32_t r = 0; r < OutLines; ++r) {
     const double map_y = static_cast<double>(OriginY - static_cast<long double>(r) * CellSize);
     for (int32_t c = 0; c < OutWidth; ++c) {
@@ -321,10 +329,10 @@ bool ExtractJob::SampleCellByCell() {
         OutputData->PutValue(x, y, 2, blue);
       } else {
         for (uint32_t b = 0; b < SourceData->GetBands(); ++b) {
-          // Cells the source does not cover are 0.
+          // Cells the source does not cover take its no-data value, or 0.
           float v = 0;
-          SourceData->GetValue(b, v, map_x, map_y, 0);
-          OutputData->PutValue(x, y, b, v);
+          const bool found = SourceData->GetValue(b, v, map_x, map_y, 0);
+          OutputData->PutValue(x, y, b, found ? v : empty);
         }
       }
     }
@@ -387,6 +395,8 @@ bool ExtractJob::SampleIndexed() {
   const bool colour = bands == 3;
   const float background[3] = {static_cast<float>(BgRed), static_cast<float>(BgGreen),
                                static_cast<float>(BgBlue)};
+  // Uncovered cells of other sources: the no-data value, or 0.
+  const double empty = EmptyValue();
 
   // The source column of every output column, with the arithmetic of GetValue.
   const double left = src.GetLeftX();
@@ -471,10 +481,17 @@ bool ExtractJob::SampleIndexed() {
         // What SetCell would store for the empty and the background cells.
         // `fill` has room for the widest cell EncodeCell writes, although a
         // run only ever copies one or two bytes of it.
-        uint8_t zero[2] = {0, 0};
         uint8_t fill[4] = {0, 0, 0, 0};
-        if (out_run) EncodeCell(fill, dst.CellType, colour ? background[b] : 0.0f, dst.LSBFirst);
-        auto put_empty = [&](uint32_t x, const uint8_t* bytes, float value) {
+        uint8_t outside[4] = {0, 0, 0, 0};
+        const double fill_value = colour ? background[b] : empty;
+        // Past the end of a line's run lies the source's edge; in colour
+        // such a cell keeps the 0 it always had.
+        const double outside_value = colour ? 0.0 : empty;
+        if (out_run) {
+          EncodeCell(fill, dst.CellType, fill_value, dst.LSBFirst);
+          EncodeCell(outside, dst.CellType, outside_value, dst.LSBFirst);
+        }
+        auto put_empty = [&](uint32_t x, const uint8_t* bytes, double value) {
           if (out_run)
             std::memcpy(out + uint64_t{x} * out_step, bytes, cell_bytes);
           else
@@ -484,10 +501,10 @@ bool ExtractJob::SampleIndexed() {
           const int64_t col = columns[c];
           const uint32_t x = static_cast<uint32_t>(c);
           if (colour ? !is_covered(c) : !(row_ok && col != kNoCell)) {
-            put_empty(x, fill, colour ? background[b] : 0.0f);
+            put_empty(x, fill, fill_value);
           } else if (in) {
             if (col >= end) {
-              put_empty(x, zero, 0.0f);
+              put_empty(x, outside, outside_value);
               continue;
             }
             const uint8_t* from = in + uint64_t(col - begin) * in_step;
@@ -513,10 +530,9 @@ bool ExtractJob::SampleIndexed() {
               to[1] = from[0];
             }
           } else {
-            float value = 0;
             float v = 0;
-            if (src.GetCell(static_cast<uint32_t>(col), row, b, v)) value = v;
-            dst.SetCell(x, y, b, value);
+            const bool found = src.GetCell(static_cast<uint32_t>(col), row, b, v);
+            dst.SetCell(x, y, b, found ? v : outside_value);
           }
         }
       }
@@ -538,10 +554,9 @@ bool ExtractJob::SampleIndexed() {
           for (uint32_t b = 0; b < 3; ++b) dst.SetCell(x, y, b, rgb[b]);
         } else {
           for (uint32_t b = 0; b < bands; ++b) {
-            float value = 0;
             float v = 0;
-            if (covered && src.GetCell(static_cast<uint32_t>(col), row, b, v)) value = v;
-            dst.SetCell(x, y, b, value);
+            const bool found = covered && src.GetCell(static_cast<uint32_t>(col), row, b, v);
+            dst.SetCell(x, y, b, found ? v : empty);
           }
         }
       }

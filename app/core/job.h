@@ -98,6 +98,9 @@ class ExtractJob : public WorkerThread {
   bool SampleCellByCell();
   bool SampleIndexed();
   bool LineEnd(int32_t row);
+  // What cells the source does not cover hold, outside the colour path:
+  // the output's no-data value, or 0 without one.
+  double EmptyValue() const;
 
   // What OnProgress was last given.
   // What the window was last told, in whole seconds.

@@ -240,9 +240,9 @@ TEST(VegClip, NoDataPassesThroughToAnErsOutput) {
     const bool no_data = (x == 249 && y == 249) || (x >= 250 && y >= 250);
     return no_data ? kNoData : VegTiles::Value(x, y);
   });
-  // Those off the raster are 0.
+  // Those off the raster take the no-data value too.
   expect_clip("-A97:102:102:97", -3, 497, 6,
-              [](int x, int y) { return x >= 0 && y < 500 ? VegTiles::Value(x, y) : 0.0f; });
+              [](int x, int y) { return x >= 0 && y < 500 ? VegTiles::Value(x, y) : kNoData; });
 }
 
 }  // namespace
