@@ -72,6 +72,12 @@ void PutEntry(uint8_t* header, int number, uint16_t tag, uint16_t type, uint32_t
     write_le<uint32_t>(e + 8, value);
 }
 
+// Where the no-data text goes: after every fixed value, which the entry
+// itself has moved 12 bytes on.
+uint32_t NoDataTextOffset(bool typed) {
+  return (typed ? kSampleFormatOffset + 6 : tiff::kHeaderSize) + 12;
+}
+
 // GDAL's no-data entry: its text, NUL-terminated, sits in the entry itself
 // when it fits in four bytes, otherwise at `at`.
 void PutNoDataEntry(uint8_t* header, int number, const std::string& text, uint32_t at) {
@@ -139,12 +145,10 @@ void TiffWriter::CreateFile() {
 
 void TiffWriter::SetNoData(double value) {
   RasterWriter::SetNoData(value);
-  if (!no_data_) return;
-  // The tag follows the fixed values; the header is rounded up to 8 bytes,
-  // so that cells of any size stay aligned.
-  const uint32_t fixed_end =
-      (SampleFormat != 1 ? tiff::kSampleFormatHeaderSize - 2 : tiff::kHeaderSize) + 12;
-  const uint64_t end = uint64_t{fixed_end} + NoDataText(no_data_).size() + 1;
+  if (!no_data_ || Mode != 1) return;
+  // The header is rounded up to 8 bytes, so that cells of any size stay aligned.
+  const uint64_t end =
+      uint64_t{NoDataTextOffset(SampleFormat != 1)} + NoDataText(no_data_).size() + 1;
   HeaderSize = static_cast<uint32_t>((end + 7) / 8 * 8);
   CreateFile();
 }
@@ -189,8 +193,7 @@ void TiffWriter::WriteHeader() {
   PutEntry(h, n++, tiff::kModelPixelScale, tiff::kDouble, 3, kPixelScaleOffset + shift);
   PutEntry(h, n++, tiff::kModelTiepoint, tiff::kDouble, 6, kTiepointOffset + shift);
   PutEntry(h, n++, tiff::kGeoKeyDirectory, tiff::kShort, 24, kGeoKeysOffset + shift);
-  if (!no_data.empty())
-    PutNoDataEntry(h, n++, no_data, typed ? sample_format_at + 6 : tiff::kHeaderSize + shift);
+  if (!no_data.empty()) PutNoDataEntry(h, n++, no_data, NoDataTextOffset(typed));
   // The next-directory offset after the entries stays 0.
   for (int k = 0; k < 3; ++k) {
     write_le<uint16_t>(h + kBitsPerSampleOffset + shift + 2 * k, BitsPerSample[k]);

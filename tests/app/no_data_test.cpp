@@ -94,6 +94,7 @@ TEST(NoData, FillsUncoveredCellsAndIsDeclaredForGdal) {
   WriteErs(dir, "u8", "Unsigned8BitInteger", 1, "255", 0);
   WriteErs(dir, "u8far", "Unsigned8BitInteger", 1, "-99999", 0);
   WriteErs(dir, "rgb", "Unsigned8BitInteger", 3, "250", 0);
+  WriteErs(dir, "rgb16", "Signed16BitInteger", 3, "-1", 0);
   WriteErs(dir, "nan", "IEEE4ByteReal", 1, "NaN", 0.25);
   WriteErs(dir, "plain", "Unsigned16BitInteger", 1, "", 0);
   WriteVeg(dir);
@@ -114,6 +115,7 @@ TEST(NoData, FillsUncoveredCellsAndIsDeclaredForGdal) {
       {"u8far.ers", "u8far.tif", "0", 0, 0, ""},
       // Three bands keep the background colour, and declare the value still.
       {"rgb.ers", "rgb.tif", "7 8 9", 250, 0, ""},
+      {"rgb16.ers", "rgb16.tif", "7 8 9", -1, 0, ""},
       {"nan.ers", "nan.tif", "nan", NAN, 0.25, ""},
       {"g32.tif", "g32.ers", "-99999", -99999, 0.25, "    NullCellValue = -99999\r\n"},
       {"g8.tif", "g8.ers", "7", 7, 0, "    NullCellValue = 7\r\n"},
