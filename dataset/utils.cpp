@@ -232,15 +232,21 @@ std::string FormatShortest(double value) {
 }
 
 bool ParseNoDataValue(const std::string& text, double& value) {
-  std::string t = UpperCase(StrTrim(text));
-  if (!t.empty() && (t[0] == '-' || t[0] == '+')) t.erase(0, 1);
-  if (t == "NAN") {
+  const std::string number = StrTrim(text);
+  const std::string word = UpperCase(number);
+  if (word == "NAN" || word == "-NAN" || word == "+NAN") {
     value = std::numeric_limits<double>::quiet_NaN();
     return true;
   }
-  long double v = 0;
-  if (!ParseDecimal(StrTrim(text), v)) return false;
-  value = static_cast<double>(v);
+  long double checked = 0;
+  if (!ParseDecimal(number, checked)) return false;
+  // Straight to double, so that the text of any double reads back as it.
+  // Past the double range it names no value a cell can hold.
+  double v = 0;
+  const char* first = number.data() + (number[0] == '+' ? 1 : 0);
+  const auto result = std::from_chars(first, number.data() + number.size(), v);
+  if (result.ec != std::errc() || !std::isfinite(v)) return false;
+  value = v;
   return true;
 }
 

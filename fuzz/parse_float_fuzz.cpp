@@ -1,5 +1,6 @@
 // Number parsing of arbitrary text: never throws, and answers either the
-// default or a finite value; an accepted integer prints back to itself.
+// default or a finite value; an accepted integer prints back to itself, and
+// so does an accepted no-data value.
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -19,5 +20,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!ParseInt32(std::to_string(n), again) || again != n) std::abort();
     if (ParseFloatDef(text, 0.5L) != n) std::abort();
   }
+  double no_data = 0, again = 0;
+  if (ParseNoDataValue(text, no_data) &&
+      (!ParseNoDataValue(FormatShortest(no_data), again) ||
+       !(again == no_data || (std::isnan(again) && std::isnan(no_data)))))
+    std::abort();
   return 0;
 }
