@@ -30,7 +30,9 @@ class MappedOutputFile {
 
   bool OpenRead();
   bool OpenReadWrite();
-  bool CreateNew(uint64_t count);
+  // A file that is not `named` stays under its temporary name in the
+  // folder of FileName and is removed when it closes: a scratch file.
+  bool CreateNew(uint64_t count, bool named = true);
 
   bool GetValue(uint64_t index, double& value) const;
   bool SetValue(uint64_t index, double value);
