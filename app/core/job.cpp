@@ -123,9 +123,11 @@ void ExtractJob::Run() {
         StatusText = "User Abort";
       else if (!reader.ReadFailure.empty())
         StatusText = reader.ReadFailure;
+      else if (!OutputData->Finish([] { return AbortRequested.load(); }))
+        StatusText = "User Abort";
       else
         Note = reader.Note;
-      MissesSource = !aborted && reader.ReadFailure.empty() &&
+      MissesSource = StatusText == "Successful Finish" &&
                      !ReachesSource(reader, OriginX, OriginY, CellSize, OutWidth, OutLines);
     }
   } catch (const std::bad_alloc&) {
@@ -210,9 +212,9 @@ bool ExtractJob::CreateOutput(const std::string& file_name) {
       }
     }
   try {
-    OutputData = std::make_unique<Output>(file_name, static_cast<uint32_t>(OutWidth),
-                                          static_cast<uint32_t>(OutLines), cell_type,
-                                          static_cast<int32_t>(bands), 1);
+    OutputData = std::make_unique<Output>(
+        file_name, static_cast<uint32_t>(OutWidth), static_cast<uint32_t>(OutLines), cell_type,
+        static_cast<int32_t>(bands), 1, WriteOptions{.Compression = Options.Compression});
   } catch (const DatasetError& e) {
     StatusText = e.what();
     return false;
