@@ -88,7 +88,7 @@ bool MappedOutputFile::CreateNew(uint64_t count, bool named) {
     CloseFile();
     return false;
   }
-  if (const int err = named ? file_.Commit() : 0; err != 0) {
+  if (const int err = named ? file_.Commit() : file_.Unlink(); err != 0) {
     LastError = static_cast<uint32_t>(err);
     CloseFile();
     return false;

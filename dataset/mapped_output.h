@@ -30,8 +30,8 @@ class MappedOutputFile {
 
   bool OpenRead();
   bool OpenReadWrite();
-  // A file that is not `named` stays under its temporary name in the
-  // folder of FileName and is removed when it closes: a scratch file.
+  // A file that is not `named` is a scratch file: made in the folder of
+  // FileName, it has no name there once mapped, and goes when it closes.
   bool CreateNew(uint64_t count, bool named = true);
 
   bool GetValue(uint64_t index, double& value) const;

@@ -104,13 +104,14 @@ TEST(TiffOutputs, CompressedTilesHoldTheUncompressedCells) {
   EXPECT_EQ(FilesIn(dir.path()), files);
 }
 
-// The scratch file goes with the writer: a finished writer leaves its TIFF
-// only, a stopped or unfinished one nothing.
+// The scratch file is never seen: a finished writer leaves its TIFF only, a
+// stopped or unfinished one nothing.
 TEST(TiffOutputs, CompressedWriterLeavesOnlyAFinishedFile) {
   for (const int finish : {0, 1, 2}) {  // not at all, stopped, to the end
     TempDir dir;
     {
       TiffWriter w(dir.Path("o.tif"), 600, 300, kCellUnsigned16, 1, 1, TiffCompression::kDeflate);
+      EXPECT_EQ(FilesIn(dir.path()), 0u);  // the scratch file has no name
       if (finish > 0) {
         EXPECT_EQ(w.Finish([&] { return finish == 1; }), finish == 2);
       }
