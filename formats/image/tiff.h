@@ -240,7 +240,7 @@ class TiffWriter : public RasterWriter {
   std::string Datum = "RAW";
   std::string Spheroid = "RAW";
   std::unique_ptr<ControlPointList> ControlPoints;
-  // 1 unsigned, 2 signed, 3 float; only 2 and 3 are written.
+  // 1 unsigned, 2 signed, 3 float; uncompressed files carry only 2 and 3.
   uint16_t SampleFormat = 1;
   uint32_t HeaderSize = tiff::kHeaderSize;
   std::vector<uint8_t> Header;

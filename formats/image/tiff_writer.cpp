@@ -1,5 +1,7 @@
 #include <cmath>
 #include <cstring>
+#include <initializer_list>
+#include <vector>
 
 #include "dataset/byte_order.h"
 #include "dataset/control_points.h"
