@@ -44,7 +44,8 @@ std::unique_ptr<RasterReader> CreateReader(uint8_t code) {
 
 std::unique_ptr<RasterWriter> CreateWriter(uint8_t code, const std::string& file_name,
                                            uint16_t width, uint16_t lines, uint8_t cell_type,
-                                           int32_t bands, uint8_t mode) {
+                                           int32_t bands, uint8_t mode,
+                                           const WriteOptions& options) {
   switch (code) {
     case kFormatErs:
       return std::make_unique<ErsWriter>(file_name, width, lines, cell_type, bands, mode);
@@ -53,7 +54,8 @@ std::unique_ptr<RasterWriter> CreateWriter(uint8_t code, const std::string& file
     case kFormatDtm:
       return std::make_unique<DtmWriter>(file_name, width, lines, cell_type, bands, mode);
     case kFormatTif:
-      return std::make_unique<TiffWriter>(file_name, width, lines, cell_type, bands, mode);
+      return std::make_unique<TiffWriter>(file_name, width, lines, cell_type, bands, mode,
+                                          options.Compression);
     case kFormatBmp:
       return std::make_unique<BmpWriter>(file_name, width, lines, cell_type, bands, mode);
     default:

@@ -59,7 +59,7 @@ bool MappedOutputFile::OpenReadWrite() {
   return OpenExisting(FileAccess::kReadWrite);
 }
 
-bool MappedOutputFile::CreateNew(uint64_t count) {
+bool MappedOutputFile::CreateNew(uint64_t count, bool named) {
   if (Mode != 1 || count == 0) {
     LastError = EINVAL;  // so that the caller's message has a reason
     return false;
@@ -88,7 +88,7 @@ bool MappedOutputFile::CreateNew(uint64_t count) {
     CloseFile();
     return false;
   }
-  if (const int err = file_.Commit(); err != 0) {
+  if (const int err = named ? file_.Commit() : file_.Unlink(); err != 0) {
     LastError = static_cast<uint32_t>(err);
     CloseFile();
     return false;

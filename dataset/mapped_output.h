@@ -30,7 +30,9 @@ class MappedOutputFile {
 
   bool OpenRead();
   bool OpenReadWrite();
-  bool CreateNew(uint64_t count);
+  // A file that is not `named` is a scratch file: made in the folder of
+  // FileName, it has no name there once mapped, and goes when it closes.
+  bool CreateNew(uint64_t count, bool named = true);
 
   bool GetValue(uint64_t index, double& value) const;
   bool SetValue(uint64_t index, double value);

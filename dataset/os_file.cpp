@@ -130,6 +130,13 @@ int OsFile::Commit() {
   return 0;
 }
 
+int OsFile::Unlink() {
+  if (pending_.empty()) return 0;
+  if (::unlink(pending_.c_str()) != 0) return errno;
+  pending_.clear();
+  return 0;
+}
+
 int OsFile::Size(uint64_t& size) const {
   struct stat st {};
   if (::fstat(fd_, &st) != 0) return errno;

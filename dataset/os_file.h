@@ -46,6 +46,10 @@ class OsFile {
   int Open(const std::string& path, FileAccess access);
   // Gives a created file its name, replacing any file of that name.
   int Commit();
+  // Removes a created file's temporary name instead: the descriptor and its
+  // views keep the data until they close, and nothing is left behind even
+  // when the process dies.
+  int Unlink();
   int Size(uint64_t& size) const;
   // Gives the file exactly `size` bytes and reserves them on disk, so that a
   // full disk is an error here rather than a fault when a page is stored.

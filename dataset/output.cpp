@@ -80,7 +80,7 @@ void RasterWriter::SetControlPointValue(int value_number, int32_t index, double 
 }
 
 Output::Output(const std::string& file_name, uint32_t width, uint32_t lines, uint8_t cell_type,
-               int32_t bands, uint8_t mode) {
+               int32_t bands, uint8_t mode, const WriteOptions& options) {
   if (mode != 1) return;
   // The writers address at most 65535 cells each way; never truncate silently.
   if (width > kMaxDimension || lines > kMaxDimension)
@@ -95,7 +95,7 @@ Output::Output(const std::string& file_name, uint32_t width, uint32_t lines, uin
   const uint8_t code = IdentifyForCreate(file_name) & 0x7F;
   try {
     Writer = CreateWriter(code, file_name, static_cast<uint16_t>(width),
-                          static_cast<uint16_t>(lines), cell_type, bands, mode);
+                          static_cast<uint16_t>(lines), cell_type, bands, mode, options);
   } catch (const WriterError& e) {
     throw DatasetError(e.what());
   }
@@ -124,6 +124,15 @@ void Output::SetNoData(double value) {
 
 std::optional<double> Output::NoData() const {
   return Writer ? Writer->NoData() : std::nullopt;
+}
+
+bool Output::Finish(const std::function<bool()>& stop) {
+  if (!Writer) return true;
+  try {
+    return Writer->Finish(stop);
+  } catch (const WriterError& e) {
+    throw DatasetError(e.what());
+  }
 }
 
 void Output::CellToMap(double col, double row, double& map_x, double& map_y) {

@@ -30,6 +30,15 @@ class WriterError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// How a TIFF output stores its cells: in one uncompressed strip, or in
+// compressed tiles.
+enum class TiffCompression : uint8_t { kNone, kLzw, kDeflate, kZstd };
+
+// Choices that only some output formats take; the others ignore them.
+struct WriteOptions {
+  TiffCompression Compression = TiffCompression::kNone;
+};
+
 class RasterWriter : public MappedOutputRaster {
  public:
   RasterWriter(const std::string& file_name, uint16_t width, uint16_t lines, uint8_t cell_type,
@@ -55,6 +64,11 @@ class RasterWriter : public MappedOutputRaster {
   virtual void SetNoData(double value);
   // The declared value; none unless SetNoData gave one the cells can hold.
   std::optional<double> NoData() const { return no_data_; }
+  // Completes a file that is not written in place, once every cell is set.
+  // False when `stop` (when given) answered true on the way: the file is
+  // then abandoned. Raises the writer's error. A writer freed unfinished
+  // may leave no file.
+  virtual bool Finish(const std::function<bool()>& /*stop*/) { return true; }
   virtual void CellToMap(double col, double row, double& map_x, double& map_y);
   virtual void MapToCell(double map_x, double map_y, double& col, double& row);
   // Nearest or bilinear sample at a map point; writers keep the plain grid.
@@ -89,7 +103,7 @@ class Output {
   // Mode 1 creates the writer that the extension selects; other modes give a
   // facade without a writer. Raises DatasetError.
   Output(const std::string& file_name, uint32_t width, uint32_t lines, uint8_t cell_type,
-         int32_t bands, uint8_t mode);
+         int32_t bands, uint8_t mode, const WriteOptions& options = {});
   ~Output();
   Output(const Output&) = delete;
   Output& operator=(const Output&) = delete;
@@ -99,6 +113,8 @@ class Output {
   // The writer's; none without a writer. Raises DatasetError.
   void SetNoData(double value);
   std::optional<double> NoData() const;
+  // The writer's Finish; raises DatasetError.
+  bool Finish(const std::function<bool()>& stop = nullptr);
   void CellToMap(double col, double row, double& map_x, double& map_y);
   void MapToCell(double map_x, double map_y, double& col, double& row);
   ControlPointList* GetControlPoints();
@@ -124,6 +140,7 @@ std::vector<std::string> OutputFiles(const std::string& file_name);
 // The writer for a format code (already masked), as the facade picks it.
 std::unique_ptr<RasterWriter> CreateWriter(uint8_t code, const std::string& file_name,
                                            uint16_t width, uint16_t lines, uint8_t cell_type,
-                                           int32_t bands, uint8_t mode);
+                                           int32_t bands, uint8_t mode,
+                                           const WriteOptions& options = {});
 
 }  // namespace clipra

@@ -402,8 +402,9 @@ void SheetBatch::Cut(Source& source, size_t index) {
       return;
     }
   }
-  const ExtractOptions area{sheet.TopLeftX, sheet.TopLeftY, sheet.BotRightX, sheet.BotRightY,
-                            background_};
+  ExtractOptions area{sheet.TopLeftX, sheet.TopLeftY, sheet.BotRightX, sheet.BotRightY,
+                      background_};
+  area.Compression = Compression;
   ExtractJob job(source_name_, sheet.Path, area, nullptr);
   job.UseSource(&source);
   job.SetsBusy = false;

@@ -88,6 +88,8 @@ class SheetBatch {
   // A sheet written with background only: its rectangle misses the source.
   std::function<void(const Sheet& sheet)> OnMiss;
 
+  // How TIFF sheets store their cells.
+  TiffCompression Compression = TiffCompression::kNone;
   std::string ErrorText;
   size_t Written = 0;
   size_t Failed = 0;

@@ -48,6 +48,8 @@ constexpr const char* kUsage =
     "  --grid DX:DY   cover the rectangle, or the whole source without -A, with\n"
     "                 sheets of DX x DY map units named by PATTERN, in which\n"
     "                 {row}, {col}, {x} and {y} stand for each sheet's place\n"
+    "  --compress lzw|deflate|zstd\n"
+    "                 write TIFF outputs in compressed 256 x 256 tiles\n"
     "  -j N           cut N sheets at once (default: the number of cores)\n"
     "  --shard K/N    only sheets K, K+N, K+2N, ... of the list or grid\n"
     "  --info SOURCE  describe SOURCE: size, cell type, georeference\n"
@@ -85,6 +87,27 @@ bool ParseColour(const std::string& text, uint32_t& colour) {
     colour |= static_cast<uint32_t>(v) << (8 * i);
   }
   return true;
+}
+
+// Parses a --compress value, in either case.
+bool ParseCompression(const std::string& text, TiffCompression& compression) {
+  static const struct {
+    const char* name;
+    TiffCompression value;
+  } kNames[] = {{"LZW", TiffCompression::kLzw},
+                {"DEFLATE", TiffCompression::kDeflate},
+                {"ZSTD", TiffCompression::kZstd}};
+  for (const auto& n : kNames)
+    if (UpperCase(text) == n.name) {
+      compression = n.value;
+      return true;
+    }
+  return false;
+}
+
+// Compression is a TIFF matter: any other output would silently ignore it.
+bool IsTiffName(const std::string& name) {
+  return (IdentifyForCreate(name) & 0x7F) == kFormatTif;
 }
 
 // Draws the progress: a bar on a terminal, otherwise a line every 10 %.
@@ -168,7 +191,7 @@ struct BatchRequest {
   bool Wanted() const { return !list.empty() || grid; }
 };
 
-int RunBatch(const BatchRequest& request, const std::string& source, uint32_t background,
+int RunBatch(const BatchRequest& request, const std::string& source, const ExtractOptions& options,
              std::ostream& out, std::ostream& err, bool err_is_terminal) {
   std::vector<Sheet> sheets;
   std::string error;
@@ -181,6 +204,10 @@ int RunBatch(const BatchRequest& request, const std::string& source, uint32_t ba
     for (Sheet& sheet : sheets)
       if (request.shard.Has(sheet.Number)) taken.push_back(std::move(sheet));
     sheets = std::move(taken);
+    if (options.Compression != TiffCompression::kNone)
+      for (const Sheet& sheet : sheets)
+        if (!IsTiffName(sheet.Path))
+          return UsageError(err, "--compress goes with TIFF outputs only: " + sheet.Name);
   }
   SheetBatch batch;
   if (!batch.Open(source)) {
@@ -210,7 +237,8 @@ int RunBatch(const BatchRequest& request, const std::string& source, uint32_t ba
   };
   {
     InterruptGuard guard;
-    batch.Run(sheets, background, workers);
+    batch.Compression = options.Compression;
+    batch.Run(sheets, options.BgrColor, workers);
   }
   progress.Finish();
   if (batch.Aborted) err << "User Abort\n";
@@ -268,6 +296,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
            bool err_is_terminal) {
   std::vector<std::string> rest;
   BatchRequest batch;
+  ExtractOptions options;
   for (size_t i = 0; i < args.size(); ++i) {
     std::string a = args[i];
     std::string value;
@@ -275,9 +304,15 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     if (a.size() > 2 && a.rfind("-j", 0) == 0) {
       value = a.substr(2);
       a = "-j";
-    } else if (a == "--sheets" || a == "--grid" || a == "--shard" || a == "-j") {
+    } else if (a == "--sheets" || a == "--grid" || a == "--shard" || a == "-j" ||
+               a == "--compress") {
       if (i + 1 == args.size()) return UsageError(err, a + " needs a value");
       value = args[++i];
+    }
+    if (a == "--compress") {
+      if (!ParseCompression(value, options.Compression))
+        return UsageError(err, "--compress takes lzw, deflate or zstd, not " + value);
+      continue;
     }
     if (a == "--sheets" || a == "--grid" || a == "--shard" || a == "-j") {
       if (a == "--sheets") {
@@ -326,7 +361,6 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   }
 
   const CommandLine cl = ParseCommandLine(rest, FileExists);
-  ExtractOptions options;
   for (const CommandLineOption& opt : cl.options) {
     switch (opt.letter) {
       case 'A': {
@@ -369,11 +403,13 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     if (cl.has_area) return UsageError(err, "the sheet list gives the rectangles: no -A");
     if (cl.in_file.empty()) return UsageError(err, "give a SOURCE");
     if (!cl.out_name.empty()) return UsageError(err, "too many file names: " + cl.out_name);
-    return RunBatch(batch, cl.in_file, options.BgrColor, out, err, err_is_terminal);
+    return RunBatch(batch, cl.in_file, options, out, err, err_is_terminal);
   }
   if (cl.in_file.empty() || cl.out_name.empty())
     return UsageError(err,
                       batch.grid ? "give a SOURCE and a PATTERN" : "give a SOURCE and an OUTPUT");
+  if (options.Compression != TiffCompression::kNone && !IsTiffName(cl.out_name))
+    return UsageError(err, "--compress goes with TIFF outputs only: " + cl.out_name);
   if (batch.grid) {
     GridOptions& grid = batch.grid_options;
     grid.HasArea = cl.has_area;
@@ -382,7 +418,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     grid.BotRightX = cl.bot_right_x;
     grid.BotRightY = cl.bot_right_y;
     grid.Pattern = cl.out_name;
-    return RunBatch(batch, cl.in_file, options.BgrColor, out, err, err_is_terminal);
+    return RunBatch(batch, cl.in_file, options, out, err, err_is_terminal);
   }
   if (!cl.has_area) return UsageError(err, "give the rectangle with -A");
   options.TopLeftX = cl.top_left_x;

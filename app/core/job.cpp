@@ -37,7 +37,9 @@ std::string FormatSeconds(int64_t s) {
 
 }  // namespace
 
-std::string FormatTimeSpan(double days) { return FormatSeconds(WholeSeconds(days)); }
+std::string FormatTimeSpan(double days) {
+  return FormatSeconds(WholeSeconds(days));
+}
 
 bool OutputSize(const ExtractOptions& options, double cell_size, int32_t& width, int32_t& lines,
                 std::string& error) {
@@ -124,9 +126,11 @@ void ExtractJob::Run() {
         StatusText = "User Abort";
       else if (!reader.ReadFailure.empty())
         StatusText = reader.ReadFailure;
+      else if (!OutputData->Finish([] { return AbortRequested.load(); }))
+        StatusText = "User Abort";
       else
         Note = reader.Note;
-      MissesSource = !aborted && reader.ReadFailure.empty() &&
+      MissesSource = StatusText == "Successful Finish" &&
                      !ReachesSource(reader, OriginX, OriginY, CellSize, OutWidth, OutLines);
     }
   } catch (const std::bad_alloc&) {
@@ -211,9 +215,9 @@ bool ExtractJob::CreateOutput(const std::string& file_name) {
       }
     }
   try {
-    OutputData = std::make_unique<Output>(file_name, static_cast<uint32_t>(OutWidth),
-                                          static_cast<uint32_t>(OutLines), cell_type,
-                                          static_cast<int32_t>(bands), 1);
+    OutputData = std::make_unique<Output>(
+        file_name, static_cast<uint32_t>(OutWidth), static_cast<uint32_t>(OutLines), cell_type,
+        static_cast<int32_t>(bands), 1, WriteOptions{.Compression = Options.Compression});
     // Before any cell: a TIFF writer makes its file anew for the tag.
     if (const std::optional<double> no_data = SourceData->NoData()) OutputData->SetNoData(*no_data);
   } catch (const DatasetError& e) {
@@ -377,8 +381,8 @@ bool WriterRun(RasterWriter& dst, uint32_t line, uint32_t band, uint32_t width, 
 }
 
 // Copies `n` cells of one or two bytes, each side with its own step.
-void CopyStrided(uint8_t* to, uint64_t to_step, const uint8_t* from, uint64_t from_step,
-                 uint64_t n, uint32_t cell_bytes) {
+void CopyStrided(uint8_t* to, uint64_t to_step, const uint8_t* from, uint64_t from_step, uint64_t n,
+                 uint32_t cell_bytes) {
   if (cell_bytes == 1) {
     for (uint64_t k = 0; k < n; ++k, to += to_step, from += from_step) *to = *from;
   } else {
@@ -476,8 +480,8 @@ bool ExtractJob::SampleIndexed() {
                               (cell_bytes == 1 || src.LSBFirst) && (!colour || covered_end >= 0);
         // Interleaved cells on either side: the run is copied cell by cell
         // in a tight loop instead.
-        const bool strided = in && !as_block && (cell_bytes == 1 || src.LSBFirst) &&
-                             (!colour || covered_end >= 0);
+        const bool strided =
+            in && !as_block && (cell_bytes == 1 || src.LSBFirst) && (!colour || covered_end >= 0);
         // What SetCell would store for the empty and the background cells.
         // `fill` has room for the widest cell EncodeCell writes, although a
         // run only ever copies one or two bytes of it.

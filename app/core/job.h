@@ -20,6 +20,8 @@ struct ExtractOptions {
   double BotRightX = 0;
   double BotRightY = 0;
   uint32_t BgrColor = 0;  // red in bits 0-7, green 8-15, blue 16-23
+  // How a TIFF output stores its cells; other outputs ignore it.
+  TiffCompression Compression = TiffCompression::kNone;
 };
 
 // Shared with the window: set while a job runs, and the user's stop request.

@@ -1,11 +1,13 @@
 // TIFF: the baseline reader of uncompressed 8- and 16-bit grey or RGB strips
 // in either byte order, the libtiff decoder for every other TIFF (compressed,
 // tiled, BigTIFF, signed, 32-bit, float, palette), and the writer of
-// little-endian single-strip GeoTIFF with a ".tfw" world file.
+// little-endian GeoTIFF with a ".tfw" world file: one uncompressed strip,
+// BigTIFF past 4 GiB, or compressed tiles through libtiff.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -78,6 +80,15 @@ constexpr uint32_t kHeaderSize = 348;
 // The header of signed and float cells: one more entry, SampleFormat, its
 // three values at 360, and a size that keeps 8-byte cells aligned.
 constexpr uint32_t kSampleFormatHeaderSize = 368;
+
+// The GeoTIFF values that every TIFF output carries, whatever its layout.
+struct GeoFields {
+  std::array<double, 3> pixel_scale{};
+  std::array<double, 6> tiepoint{};
+  std::array<uint16_t, 24> keys{};
+  // GDAL's no-data text; empty without a value.
+  std::string no_data;
+};
 
 // The georeference the GeoTIFF tags give.
 struct GeoTags {
@@ -189,10 +200,12 @@ class TiffWriteError : public WriterError {
 
 class TiffWriter : public RasterWriter {
  public:
-  // Creates the file at its full size and writes the header. Raises
+  // Creates the file at its full size and writes the header; a file that
+  // classic TIFF's 32-bit offsets cannot address is BigTIFF. With
+  // compression the cells wait in a scratch file until Finish. Raises
   // TiffWriteError.
   TiffWriter(const std::string& file_name, uint16_t width, uint16_t lines, uint8_t cell_type,
-             int32_t bands, uint8_t mode);
+             int32_t bands, uint8_t mode, TiffCompression compression = TiffCompression::kNone);
   ~TiffWriter() override;
 
   bool GetCell(uint32_t x, uint32_t y, uint32_t band, double& value) override;
@@ -217,6 +230,9 @@ class TiffWriter : public RasterWriter {
   void GetProjection(std::string& s) override { s = Projection; }
   void SetGeoreference(const Georeference& georef) override;
   ControlPointList* GetControlPoints() override { return ControlPoints.get(); }
+  // Writes the compressed file from the scratch file; nothing to do for an
+  // uncompressed one.
+  bool Finish(const std::function<bool()>& stop) override;
 
   uint32_t ImageWidth = 0;
   uint32_t ImageLength = 0;
@@ -232,19 +248,25 @@ class TiffWriter : public RasterWriter {
   std::string Datum = "RAW";
   std::string Spheroid = "RAW";
   std::unique_ptr<ControlPointList> ControlPoints;
-  // 1 unsigned, 2 signed, 3 float; only 2 and 3 are written.
+  // 1 unsigned, 2 signed, 3 float; uncompressed files carry only 2 and 3.
   uint16_t SampleFormat = 1;
   uint32_t HeaderSize = tiff::kHeaderSize;
   std::vector<uint8_t> Header;
 
   // Adds GDAL's no-data tag: the file is made anew with a larger header.
   void SetNoData(double value) override;
+  // A BigTIFF header: 8-byte counts and offsets.
+  bool Big = false;
+  TiffCompression Compression = TiffCompression::kNone;
 
  private:
   // Checks the size, creates the file and writes the header.
   void CreateFile();
   // Fills Header from the current fields and copies it to the file.
   void WriteHeader();
+  std::vector<uint8_t> ClassicHeader() const;
+  std::vector<uint8_t> BigHeader() const;
+  tiff::GeoFields GeoValues() const;
   // Index of cell (x, y, band) in cells of the file's own size.
   uint64_t TiffCellIndex(uint32_t x, uint32_t y, uint32_t band) const;
 };

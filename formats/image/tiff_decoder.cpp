@@ -53,19 +53,6 @@ void ExtendTags(TIFF* tif) {
   if (g_previous_extender) g_previous_extender(tif);
 }
 
-// Process-wide libtiff set-up, once: the tag extender, and no global
-// handlers, so that nothing reaches stderr; every handle has its own.
-void SetUpLibtiff() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    g_previous_extender = TIFFSetTagExtender(ExtendTags);
-    TIFFSetErrorHandler(nullptr);
-    TIFFSetWarningHandler(nullptr);
-    TIFFSetErrorHandlerExt(nullptr);
-    TIFFSetWarningHandlerExt(nullptr);
-  });
-}
-
 void AppendMessage(std::string& to, const char* module, const char* fmt, va_list ap) {
   if (to.size() >= kMaxMessages) return;
   char text[512];
@@ -78,10 +65,25 @@ void AppendMessage(std::string& to, const char* module, const char* fmt, va_list
   to += text;
 }
 
+}  // namespace
+
+void SetUpLibtiff() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    g_previous_extender = TIFFSetTagExtender(ExtendTags);
+    TIFFSetErrorHandler(nullptr);
+    TIFFSetWarningHandler(nullptr);
+    TIFFSetErrorHandlerExt(nullptr);
+    TIFFSetWarningHandlerExt(nullptr);
+  });
+}
+
 int CollectInto(TIFF*, void* user, const char* module, const char* fmt, va_list ap) {
   AppendMessage(*static_cast<std::string*>(user), module, fmt, ap);
   return 1;  // handled: libtiff calls no global handler
 }
+
+namespace {
 
 TIFF* OpenTiff(const std::string& file_name, std::string& messages) {
   SetUpLibtiff();

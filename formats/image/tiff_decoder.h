@@ -4,6 +4,7 @@
 // per handle, never printed, so that several decoders may run at once.
 #pragma once
 
+#include <cstdarg>
 #include <cstdint>
 #include <list>
 #include <memory>
@@ -16,6 +17,13 @@
 struct tiff;
 
 namespace clipra::tiff {
+
+// Process-wide libtiff set-up, once: the GeoTIFF tags registered, and no
+// global handlers, so that nothing reaches stderr; every handle has its own.
+void SetUpLibtiff();
+// A libtiff message handler that appends the message to the std::string at
+// `user`; give it to TIFFOpenOptionsSetErrorHandlerExtR and its kin.
+int CollectInto(struct tiff*, void* user, const char* module, const char* fmt, va_list ap);
 
 // Reads the GeoTIFF tags of `file_name` with libtiff; all false/zero when
 // there are none or the file does not open.

@@ -1,7 +1,9 @@
 #include <cmath>
 #include <cstring>
+#include <initializer_list>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "dataset/byte_order.h"
 #include "dataset/control_points.h"
@@ -9,6 +11,7 @@
 #include "dataset/projection_table.h"
 #include "dataset/utils.h"
 #include "formats/image/tiff.h"
+#include "formats/image/tiff_encoder.h"
 #include "formats/image/world_file.h"
 
 namespace clipra {
@@ -24,8 +27,11 @@ constexpr uint32_t kPixelScaleOffset = 228;
 constexpr uint32_t kTiepointOffset = 252;
 constexpr uint32_t kGeoKeysOffset = 300;
 constexpr uint32_t kSampleFormatOffset = 360;
-// Classic TIFF addresses its bytes with 32-bit offsets.
-constexpr uint64_t kMaxFileSize = uint64_t{1} << 32;
+// Classic TIFF addresses its bytes with 32-bit offsets; a larger file is
+// BigTIFF.
+constexpr uint64_t kMaxClassicSize = uint64_t{1} << 32;
+// BigTIFF's LONG8 field type.
+constexpr uint16_t kLong8 = 16;
 
 // The system claimed when the source's strings name none the table knows.
 constexpr uint16_t kDefaultEpsg = 32635;
@@ -87,11 +93,72 @@ void PutNoDataEntry(uint8_t* header, int number, const std::string& text, uint32
   std::memcpy(to, text.data(), text.size());
 }
 
+// A BigTIFF directory at offset 16: 8-byte counts, 20-byte entries, and
+// values that fit in an entry's 8-byte field kept there; the others follow
+// the directory in entry order.
+class BigDirectory {
+ public:
+  template <typename T>
+  void Add(uint16_t tag, uint16_t type, std::initializer_list<T> values) {
+    Add(tag, type, values.begin(), values.size());
+  }
+  template <typename T>
+  void Add(uint16_t tag, uint16_t type, const T* values, size_t count) {
+    // A RATIONAL counts pairs of LONGs.
+    Entry e{tag, type, type == tiff::kRational ? count / 2 : count,
+            std::vector<uint8_t>(sizeof(T) * count)};
+    for (size_t i = 0; i < count; ++i) write_le<T>(e.bytes.data() + sizeof(T) * i, values[i]);
+    entries_.push_back(std::move(e));
+  }
+
+  // The header: its size rounded up to 8, so that cells of any size stay
+  // aligned after it.
+  std::vector<uint8_t> Build() const {
+    uint64_t values_at = 16 + 8 + 20 * uint64_t{entries_.size()} + 8;
+    uint64_t size = values_at;
+    for (const Entry& e : entries_)
+      if (e.bytes.size() > 8) size += e.bytes.size() + (e.bytes.size() & 1);
+    std::vector<uint8_t> h((size + 7) / 8 * 8, 0);
+    h[0] = 'I';
+    h[1] = 'I';
+    write_le<uint16_t>(&h[2], 43);
+    write_le<uint16_t>(&h[4], 8);  // bytes per offset
+    write_le<uint64_t>(&h[8], 16);
+    write_le<uint64_t>(&h[16], entries_.size());
+    uint8_t* entry = &h[24];
+    for (const Entry& e : entries_) {
+      write_le<uint16_t>(entry, e.tag);
+      write_le<uint16_t>(entry + 2, e.type);
+      write_le<uint64_t>(entry + 4, e.count);
+      if (e.bytes.size() <= 8) {
+        std::memcpy(entry + 12, e.bytes.data(), e.bytes.size());
+      } else {
+        write_le<uint64_t>(entry + 12, values_at);
+        std::memcpy(&h[values_at], e.bytes.data(), e.bytes.size());
+        values_at += e.bytes.size() + (e.bytes.size() & 1);
+      }
+      entry += 20;
+    }
+    // The next-directory offset after the entries stays 0.
+    return h;
+  }
+
+ private:
+  struct Entry {
+    uint16_t tag, type;
+    uint64_t count;
+    std::vector<uint8_t> bytes;
+  };
+  std::vector<Entry> entries_;
+};
+
 }  // namespace
 
 TiffWriter::TiffWriter(const std::string& file_name, uint16_t width, uint16_t lines,
-                       uint8_t cell_type, int32_t bands, uint8_t mode) try
-    : RasterWriter(file_name, width, lines, cell_type, bands, mode, false) {
+                       uint8_t cell_type, int32_t bands, uint8_t mode,
+                       TiffCompression compression) try
+    : RasterWriter(file_name, width, lines, cell_type, bands, mode, false),
+      Compression(compression) {
   ControlPoints = std::make_unique<ControlPointList>();
   ImageWidth = width;
   ImageLength = lines;
@@ -132,12 +199,16 @@ void TiffWriter::CreateFile() {
   // Unsigned outputs without no-data keep their old size, header counted in
   // cells, so that they stay byte for byte what they were.
   const bool old_size = SampleFormat == 1 && !no_data_;
-  const uint64_t cells = uint64_t{ImageWidth} * ImageLength * static_cast<uint64_t>(Bands) +
-                         (old_size ? tiff::kHeaderSize : HeaderSize / cell_size);
-  if (cells * cell_size > kMaxFileSize)
-    throw TiffWriteError("TIFF output too large: " + std::to_string(cells * cell_size) +
-                         " bytes, but a TIFF file holds at most 4 GiB");
-  if (!CreateNew(cells))
+  const uint64_t image_cells = uint64_t{ImageWidth} * ImageLength * static_cast<uint64_t>(Bands);
+  uint64_t cells = image_cells + (old_size ? tiff::kHeaderSize : HeaderSize / cell_size);
+  if (cells * cell_size > kMaxClassicSize) {
+    Big = true;
+    HeaderSize = static_cast<uint32_t>(BigHeader().size());
+    cells = image_cells + HeaderSize / cell_size;
+  }
+  // A compressed output's cells wait in a scratch file beside it, laid out
+  // as the uncompressed file would be.
+  if (!CreateNew(cells, Compression == TiffCompression::kNone))
     throw TiffWriteError("Open write error " + std::to_string(LastError) + " " +
                          SystemErrorText(static_cast<int>(LastError)));
   WriteHeader();
@@ -153,9 +224,52 @@ void TiffWriter::SetNoData(double value) {
   CreateFile();
 }
 
+tiff::GeoFields TiffWriter::GeoValues() const {
+  tiff::GeoFields g;
+  g.pixel_scale = {CellSizeX, std::fabs(CellHeight), 0};
+  g.tiepoint = {0, 0, 0, LeftX, TopY, 0};
+  GeoKeys(EpsgFromErMapper(Projection, Datum), g.keys.data());
+  g.no_data = NoDataText(no_data_);
+  return g;
+}
+
 void TiffWriter::WriteHeader() {
-  Header.assign(HeaderSize, 0);
-  uint8_t* h = Header.data();
+  Header = Big ? BigHeader() : ClassicHeader();
+  if (Data != nullptr && FileSize >= Header.size()) std::memcpy(Data, Header.data(), Header.size());
+}
+
+std::vector<uint8_t> TiffWriter::BigHeader() const {
+  const uint16_t bands = PhotometricInterpretation == 2 ? 3 : 1;
+  const uint64_t strip_bytes = uint64_t{ImageWidth} * ImageLength * bands * CellTypeSize(CellType);
+  const tiff::GeoFields geo = GeoValues();
+  const uint16_t formats[3] = {SampleFormat, SampleFormat, SampleFormat};
+  BigDirectory d;
+  d.Add<uint32_t>(tiff::kImageWidth, tiff::kLong, {ImageWidth});
+  d.Add<uint32_t>(tiff::kImageLength, tiff::kLong, {ImageLength});
+  d.Add<uint16_t>(tiff::kBitsPerSample, tiff::kShort, BitsPerSample.data(), bands);
+  d.Add<uint16_t>(tiff::kCompression, tiff::kShort, {1});
+  d.Add<uint16_t>(tiff::kPhotometricInterpretation, tiff::kShort, {PhotometricInterpretation});
+  d.Add<uint64_t>(tiff::kStripOffsets, kLong8, {HeaderSize});
+  d.Add<uint16_t>(tiff::kSamplesPerPixel, tiff::kShort, {bands});
+  d.Add<uint32_t>(tiff::kRowsPerStrip, tiff::kLong, {ImageLength});
+  d.Add<uint64_t>(tiff::kStripByteCounts, kLong8, {strip_bytes});
+  d.Add<uint32_t>(tiff::kXResolution, tiff::kRational, {1, 1});
+  d.Add<uint32_t>(tiff::kYResolution, tiff::kRational, {1, 1});
+  d.Add<uint16_t>(tiff::kPlanarConfiguration, tiff::kShort, {1});
+  d.Add<uint16_t>(tiff::kResolutionUnit, tiff::kShort, {3});
+  if (SampleFormat != 1) d.Add<uint16_t>(tiff::kSampleFormat, tiff::kShort, formats, bands);
+  d.Add<double>(tiff::kModelPixelScale, tiff::kDouble, geo.pixel_scale.data(), 3);
+  d.Add<double>(tiff::kModelTiepoint, tiff::kDouble, geo.tiepoint.data(), 6);
+  d.Add<uint16_t>(tiff::kGeoKeyDirectory, tiff::kShort, geo.keys.data(), 24);
+  if (!geo.no_data.empty())
+    d.Add<uint8_t>(tiff::kGdalNoData, tiff::kAscii,
+                   reinterpret_cast<const uint8_t*>(geo.no_data.c_str()), geo.no_data.size() + 1);
+  return d.Build();
+}
+
+std::vector<uint8_t> TiffWriter::ClassicHeader() const {
+  std::vector<uint8_t> header(HeaderSize, 0);
+  uint8_t* h = header.data();
   const uint32_t bands = PhotometricInterpretation == 2 ? 3 : 1;
   const uint32_t cell_size = CellTypeSize(CellType);
   const uint32_t strip_bytes =
@@ -203,14 +317,13 @@ void TiffWriter::WriteHeader() {
     write_le<uint32_t>(h + at, 1);
     write_le<uint32_t>(h + at + 4, 1);
   }
-  const double scale[3] = {CellSizeX, std::fabs(CellHeight), 0};
-  for (int k = 0; k < 3; ++k) write_le<double>(h + kPixelScaleOffset + shift + 8 * k, scale[k]);
-  const double tiepoint[6] = {0, 0, 0, LeftX, TopY, 0};
-  for (int k = 0; k < 6; ++k) write_le<double>(h + kTiepointOffset + shift + 8 * k, tiepoint[k]);
-  uint16_t keys[24];
-  GeoKeys(EpsgFromErMapper(Projection, Datum), keys);
-  for (int k = 0; k < 24; ++k) write_le<uint16_t>(h + kGeoKeysOffset + shift + 2 * k, keys[k]);
-  if (Data != nullptr && FileSize >= HeaderSize) std::memcpy(Data, h, HeaderSize);
+  const tiff::GeoFields geo = GeoValues();
+  for (int k = 0; k < 3; ++k)
+    write_le<double>(h + kPixelScaleOffset + shift + 8 * k, geo.pixel_scale[k]);
+  for (int k = 0; k < 6; ++k)
+    write_le<double>(h + kTiepointOffset + shift + 8 * k, geo.tiepoint[k]);
+  for (int k = 0; k < 24; ++k) write_le<uint16_t>(h + kGeoKeysOffset + shift + 2 * k, geo.keys[k]);
+  return header;
 }
 
 double TiffWriter::GetCellSizeY() {
@@ -260,6 +373,15 @@ bool TiffWriter::Get4Cells(uint16_t x, uint16_t y, uint16_t band, double values[
   const uint32_t y1 = y + 1u < ImageLength ? y + 1u : y;
   return GetCell(x, y, band, values[0]) && GetCell(x, y1, band, values[1]) &&
          GetCell(x1, y1, band, values[2]) && GetCell(x1, y, band, values[3]);
+}
+
+bool TiffWriter::Finish(const std::function<bool()>& stop) {
+  if (Compression == TiffCompression::kNone || Data == nullptr) return true;
+  const tiff::CellBlock block{Data + HeaderSize, ImageWidth, ImageLength, GetBands(), CellType};
+  const bool done = tiff::WriteCompressed(FileName, block, Compression, GeoValues(), stop);
+  // The scratch file goes either way.
+  CloseFile();
+  return done;
 }
 
 void TiffWriter::SetGeoreference(const Georeference& georef) {

@@ -73,6 +73,7 @@ struct Case {
   double declared;       // what GDAL reads as the output's no-data; kNone for none
   double offset;         // covered cells hold Value(x, y, b) + offset
   const char* ers_line;  // the ER Mapper output's NullCellValue line, or ""
+  bool deflate = false;  // written with --compress deflate
 };
 
 std::optional<double> Number(const std::string& token) {
@@ -109,6 +110,8 @@ TEST(NoData, FillsUncoveredCellsAndIsDeclaredForGdal) {
       {"f32.ers", "f32.ers", "-99999", -99999, 0.25, "    NullCellValue = -99999\r\n"},
       {"f32.ers", "f32.tif", "-99999", -99999, 0.25, ""},
       {"i16.ers", "i16.tif", "-32768", -32768, 0, ""},
+      {"f32.ers", "f32z.tif", "-99999", -99999, 0.25, "", true},
+      {"i16.ers", "i16z.tif", "-32768", -32768, 0, "", true},
       {"u8.ers", "u8.tif", "255", 255, 0, ""},
       // Out of the cells' range: clamped, as gdal_translate clamps it.
       {"u8far.ers", "u8far.ers", "0", 0, 0, "    NullCellValue = 0\r\n"},
@@ -129,11 +132,14 @@ TEST(NoData, FillsUncoveredCellsAndIsDeclaredForGdal) {
   py << "from osgeo import gdal\nimport os\nos.chdir('" << dir.path() << "')\n";
   for (const Case& c : cases) {
     const std::string out = std::string("out_") + c.output;
-    const CliResult r = RunClipra(
-        {"-A499998:6200000:500001:6199997", "-B7:8:9", dir.Path(c.source), dir.Path(out)});
+    std::vector<std::string> args = {"-A499998:6200000:500001:6199997", "-B7:8:9",
+                                     dir.Path(c.source), dir.Path(out)};
+    if (c.deflate) args.insert(args.begin(), {"--compress", "deflate"});
+    const CliResult r = RunClipra(args);
     ASSERT_EQ(r.code, 0) << c.output << ": " << r.err;
     // The cell-by-cell path writes the same cells.
     ExtractOptions o{499998, 6200000, 500001, 6199997, 0x090807};
+    if (c.deflate) o.Compression = TiffCompression::kDeflate;
     AbortRequested = false;
     ExtractJob job(dir.Path(c.source), dir.Path("slow_" + std::string(c.output)), o, nullptr);
     job.CellByCell = true;

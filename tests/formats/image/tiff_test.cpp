@@ -559,7 +559,7 @@ TEST_F(TiffWriterTest, GeoreferenceGoesToHeaderAndWorldFile) {
             "700.00000000000000\r\n");
 }
 
-TEST_F(TiffWriterTest, RefusesOtherBandCountsCellTypesAndSizesPastFourGiB) {
+TEST_F(TiffWriterTest, RefusesOtherBandCountsAndCellTypes) {
   struct Case {
     int32_t bands;
     uint8_t type;
@@ -573,10 +573,6 @@ TEST_F(TiffWriterTest, RefusesOtherBandCountsCellTypesAndSizesPastFourGiB) {
   for (const Case& k : cases)
     EXPECT_EQ(k.text, ThrownText<DatasetError>(
                           [&] { Output out(dir_.Path("c.TIF"), 2, 2, k.type, k.bands, 1); }));
-  const std::string big = ThrownText<TiffWriteError>(
-      [&] { TiffWriter w(dir_.Path("big.tif"), 65535, 65535, kCellUnsigned16, 1, 1); });
-  EXPECT_NE(big.find("at most 4 GiB"), std::string::npos) << big;
-  EXPECT_FALSE(FileExists(dir_.Path("big.tif")));
 }
 
 }  // namespace
