@@ -201,6 +201,12 @@ MappedView& MappedView::operator=(MappedView&& other) noexcept {
   return *this;
 }
 
+// A writable view up to this size is faulted in at once: the job fills
+// every page of an output anyway, and one call costs less than a fault per
+// page. Larger views fault in as they are written, so that they do not
+// crowd the page cache.
+constexpr uint64_t kPopulateLimit = uint64_t{256} << 20;
+
 int MappedView::Map(const OsFile& file, uint64_t offset, uint64_t length, bool writable) {
   Unmap();
   if (length == 0) return EINVAL;
@@ -211,6 +217,10 @@ int MappedView::Map(const OsFile& file, uint64_t offset, uint64_t length, bool w
   void* p = ::mmap(nullptr, static_cast<size_t>(length), prot, MAP_SHARED, file.fd(),
                    static_cast<off_t>(offset));
   if (p == MAP_FAILED) return errno;
+  // Only advice: a kernel without it, or a failure, leaves the faults to
+  // come one by one.
+  if (writable && length <= kPopulateLimit)
+    ::madvise(p, static_cast<size_t>(length), MADV_POPULATE_WRITE);
   data_ = static_cast<uint8_t*>(p);
   size_ = length;
   return 0;
