@@ -15,48 +15,48 @@
 
 namespace clipra {
 
-std::unique_ptr<RasterReader> CreateReader(uint8_t code) {
+std::unique_ptr<RasterReader> CreateReader(FormatCode code) {
   switch (code) {
-    case kFormatErs:
+    case FormatCode::kErs:
       return std::make_unique<ErsReader>();
-    case kFormatOsd:
+    case FormatCode::kOsd:
       return std::make_unique<OsdReader>();
-    case kFormatNog:
+    case FormatCode::kNog:
       return std::make_unique<NogReader>();
-    case kFormatDtm:
+    case FormatCode::kDtm:
       return std::make_unique<DtmReader>();
-    case kFormatVeg:
+    case FormatCode::kVeg:
       return std::make_unique<VegReader>();
-    case kFormatJpg:
+    case FormatCode::kJpg:
       return std::make_unique<JpegReader>();
-    case kFormatEcw:
+    case FormatCode::kEcw:
       return std::make_unique<EcwReader>();
-    case kFormatRsw:
+    case FormatCode::kRsw:
       return std::make_unique<RswReader>();
-    case kFormatTif:
+    case FormatCode::kTif:
       return std::make_unique<TiffReader>();
-    case kFormatBmp:
+    case FormatCode::kBmp:
       return std::make_unique<BmpReader>();
     default:
       return nullptr;
   }
 }
 
-std::unique_ptr<RasterWriter> CreateWriter(uint8_t code, const std::string& file_name,
-                                           uint16_t width, uint16_t lines, uint8_t cell_type,
+std::unique_ptr<RasterWriter> CreateWriter(FormatCode code, const std::string& file_name,
+                                           uint16_t width, uint16_t lines, CellType cell_type,
                                            int32_t bands, uint8_t mode,
                                            const WriteOptions& options) {
   switch (code) {
-    case kFormatErs:
+    case FormatCode::kErs:
       return std::make_unique<ErsWriter>(file_name, width, lines, cell_type, bands, mode);
-    case kFormatNog:
+    case FormatCode::kNog:
       return std::make_unique<NogWriter>(file_name, width, lines, cell_type, bands, mode);
-    case kFormatDtm:
+    case FormatCode::kDtm:
       return std::make_unique<DtmWriter>(file_name, width, lines, cell_type, bands, mode);
-    case kFormatTif:
+    case FormatCode::kTif:
       return std::make_unique<TiffWriter>(file_name, width, lines, cell_type, bands, mode,
                                           options.Compression);
-    case kFormatBmp:
+    case FormatCode::kBmp:
       return std::make_unique<BmpWriter>(file_name, width, lines, cell_type, bands, mode);
     default:
       // Every name without a writer of its own (".osd", ".jpg", none...)
@@ -66,15 +66,15 @@ std::unique_ptr<RasterWriter> CreateWriter(uint8_t code, const std::string& file
 }
 
 std::vector<std::string> OutputFiles(const std::string& file_name) {
-  switch (IdentifyForCreate(file_name) & 0x7F) {
-    case kFormatErs:
+  switch (IdentifyForCreate(file_name)) {
+    case FormatCode::kErs:
       return {HeaderRasterWriter::DataPath(file_name),
               HeaderRasterWriter::HeaderPath(file_name, ".ers")};
-    case kFormatNog:
+    case FormatCode::kNog:
       return {NogWriter::DataPath(file_name), NogWriter::HeaderPath(file_name)};
-    case kFormatDtm:
-    case kFormatTif:
-    case kFormatBmp:
+    case FormatCode::kDtm:
+    case FormatCode::kTif:
+    case FormatCode::kBmp:
       return {file_name};
     default:
       return {HeaderRasterWriter::DataPath(file_name),

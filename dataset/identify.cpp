@@ -22,22 +22,22 @@ struct Signature {
   const char* bytes;
   size_t length;
   bool letters;
-  uint8_t code;
+  FormatCode code;
 };
 
 // Tested in this order; the first match wins.
 const Signature kSignatures[] = {
-    {"ORTH", 4, true, kFormatOsd},
-    {"DATA", 4, true, kFormatErs},
-    {"GIF8", 4, true, kFormatGif},
-    {"MM", 2, true, kFormatTif},
-    {"II", 2, true, kFormatTif},
-    {"BM", 2, true, kFormatBmp},
-    {"\x00\x00\x80\xBF", 4, false, kFormatDtm},  // single -1.0, LSB first
-    {"\x65\x02\x01\x02", 4, false, kFormatEcw},
-    {"RSW", 3, true, kFormatRsw},
-    {"\xFF\xD8", 2, false, kFormatJpg},
-    {"BITR", 4, false, kFormatBit},
+    {"ORTH", 4, true, FormatCode::kOsd},
+    {"DATA", 4, true, FormatCode::kErs},
+    {"GIF8", 4, true, FormatCode::kGif},
+    {"MM", 2, true, FormatCode::kTif},
+    {"II", 2, true, FormatCode::kTif},
+    {"BM", 2, true, FormatCode::kBmp},
+    {"\x00\x00\x80\xBF", 4, false, FormatCode::kDtm},  // single -1.0, LSB first
+    {"\x65\x02\x01\x02", 4, false, FormatCode::kEcw},
+    {"RSW", 3, true, FormatCode::kRsw},
+    {"\xFF\xD8", 2, false, FormatCode::kJpg},
+    {"BITR", 4, false, FormatCode::kBit},
 };
 
 bool Matches(const Signature& sig, const unsigned char* b) {
@@ -66,11 +66,11 @@ const std::array<std::string, 4> kCoordinateTypeNames = {"EN", "RAW", "LATLONG",
 
 }  // namespace
 
-uint8_t IdentifyForCreate(const std::string& file_name) {
+FormatCode IdentifyForCreate(const std::string& file_name) {
   const std::string ext = UpperCase(ExtractFileExt(file_name));
   for (size_t i = 0; i < kExtensionKeys.size(); ++i)
-    if (ext.find(kExtensionKeys[i]) != std::string::npos) return static_cast<uint8_t>(i);
-  return kFormatUnknown;
+    if (ext.find(kExtensionKeys[i]) != std::string::npos) return static_cast<FormatCode>(i);
+  return FormatCode::kUnknown;
 }
 
 std::string& IdentifyErrorText() {
@@ -78,14 +78,14 @@ std::string& IdentifyErrorText() {
   return text;
 }
 
-uint8_t IdentifyExisting(const std::string& file_name) {
+FormatCode IdentifyExisting(const std::string& file_name) {
   // The text speaks of this identification only, never of an earlier one.
   IdentifyErrorText().clear();
-  if (!FileExists(file_name)) return kFormatNoFile;
+  if (!FileExists(file_name)) return FormatCode::kNoFile;
   OsFile file;
   if (const int err = file.Open(file_name, FileAccess::kRead); err != 0) {
     IdentifyErrorText() = SystemErrorText(err);
-    return kFormatUnknown;
+    return FormatCode::kUnknown;
   }
   unsigned char b[8];
   size_t got = 0;
@@ -94,55 +94,62 @@ uint8_t IdentifyExisting(const std::string& file_name) {
     if (n < 0) {
       if (errno == EINTR) continue;
       IdentifyErrorText() = SystemErrorText(errno);
-      return kFormatUnknown;
+      return FormatCode::kUnknown;
     }
     if (n == 0) break;
     got += static_cast<size_t>(n);
   }
   if (got < sizeof b) {
     IdentifyErrorText() = "Read beyond end of file";
-    return kFormatUnknown;
+    return FormatCode::kUnknown;
   }
   for (const Signature& sig : kSignatures)
     if (Matches(sig, b)) return sig.code;
-  const uint8_t by_name = IdentifyForCreate(file_name);
-  if (by_name == kFormatNog || by_name == kFormatVeg || by_name == kFormatEcw) return by_name;
-  return kFormatUnknown;
+  const FormatCode by_name = IdentifyForCreate(file_name);
+  if (by_name == FormatCode::kNog || by_name == FormatCode::kVeg || by_name == FormatCode::kEcw)
+    return by_name;
+  return FormatCode::kUnknown;
 }
 
-uint8_t CellTypeFromName(const std::string& name) {
-  if (name == "UNSIGNED8BITINTEGER") return kCellUnsigned8;
-  if (name == "SIGNED8BITINTEGER") return kCellSigned8;
-  if (name == "UNSIGNED16BITINTEGER") return kCellUnsigned16;
-  if (name == "SIGNED16BITINTEGER") return kCellSigned16;
-  if (name == "SIGNED32BITINTEGER") return kCellSigned32;
-  if (name == "SIGNED32BITSINGLE") return kCellFloat32;
+CellType CellTypeFromName(const std::string& name) {
+  if (name == "UNSIGNED8BITINTEGER") return CellType::kUnsigned8;
+  if (name == "SIGNED8BITINTEGER") return CellType::kSigned8;
+  if (name == "UNSIGNED16BITINTEGER") return CellType::kUnsigned16;
+  if (name == "SIGNED16BITINTEGER") return CellType::kSigned16;
+  if (name == "SIGNED32BITINTEGER") return CellType::kSigned32;
+  if (name == "SIGNED32BITSINGLE") return CellType::kFloat32;
   // Other programs name float cells so in ER Mapper headers.
-  if (UpperCase(name) == "IEEE4BYTEREAL") return kCellFloat32;
-  return kCellUnknown;
+  if (UpperCase(name) == "IEEE4BYTEREAL") return CellType::kFloat32;
+  return CellType::kUnknown;
 }
 
-bool IsReadableCellType(uint8_t code) {
-  return code == kCellUnsigned8 || code == kCellSigned8 || code == kCellSigned16 ||
-         code == kCellUnsigned16 || code == kCellSigned32 || code == kCellFloat32;
+bool IsReadableCellType(CellType type) {
+  return type == CellType::kUnsigned8 || type == CellType::kSigned8 ||
+         type == CellType::kSigned16 || type == CellType::kUnsigned16 ||
+         type == CellType::kSigned32 || type == CellType::kFloat32;
 }
 
-const std::string& CellTypeName(uint8_t code) {
-  return kCellTypeNames[code < kCellTypeNames.size() ? code : uint8_t{kCellUnknown}];
+const std::string& CellTypeName(CellType type) {
+  const size_t i = static_cast<size_t>(type);
+  return kCellTypeNames[i < kCellTypeNames.size() ? i : static_cast<size_t>(CellType::kUnknown)];
 }
 
-uint32_t CellTypeSize(uint8_t code) {
-  return kCellTypeSizes[code < kCellTypeSizes.size() ? code : uint8_t{kCellUnknown}];
+uint32_t CellTypeSize(CellType type) {
+  const size_t i = static_cast<size_t>(type);
+  return kCellTypeSizes[i < kCellTypeSizes.size() ? i : static_cast<size_t>(CellType::kUnknown)];
 }
 
-uint8_t CoordinateTypeFromName(const std::string& name) {
+CoordinateType CoordinateTypeFromName(const std::string& name) {
   for (size_t i = 0; i < 3; ++i)
-    if (name == kCoordinateTypeNames[i]) return static_cast<uint8_t>(i);
-  return kCoordOther;
+    if (name == kCoordinateTypeNames[i]) return static_cast<CoordinateType>(i);
+  return CoordinateType::kOther;
 }
 
-const std::string& CoordinateTypeName(uint8_t code) {
-  return kCoordinateTypeNames[code < kCoordinateTypeNames.size() ? code : uint8_t{kCoordOther}];
+const std::string& CoordinateTypeName(CoordinateType type) {
+  const size_t i = static_cast<size_t>(type);
+  return kCoordinateTypeNames[i < kCoordinateTypeNames.size()
+                                  ? i
+                                  : static_cast<size_t>(CoordinateType::kOther)];
 }
 
 std::string QuoteIfBare(const std::string& s) {
@@ -150,8 +157,9 @@ std::string QuoteIfBare(const std::string& s) {
   return "\"" + s + "\"";
 }
 
-std::string FormatName(uint8_t code) {
-  return code < kExtensionKeys.size() ? kExtensionKeys[code] : std::string();
+std::string FormatName(FormatCode code) {
+  const size_t i = static_cast<size_t>(code);
+  return i < kExtensionKeys.size() ? kExtensionKeys[i] : std::string();
 }
 
 }  // namespace clipra

@@ -10,7 +10,7 @@ static std::string CheckedName(const std::string& file_name) {
 }
 
 LineReader::LineReader(const std::string& file_name)
-    : MappedOutputFile(CheckedName(file_name), kCellUnsigned8, 0, false) {
+    : MappedOutputFile(CheckedName(file_name), CellType::kUnsigned8, 0, false) {
   if (!OpenRead()) throw LineReaderError("Open read error");
   Reset();
 }

@@ -133,16 +133,16 @@ uint64_t MappedFile::Available() const {
 }
 
 uint32_t MappedRaster::CellBytes() const {
-  const uint32_t size = CellTypeSize(CellType);
+  const uint32_t size = CellTypeSize(cell_type_);
   return size == 0 ? 1 : size;
 }
 
 bool MappedRaster::OpenRaster(const std::string& file_name, uint32_t width, uint32_t lines,
-                              uint8_t cell_type, uint32_t bands, uint8_t mode, bool msb_first) {
+                              CellType cell_type, uint32_t bands, uint8_t mode, bool msb_first) {
   Width = width;
   Lines = lines;
   Bands = bands;
-  CellType = cell_type;
+  cell_type_ = cell_type;
   SetByteOrder(msb_first);
   const uint64_t cell_size = CellBytes();
   uint64_t count = 0;
@@ -230,7 +230,7 @@ bool MappedRaster::GetCell(uint32_t x, uint32_t y, uint32_t band, float& value) 
   if (x >= Width || y >= Lines) return false;
   if (!SeekLine(y, band)) return false;
   const uint8_t* p = Current + (static_cast<uint64_t>(band) * Width + x) * CellBytes();
-  value = static_cast<float>(DecodeCell(p, CellType, LSBFirst));
+  value = static_cast<float>(DecodeCell(p, cell_type_, LSBFirst));
   return true;
 }
 
@@ -240,12 +240,12 @@ bool MappedRaster::SetCell(uint32_t x, uint32_t y, uint32_t band, float value) {
   if (x >= Width || y >= Lines) return false;
   if (!SeekLine(y, band)) return false;
   uint8_t* p = Current + (static_cast<uint64_t>(band) * Width + x) * CellBytes();
-  EncodeCell(p, CellType, value, LSBFirst);
+  EncodeCell(p, cell_type_, value, LSBFirst);
   return true;
 }
 
 bool MappedRaster::GetRGB(uint32_t x, uint32_t y, uint32_t& color) {
-  if (x >= Width || y >= Lines || Bands != 3 || CellType != kCellUnsigned8) return false;
+  if (x >= Width || y >= Lines || Bands != 3 || cell_type_ != CellType::kUnsigned8) return false;
   if (!SeekLine(y, 0)) return false;
   const uint8_t* p = Current + 3 * static_cast<uint64_t>(x);
   color = p[0] | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16);
@@ -254,7 +254,7 @@ bool MappedRaster::GetRGB(uint32_t x, uint32_t y, uint32_t& color) {
 
 bool MappedRaster::SetRGB(uint32_t x, uint32_t y, uint32_t color) {
   if (Mode == 0) return false;
-  if (x >= Width || y >= Lines || Bands != 3 || CellType != kCellUnsigned8) return false;
+  if (x >= Width || y >= Lines || Bands != 3 || cell_type_ != CellType::kUnsigned8) return false;
   if (!SeekLine(y, 0)) return false;
   uint8_t* p = Current + 3 * static_cast<uint64_t>(x);
   p[0] = static_cast<uint8_t>(color);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "dataset/identify.h"
 #include "dataset/os_file.h"
 
 namespace clipra {
@@ -56,7 +57,7 @@ class MappedFile {
 // type, band-interleaved by line.
 class MappedRaster : public MappedFile {
  public:
-  bool OpenRaster(const std::string& file_name, uint32_t width, uint32_t lines, uint8_t cell_type,
+  bool OpenRaster(const std::string& file_name, uint32_t width, uint32_t lines, CellType cell_type,
                   uint32_t bands, uint8_t mode, bool msb_first);
 
   virtual bool SeekLine(uint32_t line, uint32_t band);
@@ -93,16 +94,21 @@ class MappedRaster : public MappedFile {
   // access must not.
   virtual bool HasPlainLayout() const { return false; }
 
+  // The cell type the stored cells are addressed and decoded as.
+  CellType StoredCellType() const { return cell_type_; }
+
   uint32_t Width = 0;
   uint32_t Lines = 0;
   uint32_t Bands = 0;
   uint64_t CellCount = 0;
-  uint8_t CellType = 0;
   bool LSBFirst = true;
   uint64_t LineSize = 0;
   uint8_t* LineStart = nullptr;
   // Bytes before the first cell in the file (an ER Mapper HeaderOffset).
   uint64_t DataOffset = 0;
+
+ protected:
+  CellType cell_type_ = CellType::kOneBit;
 };
 
 }  // namespace clipra

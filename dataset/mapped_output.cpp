@@ -9,9 +9,9 @@
 
 namespace clipra {
 
-MappedOutputFile::MappedOutputFile(const std::string& file_name, uint8_t cell_type, uint8_t mode,
+MappedOutputFile::MappedOutputFile(const std::string& file_name, CellType cell_type, uint8_t mode,
                                    bool msb_first)
-    : FileName(file_name), CellType(cell_type), LSBFirst(!msb_first), Mode(mode) {
+    : FileName(file_name), LSBFirst(!msb_first), Mode(mode), cell_type_(cell_type) {
   if (file_name.empty()) throw MappedOutputFileError("No file name");
 }
 
@@ -45,8 +45,8 @@ bool MappedOutputFile::OpenExisting(FileAccess access) {
   }
   Data = view_.data();
   writable_ = access != FileAccess::kRead;
-  const uint32_t size = CellTypeSize(CellType);
-  Count = CellType == kCellOneBit ? FileSize * 8 : FileSize / size;
+  const uint32_t size = CellTypeSize(cell_type_);
+  Count = cell_type_ == CellType::kOneBit ? FileSize * 8 : FileSize / size;
   LastError = 0;
   return true;
 }
@@ -66,9 +66,9 @@ bool MappedOutputFile::CreateNew(uint64_t count, bool named) {
   }
   CloseFile();
   uint64_t size = 0;
-  if (CellType == kCellOneBit) {
+  if (cell_type_ == CellType::kOneBit) {
     size = count / 8 + (count % 8 != 0);
-  } else if (__builtin_mul_overflow(count, uint64_t{CellTypeSize(CellType)}, &size)) {
+  } else if (__builtin_mul_overflow(count, uint64_t{CellTypeSize(cell_type_)}, &size)) {
     LastError = EFBIG;
     return false;
   }
@@ -100,31 +100,31 @@ bool MappedOutputFile::CreateNew(uint64_t count, bool named) {
 }
 
 bool MappedOutputFile::CellOffset(uint64_t index, uint64_t& offset) const {
-  if (CellType == kCellOneBit) {
+  if (cell_type_ == CellType::kOneBit) {
     offset = index / 8;
-  } else if (__builtin_mul_overflow(index, uint64_t{CellTypeSize(CellType)}, &offset)) {
+  } else if (__builtin_mul_overflow(index, uint64_t{CellTypeSize(cell_type_)}, &offset)) {
     return false;
   }
   // The cell's last byte must lie inside the file, not only its first.
-  const uint64_t size = CellType == kCellOneBit ? 1 : CellTypeSize(CellType);
+  const uint64_t size = cell_type_ == CellType::kOneBit ? 1 : CellTypeSize(cell_type_);
   return Data != nullptr && offset < FileSize && size <= FileSize - offset;
 }
 
 double MappedOutputFile::ReadCell(uint64_t index, uint64_t offset) const {
   const uint8_t* p = Data + offset;
-  if (CellType == kCellOneBit) return ((*p >> (7 - index % 8)) & 1) ? 255.0 : 0.0;
-  return DecodeCell(p, CellType, LSBFirst);
+  if (cell_type_ == CellType::kOneBit) return ((*p >> (7 - index % 8)) & 1) ? 255.0 : 0.0;
+  return DecodeCell(p, cell_type_, LSBFirst);
 }
 
 void MappedOutputFile::StoreCell(uint64_t index, uint64_t offset, double value) {
   uint8_t* p = Data + offset;
-  if (CellType == kCellOneBit) {
+  if (cell_type_ == CellType::kOneBit) {
     // The other seven cells of the byte stay as they are.
     const uint8_t mask = static_cast<uint8_t>(0x80u >> (index % 8));
     *p = value > 0 ? static_cast<uint8_t>(*p | mask) : static_cast<uint8_t>(*p & ~mask);
     return;
   }
-  EncodeCell(p, CellType, value, LSBFirst);
+  EncodeCell(p, cell_type_, value, LSBFirst);
 }
 
 bool MappedOutputFile::GetValue(uint64_t index, double& value) const {
@@ -152,7 +152,7 @@ std::string MakeName(const std::string& file_name, int32_t bands) {
 }  // namespace
 
 MappedOutputRaster::MappedOutputRaster(const std::string& file_name, uint16_t width, uint16_t lines,
-                                       uint8_t cell_type, int32_t bands, uint8_t mode,
+                                       CellType cell_type, int32_t bands, uint8_t mode,
                                        bool msb_first) try
     : MappedOutputFile(MakeName(file_name, bands), cell_type, mode, msb_first),
       Bands(bands),
@@ -201,14 +201,14 @@ bool MappedOutputRaster::Get4Cells(uint16_t x, uint16_t y, uint16_t band, double
   const uint32_t y1 = y + 1u < Lines ? y + 1u : y;
   const uint64_t idx[4] = {CellIndex(x, y, b), CellIndex(x, y1, b), CellIndex(x1, y1, b),
                            CellIndex(x1, y, b)};
-  switch (CellType) {
-    case kCellOneBit:
-    case kCellUnsigned8:
-    case kCellSigned8:
-    case kCellSigned16:
-    case kCellUnsigned16:
-    case kCellSigned32:
-    case kCellFloat32:
+  switch (cell_type_) {
+    case CellType::kOneBit:
+    case CellType::kUnsigned8:
+    case CellType::kSigned8:
+    case CellType::kSigned16:
+    case CellType::kUnsigned16:
+    case CellType::kSigned32:
+    case CellType::kFloat32:
       break;
     default:
       return false;

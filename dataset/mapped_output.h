@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "dataset/identify.h"
 #include "dataset/os_file.h"
 
 namespace clipra {
@@ -23,7 +24,7 @@ class MappedOutputError : public std::runtime_error {
 class MappedOutputFile {
  public:
   // Raises MappedOutputFileError "No file name" for an empty name. Opens nothing.
-  MappedOutputFile(const std::string& file_name, uint8_t cell_type, uint8_t mode, bool msb_first);
+  MappedOutputFile(const std::string& file_name, CellType cell_type, uint8_t mode, bool msb_first);
   virtual ~MappedOutputFile();
   MappedOutputFile(const MappedOutputFile&) = delete;
   MappedOutputFile& operator=(const MappedOutputFile&) = delete;
@@ -39,11 +40,12 @@ class MappedOutputFile {
 
   void SetByteOrder(bool msb_first) { LSBFirst = !msb_first; }
   bool IsMSBFirstOrder() const { return !LSBFirst; }
+  // The cell type the file's cells are addressed and encoded as.
+  CellType StoredCellType() const { return cell_type_; }
 
   std::string FileName;
   uint64_t FileSize = 0;
   uint64_t Count = 0;
-  uint8_t CellType = 0;
   bool LSBFirst = true;
   uint8_t* Data = nullptr;
   uint8_t Mode = 0;
@@ -56,6 +58,7 @@ class MappedOutputFile {
   void StoreCell(uint64_t index, uint64_t offset, double value);
   void CloseFile();
 
+  CellType cell_type_;
   // False while the view is read-only, whatever Mode says.
   bool writable_ = false;
 
@@ -70,7 +73,7 @@ class MappedOutputRaster : public MappedOutputFile {
  public:
   // Raises MappedOutputError "MMapFile <n> Bands" or "MMapFile " + the MappedOutputFileError text.
   MappedOutputRaster(const std::string& file_name, uint16_t width, uint16_t lines,
-                     uint8_t cell_type, int32_t bands, uint8_t mode, bool msb_first);
+                     CellType cell_type, int32_t bands, uint8_t mode, bool msb_first);
 
   virtual bool GetCell(uint32_t x, uint32_t y, uint32_t band, double& value);
   virtual bool SetCell(uint32_t x, uint32_t y, uint32_t band, double value);

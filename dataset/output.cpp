@@ -39,7 +39,7 @@ bool RasterWriter::SetValueAt(uint32_t band, double map_x, double map_y, double 
 }
 
 void RasterWriter::SetNoData(double value) {
-  no_data_ = FitNoData(value, CellType);
+  no_data_ = FitNoData(value, cell_type_);
 }
 
 uint32_t RasterWriter::GetControlPointCount() {
@@ -79,7 +79,7 @@ void RasterWriter::SetControlPointValue(int value_number, int32_t index, double 
   if (ControlPointList* list = GetControlPoints()) list->SetValue(index, value_number, value);
 }
 
-Output::Output(const std::string& file_name, uint32_t width, uint32_t lines, uint8_t cell_type,
+Output::Output(const std::string& file_name, uint32_t width, uint32_t lines, CellType cell_type,
                int32_t bands, uint8_t mode, const WriteOptions& options) {
   if (mode != 1) return;
   // The writers address at most 65535 cells each way; never truncate silently.
@@ -92,7 +92,7 @@ Output::Output(const std::string& file_name, uint32_t width, uint32_t lines, uin
   if (bands > static_cast<int32_t>(kMaxDimension))
     throw DatasetError("Output of " + std::to_string(bands) + " bands is too large: at most " +
                        std::to_string(kMaxDimension) + " bands");
-  const uint8_t code = IdentifyForCreate(file_name) & 0x7F;
+  const FormatCode code = IdentifyForCreate(file_name);
   try {
     Writer = CreateWriter(code, file_name, static_cast<uint16_t>(width),
                           static_cast<uint16_t>(lines), cell_type, bands, mode, options);

@@ -41,7 +41,7 @@ struct WriteOptions {
 
 class RasterWriter : public MappedOutputRaster {
  public:
-  RasterWriter(const std::string& file_name, uint16_t width, uint16_t lines, uint8_t cell_type,
+  RasterWriter(const std::string& file_name, uint16_t width, uint16_t lines, CellType cell_type,
                int32_t bands, uint8_t mode, bool msb_first)
       : MappedOutputRaster(file_name, width, lines, cell_type, bands, mode, msb_first) {}
 
@@ -50,7 +50,7 @@ class RasterWriter : public MappedOutputRaster {
   virtual double GetCellSizeX() { return 1.0; }
   virtual double GetCellSizeY() { return 1.0; }
   virtual uint16_t GetBands() { return static_cast<uint16_t>(Bands); }
-  virtual uint8_t GetCellType() { return CellType; }
+  virtual CellType GetCellType() { return cell_type_; }
   virtual uint8_t IsMSBFirst() { return LSBFirst ? 0 : 1; }
   virtual double GetLeftX() { return 0; }
   virtual double GetTopY() { return 0; }
@@ -102,7 +102,7 @@ class Output {
 
   // Mode 1 creates the writer that the extension selects; other modes give a
   // facade without a writer. Raises DatasetError.
-  Output(const std::string& file_name, uint32_t width, uint32_t lines, uint8_t cell_type,
+  Output(const std::string& file_name, uint32_t width, uint32_t lines, CellType cell_type,
          int32_t bands, uint8_t mode, const WriteOptions& options = {});
   ~Output();
   Output(const Output&) = delete;
@@ -138,8 +138,8 @@ class Output {
 std::vector<std::string> OutputFiles(const std::string& file_name);
 
 // The writer for a format code (already masked), as the facade picks it.
-std::unique_ptr<RasterWriter> CreateWriter(uint8_t code, const std::string& file_name,
-                                           uint16_t width, uint16_t lines, uint8_t cell_type,
+std::unique_ptr<RasterWriter> CreateWriter(FormatCode code, const std::string& file_name,
+                                           uint16_t width, uint16_t lines, CellType cell_type,
                                            int32_t bands, uint8_t mode,
                                            const WriteOptions& options = {});
 

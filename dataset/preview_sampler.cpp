@@ -32,7 +32,7 @@ bool SamplePreview(RasterReader& reader, const PreviewView& view, PreviewSamples
   out.width = view.width;
   out.height = view.height;
   out.bands = source_bands == 3 ? 3 : 1;
-  out.byte_cells = reader.GetCellType() == kCellUnsigned8;
+  out.byte_cells = reader.GetCellType() == CellType::kUnsigned8;
   const size_t pixels = size_t{view.width} * view.height;
   out.values.assign(pixels * out.bands, 0.0f);
   out.covered.assign(pixels, 0);
@@ -43,10 +43,10 @@ bool SamplePreview(RasterReader& reader, const PreviewView& view, PreviewSamples
                  reader.GetWidth());
   const std::vector<int64_t> rows = PixelCells(view.height, view.top, view.unit_y, reader.GetTopY(),
                                                reader.GetCellSizeY(), -1, reader.GetLines());
-  const uint8_t cell_type = reader.GetCellType();
-  const bool decodable = cell_type == kCellUnsigned8 || cell_type == kCellSigned16 ||
-                         cell_type == kCellUnsigned16 || cell_type == kCellSigned32 ||
-                         cell_type == kCellFloat32;
+  const CellType cell_type = reader.GetCellType();
+  const bool decodable = cell_type == CellType::kUnsigned8 || cell_type == CellType::kSigned16 ||
+                         cell_type == CellType::kUnsigned16 || cell_type == CellType::kSigned32 ||
+                         cell_type == CellType::kFloat32;
   for (uint32_t py = 0; py < view.height; ++py) {
     if (cancelled && cancelled()) return false;
     if (rows[py] == kNoCell) continue;

@@ -38,8 +38,8 @@ std::vector<std::string> RasterReader::Files() const {
   return {FileName};
 }
 
-uint8_t RasterReader::GetCoordinateType() {
-  return kCoordRaw;
+CoordinateType RasterReader::GetCoordinateType() {
+  return CoordinateType::kRaw;
 }
 
 void RasterReader::CellToMap(double col, double row, double& map_x, double& map_y) {
@@ -79,31 +79,32 @@ bool Source::Open(const std::string& file_name) {
     SetErrorText("No file name");
     return false;
   }
-  const uint8_t code = IdentifyExisting(file_name) & 0x7F;
-  if (code == kFormatUnknown) {
+  const FormatCode code = IdentifyExisting(file_name);
+  if (code == FormatCode::kUnknown) {
     SetErrorText(IdentifyErrorText().empty() ? "Unknown file format: " + file_name
                                              : IdentifyErrorText());
     return false;
   }
-  if (code == kFormatNoFile) {
+  if (code == FormatCode::kNoFile) {
     SetErrorText("No file: " + file_name);
     return false;
   }
   return OpenReader(file_name, code);
 }
 
-bool Source::OpenIdentified(const std::string& file_name, uint8_t code) {
+bool Source::OpenIdentified(const std::string& file_name, FormatCode code) {
   Reader.reset();
   SetErrorText("");
-  return OpenReader(file_name, code & 0x7F);
+  return OpenReader(file_name, code);
 }
 
-bool Source::OpenReader(const std::string& file_name, uint8_t code) {
-  const bool known = code == kFormatErs || code == kFormatOsd || code == kFormatTif ||
-                     code == kFormatBmp || code == kFormatDtm || code == kFormatNog ||
-                     code == kFormatJpg || code == kFormatVeg || code == kFormatEcw ||
-                     code == kFormatRsw;
-  Format = known ? code : uint8_t{kFormatOsd};
+bool Source::OpenReader(const std::string& file_name, FormatCode code) {
+  const bool known = code == FormatCode::kErs || code == FormatCode::kOsd ||
+                     code == FormatCode::kTif || code == FormatCode::kBmp ||
+                     code == FormatCode::kDtm || code == FormatCode::kNog ||
+                     code == FormatCode::kJpg || code == FormatCode::kVeg ||
+                     code == FormatCode::kEcw || code == FormatCode::kRsw;
+  Format = known ? code : FormatCode::kOsd;
   Reader = CreateReader(Format);
   if (!Reader) {
     SetErrorText("Reading " + FormatName(Format) + " files is not supported by this build");
@@ -123,8 +124,8 @@ uint32_t Source::GetBands() {
   return Reader ? Reader->GetBands() : 0;
 }
 
-uint8_t Source::GetCellType() {
-  return Reader ? Reader->GetCellType() : uint8_t{1};
+CellType Source::GetCellType() {
+  return Reader ? Reader->GetCellType() : CellType::kUnsigned8;
 }
 
 std::optional<double> Source::NoData() {

@@ -39,7 +39,7 @@ class RasterReader : public MappedRaster {
   virtual uint32_t GetBands() = 0;
   virtual uint32_t GetLines() = 0;
   virtual uint32_t GetWidth() = 0;
-  virtual uint8_t GetCellType() = 0;
+  virtual CellType GetCellType() = 0;
   virtual uint8_t IsMSBFirst() = 0;
   // The value that marks cells without data in every band, as the source
   // declares it; none when it declares none.
@@ -57,8 +57,8 @@ class RasterReader : public MappedRaster {
   }
   double GetLeftX();
   double GetTopY();
-  virtual uint8_t GetCoordinateType();
-  virtual void SetCoordinateType(uint8_t) {}
+  virtual CoordinateType GetCoordinateType();
+  virtual void SetCoordinateType(CoordinateType) {}
   // Readers of images that carry their own georeference refuse a new one.
   virtual bool SetGeoreference(const Georeference& georef) {
     Georef() = georef;
@@ -110,9 +110,9 @@ class Source {
   bool Open(const std::string& file_name);
   // Opens an existing file whose format IdentifyExisting has already told,
   // without reading its first bytes again.
-  bool OpenIdentified(const std::string& file_name, uint8_t code);
+  bool OpenIdentified(const std::string& file_name, FormatCode code);
   uint32_t GetBands();
-  uint8_t GetCellType();
+  CellType GetCellType();
   // The reader's no-data value; none without a reader.
   std::optional<double> NoData();
   double GetCellSizeX();
@@ -129,13 +129,13 @@ class Source {
   std::string ErrorText;
   std::unique_ptr<RasterReader> Reader;
   // The format code the open file was read as.
-  uint8_t Format = 0;
+  FormatCode Format = FormatCode::kErs;
 
  private:
-  bool OpenReader(const std::string& file_name, uint8_t code);
+  bool OpenReader(const std::string& file_name, FormatCode code);
 };
 
 // The reader for a format code, or nullptr when this build has none.
-std::unique_ptr<RasterReader> CreateReader(uint8_t code);
+std::unique_ptr<RasterReader> CreateReader(FormatCode code);
 
 }  // namespace clipra

@@ -10,12 +10,12 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace clipra;
   for (const char* suffix : {"", ".001", ".veg"}) {
-    const uint8_t code = IdentifyExisting(fuzz::WriteFuzzFile(data, size, suffix));
+    const FormatCode code = IdentifyExisting(fuzz::WriteFuzzFile(data, size, suffix));
     // The file exists, so the answer is a format or "unknown", and a short
     // file is always unknown.
-    if (code > kFormatUnknown || (size < 8 && code != kFormatUnknown)) std::abort();
+    if (code > FormatCode::kUnknown || (size < 8 && code != FormatCode::kUnknown)) std::abort();
   }
   const std::string name(reinterpret_cast<const char*>(data), size);
-  if (IdentifyForCreate(name) > kFormatUnknown) std::abort();
+  if (IdentifyForCreate(name) > FormatCode::kUnknown) std::abort();
   return 0;
 }

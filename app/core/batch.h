@@ -103,7 +103,7 @@ class SheetBatch {
   void Finish(size_t index, uint64_t counted, const std::string& status, bool missed = false);
 
   std::string source_name_;
-  uint8_t format_ = 0;
+  FormatCode format_ = FormatCode::kErs;
   std::unique_ptr<Source> source_;
   const std::vector<Sheet>* sheets_ = nullptr;
   uint32_t background_ = 0;

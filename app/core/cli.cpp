@@ -107,7 +107,7 @@ bool ParseCompression(const std::string& text, TiffCompression& compression) {
 
 // Compression is a TIFF matter: any other output would silently ignore it.
 bool IsTiffName(const std::string& name) {
-  return (IdentifyForCreate(name) & 0x7F) == kFormatTif;
+  return IdentifyForCreate(name) == FormatCode::kTif;
 }
 
 // Draws the progress: a bar on a terminal, otherwise a line every 10 %.
@@ -261,7 +261,7 @@ bool PrintInfo(const std::string& source, std::ostream& out, std::ostream& err) 
     return false;
   }
   RasterReader& r = *data.GetReader();
-  const uint8_t cell_type = r.GetCellType();
+  const CellType cell_type = r.GetCellType();
   const std::string type_name = CellTypeName(cell_type);
   double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
   r.CellToMap(0, 0, x0, y0);

@@ -177,7 +177,7 @@ bool ExtractJob::CreateOutput(const std::string& file_name) {
   }
   const std::string ext = ExtractFileExt(file_name);
   const uint32_t bands = SourceData->GetBands();
-  const uint8_t cell_type = SourceData->GetCellType();
+  const CellType cell_type = SourceData->GetCellType();
   if (ext == ".tif") {
     if (bands > 3) {
       StatusText = "TIFF files do not support more than 3 bands";
@@ -185,7 +185,8 @@ bool ExtractJob::CreateOutput(const std::string& file_name) {
     }
     // Every integer and float cell has a TIFF form; bits, packed colours and
     // point pairs have none.
-    if (cell_type == kCellOneBit || cell_type == kCellRgb24 || cell_type > kCellFloat64) {
+    if (cell_type == CellType::kOneBit || cell_type == CellType::kRgb24 ||
+        cell_type > CellType::kFloat64) {
       StatusText = "TIFF files do not support word cells";
       return false;
     }
@@ -195,7 +196,7 @@ bool ExtractJob::CreateOutput(const std::string& file_name) {
       StatusText = "BMP files do not support more than 3 bands";
       return false;
     }
-    if (cell_type != 1) {
+    if (cell_type != CellType::kUnsigned8) {
       StatusText = "BMP files support only byte data";
       return false;
     }
@@ -354,9 +355,10 @@ constexpr int64_t kNoCell = -1;
 // survives the trip through a float unchanged.
 bool CanCopyBytes(const RasterReader& src, const RasterWriter& dst) {
   if (!dst.StoresByIndex()) return false;
-  if (src.CellType != dst.CellType || !dst.LSBFirst || dst.Mode != 1) return false;
-  return src.CellType == kCellUnsigned8 || src.CellType == kCellSigned16 ||
-         src.CellType == kCellUnsigned16;
+  if (src.StoredCellType() != dst.StoredCellType() || !dst.LSBFirst || dst.Mode != 1) return false;
+  return src.StoredCellType() == CellType::kUnsigned8 ||
+         src.StoredCellType() == CellType::kSigned16 ||
+         src.StoredCellType() == CellType::kUnsigned16;
 }
 
 // Where the writer stores the cells of `line` and `band`: the first one's
@@ -413,7 +415,7 @@ bool ExtractJob::SampleIndexed() {
   }
   const bool copy_bytes = CanCopyBytes(src, dst);
   std::vector<bool> covered(copy_bytes && colour ? static_cast<size_t>(OutWidth) : 0);
-  const uint32_t cell_bytes = copy_bytes ? CellTypeSize(src.CellType) : 0;
+  const uint32_t cell_bytes = copy_bytes ? CellTypeSize(src.StoredCellType()) : 0;
   // From each output column, how many columns on read consecutive source
   // columns: such a stretch is copied as one block of bytes.
   std::vector<uint32_t> consecutive(copy_bytes ? static_cast<size_t>(OutWidth) : 0);
@@ -492,8 +494,8 @@ bool ExtractJob::SampleIndexed() {
         // such a cell keeps the 0 it always had.
         const double outside_value = colour ? 0.0 : empty;
         if (out_run) {
-          EncodeCell(fill, dst.CellType, fill_value, dst.LSBFirst);
-          EncodeCell(outside, dst.CellType, outside_value, dst.LSBFirst);
+          EncodeCell(fill, dst.StoredCellType(), fill_value, dst.LSBFirst);
+          EncodeCell(outside, dst.StoredCellType(), outside_value, dst.LSBFirst);
         }
         auto put_empty = [&](uint32_t x, const uint8_t* bytes, double value) {
           if (out_run)

@@ -843,7 +843,7 @@ void MainWindow::RefreshSource() {
       grid_.cell_y = r.GetCellSizeY();
       grid_.centre_x = r.GetLeftX();
       grid_.centre_y = r.GetTopY();
-      grid_.jpeg = (IdentifyExisting(InFile_) & 0x7F) == kFormatJpg;
+      grid_.jpeg = IdentifyExisting(InFile_) == FormatCode::kJpg;
       if (!(std::isfinite(grid_.cell_x) && grid_.cell_x > 0 && std::isfinite(grid_.cell_y) &&
             grid_.cell_y > 0 && std::isfinite(grid_.centre_x) && std::isfinite(grid_.centre_y)))
         grid_.valid = false;

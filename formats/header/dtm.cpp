@@ -19,7 +19,7 @@ constexpr uint64_t kHeaderCells = dtm::kHeaderSize / dtm::kCellSize;
 
 DtmHeader::DtmHeader() {
   Bands = 1;
-  CellType = kCellFloat32;
+  cell_type_ = CellType::kFloat32;
   MSBFirst = 0;
 }
 
@@ -94,7 +94,7 @@ bool DtmReader::Open(const std::string& file_name) {
     Close();
     return false;
   }
-  CellType = kCellFloat32;
+  cell_type_ = CellType::kFloat32;
   Width = static_cast<uint32_t>(h.Width);
   Lines = static_cast<uint32_t>(h.Lines);
   Bands = 1;
@@ -122,14 +122,14 @@ bool DtmReader::SetCell(uint32_t /*x*/, uint32_t /*y*/, uint32_t /*band*/, float
 }
 
 DtmWriter::DtmWriter(const std::string& file_name, uint16_t width, uint16_t lines,
-                     uint8_t cell_type, int32_t bands, uint8_t mode) try
+                     CellType cell_type, int32_t bands, uint8_t mode) try
     : RasterWriter(file_name, width, lines, cell_type, bands, mode, false) {
   Header = std::make_unique<DtmOutputHeader>(file_name);
   Header->Lines = lines;
   Header->Width = width;
   Header->Bands = static_cast<uint16_t>(bands);
   // Always float cells, whatever the caller asked for.
-  CellType = Header->CellType;
+  cell_type_ = CellType::kFloat32;
   SetByteOrder(false);
   if (mode != 1) return;
   if (!CreateNew(kHeaderCells + uint64_t{width} * lines))

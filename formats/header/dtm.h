@@ -72,7 +72,6 @@ class DtmOutputHeader {
   uint16_t Width = 0;
   uint16_t Lines = 0;
   uint16_t Bands = 1;
-  uint8_t CellType = 6;
   uint8_t ByteOrder = 0;
 };
 
@@ -80,7 +79,7 @@ class DtmWriter : public RasterWriter {
  public:
   // Mode 1 creates the file (header all zero until SetGeoreference); other
   // modes create nothing and refuse every cell. Raises DtmError.
-  DtmWriter(const std::string& file_name, uint16_t width, uint16_t lines, uint8_t cell_type,
+  DtmWriter(const std::string& file_name, uint16_t width, uint16_t lines, CellType cell_type,
             int32_t bands, uint8_t mode);
 
   // Cells follow the 52-byte header; callers must not address lines directly.
@@ -94,7 +93,6 @@ class DtmWriter : public RasterWriter {
   double GetCellSizeX() override { return Header->Georef.CellSizeX; }
   double GetCellSizeY() override { return Header->Georef.CellSizeY; }
   uint16_t GetBands() override { return Header->Bands; }
-  uint8_t GetCellType() override { return Header->CellType; }
   uint8_t IsMSBFirst() override { return Header->ByteOrder; }
   double GetLeftX() override { return Header->Georef.LeftX(); }
   double GetTopY() override { return Header->Georef.TopY(); }

@@ -18,7 +18,7 @@ constexpr const char* kEol = "\r\n";
 void ApplyRawRule(KeywordHeader& h) {
   if (h.Georef.Datum.find("RAW") != std::string::npos &&
       h.Georef.Projection.find("RAW") != std::string::npos)
-    h.CoordinateType = kCoordRaw;
+    h.SetCoordinateType(CoordinateType::kRaw);
 }
 
 }  // namespace
@@ -97,14 +97,14 @@ std::string ErsHeader::Compose(bool english_names, bool unsigned_counts) {
   line("    Datum      = " + QuoteIfBare(Georef.Datum));
   line("    Projection = " + QuoteIfBare(Georef.Projection));
   ApplyRawRule(*this);
-  line("    CoordinateType  = " + CoordinateTypeName(CoordinateType));
-  if (CoordinateType != kCoordRaw) line("    Units   = \"METERS\"");
+  line("    CoordinateType  = " + CoordinateTypeName(coordinate_type_));
+  if (coordinate_type_ != CoordinateType::kRaw) line("    Units   = \"METERS\"");
   line("    Rotation = 0:0:0.0");
   line("  CoordinateSpace End");
   line("  RasterInfo Begin");
   // GDAL and QGIS open float cells only under the name other programs use.
-  line("    CellType = " +
-       (CellType == kCellFloat32 ? std::string(kErsFloat32Name) : CellTypeName(CellType)));
+  line("    CellType = " + (cell_type_ == CellType::kFloat32 ? std::string(kErsFloat32Name)
+                                                             : CellTypeName(cell_type_)));
   // Without a value of its own the header keeps the template's 0, which
   // GDAL reads as no-data 0 too.
   line("    NullCellValue = " + (NoData ? FormatShortest(*NoData) : std::string("0")));
@@ -116,7 +116,7 @@ std::string ErsHeader::Compose(bool english_names, bool unsigned_counts) {
   }
   line("    NrOfLines = " + count(Lines));
   line("    NrOfCellsPerLine = " + count(Width));
-  if (CoordinateType != kCoordRaw) {
+  if (coordinate_type_ != CoordinateType::kRaw) {
     line("    RegistrationCoord Begin");
     line("      Eastings = " + FormatCoordinate(Georef.RegX));
     line("      Northings = " + FormatCoordinate(Georef.RegY));
@@ -140,7 +140,7 @@ std::string ErsHeader::Compose(bool english_names, bool unsigned_counts) {
     line("        Projection = " + QuoteIfBare(WarpProjection));
     ApplyRawRule(*this);
     line("        CoordinateType  = " + CoordinateTypeName(WarpCoordinateType));
-    if (CoordinateType != kCoordRaw) line("        Units      = \"METERS\"");
+    if (coordinate_type_ != CoordinateType::kRaw) line("        Units      = \"METERS\"");
     line("        Rotation\t= 0:0:0.0");
     line("      CoordinateSpace End");
     line("      ControlPoints\t= {");
@@ -180,7 +180,7 @@ bool ErsOutputHeader::Write(const std::string& file_name) {
 }
 
 void ErsOutputHeader::SetAll(int32_t lines, int32_t width, int32_t bands,
-                             const Georeference& georef, uint8_t cell_type) {
+                             const Georeference& georef, CellType cell_type) {
   Georeference kept = georef;
   kept.Spheroid.clear();
   ErsHeader::SetAll(lines, width, bands, kept, cell_type);
@@ -188,7 +188,7 @@ void ErsOutputHeader::SetAll(int32_t lines, int32_t width, int32_t bands,
 }
 
 ErsWriter::ErsWriter(const std::string& file_name, uint16_t width, uint16_t lines,
-                     uint8_t cell_type, int32_t bands, uint8_t mode) try
+                     CellType cell_type, int32_t bands, uint8_t mode) try
     : HeaderRasterWriter(DataPath(file_name), width, lines, cell_type, bands, mode, false) {
   Header = AdoptHeader(std::make_unique<ErsOutputHeader>(HeaderPath(file_name, ".ers")));
   const std::string failure =

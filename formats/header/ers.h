@@ -43,13 +43,13 @@ class ErsOutputHeader : public ErsHeader {
   explicit ErsOutputHeader(const std::string& file_name) { FileName = file_name; }
   bool Write(const std::string& file_name) override;
   void SetAll(int32_t lines, int32_t width, int32_t bands, const Georeference& georef,
-              uint8_t cell_type) override;
+              CellType cell_type) override;
 };
 
 class ErsWriter : public HeaderRasterWriter {
  public:
   // Raises ErsError on every failure.
-  ErsWriter(const std::string& file_name, uint16_t width, uint16_t lines, uint8_t cell_type,
+  ErsWriter(const std::string& file_name, uint16_t width, uint16_t lines, CellType cell_type,
             int32_t bands, uint8_t mode);
 
   ErsOutputHeader* Header = nullptr;  // owned by the base

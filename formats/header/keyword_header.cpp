@@ -15,16 +15,16 @@ KeywordHeader::KeywordHeader() : ControlPoints(std::make_unique<ControlPointList
 KeywordHeader::~KeywordHeader() = default;
 
 void KeywordHeader::SetAll(int32_t lines, int32_t width, int32_t bands, const Georeference& georef,
-                           uint8_t cell_type) {
+                           CellType cell_type) {
   Lines = lines;
   Width = width;
   Bands = bands;
   Georef = georef;
-  CellType = cell_type;
+  cell_type_ = cell_type;
 }
 
 bool KeywordHeader::SetAllAndWrite(int32_t lines, int32_t width, int32_t bands,
-                                   const Georeference& georef, uint8_t cell_type) {
+                                   const Georeference& georef, CellType cell_type) {
   SetAll(lines, width, bands, georef, cell_type);
   return Write(FileName);
 }
@@ -33,7 +33,7 @@ bool KeywordHeader::ReadKeywords(const std::string& file_name, const std::string
   in_control_points_ = false;
   datum_seen_ = projection_seen_ = coordinate_type_seen_ = false;
   // Without a CellType line the cells are bytes, as other programs read them.
-  CellType = kCellUnsigned8;
+  cell_type_ = CellType::kUnsigned8;
   CellTypeText.clear();
   try {
     LineReader reader(file_name);
@@ -87,12 +87,12 @@ void KeywordHeader::ParseRasterKeywords(const std::string& line) {
     datum_seen_ = true;
   }
   if (Has(line, "COORDINATETYPE")) {
-    (coordinate_type_seen_ ? WarpCoordinateType : CoordinateType) = CoordinateTypeFromName(value);
+    (coordinate_type_seen_ ? WarpCoordinateType : coordinate_type_) = CoordinateTypeFromName(value);
     coordinate_type_seen_ = true;
   }
   if (Has(line, "BYTEORDER")) MSBFirst = value == "MSBFIRST" ? 1 : 0;
   if (Has(line, "CELLTYPE")) {
-    CellType = CellTypeFromName(value);
+    cell_type_ = CellTypeFromName(value);
     // ParseLine may also be called without a file line behind it.
     CellTypeText = UpperCase(raw_line_) == line ? keyword::Value(raw_line_) : value;
   }
@@ -166,7 +166,7 @@ bool HeaderRasterReader::Open(const std::string& file_name) {
   }
   // Cells of another type would be read as bytes or zeros: a wrong clip
   // reported as a success.
-  if (!IsReadableCellType(Header->CellType)) {
+  if (!IsReadableCellType(Header->GetCellType())) {
     ErrorText = "Cell type not supported: " + Header->CellTypeText;
     return false;
   }
@@ -178,7 +178,7 @@ bool HeaderRasterReader::Open(const std::string& file_name) {
     if (FileName.empty()) FileName = path;
   }
   if (!OpenRaster(FileName, static_cast<uint32_t>(Header->Width),
-                  static_cast<uint32_t>(Header->Lines), Header->CellType,
+                  static_cast<uint32_t>(Header->Lines), Header->GetCellType(),
                   static_cast<uint32_t>(Header->Bands), 0, msb)) {
     // A range failure of the view has its own text; a system failure gets the code.
     if (LastError > 1 || ErrorText.empty())
@@ -203,7 +203,7 @@ std::string HeaderRasterWriter::HeaderPath(const std::string& file_name, const c
 
 void HeaderRasterWriter::SetGeoreference(const Georeference& georef) {
   header_->SetAll(static_cast<int32_t>(GetLines()), static_cast<int32_t>(GetWidth()), GetBands(),
-                  georef, header_->CellType);
+                  georef, header_->GetCellType());
 }
 
 void HeaderRasterWriter::SetNoData(double value) {
@@ -211,7 +211,7 @@ void HeaderRasterWriter::SetNoData(double value) {
   header_->NoData = no_data_;
 }
 
-std::string HeaderRasterWriter::OpenData(uint16_t width, uint16_t lines, uint8_t cell_type,
+std::string HeaderRasterWriter::OpenData(uint16_t width, uint16_t lines, CellType cell_type,
                                          int32_t bands, uint8_t mode, const char* read_words,
                                          const char* update_words, const char* create_words) {
   auto failure = [this](const char* words) {
@@ -219,7 +219,7 @@ std::string HeaderRasterWriter::OpenData(uint16_t width, uint16_t lines, uint8_t
   };
   if (mode == 0 || mode == 2) {
     if (!header_->Read(header_->FileName)) return "Open Header Read Error";
-    CellType = header_->CellType;
+    cell_type_ = header_->GetCellType();
     Width = static_cast<uint32_t>(header_->Width);
     Lines = static_cast<uint32_t>(header_->Lines);
     Bands = header_->Bands < 1 ? 1 : header_->Bands;
@@ -232,7 +232,7 @@ std::string HeaderRasterWriter::OpenData(uint16_t width, uint16_t lines, uint8_t
   // its file before the data file exists.
   header_->KeywordHeader::SetAll(lines, width, bands, UnnamedGeoreference(), cell_type);
   header_->Bands = bands;
-  CellType = header_->CellType;
+  cell_type_ = header_->GetCellType();
   SetByteOrder(false);
   if (!CreateNew(uint64_t{width} * lines * static_cast<uint64_t>(bands)))
     return failure(create_words);

@@ -31,19 +31,21 @@ class KeywordHeader {
   virtual bool Read(const std::string& file_name) = 0;
   virtual bool Write(const std::string& file_name) = 0;
   virtual void SetAll(int32_t lines, int32_t width, int32_t bands, const Georeference& georef,
-                      uint8_t cell_type);
+                      CellType cell_type);
   virtual bool SetAllAndWrite(int32_t lines, int32_t width, int32_t bands,
-                              const Georeference& georef, uint8_t cell_type);
+                              const Georeference& georef, CellType cell_type);
+
+  CellType GetCellType() const { return cell_type_; }
+  CoordinateType GetCoordinateType() const { return coordinate_type_; }
+  void SetCoordinateType(CoordinateType type) { coordinate_type_ = type; }
 
   Georeference Georef = UnnamedGeoreference();
-  uint8_t CellType = 0;
   // The cell type's name as the header spells it, for messages.
   std::string CellTypeText;
   uint8_t MSBFirst = 0;
   int32_t Bands = 0;
   int32_t Lines = 0;
   int32_t Width = 0;
-  uint8_t CoordinateType = 0;
   // Bytes before the first cell in the data file, and the data file's name
   // relative to the header's folder (empty: the header's name without its
   // extension). Only ER Mapper headers of other programs set them.
@@ -53,13 +55,16 @@ class KeywordHeader {
   std::optional<double> NoData;
   std::string FileName;
   std::unique_ptr<ControlPointList> ControlPoints;
-  uint8_t WarpCoordinateType = 0;
+  CoordinateType WarpCoordinateType = CoordinateType::kEn;
   std::string WarpProjection;
   std::string WarpDatum;
   std::string WarpSpheroid;
   int32_t Status = 0;
 
  protected:
+  CellType cell_type_ = CellType::kOneBit;
+  CoordinateType coordinate_type_ = CoordinateType::kEn;
+
   // The shared read procedure: the first line must begin with `signature`
   // (compared upper-cased), then every line goes upper-cased to ParseLine.
   // The control-point flag and the "seen" flags start clear.
@@ -117,11 +122,11 @@ class HeaderRasterReader : public RasterReader {
   uint32_t GetBands() override { return static_cast<uint32_t>(Header->Bands); }
   uint32_t GetLines() override { return static_cast<uint32_t>(Header->Lines); }
   uint32_t GetWidth() override { return static_cast<uint32_t>(Header->Width); }
-  uint8_t GetCellType() override { return Header->CellType; }
+  CellType GetCellType() override { return Header->GetCellType(); }
   uint8_t IsMSBFirst() override { return Header->MSBFirst; }
   std::optional<double> NoData() override { return Header->NoData; }
-  uint8_t GetCoordinateType() override { return Header->CoordinateType; }
-  void SetCoordinateType(uint8_t v) override { Header->CoordinateType = v; }
+  CoordinateType GetCoordinateType() override { return Header->GetCoordinateType(); }
+  void SetCoordinateType(CoordinateType type) override { Header->SetCoordinateType(type); }
   ControlPointList* GetControlPoints() override { return Header->ControlPoints.get(); }
   void SetControlPoints(std::unique_ptr<ControlPointList> list) override {
     Header->ControlPoints = std::move(list);
@@ -180,7 +185,7 @@ class HeaderRasterWriter : public RasterWriter {
   // header and creates the data file (mode 1). Empty on success, otherwise
   // the failure's message, built from the given words, the system's code
   // and its text.
-  std::string OpenData(uint16_t width, uint16_t lines, uint8_t cell_type, int32_t bands,
+  std::string OpenData(uint16_t width, uint16_t lines, CellType cell_type, int32_t bands,
                        uint8_t mode, const char* read_words, const char* update_words,
                        const char* create_words);
 

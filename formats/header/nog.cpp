@@ -87,7 +87,7 @@ std::string Sidecar(const std::string& path) {
 }  // namespace
 
 NogHeader::NogHeader() {
-  CellType = kCellSigned16;
+  cell_type_ = CellType::kSigned16;
   MSBFirst = 0;
   Bands = 1;
 }
@@ -180,7 +180,7 @@ bool NogReader::Open(const std::string& file_name) {
   Lines =
       static_cast<uint32_t>(std::min<uint64_t>(static_cast<uint32_t>(header_lines), whole_lines));
   Bands = 1;
-  CellType = kCellSigned16;
+  cell_type_ = CellType::kSigned16;
   SetByteOrder(false);
   CellCount = uint64_t{Width} * Lines;
   LineSize = line_bytes;
@@ -214,16 +214,15 @@ std::string CheckedDataPath(const std::string& file_name) {
 }  // namespace
 
 NogWriter::NogWriter(const std::string& file_name, uint16_t width, uint16_t lines,
-                     uint8_t /*cell_type*/, int32_t bands, uint8_t mode) try
-    : RasterWriter(CheckedDataPath(file_name), width, lines, kCellSigned16, bands, mode, false) {
+                     CellType /*cell_type*/, int32_t bands, uint8_t mode) try
+    : RasterWriter(CheckedDataPath(file_name), width, lines, CellType::kSigned16, bands, mode,
+                   false) {
   Header = std::make_unique<NogOutputHeader>(HeaderPath(file_name));
   Header->Lines = lines;
   Header->Width = width;
   // The one layout the reader knows, whatever the caller asked for.
-  Header->CellType = kCellSigned16;
   Header->Bands = 1;
   Bands = 1;
-  CellType = kCellSigned16;
   SetByteOrder(false);
   if (mode != 1) return;
   if (!CreateNew(uint64_t{width} * lines))

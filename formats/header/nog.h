@@ -77,7 +77,6 @@ class NogOutputHeader {
   // Top-left corner of cell (0, 0).
   double RegX = 0;
   double RegY = 0;
-  uint8_t CellType = 3;
   uint8_t ByteOrder = 0;
   double CellSizeX = 1.0;
   double CellSizeY = 1.0;
@@ -95,7 +94,7 @@ class NogWriter : public RasterWriter {
  public:
   // Raises NogError on every failure. `file_name` names the header (".001"
   // is added when it has no extension); the data file has ".002".
-  NogWriter(const std::string& file_name, uint16_t width, uint16_t lines, uint8_t cell_type,
+  NogWriter(const std::string& file_name, uint16_t width, uint16_t lines, CellType cell_type,
             int32_t bands, uint8_t mode);
   ~NogWriter() override;
   bool StoresByIndex() const override { return true; }
@@ -108,7 +107,6 @@ class NogWriter : public RasterWriter {
   uint32_t GetWidth() override { return static_cast<uint32_t>(Header->Width); }
   uint32_t GetLines() override { return static_cast<uint32_t>(Header->Lines); }
   uint16_t GetBands() override { return static_cast<uint16_t>(Header->Bands); }
-  uint8_t GetCellType() override { return Header->CellType; }
   double GetCellSizeX() override { return Header->CellSizeX; }
   double GetCellSizeY() override { return Header->CellSizeY; }
   uint8_t IsMSBFirst() override { return 0; }

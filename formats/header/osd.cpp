@@ -75,22 +75,22 @@ std::string OsdHeader::ComposeText(const std::string& last_updated, const std::s
   line("  CoordinateSystem [");
   line("    Datum      = " + QuoteIfBare(Georef.Datum));
   line("    Projection = " + QuoteIfBare(Georef.Projection));
-  if (BothNameRaw(Georef.Datum, Georef.Projection)) CoordinateType = kCoordRaw;
-  if (CoordinateType != kCoordRaw) {
+  if (BothNameRaw(Georef.Datum, Georef.Projection)) coordinate_type_ = CoordinateType::kRaw;
+  if (coordinate_type_ != CoordinateType::kRaw) {
     line("    Spheroid = " + QuoteIfBare(Georef.Spheroid));
     line("    Units      = \"METERS\"");
   }
-  line("    CoordinateType  = " + CoordinateTypeName(CoordinateType));
+  line("    CoordinateType  = " + CoordinateTypeName(coordinate_type_));
   line("  CoordinateSystem ]");
   line("  ImageInfo [");
-  line("    CellType   = " + CellTypeName(CellType));
-  if (CoordinateType != kCoordRaw && Georef.CellSizeX != 0 && Georef.CellSizeY != 0) {
+  line("    CellType   = " + CellTypeName(cell_type_));
+  if (coordinate_type_ != CoordinateType::kRaw && Georef.CellSizeX != 0 && Georef.CellSizeY != 0) {
     line("    Xdimension = " + FormatCellSize(Georef.CellSizeX));
     line("    Ydimension = " + FormatCellSize(Georef.CellSizeY));
   }
   line("    NrOfLines  = " + count(Lines));
   line("    NrOfCellsPerLine = " + count(Width));
-  if (CoordinateType != kCoordRaw) {
+  if (coordinate_type_ != CoordinateType::kRaw) {
     line("    RegistrationPoint [");
     line("      Eastings  = " + FormatCoordinate(Georef.RegX));
     line("      Northings = " + FormatCoordinate(Georef.RegY));
@@ -106,8 +106,8 @@ std::string OsdHeader::ComposeText(const std::string& last_updated, const std::s
     line("        Projection = " + QuoteIfBare(WarpProjection));
     // A RAW warp space makes the dataset's own coordinate type RAW for the
     // rest of this write.
-    if (BothNameRaw(WarpDatum, WarpProjection)) CoordinateType = kCoordRaw;
-    if (CoordinateType != kCoordRaw) {
+    if (BothNameRaw(WarpDatum, WarpProjection)) coordinate_type_ = CoordinateType::kRaw;
+    if (coordinate_type_ != CoordinateType::kRaw) {
       line("        Spheroid = " + QuoteIfBare(WarpSpheroid));
       line("        Units      = \"METERS\"");
     }
@@ -145,7 +145,7 @@ std::string OsdOutputHeader::Compose(const std::string& time_stamp) {
 }
 
 OsdWriter::OsdWriter(const std::string& file_name, uint16_t width, uint16_t lines,
-                     uint8_t cell_type, int32_t bands, uint8_t mode) try
+                     CellType cell_type, int32_t bands, uint8_t mode) try
     : HeaderRasterWriter(DataPath(file_name), width, lines, cell_type, bands, mode, false) {
   Header = AdoptHeader(std::make_unique<OsdOutputHeader>(HeaderPath(file_name, ".osd")));
   const std::string failure =

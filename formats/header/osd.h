@@ -63,7 +63,7 @@ class OsdWriter : public HeaderRasterWriter {
   // Raises OsdError on every failure. The data path is `file_name`
   // without extension; the header path is `file_name`, with ".osd" added
   // when it has no extension.
-  OsdWriter(const std::string& file_name, uint16_t width, uint16_t lines, uint8_t cell_type,
+  OsdWriter(const std::string& file_name, uint16_t width, uint16_t lines, CellType cell_type,
             int32_t bands, uint8_t mode);
 
   OsdOutputHeader* Header = nullptr;  // owned by the base

@@ -33,7 +33,7 @@ std::string Sidecar(const std::string& file_name, const std::string& ext) {
 
 VegHeader::VegHeader() {
   Bands = 1;
-  CellType = kCellFloat32;
+  cell_type_ = CellType::kFloat32;
   Georef.CellSizeX = 0;
   Georef.CellSizeY = 0;
 }
@@ -72,7 +72,7 @@ bool VegHeader::Read(const std::string& file_name) {
   }
   Status = ok ? 0 : 2;
   Bands = 1;
-  CellType = kCellFloat32;
+  cell_type_ = CellType::kFloat32;
   // The top line lies (Lines - 1) cells above the bottom one; a cell size of
   // 0 counts as 1.0 here as it does for every reader.
   const long double cell =
@@ -132,7 +132,7 @@ bool VegReader::Open(const std::string& file_name) {
     }
     TileTable[static_cast<size_t>(i)] = read_le<uint32_t>(p);
   }
-  CellType = kCellFloat32;
+  cell_type_ = CellType::kFloat32;
   Width = static_cast<uint32_t>(h.Width);
   Lines = static_cast<uint32_t>(h.Lines);
   Bands = 1;

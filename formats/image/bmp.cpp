@@ -98,8 +98,8 @@ BmpReader::BmpReader() {
 
 BmpReader::~BmpReader() = default;
 
-uint8_t BmpReader::GetCellType() {
-  return kCellUnsigned8;
+CellType BmpReader::GetCellType() {
+  return CellType::kUnsigned8;
 }
 
 bool BmpReader::Fail(uint32_t status, const std::string& text) {
@@ -146,7 +146,7 @@ bool BmpReader::Open(const std::string& file_name) {
   if (!ParseInfoHeader()) return false;
   Width = PixelWidth;
   Bands = ExposedBands;
-  CellType = kCellUnsigned8;
+  cell_type_ = CellType::kUnsigned8;
   LineSize = Stride;
   return true;
 }
@@ -331,10 +331,10 @@ bool BmpReader::GetCell(uint32_t x, uint32_t y, uint32_t band, float& value) {
 }
 
 BmpWriter::BmpWriter(const std::string& file_name, uint16_t width, uint16_t lines,
-                     uint8_t cell_type, int32_t bands, uint8_t mode) try
+                     CellType cell_type, int32_t bands, uint8_t mode) try
     : RasterWriter(file_name, width, lines, cell_type, bands, mode, false) {
   ControlPoints = std::make_unique<ControlPointList>();
-  if (cell_type != kCellUnsigned8)
+  if (cell_type != CellType::kUnsigned8)
     throw BmpError("Not supported cell type(must be byte type): " + CellTypeName(cell_type));
   if (bands != 1 && bands != 3) throw BmpError("Wrong number of bands(must be 1 or 3)");
   PixelWidth = width;

@@ -47,7 +47,7 @@ class BmpReader : public RasterReader {
   uint32_t GetBands() override { return ExposedBands; }
   uint32_t GetLines() override { return Lines; }
   uint32_t GetWidth() override { return PixelWidth; }
-  uint8_t GetCellType() override;
+  CellType GetCellType() override;
   uint8_t IsMSBFirst() override { return 0; }
 
   uint16_t PixelWidth = 0;
@@ -82,7 +82,7 @@ class BmpWriter : public RasterWriter {
  public:
   // Creates the file at its full size with headers and palette. Raises
   // BmpError.
-  BmpWriter(const std::string& file_name, uint16_t width, uint16_t lines, uint8_t cell_type,
+  BmpWriter(const std::string& file_name, uint16_t width, uint16_t lines, CellType cell_type,
             int32_t bands, uint8_t mode);
   ~BmpWriter() override;
 

@@ -24,7 +24,7 @@ class DecodedImageReader : public RasterReader {
   uint32_t GetBands() override { return Bands; }
   uint32_t GetLines() override { return Lines; }
   uint32_t GetWidth() override { return Width; }
-  uint8_t GetCellType() override { return CellType; }
+  CellType GetCellType() override { return cell_type_; }
   uint8_t IsMSBFirst() override { return 0; }
   bool SetGeoreference(const Georeference&) override { return false; }
 

@@ -58,7 +58,7 @@ EcwReader::~EcwReader() = default;
 
 bool EcwReader::Open(const std::string& file_name) {
   FileName = file_name;
-  CellType = kCellUnsigned8;
+  cell_type_ = CellType::kUnsigned8;
   Mode = 0;
   SetByteOrder(false);
   LastError = 1;
@@ -90,7 +90,7 @@ bool EcwReader::ReadImage() {
   ViewGuard view(decoder);
 
   const EcwFileInfo info = decoder.GetViewFileInfo();
-  CellType = kCellUnsigned8;
+  cell_type_ = CellType::kUnsigned8;
   Width = info.Width;
   Lines = info.Lines;
   Georef().CellSizeX = info.CellIncrementX;

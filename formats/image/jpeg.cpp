@@ -186,7 +186,7 @@ JpegReader::~JpegReader() = default;
 
 bool JpegReader::Open(const std::string& file_name) {
   FileName = file_name;
-  CellType = kCellUnsigned8;
+  cell_type_ = CellType::kUnsigned8;
   Mode = 0;
   SetByteOrder(false);
   ImageBuffer.reset();
@@ -276,7 +276,7 @@ int JpegReader::Decode(bool cells, uint32_t first_col, uint32_t first_line, uint
     ErrorText = StepMessage("JPEG read params", err);
     return 1;
   }
-  CellType = kCellUnsigned8;
+  cell_type_ = CellType::kUnsigned8;
   Width = cinfo.image_width;
   Lines = cinfo.image_height;
   Bands = static_cast<uint32_t>(cinfo.num_components);

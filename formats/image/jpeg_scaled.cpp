@@ -22,6 +22,7 @@ namespace {
 // The decoded block; it is made only here, never opened by name.
 class ScaledJpegReader : public DecodedImageReader {
  public:
+  ScaledJpegReader() { cell_type_ = CellType::kUnsigned8; }
   bool Open(const std::string&) override { return false; }
   Georeference& Placement() { return Georef(); }
 };
@@ -110,7 +111,6 @@ std::unique_ptr<RasterReader> OpenJpegScaled(const std::string& file_name, uint3
     reader->Width = cinfo.output_width;
     reader->Lines = cinfo.output_height;
     reader->Bands = bands;
-    reader->CellType = kCellUnsigned8;
     reader->LineSize = (uint64_t{reader->Width} * bands + 3) / 4 * 4;
     uint64_t block = 0;
     if (bands != 1 && bands != 3) {

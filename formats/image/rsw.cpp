@@ -50,7 +50,7 @@ bool RswReader::Fail(uint32_t code, const std::string& text) {
 
 bool RswReader::Open(const std::string& file_name) {
   FileName = file_name;
-  CellType = kCellUnsigned8;
+  cell_type_ = CellType::kUnsigned8;
   Mode = 0;
   SetByteOrder(false);
 
@@ -110,7 +110,7 @@ bool RswReader::Open(const std::string& file_name) {
     TileTable.assign(table, table + table_length);
   }
 
-  CellType = kCellUnsigned8;
+  cell_type_ = CellType::kUnsigned8;
   Width = HeaderValue(rsw::kWidth);
   Lines = HeaderValue(rsw::kLines);
   Bands = 3;

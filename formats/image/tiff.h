@@ -128,7 +128,7 @@ class TiffReader : public RasterReader {
   uint32_t GetBands() override;
   uint32_t GetLines() override { return ImageLength; }
   uint32_t GetWidth() override { return ImageWidth; }
-  uint8_t GetCellType() override;
+  CellType GetCellType() override;
   uint8_t IsMSBFirst() override { return IsMSBFirstOrder() ? 1 : 0; }
   std::optional<double> NoData() override { return Tags.no_data; }
 
@@ -204,7 +204,7 @@ class TiffWriter : public RasterWriter {
   // classic TIFF's 32-bit offsets cannot address is BigTIFF. With
   // compression the cells wait in a scratch file until Finish. Raises
   // TiffWriteError.
-  TiffWriter(const std::string& file_name, uint16_t width, uint16_t lines, uint8_t cell_type,
+  TiffWriter(const std::string& file_name, uint16_t width, uint16_t lines, CellType cell_type,
              int32_t bands, uint8_t mode, TiffCompression compression = TiffCompression::kNone);
   ~TiffWriter() override;
 
@@ -221,7 +221,7 @@ class TiffWriter : public RasterWriter {
   double GetCellSizeX() override { return CellSizeX == 0 ? 1.0 : CellSizeX; }
   double GetCellSizeY() override;
   uint16_t GetBands() override;
-  uint8_t GetCellType() override;
+  CellType GetCellType() override;
   uint8_t IsMSBFirst() override { return 0; }
   double GetLeftX() override { return LeftX; }
   double GetTopY() override { return TopY; }

@@ -190,18 +190,18 @@ std::string SampleName(uint16_t format, uint16_t bits) {
   return std::to_string(bits) + "-bit " + kind + " samples";
 }
 
-uint8_t CellTypeOf(uint16_t format, uint16_t bits) {
+CellType CellTypeOf(uint16_t format, uint16_t bits) {
   if (format == SAMPLEFORMAT_UINT || format == SAMPLEFORMAT_VOID) {
-    if (bits == 8) return kCellUnsigned8;
-    if (bits == 16) return kCellUnsigned16;
+    if (bits == 8) return CellType::kUnsigned8;
+    if (bits == 16) return CellType::kUnsigned16;
   } else if (format == SAMPLEFORMAT_INT) {
-    if (bits == 8) return kCellSigned8;
-    if (bits == 16) return kCellSigned16;
-    if (bits == 32) return kCellSigned32;
+    if (bits == 8) return CellType::kSigned8;
+    if (bits == 16) return CellType::kSigned16;
+    if (bits == 32) return CellType::kSigned32;
   } else if (format == SAMPLEFORMAT_IEEEFP) {
-    if (bits == 32) return kCellFloat32;
+    if (bits == 32) return CellType::kFloat32;
   }
-  return kCellUnknown;
+  return CellType::kUnknown;
 }
 
 uint64_t CeilDiv(uint64_t a, uint64_t b) {
@@ -298,13 +298,13 @@ bool Decoder::Open(const std::string& file_name, std::string& error) {
     return fail(std::string("Tiff error ") + ReasonText(kReasonNotGreyOrRgb));
   }
   cell_type_ = CellTypeOf(format, bits_);
-  if (cell_type_ == kCellUnknown) {
+  if (cell_type_ == CellType::kUnknown) {
     if (bits_ == 1) return fail("Bit type not supported");
     return fail("Cell type not supported: " + SampleName(format, bits_));
   }
   cell_bytes_ = CellTypeSize(cell_type_);
   invert_ = photometric_ == PHOTOMETRIC_MINISWHITE &&
-            (cell_type_ == kCellUnsigned8 || cell_type_ == kCellUnsigned16);
+            (cell_type_ == CellType::kUnsigned8 || cell_type_ == CellType::kUnsigned16);
 
   tiled_ = TIFFIsTiled(tif_) != 0;
   const uint32_t stored_samples = planar_ == PLANARCONFIG_SEPARATE ? 1 : samples_;
@@ -411,7 +411,7 @@ bool Decoder::Decode(uint32_t index, std::vector<uint8_t>& out) {
       std::memcpy(&out[3 * i], &palette_[3 * size_t{scratch_[i]}], 3);
     return true;
   }
-  if (invert_ && cell_type_ == kCellUnsigned8) {
+  if (invert_ && cell_type_ == CellType::kUnsigned8) {
     for (uint8_t& b : out) b = static_cast<uint8_t>(255 - b);
   } else if (invert_) {
     for (uint64_t i = 0; i + 1 < out.size(); i += 2) {

@@ -43,7 +43,7 @@ class Decoder {
   uint32_t Width() const { return width_; }
   uint32_t Lines() const { return lines_; }
   uint32_t Bands() const { return bands_; }
-  uint8_t CellType() const { return cell_type_; }
+  CellType GetCellType() const { return cell_type_; }
   uint16_t Compression() const { return compression_; }
   uint16_t Photometric() const { return photometric_; }
   uint16_t Planar() const { return planar_; }
@@ -85,7 +85,7 @@ class Decoder {
   uint16_t compression_ = 1;
   uint16_t photometric_ = 1;
   uint16_t planar_ = 1;
-  uint8_t cell_type_ = 0;
+  CellType cell_type_ = CellType::kOneBit;
   uint32_t cell_bytes_ = 1;
   bool tiled_ = false;
   bool scanlines_ = false;  // strips too large to decode whole: row by row

@@ -52,14 +52,14 @@ const char* CodecName(TiffCompression compression) {
   }
 }
 
-uint16_t SampleFormatOf(uint8_t cell_type) {
+uint16_t SampleFormatOf(CellType cell_type) {
   switch (cell_type) {
-    case kCellSigned8:
-    case kCellSigned16:
-    case kCellSigned32:
+    case CellType::kSigned8:
+    case CellType::kSigned16:
+    case CellType::kSigned32:
       return SAMPLEFORMAT_INT;
-    case kCellFloat32:
-    case kCellFloat64:
+    case CellType::kFloat32:
+    case CellType::kFloat64:
       return SAMPLEFORMAT_IEEEFP;
     default:
       return SAMPLEFORMAT_UINT;

@@ -17,7 +17,7 @@ struct CellBlock {
   uint32_t width = 0;
   uint32_t lines = 0;
   uint32_t bands = 1;
-  uint8_t cell_type = 0;
+  CellType cell_type = CellType::kOneBit;
 };
 
 // Uncompressed cells past this make a compressed output BigTIFF: LZW can

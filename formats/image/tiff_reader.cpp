@@ -74,17 +74,17 @@ uint32_t TiffReader::GetBands() {
   return Decoder ? Decoder->Bands() : SampleCount;
 }
 
-uint8_t TiffReader::GetCellType() {
-  if (Decoder) return Decoder->CellType();
+CellType TiffReader::GetCellType() {
+  if (Decoder) return Decoder->GetCellType();
   switch (BitsPerSample[0]) {
     case 1:
-      return kCellOneBit;
+      return CellType::kOneBit;
     case 8:
-      return kCellUnsigned8;
+      return CellType::kUnsigned8;
     case 16:
-      return kCellUnsigned16;
+      return CellType::kUnsigned16;
     default:
-      return kCellUnknown;
+      return CellType::kUnknown;
   }
 }
 
@@ -93,7 +93,7 @@ bool TiffReader::Open(const std::string& file_name) {
   Bands = 1;
   band_views_.clear();
   view_band_ = 0;
-  CellType = kCellUnsigned8;
+  cell_type_ = CellType::kUnsigned8;
   Mode = 0;
   SetByteOrder(false);
   RowsPerStrip = kDefaultRowsPerStrip;
@@ -152,8 +152,8 @@ bool TiffReader::Open(const std::string& file_name) {
     ErrorText = "Tiff error " + tiff::ReasonText(TiffReason);
     return false;
   }
-  CellType = GetCellType();
-  if (CellType == kCellOneBit) {
+  cell_type_ = GetCellType();
+  if (cell_type_ == CellType::kOneBit) {
     LastError = 5;
     ErrorText = "Bit type not supported";
     return false;
@@ -245,7 +245,7 @@ bool TiffReader::OpenDecoder() {
   // The decoder reads the file itself; cells come in this machine's order.
   Close();
   SetByteOrder(std::endian::native == std::endian::big);
-  CellType = Decoder->CellType();
+  cell_type_ = Decoder->GetCellType();
   Width = ImageWidth;
   Lines = ImageLength;
   Bands = Decoder->Bands();
@@ -528,7 +528,7 @@ const uint8_t* TiffReader::CellRun(uint32_t line, uint32_t band, uint64_t& step,
   }
   // WhiteIsZero cells are inverted, so only GetCell gives their values.
   if (PhotometricInterpretation == 0 || SampleCount == 0) return nullptr;
-  if (CellType != kCellUnsigned8 && CellType != kCellUnsigned16) return nullptr;
+  if (cell_type_ != CellType::kUnsigned8 && cell_type_ != CellType::kUnsigned16) return nullptr;
   if (band >= SampleCount) band = SampleCount - 1u;
   if (!SeekLine(line, band)) return nullptr;
   const uint64_t bytes = CellBytes();
@@ -551,9 +551,9 @@ bool TiffReader::GetCell(uint32_t x, uint32_t y, uint32_t band, float& value) {
   if (found) {
     const uint64_t cell = PlanarConfiguration == 2 ? x : uint64_t{x} * SampleCount + band;
     const uint8_t* p = Current + cell * CellBytes();
-    if (CellType == kCellUnsigned8)
+    if (cell_type_ == CellType::kUnsigned8)
       value = *p;
-    else if (CellType == kCellUnsigned16)
+    else if (cell_type_ == CellType::kUnsigned16)
       value = read_u16(p);
   }
   // WhiteIsZero is inverted on a byte scale, whatever the sample size.

@@ -155,7 +155,7 @@ class BigDirectory {
 }  // namespace
 
 TiffWriter::TiffWriter(const std::string& file_name, uint16_t width, uint16_t lines,
-                       uint8_t cell_type, int32_t bands, uint8_t mode,
+                       CellType cell_type, int32_t bands, uint8_t mode,
                        TiffCompression compression) try
     : RasterWriter(file_name, width, lines, cell_type, bands, mode, false),
       Compression(compression) {
@@ -169,16 +169,16 @@ TiffWriter::TiffWriter(const std::string& file_name, uint16_t width, uint16_t li
   else
     throw TiffWriteError("Wrong number of bands(must be 1 or 3)");
   switch (cell_type) {
-    case kCellUnsigned8:
-    case kCellUnsigned16:
+    case CellType::kUnsigned8:
+    case CellType::kUnsigned16:
       break;
-    case kCellSigned8:
-    case kCellSigned16:
-    case kCellSigned32:
+    case CellType::kSigned8:
+    case CellType::kSigned16:
+    case CellType::kSigned32:
       SampleFormat = 2;
       break;
-    case kCellFloat32:
-    case kCellFloat64:
+    case CellType::kFloat32:
+    case CellType::kFloat64:
       SampleFormat = 3;
       break;
     default:
@@ -195,7 +195,7 @@ TiffWriter::TiffWriter(const std::string& file_name, uint16_t width, uint16_t li
 TiffWriter::~TiffWriter() = default;
 
 void TiffWriter::CreateFile() {
-  const uint32_t cell_size = CellTypeSize(CellType);
+  const uint32_t cell_size = CellTypeSize(cell_type_);
   // Unsigned outputs without no-data keep their old size, header counted in
   // cells, so that they stay byte for byte what they were.
   const bool old_size = SampleFormat == 1 && !no_data_;
@@ -240,7 +240,8 @@ void TiffWriter::WriteHeader() {
 
 std::vector<uint8_t> TiffWriter::BigHeader() const {
   const uint16_t bands = PhotometricInterpretation == 2 ? 3 : 1;
-  const uint64_t strip_bytes = uint64_t{ImageWidth} * ImageLength * bands * CellTypeSize(CellType);
+  const uint64_t strip_bytes =
+      uint64_t{ImageWidth} * ImageLength * bands * CellTypeSize(cell_type_);
   const tiff::GeoFields geo = GeoValues();
   const uint16_t formats[3] = {SampleFormat, SampleFormat, SampleFormat};
   BigDirectory d;
@@ -271,7 +272,7 @@ std::vector<uint8_t> TiffWriter::ClassicHeader() const {
   std::vector<uint8_t> header(HeaderSize, 0);
   uint8_t* h = header.data();
   const uint32_t bands = PhotometricInterpretation == 2 ? 3 : 1;
-  const uint32_t cell_size = CellTypeSize(CellType);
+  const uint32_t cell_size = CellTypeSize(cell_type_);
   const uint32_t strip_bytes =
       static_cast<uint32_t>(uint64_t{ImageWidth} * ImageLength * bands * cell_size);
   h[0] = 'I';
@@ -335,12 +336,12 @@ uint16_t TiffWriter::GetBands() {
   return PhotometricInterpretation == 2 ? 3 : 0;
 }
 
-uint8_t TiffWriter::GetCellType() {
-  return CellType;
+CellType TiffWriter::GetCellType() {
+  return cell_type_;
 }
 
 uint64_t TiffWriter::TiffCellIndex(uint32_t x, uint32_t y, uint32_t band) const {
-  return HeaderSize / CellTypeSize(CellType) +
+  return HeaderSize / CellTypeSize(cell_type_) +
          (uint64_t{y} * ImageWidth + x) * static_cast<uint64_t>(Bands) + band;
 }
 
@@ -377,7 +378,7 @@ bool TiffWriter::Get4Cells(uint16_t x, uint16_t y, uint16_t band, double values[
 
 bool TiffWriter::Finish(const std::function<bool()>& stop) {
   if (Compression == TiffCompression::kNone || Data == nullptr) return true;
-  const tiff::CellBlock block{Data + HeaderSize, ImageWidth, ImageLength, GetBands(), CellType};
+  const tiff::CellBlock block{Data + HeaderSize, ImageWidth, ImageLength, GetBands(), cell_type_};
   const bool done = tiff::WriteCompressed(FileName, block, Compression, GeoValues(), stop);
   // The scratch file goes either way.
   CloseFile();

@@ -11,15 +11,17 @@ namespace clipra {
 namespace {
 
 TEST(IdentifyForCreate, MatchesTheFirstKeyInTheLastNamesExtension) {
-  for (uint8_t code = 0; code <= kFormatBit; ++code)
+  for (uint8_t i = 0; i <= static_cast<uint8_t>(FormatCode::kBit); ++i) {
+    const FormatCode code = static_cast<FormatCode>(i);
     EXPECT_EQ(code, IdentifyForCreate("out." + FormatName(code))) << FormatName(code);
-  const std::pair<const char*, uint8_t> cases[] = {
-      {"/data/map.tiff", kFormatTif}, {"map.bmpx", kFormatBmp},
-      {"map.Ers", kFormatErs},        {"map.x001", kFormatNog},
-      {"photo.jpeg", kFormatUnknown},  // "JPG" does not occur inside ".JPEG"
-      {"a.tifers", kFormatErs},       {"a.rswtif", kFormatTif},
-      {"map", kFormatUnknown},        {"/data/maps.tif/readme", kFormatUnknown},
-      {"", kFormatUnknown},           {"/data.tif/map.bmp", kFormatBmp}};
+  }
+  const std::pair<const char*, FormatCode> cases[] = {
+      {"/data/map.tiff", FormatCode::kTif}, {"map.bmpx", FormatCode::kBmp},
+      {"map.Ers", FormatCode::kErs},        {"map.x001", FormatCode::kNog},
+      {"photo.jpeg", FormatCode::kUnknown},  // "JPG" does not occur inside ".JPEG"
+      {"a.tifers", FormatCode::kErs},       {"a.rswtif", FormatCode::kTif},
+      {"map", FormatCode::kUnknown},        {"/data/maps.tif/readme", FormatCode::kUnknown},
+      {"", FormatCode::kUnknown},           {"/data.tif/map.bmp", FormatCode::kBmp}};
   for (const auto& [name, code] : cases) EXPECT_EQ(code, IdentifyForCreate(name)) << name;
 }
 
@@ -28,29 +30,29 @@ TEST(IdentifyExisting, ContentDecidesThenTheExtensionForFormatsWithoutSignature)
   const struct {
     const char* name;
     std::string bytes;
-    uint8_t code;
+    FormatCode code;
   } cases[] = {
-      {"a.bin", "ORTHzzzz", kFormatOsd},
-      {"a.bin", "dAtAzzzz", kFormatErs},  // letter signatures ignore case
-      {"a.txt", "DatasetHeader Begin\r\n", kFormatErs},
-      {"a.bin", "GIF8zzzz", kFormatGif},
-      {"a.bin", "mmzzzzzz", kFormatTif},
-      {"a.bin", "IIzzzzzz", kFormatTif},
-      {"map.tif", "BMzzzzzz", kFormatBmp},  // content beats the extension
-      {"a.bin", std::string("\x00\x00\x80\xBFzzzz", 8), kFormatDtm},
-      {"a.bin", "\x65\x02\x01\x02zzzz", kFormatEcw},
-      {"a.bin", "rswzzzzz", kFormatRsw},
-      {"photo.jpeg", "\xFF\xD8\xFF\xE0zzzz", kFormatJpg},
-      {"a.bin", "BITRzzzz", kFormatBit},
-      {"a.bin", "bitrzzzz", kFormatUnknown},  // byte signatures keep their case
-      {"a.bin", "\xFF\xD9zzzzzz", kFormatUnknown},
-      {"map.001", plain, kFormatNog},
-      {"tile.veg", plain, kFormatVeg},
-      {"map.ecw", plain, kFormatEcw},
-      {"map.002", plain, kFormatUnknown},
-      {"map.tif", plain, kFormatUnknown},
-      {"noext", plain, kFormatUnknown},
-      {"exact.bmp", "BM123456", kFormatBmp},  // eight bytes are enough
+      {"a.bin", "ORTHzzzz", FormatCode::kOsd},
+      {"a.bin", "dAtAzzzz", FormatCode::kErs},  // letter signatures ignore case
+      {"a.txt", "DatasetHeader Begin\r\n", FormatCode::kErs},
+      {"a.bin", "GIF8zzzz", FormatCode::kGif},
+      {"a.bin", "mmzzzzzz", FormatCode::kTif},
+      {"a.bin", "IIzzzzzz", FormatCode::kTif},
+      {"map.tif", "BMzzzzzz", FormatCode::kBmp},  // content beats the extension
+      {"a.bin", std::string("\x00\x00\x80\xBFzzzz", 8), FormatCode::kDtm},
+      {"a.bin", "\x65\x02\x01\x02zzzz", FormatCode::kEcw},
+      {"a.bin", "rswzzzzz", FormatCode::kRsw},
+      {"photo.jpeg", "\xFF\xD8\xFF\xE0zzzz", FormatCode::kJpg},
+      {"a.bin", "BITRzzzz", FormatCode::kBit},
+      {"a.bin", "bitrzzzz", FormatCode::kUnknown},  // byte signatures keep their case
+      {"a.bin", "\xFF\xD9zzzzzz", FormatCode::kUnknown},
+      {"map.001", plain, FormatCode::kNog},
+      {"tile.veg", plain, FormatCode::kVeg},
+      {"map.ecw", plain, FormatCode::kEcw},
+      {"map.002", plain, FormatCode::kUnknown},
+      {"map.tif", plain, FormatCode::kUnknown},
+      {"noext", plain, FormatCode::kUnknown},
+      {"exact.bmp", "BM123456", FormatCode::kBmp},  // eight bytes are enough
   };
   TempDir dir;
   for (const auto& c : cases) {
@@ -64,11 +66,11 @@ TEST(IdentifyExisting, ShortMissingOrFolderIsRefused) {
   TempDir dir;
   dir.WriteFile("short.bmp", "BM12345");
   IdentifyErrorText().clear();
-  EXPECT_EQ(kFormatUnknown, IdentifyExisting(dir.Path("short.bmp")));
+  EXPECT_EQ(FormatCode::kUnknown, IdentifyExisting(dir.Path("short.bmp")));
   EXPECT_EQ("Read beyond end of file", IdentifyErrorText());
-  EXPECT_EQ(kFormatNoFile, IdentifyExisting(dir.Path("missing.tif")));
-  EXPECT_EQ(kFormatNoFile, IdentifyExisting(dir.path()));
-  EXPECT_EQ(kFormatNoFile, IdentifyExisting(""));
+  EXPECT_EQ(FormatCode::kNoFile, IdentifyExisting(dir.Path("missing.tif")));
+  EXPECT_EQ(FormatCode::kNoFile, IdentifyExisting(dir.path()));
+  EXPECT_EQ(FormatCode::kNoFile, IdentifyExisting(""));
   EXPECT_FALSE(FileExists(dir.Path("missing.tif")));  // looking never creates it
 }
 
@@ -85,29 +87,30 @@ TEST(IdentifyCellType, NamesSizesAndCodesAgree) {
                          "POINT2DDOUBLE",
                          ""};
   const uint32_t sizes[] = {0, 1, 1, 2, 2, 4, 4, 3, 8, 16, 1};
-  for (uint8_t code = 0; code <= kCellUnknown; ++code) {
-    EXPECT_EQ(names[code], CellTypeName(code)) << int{code};
-    EXPECT_EQ(sizes[code], CellTypeSize(code)) << int{code};
+  for (uint8_t i = 0; i <= static_cast<uint8_t>(CellType::kUnknown); ++i) {
+    const CellType type = static_cast<CellType>(i);
+    EXPECT_EQ(names[i], CellTypeName(type)) << int{i};
+    EXPECT_EQ(sizes[i], CellTypeSize(type)) << int{i};
     // Only the cell types a header may hold read back from their name.
-    const bool readable = code >= kCellUnsigned8 && code <= kCellFloat32;
-    EXPECT_EQ(readable ? code : uint8_t{kCellUnknown}, CellTypeFromName(names[code])) << names[code];
+    const bool readable = type >= CellType::kUnsigned8 && type <= CellType::kFloat32;
+    EXPECT_EQ(readable ? type : CellType::kUnknown, CellTypeFromName(names[i])) << names[i];
   }
-  // Codes past the table read as the unknown entry rather than past its end.
-  EXPECT_EQ("", CellTypeName(200));
-  EXPECT_EQ(1u, CellTypeSize(255));
+  // Values past the table read as the unknown entry rather than past its end.
+  EXPECT_EQ("", CellTypeName(static_cast<CellType>(200)));
+  EXPECT_EQ(1u, CellTypeSize(static_cast<CellType>(255)));
   // Other programs' name of float cells, in any case; ours only in capitals.
   for (const char* name : {"IEEE4BYTEREAL", "ieee4bytereal"})
-    EXPECT_EQ(kCellFloat32, CellTypeFromName(name)) << name;
+    EXPECT_EQ(CellType::kFloat32, CellTypeFromName(name)) << name;
   for (const char* name : {"IEEE8BYTEREAL", "unsigned8bitinteger", " UNSIGNED8BITINTEGER"})
-    EXPECT_EQ(kCellUnknown, CellTypeFromName(name)) << name;
+    EXPECT_EQ(CellType::kUnknown, CellTypeFromName(name)) << name;
 }
 
 TEST(IdentifyCoordinateType, NamesRoundTripOthersAreEmpty) {
   for (const char* name : {"EN", "RAW", "LATLONG"})
     EXPECT_EQ(name, CoordinateTypeName(CoordinateTypeFromName(name)));
-  EXPECT_EQ(kCoordOther, CoordinateTypeFromName("latlong"));
-  EXPECT_EQ("", CoordinateTypeName(kCoordOther));
-  EXPECT_EQ("", CoordinateTypeName(99));
+  EXPECT_EQ(CoordinateType::kOther, CoordinateTypeFromName("latlong"));
+  EXPECT_EQ("", CoordinateTypeName(CoordinateType::kOther));
+  EXPECT_EQ("", CoordinateTypeName(static_cast<CoordinateType>(99)));
   EXPECT_EQ("\"RAW\"", QuoteIfBare("RAW"));
   EXPECT_EQ("\"GDA94\"", QuoteIfBare("\"GDA94\""));
   EXPECT_EQ("a\"b", QuoteIfBare("a\"b"));

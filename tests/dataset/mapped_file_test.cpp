@@ -136,7 +136,7 @@ TEST(MappedFile, CreatesAZeroedFileAndReportsTheFileSizeLimit) {
 class MappedRasterTest : public ::testing::Test {
  protected:
   bool OpenBytes(MappedRaster& f, const std::string& bytes, uint32_t width, uint32_t lines,
-                 uint8_t type, uint32_t bands, bool msb_first, uint8_t mode = 0) {
+                 CellType type, uint32_t bands, bool msb_first, uint8_t mode = 0) {
     dir_.WriteFile("r.raw", bytes);
     return f.OpenRaster(dir_.Path("r.raw"), width, lines, type, bands, mode, msb_first);
   }
@@ -151,41 +151,41 @@ class MappedRasterTest : public ::testing::Test {
 TEST_F(MappedRasterTest, ReadsCellsInEitherByteOrder) {
   const struct {
     std::string bytes;
-    uint8_t type;
+    CellType type;
     bool msb_first;
     float first, second;
   } cases[] = {
-      {Cells<int16_t>({-2, 300}, true), kCellSigned16, true, -2, 300},
-      {Cells<int32_t>({-2, 65536}, true), kCellSigned32, true, -2, 65536},
-      {"\xFF\xFE\x01\x02", kCellUnsigned16, true, 65534, 258},
-      {"\xFE\xFF\x02\x01", kCellSigned16, false, -2, 258},
-      {Cells<float>({1.5f, -0.25f}, true), kCellFloat32, true, 1.5f, -0.25f},
-      {"\xFE\x7F", kCellSigned8, false, -2, 127},
+      {Cells<int16_t>({-2, 300}, true), CellType::kSigned16, true, -2, 300},
+      {Cells<int32_t>({-2, 65536}, true), CellType::kSigned32, true, -2, 65536},
+      {"\xFF\xFE\x01\x02", CellType::kUnsigned16, true, 65534, 258},
+      {"\xFE\xFF\x02\x01", CellType::kSigned16, false, -2, 258},
+      {Cells<float>({1.5f, -0.25f}, true), CellType::kFloat32, true, 1.5f, -0.25f},
+      {"\xFE\x7F", CellType::kSigned8, false, -2, 127},
       // Types no reader serves read as zero.
-      {std::string(48, '\x7F'), kCellFloat64, false, 0, 0},
+      {std::string(48, '\x7F'), CellType::kFloat64, false, 0, 0},
   };
   for (const auto& c : cases) {
     MappedRaster f;
-    ASSERT_TRUE(OpenBytes(f, c.bytes, 2, 1, c.type, 1, c.msb_first)) << int{c.type};
-    EXPECT_EQ(c.first, Cell(f, 0, 0)) << int{c.type};
-    EXPECT_EQ(c.second, Cell(f, 1, 0)) << int{c.type};
+    ASSERT_TRUE(OpenBytes(f, c.bytes, 2, 1, c.type, 1, c.msb_first)) << static_cast<int>(c.type);
+    EXPECT_EQ(c.first, Cell(f, 0, 0)) << static_cast<int>(c.type);
+    EXPECT_EQ(c.second, Cell(f, 1, 0)) << static_cast<int>(c.type);
   }
 }
 
 TEST_F(MappedRasterTest, SetCellRoundsHalfToEvenKeepsTheLowBitsAndHonoursTheByteOrder) {
   const struct {
-    uint8_t type;
+    CellType type;
     bool msb_first;
     std::vector<float> values;
     std::string expected;
   } cases[] = {
-      {kCellUnsigned8,
+      {CellType::kUnsigned8,
        false,
        {300, 2.5f, 3.5f, -1, 256, 0.49f},
        std::string("\x2C\x02\x04\xFF\0\0", 6)},
-      {kCellUnsigned16, true, {258, 65535}, "\x01\x02\xFF\xFF"},
-      {kCellSigned32, true, {-2}, "\xFF\xFF\xFF\xFE"},
-      {kCellFloat32, true, {2.0f, -0.25f}, Cells<float>({2.0f, -0.25f}, true)},
+      {CellType::kUnsigned16, true, {258, 65535}, "\x01\x02\xFF\xFF"},
+      {CellType::kSigned32, true, {-2}, "\xFF\xFF\xFF\xFE"},
+      {CellType::kFloat32, true, {2.0f, -0.25f}, Cells<float>({2.0f, -0.25f}, true)},
   };
   for (const auto& c : cases) {
     MappedRaster f;
@@ -194,14 +194,14 @@ TEST_F(MappedRasterTest, SetCellRoundsHalfToEvenKeepsTheLowBitsAndHonoursTheByte
         OpenBytes(f, std::string(c.expected.size(), '\0'), width, 1, c.type, 1, c.msb_first, 2));
     for (uint32_t x = 0; x < width; ++x) ASSERT_TRUE(f.SetCell(x, 0, 0, c.values[x]));
     f.Close();
-    EXPECT_EQ(c.expected, dir_.ReadFile("r.raw")) << int{c.type};
+    EXPECT_EQ(c.expected, dir_.ReadFile("r.raw")) << static_cast<int>(c.type);
   }
 }
 
 TEST_F(MappedRasterTest, RefusesCellsOutsideTheGridAndWritesWhenReadOnly) {
   MappedRaster f;
-  ASSERT_TRUE(OpenBytes(f, "\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0A\x0B\x0C", 2, 2, kCellUnsigned8,
-                        3, false, 2));
+  ASSERT_TRUE(OpenBytes(f, "\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0A\x0B\x0C", 2, 2,
+                        CellType::kUnsigned8, 3, false, 2));
   EXPECT_EQ(0x0C, Cell(f, 1, 1, 7));  // bands past the last read the last
   float v = 0;
   EXPECT_FALSE(f.GetCell(2, 0, 0, v));
@@ -219,7 +219,7 @@ TEST_F(MappedRasterTest, RefusesCellsOutsideTheGridAndWritesWhenReadOnly) {
 
   const std::string bytes(12, '\x05');
   MappedRaster reader;
-  ASSERT_TRUE(OpenBytes(reader, bytes, 4, 3, kCellUnsigned8, 1, false));
+  ASSERT_TRUE(OpenBytes(reader, bytes, 4, 3, CellType::kUnsigned8, 1, false));
   EXPECT_FALSE(reader.GetRGB(0, 0, color));  // one band is no colour
   EXPECT_FALSE(reader.SetCell(0, 0, 0, 9));
   reader.Close();
@@ -228,24 +228,25 @@ TEST_F(MappedRasterTest, RefusesCellsOutsideTheGridAndWritesWhenReadOnly) {
 
 TEST_F(MappedRasterTest, PaddedDataReadsAsTheGridShortOrOverlongDataIsRefused) {
   MappedRaster f;
-  ASSERT_TRUE(OpenBytes(f, PatternFile(37), 4, 3, kCellUnsigned8, 3, false));
+  ASSERT_TRUE(OpenBytes(f, PatternFile(37), 4, 3, CellType::kUnsigned8, 3, false));
   EXPECT_EQ(36u, f.CellCount);
   EXPECT_EQ(PatternByte(35), Cell(f, 3, 2, 2));
 
   const struct {
     uint32_t size, width, lines;
-    uint8_t type;
+    CellType type;
     uint64_t view;
     std::string error;
   } cases[] = {
-      {37, 4, 5, kCellSigned16, 0, "holds 37 bytes; its header describes 40"},
+      {37, 4, 5, CellType::kSigned16, 0, "holds 37 bytes; its header describes 40"},
       // 65536 x 65537 cells would wrap to this file's size in 32 bits.
-      {k64K, 65536, 65537, kCellUnsigned8, 0, "holds 65536 bytes; its header describes 4295032832"},
-      {8, 4294967295, 4294967295, kCellFloat32, 0,
+      {k64K, 65536, 65537, CellType::kUnsigned8, 0,
+       "holds 65536 bytes; its header describes 4295032832"},
+      {8, 4294967295, 4294967295, CellType::kFloat32, 0,
        "holds 8 bytes; its header describes more than 18446744073709551615"},
       // A line longer than the view, with and without padding after the grid.
-      {70000, 70000, 1, kCellUnsigned8, k64K, "!Buffer size is less than one line"},
-      {140003, 70000, 2, kCellUnsigned8, k64K, "!Buffer size is less than one line"},
+      {70000, 70000, 1, CellType::kUnsigned8, k64K, "!Buffer size is less than one line"},
+      {140003, 70000, 2, CellType::kUnsigned8, k64K, "!Buffer size is less than one line"},
   };
   for (const auto& c : cases) {
     MappedRaster g;
@@ -270,7 +271,7 @@ TEST_F(MappedRasterTest, SeekLineSlidesTheViewThroughEveryLine) {
       for (uint32_t x = 0; x < width; ++x) bytes += Cells<uint16_t>({CellValue(x, y, b)}, true);
   MappedRaster f;
   f.MaxViewSize = f.ViewSize = k64K;
-  ASSERT_TRUE(OpenBytes(f, bytes, width, lines, kCellUnsigned16, bands, true));
+  ASSERT_TRUE(OpenBytes(f, bytes, width, lines, CellType::kUnsigned16, bands, true));
   std::set<uint64_t> offsets;
   for (uint32_t y = 0; y < lines; ++y) {
     ASSERT_TRUE(f.SeekLine(y, 0)) << y;
@@ -292,7 +293,7 @@ TEST_F(MappedRasterTest, BilinearSamplingNeedsARightAndLowerNeighbour) {
   for (uint32_t y = 0; y < 8; ++y)
     for (uint32_t x = 0; x < 6; ++x) bytes += Cells<float>({float(x + 10 * y + x * y)}, false);
   MappedRaster f;
-  ASSERT_TRUE(OpenBytes(f, bytes, 6, 8, kCellFloat32, 1, false));
+  ASSERT_TRUE(OpenBytes(f, bytes, 6, 8, CellType::kFloat32, 1, false));
   float c[4] = {};
   ASSERT_TRUE(f.Get4Cells(1, 2, c, 0));
   // (1, 2), (1, 3), (2, 3), (2, 2)
@@ -322,7 +323,7 @@ class SyntheticCells : public MappedRaster {
 
 TEST_F(MappedRasterTest, SamplingReadsThroughAnOverriddenGetCell) {
   SyntheticCells f;
-  ASSERT_TRUE(OpenBytes(f, std::string(12, '\0'), 4, 3, kCellUnsigned8, 1, false));
+  ASSERT_TRUE(OpenBytes(f, std::string(12, '\0'), 4, 3, CellType::kUnsigned8, 1, false));
   float v = 0;
   ASSERT_TRUE(f.GetBilinear(0, v, 1.5, 1.5));
   EXPECT_FLOAT_EQ(151.5f, v);

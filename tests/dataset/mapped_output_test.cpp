@@ -30,30 +30,30 @@ TEST(MappedOutput, RefusesBadArgumentsAndWrongModesWithoutTouchingFiles) {
   TempDir dir;
   const std::string path = dir.Path("r.raw");
   EXPECT_EQ("No file name", ThrownText<MappedOutputFileError>(
-                                [] { MappedOutputFile m("", kCellUnsigned8, 1, false); }));
+                                [] { MappedOutputFile m("", CellType::kUnsigned8, 1, false); }));
   EXPECT_EQ("MMapFile No file name", ThrownText<MappedOutputError>([] {
-              MappedOutputRaster m("", 3, 2, kCellUnsigned8, 1, 1, false);
+              MappedOutputRaster m("", 3, 2, CellType::kUnsigned8, 1, 1, false);
             }));
   EXPECT_EQ("MMapFile -3 Bands", ThrownText<MappedOutputError>([&] {
-              MappedOutputRaster m(path, 3, 2, kCellUnsigned8, -3, 1, false);
+              MappedOutputRaster m(path, 3, 2, CellType::kUnsigned8, -3, 1, false);
             }));
-  MappedOutputFile empty(path, kCellUnsigned8, 1, false);
+  MappedOutputFile empty(path, CellType::kUnsigned8, 1, false);
   EXPECT_FALSE(empty.CreateNew(0));
   EXPECT_FALSE(FileExists(path));
-  MappedOutputFile missing(path, kCellUnsigned8, 0, false);
+  MappedOutputFile missing(path, CellType::kUnsigned8, 0, false);
   EXPECT_FALSE(missing.OpenRead());
   EXPECT_EQ(static_cast<uint32_t>(ENOENT), missing.LastError);
 
   dir.WriteFile("r.raw", "abcdef");
   for (uint8_t mode : {0, 2}) {
-    MappedOutputRaster m(path, 3, 2, kCellUnsigned8, 1, mode, false);
+    MappedOutputRaster m(path, 3, 2, CellType::kUnsigned8, 1, mode, false);
     EXPECT_FALSE(m.CreateNew(4)) << int{mode};
     // An updating object that was opened read-only must not store into the view.
     ASSERT_TRUE(m.OpenRead());
     EXPECT_FALSE(m.SetValue(0, 1)) << int{mode};
     EXPECT_FALSE(m.SetCell(0, 0, 0, 1)) << int{mode};
   }
-  MappedOutputFile creator(path, kCellUnsigned8, 1, false);
+  MappedOutputFile creator(path, CellType::kUnsigned8, 1, false);
   EXPECT_FALSE(creator.OpenReadWrite());
   EXPECT_EQ("abcdef", dir.ReadFile("r.raw"));
 }
@@ -61,7 +61,7 @@ TEST(MappedOutput, RefusesBadArgumentsAndWrongModesWithoutTouchingFiles) {
 TEST(MappedOutput, CreateReplacesTheFileWithZerosOrFailsWithTheSystemCode) {
   TempDir dir;
   dir.WriteFile("r.raw", std::string(100, 'x'));
-  MappedOutputRaster m(dir.Path("r.raw"), 3, 2, kCellSigned16, 2, 1, false);
+  MappedOutputRaster m(dir.Path("r.raw"), 3, 2, CellType::kSigned16, 2, 1, false);
   ASSERT_TRUE(m.CreateNew(12));
   EXPECT_EQ(std::string(24, '\0'), dir.ReadFile("r.raw"));
 
@@ -69,7 +69,7 @@ TEST(MappedOutput, CreateReplacesTheFileWithZerosOrFailsWithTheSystemCode) {
   const pid_t pid = ::fork();  // the file size limit stays in the child
   if (pid == 0) {
     const rlimit limit{65536, 65536};
-    MappedOutputFile big(path, kCellUnsigned8, 1, false);
+    MappedOutputFile big(path, CellType::kUnsigned8, 1, false);
     ::_exit(::setrlimit(RLIMIT_FSIZE, &limit) != 0 ? 100
             : big.CreateNew(200000)                ? 101
             : big.Data != nullptr                  ? 102
@@ -82,14 +82,14 @@ TEST(MappedOutput, CreateReplacesTheFileWithZerosOrFailsWithTheSystemCode) {
 
 TEST(MappedOutput, BitCellsPackEightToAByteFromTheTopAndKeepTheOtherBits) {
   TempDir dir;
-  MappedOutputFile created(dir.Path("new.raw"), kCellOneBit, 1, false);
+  MappedOutputFile created(dir.Path("new.raw"), CellType::kOneBit, 1, false);
   ASSERT_TRUE(created.CreateNew(9));
   EXPECT_EQ(2u, created.FileSize);
   ASSERT_TRUE(created.SetValue(8, 1));
   EXPECT_EQ(0x80, created.Data[1]);
 
   dir.WriteFile("bits.raw", "\x81");
-  MappedOutputFile m(dir.Path("bits.raw"), kCellOneBit, 2, false);
+  MappedOutputFile m(dir.Path("bits.raw"), CellType::kOneBit, 2, false);
   ASSERT_TRUE(m.OpenReadWrite());
   EXPECT_EQ(255, Value(m, 7));
   EXPECT_EQ(0, Value(m, 3));
@@ -105,30 +105,30 @@ TEST(MappedOutput, ConvertsValuesInEitherByteOrderAndRefusesCellsPastTheEnd) {
   TempDir dir;
   const struct {
     std::string bytes;
-    uint8_t type;
+    CellType type;
     bool msb_first;
     double value;
   } reads[] = {
-      {"\xFF\xFE", kCellSigned16, true, -2},
-      {"\xFF\xFE", kCellUnsigned16, true, 65534},
-      {"\xFF\xFF\xFF\xFE", kCellSigned32, false, -16777217},
+      {"\xFF\xFE", CellType::kSigned16, true, -2},
+      {"\xFF\xFE", CellType::kUnsigned16, true, 65534},
+      {"\xFF\xFF\xFF\xFE", CellType::kSigned32, false, -16777217},
   };
   for (const auto& c : reads) {
     dir.WriteFile("in.raw", c.bytes);
     MappedOutputFile m(dir.Path("in.raw"), c.type, 0, c.msb_first);
     ASSERT_TRUE(m.OpenRead());
-    EXPECT_EQ(c.value, Value(m, 0)) << int{c.type} << " msb " << c.msb_first;
+    EXPECT_EQ(c.value, Value(m, 0)) << static_cast<int>(c.type) << " msb " << c.msb_first;
   }
   const struct {
-    uint8_t type;
+    CellType type;
     bool msb_first;
     std::vector<double> values;
     std::string expected;
   } writes[] = {
-      {kCellUnsigned16, true, {258, -2}, "\x01\x02\xFF\xFE"},
-      {kCellFloat32, true, {1.5}, std::string("\x3F\xC0\x00\x00", 4)},
+      {CellType::kUnsigned16, true, {258, -2}, "\x01\x02\xFF\xFE"},
+      {CellType::kFloat32, true, {1.5}, std::string("\x3F\xC0\x00\x00", 4)},
       // Rounds half to even and keeps the low bits.
-      {kCellUnsigned8,
+      {CellType::kUnsigned8,
        false,
        {300, 2.5, 3.5, -1, 256, -0.5, std::nan("")},
        std::string("\x2C\x02\x04\xFF\x00\x00\x00", 7)},
@@ -139,10 +139,10 @@ TEST(MappedOutput, ConvertsValuesInEitherByteOrderAndRefusesCellsPastTheEnd) {
       ASSERT_TRUE(m.CreateNew(w.values.size()));
       for (uint64_t i = 0; i < w.values.size(); ++i) ASSERT_TRUE(m.SetValue(i, w.values[i]));
     }
-    EXPECT_EQ(w.expected, dir.ReadFile("out.raw")) << int{w.type};
+    EXPECT_EQ(w.expected, dir.ReadFile("out.raw")) << static_cast<int>(w.type);
   }
   dir.WriteFile("s16.raw", "\x01\x02\x03");  // one cell and a stray byte
-  MappedOutputFile m(dir.Path("s16.raw"), kCellSigned16, 2, false);
+  MappedOutputFile m(dir.Path("s16.raw"), CellType::kSigned16, 2, false);
   ASSERT_TRUE(m.OpenReadWrite());
   EXPECT_EQ(1u, m.Count);
   double v = -1;
@@ -154,7 +154,7 @@ TEST(MappedOutput, ConvertsValuesInEitherByteOrderAndRefusesCellsPastTheEnd) {
 
 TEST(MappedOutput, RasterCellsAndLinesAreBandInterleavedByLine) {
   TempDir dir;
-  MappedOutputRaster out(dir.Path("r.raw"), 4, 3, kCellSigned32, 2, 1, true);
+  MappedOutputRaster out(dir.Path("r.raw"), 4, 3, CellType::kSigned32, 2, 1, true);
   ASSERT_TRUE(out.CreateNew(4 * 3 * 2));
   ASSERT_TRUE(out.SetCell(1, 2, 1, -192));
   EXPECT_FALSE(out.SetCell(4, 0, 0, 1));
@@ -174,7 +174,7 @@ TEST(MappedOutput, RasterCellsAndLinesAreBandInterleavedByLine) {
 TEST(MappedOutput, SamplesNearestAndBilinearRepeatingTheLastColumnAndLine) {
   // value = x + 10y + xy, which bilinear interpolation reproduces exactly.
   TempDir dir;
-  MappedOutputRaster r(dir.Path("f.raw"), 4, 3, kCellFloat32, 1, 1, false);
+  MappedOutputRaster r(dir.Path("f.raw"), 4, 3, CellType::kFloat32, 1, 1, false);
   ASSERT_TRUE(r.CreateNew(12));
   for (uint32_t y = 0; y < 3; ++y)
     for (uint32_t x = 0; x < 4; ++x) ASSERT_TRUE(r.SetCell(x, y, 0, x + 10 * y + x * y));

@@ -51,7 +51,7 @@ TEST(DtmReader, ReadsHeaderAndCellsLineByLineFromTheTop) {
   RasterReader* r = in.GetReader();
   EXPECT_EQ(3u, r->GetWidth());
   EXPECT_EQ(2u, r->GetLines());
-  EXPECT_EQ(kCellFloat32, r->GetCellType());
+  EXPECT_EQ(CellType::kFloat32, r->GetCellType());
   EXPECT_DOUBLE_EQ(100.25, r->GetLeftX());
   EXPECT_DOUBLE_EQ(200.5, r->GetTopY());
   EXPECT_DOUBLE_EQ(2.0, r->GetCellSizeX());
@@ -148,12 +148,12 @@ TEST(DtmReader, SignatureAllowsNegativeZeroButNothingElse) {
 TEST(DtmWriter, WritesTheHeaderAtSetGeoreferenceThenFloatCells) {
   TempDir dir;
   {
-    DtmWriter w(dir.Path("out.dtm"), 3, 2, kCellUnsigned8, 3, 1);
+    DtmWriter w(dir.Path("out.dtm"), 3, 2, CellType::kUnsigned8, 3, 1);
     EXPECT_EQ(std::string(52, '\0'), std::string(reinterpret_cast<char*>(w.Data), 52));
     w.SetGeoreference({0.5, 0.5, 0, 0, 100.3, 7.0, "", "", ""});
     EXPECT_EQ(100.3f, read_le<float>(w.Data + 24));  // the nearest float
     w.SetGeoreference({2.0, 2.0, 0, 0, 100.25, 200.5, "", "", ""});
-    EXPECT_EQ(kCellFloat32, w.GetCellType());
+    EXPECT_EQ(CellType::kFloat32, w.GetCellType());
     EXPECT_TRUE(w.SetCell(0, 0, 0, -3.25));
     // Every band lands on the same cell: the last one written stays.
     for (uint32_t b = 0; b < 3; ++b) EXPECT_TRUE(w.SetCell(2, 1, b, 5.5 + b));
@@ -164,9 +164,11 @@ TEST(DtmWriter, WritesTheHeaderAtSetGeoreferenceThenFloatCells) {
   const std::string expected =
       "Open map write error=" + std::to_string(ENOENT) + " " + SystemErrorText(ENOENT);
   const std::string path = dir.Path("no-such-folder/out.dtm");
-  EXPECT_EQ(expected, ThrownText<DtmError>([&] { DtmWriter w(path, 3, 2, kCellFloat32, 1, 1); }));
-  EXPECT_EQ(expected, ThrownText<DatasetError>([&] { Output o(path, 3, 2, kCellFloat32, 1, 1); }));
-  EXPECT_THROW(DtmWriter(dir.Path("zero.dtm"), 3, 2, kCellFloat32, 0, 1), DtmError);
+  EXPECT_EQ(expected,
+            ThrownText<DtmError>([&] { DtmWriter w(path, 3, 2, CellType::kFloat32, 1, 1); }));
+  EXPECT_EQ(expected,
+            ThrownText<DatasetError>([&] { Output o(path, 3, 2, CellType::kFloat32, 1, 1); }));
+  EXPECT_THROW(DtmWriter(dir.Path("zero.dtm"), 3, 2, CellType::kFloat32, 0, 1), DtmError);
 }
 
 double Heights(uint32_t x, uint32_t y, uint32_t) {

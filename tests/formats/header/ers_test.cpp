@@ -35,7 +35,7 @@ std::string CrLf(const std::string& lf_text) {
 TEST(ErsWriter, WritesTheRawHeaderTemplateInCrLf) {
   TempDir dir;
   {
-    Output out(dir.Path("raw.ers"), 300, 200, kCellUnsigned8, 3, 1);
+    Output out(dir.Path("raw.ers"), 300, 200, CellType::kUnsigned8, 3, 1);
     out.SetGeoreference({0.5, 0.5, 0, 0, 4521.12345, 10, "", "\"RAW\"", "RAW"});
   }
   EXPECT_EQ(CrLf(R"(DatasetHeader Begin
@@ -79,7 +79,7 @@ DatasetHeader End
 TEST(ErsWriter, WritesMapCoordinatesControlPointsAndRepeatsBandNames) {
   TempDir dir;
   {
-    Output out(dir.Path("en.ers"), 2, 1, kCellSigned16, 4, 1);
+    Output out(dir.Path("en.ers"), 2, 1, CellType::kSigned16, 4, 1);
     out.SetGeoreference({2, 2, 0, 0, 4521.12345, 6100000.5, "WGS84", "WGS84", "SUTM33"});
     ControlPoint p;
     p.Name = "P1";
@@ -112,14 +112,16 @@ TEST(ErsWriter, WritesMapCoordinatesControlPointsAndRepeatsBandNames) {
 // OrthoSetData header keeps the system's own.
 TEST(ErsWriter, NamesFloatCellsIeee4ByteRealAndFailsAsDatasetError) {
   TempDir dir;
-  for (const char* name : {"f.ers", "f.osd"}) Output out(dir.Path(name), 1, 1, kCellFloat32, 1, 1);
+  for (const char* name : {"f.ers", "f.osd"})
+    Output out(dir.Path(name), 1, 1, CellType::kFloat32, 1, 1);
   EXPECT_NE(std::string::npos, dir.ReadFile("f.ers").find("    CellType = IEEE4ByteReal\r\n"));
   EXPECT_NE(std::string::npos,
             dir.ReadFile("f.osd").find("    CellType   = SIGNED32BITSINGLE\r\n"));
-  EXPECT_EQ("MMapFile 0 Bands",
-            ThrownText<DatasetError>([&] { Output out(dir.Path("zero.ers"), 1, 1, 1, 0, 1); }));
+  EXPECT_EQ("MMapFile 0 Bands", ThrownText<DatasetError>([&] {
+              Output out(dir.Path("zero.ers"), 1, 1, CellType::kUnsigned8, 0, 1);
+            }));
   EXPECT_EQ("Open Map write error 2 No such file or directory", ThrownText<DatasetError>([&] {
-              Output out(dir.Path("nofolder/x.ers"), 1, 1, 1, 1, 1);
+              Output out(dir.Path("nofolder/x.ers"), 1, 1, CellType::kUnsigned8, 1, 1);
             }));
 }
 
@@ -157,7 +159,7 @@ TEST(ErsReader, KeywordsAreCaseInsensitiveSubstringsAndNumbersTolerant) {
   EXPECT_EQ(1.0, r.GetCellSizeY());
   EXPECT_EQ("\"NAD27\"", r.GetGeoreference().Datum);
   EXPECT_EQ("\"WGS84\"", r.Header->WarpDatum);
-  EXPECT_EQ(kCoordLatLong, r.GetCoordinateType());
+  EXPECT_EQ(CoordinateType::kLatLong, r.GetCoordinateType());
   EXPECT_EQ(100 - 0.5 * 25.5, r.GetLeftX());
   EXPECT_EQ(200.5, r.GetTopY());
   ASSERT_EQ(1, r.GetControlPoints()->Count());
@@ -284,7 +286,7 @@ TEST(HeaderReaders, AcceptOnlyCellTypesTheyDecode) {
 TEST(ErsRoundTrip, WriterThenReaderKeepsCellsAndGeoreference) {
   TempDir dir;
   {
-    Output out(dir.Path("rt.ers"), 3, 2, kCellSigned16, 1, 1);
+    Output out(dir.Path("rt.ers"), 3, 2, CellType::kSigned16, 1, 1);
     out.SetGeoreference({2.5, 2.5, 0, 0, 500000, 6100000, "", "\"WGS84\"", "\"SUTM33\""});
     for (uint32_t y = 0; y < 2; ++y)
       for (uint32_t x = 0; x < 3; ++x) out.PutValue(x, y, 0, -1000.0 * x + y + 0.5);

@@ -66,7 +66,7 @@ TEST(NogReader, ReadsHeaderTextsAndCellsTopLineFirst) {
   RasterReader& r = *in.GetReader();
   EXPECT_EQ(4u, r.GetWidth());
   EXPECT_EQ(3u, r.GetLines());
-  EXPECT_EQ(kCellSigned16, r.GetCellType());
+  EXPECT_EQ(CellType::kSigned16, r.GetCellType());
   EXPECT_EQ(2.5, r.GetCellSizeX());
   EXPECT_EQ(2.5, r.GetCellSizeY());
   EXPECT_EQ(500000, r.GetLeftX());
@@ -163,7 +163,7 @@ TEST(NogWriter, RoundTripKeepsCellsOrientationAndGeoreference) {
   TempDir dir;
   dir.WriteFile("out.001", std::string(3000, 'x'));  // replaced, not kept
   {
-    Output out(dir.Path("out.001"), 4, 3, kCellSigned16, 1, 1);
+    Output out(dir.Path("out.001"), 4, 3, CellType::kSigned16, 1, 1);
     out.SetGeoreference({2.5, 2.5, 0, 0, 500000.125, 6100000.75, "BESSEL", "S42", "GK"});
     std::string spheroid, datum, projection;
     out.GetWriter()->GetSpheroid(spheroid);
@@ -185,7 +185,7 @@ TEST(NogWriter, RoundTripKeepsCellsOrientationAndGeoreference) {
 TEST(NogWriter, WritesTheTopLeftCornerInPlainDecimals) {
   TempDir dir;
   {
-    Output out(dir.Path("g.001"), 2, 2, kCellSigned16, 1, 1);
+    Output out(dir.Path("g.001"), 2, 2, CellType::kSigned16, 1, 1);
     // The registration cell (1, 2) moves the corner.
     out.SetGeoreference({100000, 100000, 1, 2, 4100000, 5800000, "", "", ""});
   }
@@ -203,8 +203,8 @@ TEST(NogWriter, WritesTheTopLeftCornerInPlainDecimals) {
 TEST(NogWriter, StoresOneBandOfSigned16WhateverItIsAsked) {
   TempDir dir;
   {
-    Output out(dir.Path("m.001"), 4, 3, kCellUnsigned8, 3, 1);
-    EXPECT_EQ(kCellSigned16, out.GetWriter()->GetCellType());
+    Output out(dir.Path("m.001"), 4, 3, CellType::kUnsigned8, 3, 1);
+    EXPECT_EQ(CellType::kSigned16, out.GetWriter()->GetCellType());
     EXPECT_EQ(1u, out.GetWriter()->GetBands());
     out.PutValue(0, 0, 0, 1);
     out.PutValue(0, 0, 1, 2);
@@ -223,7 +223,7 @@ TEST(NogWriter, StoresOneBandOfSigned16WhateverItIsAsked) {
 TEST(NogWriter, FailuresArriveAsDataSetErrors) {
   TempDir dir;
   EXPECT_EQ("Open map write error=2 No such file or directory", ThrownText<DatasetError>([&] {
-              Output out(dir.Path("nofolder/x.001"), 1, 1, kCellSigned16, 1, 1);
+              Output out(dir.Path("nofolder/x.001"), 1, 1, CellType::kSigned16, 1, 1);
             }));
 }
 
@@ -261,7 +261,7 @@ TEST(NogGdal, GdalReadsTheDataFileTopLineFirst) {
   REQUIRE_TOOL("gdal_translate");
   TempDir dir;
   {
-    Output out(dir.Path("g.001"), 3, 2, kCellSigned16, 1, 1);
+    Output out(dir.Path("g.001"), 3, 2, CellType::kSigned16, 1, 1);
     for (uint32_t y = 0; y < 2; ++y)
       for (uint32_t x = 0; x < 3; ++x) out.PutValue(x, y, 0, Heights(x, y, 0));
   }

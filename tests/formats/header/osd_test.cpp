@@ -46,7 +46,7 @@ ControlPoint Point(const std::string& line) {
 TEST(OsdWriter, RawOutputHeaderTemplate) {
   TempDir dir;
   {
-    Output out(dir.Path("raw.osd"), 300, 200, kCellUnsigned8, 3, 1);
+    Output out(dir.Path("raw.osd"), 300, 200, CellType::kUnsigned8, 3, 1);
     out.SetGeoreference({0.5, 0.5, 0, 0, 4521.12345, 10, "BESSEL", "\"RAW\"", "RAW"});
   }
   const std::string text = dir.ReadFile("raw.osd");
@@ -82,7 +82,7 @@ OrthoSetDataHeader ]
 TEST(OsdWriter, EnOutputWithControlPoints) {
   TempDir dir;
   {
-    Output out(dir.Path("en.osd"), 2, 1, kCellSigned16, 1, 1);
+    Output out(dir.Path("en.osd"), 2, 1, CellType::kSigned16, 1, 1);
     out.SetGeoreference({2, 2, 0, 0, 4521.12345, 6100000.5, "KRASSOVSKY", "S42", "GK"});
     const ControlPoint p1 = Point("P1 Yes 1 2.5 300 400.25 9");
     const ControlPoint p2 = Point("\"\" No");
@@ -163,7 +163,7 @@ TEST(OsdHeader, RawWarpSpaceDropsTheWarpSpheroidAndUnits) {
                                          "        Projection = \"RAW\"\r\n"
                                          "        CoordinateType  = EN\r\n"));
   EXPECT_EQ(std::string::npos, text.find("GRS80"));
-  EXPECT_EQ(kCoordRaw, h.CoordinateType);
+  EXPECT_EQ(CoordinateType::kRaw, h.GetCoordinateType());
 }
 
 TEST(OsdWriter, EveryNameWithoutItsOwnWriterBecomesAZeroedOsd) {
@@ -174,10 +174,10 @@ TEST(OsdWriter, EveryNameWithoutItsOwnWriterBecomesAZeroedOsd) {
                             {"e.xyz", "e.xyz", "e"},
                             {"f.veg", "f.veg", "f"}};
   for (const auto& [given, header, data] : cases) {
-    { Output out(dir.Path(given), 3, 2, kCellSigned16, 1, 1); }
+    { Output out(dir.Path(given), 3, 2, CellType::kSigned16, 1, 1); }
     EXPECT_EQ(0u, dir.ReadFile(header).rfind("OrthoSetDataHeader [\r\n", 0)) << given;
     EXPECT_EQ(std::string(12, '\0'), dir.ReadFile(data)) << given;
-    EXPECT_EQ(kFormatOsd, IdentifyExisting(dir.Path(header))) << given;
+    EXPECT_EQ(FormatCode::kOsd, IdentifyExisting(dir.Path(header))) << given;
   }
   // Without a georeference the header holds the defaults.
   const std::string text = dir.ReadFile("a.osd");
@@ -189,11 +189,11 @@ TEST(OsdWriter, EveryNameWithoutItsOwnWriterBecomesAZeroedOsd) {
 TEST(OsdWriter, FailuresArriveWithTheirMessages) {
   TempDir dir;
   EXPECT_EQ("Open map write error=2 No such file or directory", ThrownText<DatasetError>([&] {
-              Output out(dir.Path("nofolder/x.osd"), 1, 1, kCellUnsigned8, 1, 1);
+              Output out(dir.Path("nofolder/x.osd"), 1, 1, CellType::kUnsigned8, 1, 1);
             }));
   auto message = [&](const char* name, uint8_t mode) {
     return ThrownText<OsdError>(
-        [&] { OsdWriter map(dir.Path(name), 0, 0, kCellUnsigned8, 1, mode); });
+        [&] { OsdWriter map(dir.Path(name), 0, 0, CellType::kUnsigned8, 1, mode); });
   };
   EXPECT_EQ("Open Header Read Error", message("none.osd", 0));
   dir.WriteFile("nodata.osd", "OrthoSetDataHeader [\nNrOfBands = 1\n");
@@ -227,8 +227,8 @@ TEST(OsdReader, KeywordsSpheroidsAndControlPoints) {
   // The last spheroid line wins for both fields.
   EXPECT_EQ("KRASSOVSKY", r.GetGeoreference().Spheroid);
   EXPECT_EQ("KRASSOVSKY", r.Header->WarpSpheroid);
-  EXPECT_EQ(kCoordEn, r.GetCoordinateType());
-  EXPECT_EQ(kCoordLatLong, r.Header->WarpCoordinateType);
+  EXPECT_EQ(CoordinateType::kEn, r.GetCoordinateType());
+  EXPECT_EQ(CoordinateType::kLatLong, r.Header->WarpCoordinateType);
   EXPECT_EQ(100 - 25.5, r.GetLeftX());
   ASSERT_EQ(2, r.GetControlPoints()->Count());
   EXPECT_EQ("PB No 6.000 7.000 8.000 9.000 10.000", r.GetControlPoints()->Point(1)->ToLine());
@@ -282,7 +282,7 @@ TEST(OsdReader, DataFileNamedDirectlyFindsItsHeaderWhateverItsFirstBytes) {
 TEST(OsdRoundTrip, WriterThenReaderKeepsCellsGeoreferenceAndControlPoints) {
   TempDir dir;
   {
-    Output out(dir.Path("rt.jpg"), 3, 2, kCellFloat32, 2, 1);
+    Output out(dir.Path("rt.jpg"), 3, 2, CellType::kFloat32, 2, 1);
     out.SetGeoreference({2.5, 2.5, 0, 0, 500000.25, 6100000, "GRS80", "\"ETRS89\"", "UTM33"});
     const ControlPoint p = Point("gcp1 Yes 1.5 2 500001 6099999 12.25");
     out.GetWriter()->AddControlPoint(&p);
@@ -367,7 +367,7 @@ TEST(OsdGdal, GdalReadsTheDataFileAsBandInterleavedByLine) {
   REQUIRE_TOOL("gdal_translate");
   TempDir dir;
   {
-    Output out(dir.Path("g.osd"), 3, 2, kCellSigned16, 2, 1);
+    Output out(dir.Path("g.osd"), 3, 2, CellType::kSigned16, 2, 1);
     for (uint32_t y = 0; y < 2; ++y)
       for (uint32_t b = 0; b < 2; ++b)
         for (uint32_t x = 0; x < 3; ++x) out.PutValue(x, y, b, Pattern(x, y, b) * 10);

@@ -112,7 +112,7 @@ TEST_F(VegTest, HeaderGivesSizeAndGeoreferenceWithDecimalCommas) {
   RasterReader* r = set_.GetReader();
   EXPECT_EQ(250u, r->GetLines());
   EXPECT_EQ(500u, r->GetWidth());
-  EXPECT_EQ(kCellFloat32, r->GetCellType());
+  EXPECT_EQ(CellType::kFloat32, r->GetCellType());
   EXPECT_DOUBLE_EQ(0.5, r->GetCellSizeY());
   EXPECT_DOUBLE_EQ(500.25, r->GetLeftX());
   EXPECT_DOUBLE_EQ(1000 + 249 * 0.5, r->GetTopY());

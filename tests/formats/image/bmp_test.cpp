@@ -305,7 +305,7 @@ TEST_F(BmpWriterTest, WritesPaddedRowsBottomUpAndReadsThemBack) {
     const uint32_t h = 3, stride = (w * bands + 3) / 4 * 4;
     const std::string name = dir_.Path("o" + std::to_string(bands) + ".bmp");
     {
-      BmpWriter out(name, w, h, kCellUnsigned8, bands, 1);
+      BmpWriter out(name, w, h, CellType::kUnsigned8, bands, 1);
       EXPECT_TRUE(out.StoresByIndex());
       out.SetGeoreference({0.5, 0.5, 0, 0, 1000, 2000, "S", "D", "P"});
       for (uint32_t y = 0; y < h; ++y)
@@ -350,16 +350,16 @@ TEST_F(BmpWriterTest, WritesPaddedRowsBottomUpAndReadsThemBack) {
 
 TEST_F(BmpWriterTest, StoresLowEightBitsAndRefusesOtherBandsAndCellTypes) {
   {
-    BmpWriter w(dir_.Path("c.bmp"), 1, 1, kCellUnsigned8, 3, 1);
+    BmpWriter w(dir_.Path("c.bmp"), 1, 1, CellType::kUnsigned8, 3, 1);
     w.SetCell(0, 0, 0, 300.4);
   }
   EXPECT_EQ(static_cast<uint8_t>(dir_.ReadFile("c.bmp")[54 + 2]), 44);
   EXPECT_EQ("Wrong number of bands(must be 1 or 3)", ThrownText<DatasetError>([&] {
-              Output out(dir_.Path("c.bmp"), 2, 2, kCellUnsigned8, 2, 1);
+              Output out(dir_.Path("c.bmp"), 2, 2, CellType::kUnsigned8, 2, 1);
             }));
   EXPECT_EQ("Not supported cell type(must be byte type): UNSIGNED16BITINTEGER",
             ThrownText<DatasetError>(
-                [&] { Output out(dir_.Path("c.bmp"), 2, 2, kCellUnsigned16, 1, 1); }));
+                [&] { Output out(dir_.Path("c.bmp"), 2, 2, CellType::kUnsigned16, 1, 1); }));
 }
 
 TEST_F(BmpWriterTest, WritesWorldFileWith14Decimals) {
@@ -372,7 +372,7 @@ TEST_F(BmpWriterTest, WritesWorldFileWith14Decimals) {
                       " -2.50000000000000\r\n -2.50000000000000\r\n  2.50000000000000\r\n"}};
   for (const Case& k : cases) {
     {
-      BmpWriter w(dir_.Path("g.bmp"), 2, 2, kCellUnsigned8, 1, 1);
+      BmpWriter w(dir_.Path("g.bmp"), 2, 2, CellType::kUnsigned8, 1, 1);
       w.SetGeoreference({k.size, k.size, k.reg, k.reg, k.left, k.top, "", "", ""});
     }
     EXPECT_EQ(dir_.ReadFile("g.bmpw"), k.world);

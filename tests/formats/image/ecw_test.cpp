@@ -120,7 +120,7 @@ TEST_F(EcwTest, ThreeBandImageIsDecodedWithTheDecodersGeoreference) {
   EXPECT_EQ(3u, reader->GetBands());
   EXPECT_EQ(1000u, reader->GetWidth());
   EXPECT_EQ(500u, reader->GetLines());
-  EXPECT_EQ(1, reader->GetCellType());
+  EXPECT_EQ(CellType::kUnsigned8, reader->GetCellType());
   EXPECT_FALSE(reader->HasPlainLayout());
   EXPECT_EQ((std::vector<uint32_t>{0, 1, 2}), log_->bands);
   EXPECT_EQ((std::vector<uint32_t>{0, 0, 999, 499, 1000, 500}), log_->window);

@@ -198,7 +198,7 @@ TEST_F(JpegTest, LinesArePaddedToFourBytesAndCellsOutsideReadZero) {
   ASSERT_TRUE(Open("rgb.jpg")) << reader_.ErrorText;
   EXPECT_EQ(12u, reader_.LineSize);
   EXPECT_EQ(3u, reader_.GetBands());
-  EXPECT_EQ(1, reader_.GetCellType());
+  EXPECT_EQ(CellType::kUnsigned8, reader_.GetCellType());
   EXPECT_FALSE(reader_.HasPlainLayout());
   ASSERT_TRUE(reader_.SeekLine(1, 0));
   EXPECT_EQ(reader_.ImageBuffer.get() + 12, reader_.Current);

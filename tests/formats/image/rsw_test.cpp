@@ -114,7 +114,7 @@ TEST_F(RswTest, EveryColourCellComesFromItsTileStoredBlueGreenRed) {
   EXPECT_EQ(10u, reader_.GetWidth());
   EXPECT_EQ(6u, reader_.GetLines());
   EXPECT_EQ(3u, reader_.GetBands());
-  EXPECT_EQ(1, reader_.GetCellType());
+  EXPECT_EQ(CellType::kUnsigned8, reader_.GetCellType());
   EXPECT_FALSE(reader_.HasPlainLayout());
   for (uint32_t y = 0; y < 6; ++y)
     for (uint32_t x = 0; x < 10; ++x)

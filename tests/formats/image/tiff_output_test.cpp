@@ -110,7 +110,8 @@ TEST(TiffOutputs, CompressedWriterLeavesOnlyAFinishedFile) {
   for (const int finish : {0, 1, 2}) {  // not at all, stopped, to the end
     TempDir dir;
     {
-      TiffWriter w(dir.Path("o.tif"), 600, 300, kCellUnsigned16, 1, 1, TiffCompression::kDeflate);
+      TiffWriter w(dir.Path("o.tif"), 600, 300, CellType::kUnsigned16, 1, 1,
+                   TiffCompression::kDeflate);
       EXPECT_EQ(FilesIn(dir.path()), 0u);  // the scratch file has no name
       if (finish > 0) {
         EXPECT_EQ(w.Finish([&] { return finish == 1; }), finish == 2);
@@ -127,15 +128,15 @@ TEST(TiffOutputs, OutputsPastFourGiBAreBigTiffsThatGdalReads) {
   REQUIRE_GDAL_PYTHON();
   struct {
     uint32_t side;
-    uint8_t cell_type;
+    CellType cell_type;
     int32_t bands;
     const char* gdal;  // type, then the 2 x 2 corner of each band, then no-data
     double no_data = 0;
   } const cases[] = {
-      {46400, kCellUnsigned16, 1, "UInt16 [[[0, 0], [0, 200]]] None"},
-      {37900, kCellUnsigned8, 3,
+      {46400, CellType::kUnsigned16, 1, "UInt16 [[[0, 0], [0, 200]]] None"},
+      {37900, CellType::kUnsigned8, 3,
        "Byte [[[0, 0], [0, 200]], [[0, 0], [0, 210]], [[0, 0], [0, 220]]] None"},
-      {32800, kCellFloat32, 1, "Float32 [[[0.0, 0.0], [0.0, 200.5]]] -99999.0", -99999},
+      {32800, CellType::kFloat32, 1, "Float32 [[[0.0, 0.0], [0.0, 200.5]]] -99999.0", -99999},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.side);
@@ -154,17 +155,17 @@ TEST(TiffOutputs, OutputsPastFourGiBAreBigTiffsThatGdalReads) {
     }
     const std::string at = std::to_string(c.side - 2);
     std::string shown;
-    ASSERT_TRUE(RunPython(
-        dir,
-        "from osgeo import gdal\nf = '" + dir.Path("big.tif") +
-            "'\nds = gdal.Open(f)\nprint(open(f, 'rb').read(4), ds.RasterXSize, "
-            "ds.GetSpatialRef().GetAuthorityCode(None),"
-            " ds.GetGeoTransform(), gdal.GetDataTypeName(ds.GetRasterBand(1)."
-            "DataType), [ds.GetRasterBand(b + 1).ReadAsArray(" +
-            at + ", " + at +
-            ", 2, 2).tolist() for b in range(ds.RasterCount)], "
-            "ds.GetRasterBand(1).GetNoDataValue(), repr(gdal.GetLastErrorMsg()))\n",
-        &shown));
+    ASSERT_TRUE(
+        RunPython(dir,
+                  "from osgeo import gdal\nf = '" + dir.Path("big.tif") +
+                      "'\nds = gdal.Open(f)\nprint(open(f, 'rb').read(4), ds.RasterXSize, "
+                      "ds.GetSpatialRef().GetAuthorityCode(None),"
+                      " ds.GetGeoTransform(), gdal.GetDataTypeName(ds.GetRasterBand(1)."
+                      "DataType), [ds.GetRasterBand(b + 1).ReadAsArray(" +
+                      at + ", " + at +
+                      ", 2, 2).tolist() for b in range(ds.RasterCount)], "
+                      "ds.GetRasterBand(1).GetNoDataValue(), repr(gdal.GetLastErrorMsg()))\n",
+                  &shown));
     EXPECT_EQ(shown, "b'II+\\x00' " + std::to_string(c.side) +
                          " 32633 (400000.0, 2.0, 0.0, 6200000.0, 0.0, -2.0) " + c.gdal + " ''\n");
   }

@@ -214,7 +214,8 @@ TEST_F(TiffReaderTest, ReadsBothByteOrdersDepthsAndLayouts) {
   for (const TiffImage& img : images) {
     SCOPED_TRACE(&img - images);
     ASSERT_TRUE(OpenBytes(MakeTiff(img))) << reader_->ErrorText;
-    EXPECT_EQ(reader_->GetCellType(), img.bits == 16 ? kCellUnsigned16 : kCellUnsigned8);
+    EXPECT_EQ(reader_->GetCellType(),
+              img.bits == 16 ? CellType::kUnsigned16 : CellType::kUnsigned8);
     EXPECT_EQ(reader_->IsMSBFirst(), img.msb ? 1 : 0);
     EXPECT_FALSE(reader_->HasPlainLayout());
     ExpectImage(img);
@@ -278,7 +279,7 @@ TEST_F(TiffReaderTest, ReadsOneRowFilesOfEveryKind) {
         << reader_->ErrorText;
     for (uint32_t x = 0; x < k.width; ++x) EXPECT_EQ(Cell(x, 0, 0), k.cells[x]) << k.bits;
   }
-  EXPECT_EQ(reader_->GetCellType(), kCellUnsigned8);
+  EXPECT_EQ(reader_->GetCellType(), CellType::kUnsigned8);
   // Unsigned 32-bit samples have no cell type: reading them as zeros would be
   // a wrong clip reported as a success.
   EXPECT_FALSE(OpenBytes(OneRow(Le(7) + Le(8), 2, 32)));
@@ -474,14 +475,14 @@ class TiffWriterTest : public ::testing::Test {
 TEST_F(TiffWriterTest, WritesHeaderThenSamplesPixelByPixelAndReadsThemBack) {
   struct Case {
     uint32_t w, h;
-    uint8_t type;
+    CellType type;
     int32_t bands;
     uint16_t bits;
     double scale, left, top;  // no georeference set when scale is 0
-  } const cases[] = {{3, 2, kCellUnsigned8, 1, 8, 0, 0, 0},
-                     {2, 2, kCellUnsigned8, 3, 8, 0, 0, 0},
-                     {4, 3, kCellUnsigned16, 1, 16, 0, 0, 0},
-                     {5, 4, kCellUnsigned16, 3, 16, 2.5, 1000, 2000}};
+  } const cases[] = {{3, 2, CellType::kUnsigned8, 1, 8, 0, 0, 0},
+                     {2, 2, CellType::kUnsigned8, 3, 8, 0, 0, 0},
+                     {4, 3, CellType::kUnsigned16, 1, 16, 0, 0, 0},
+                     {5, 4, CellType::kUnsigned16, 3, 16, 2.5, 1000, 2000}};
   for (const Case& k : cases) {
     const std::string name = "o" + std::to_string(k.bands) + "x" + std::to_string(k.bits) + ".tif";
     std::string cells;
@@ -525,11 +526,11 @@ TEST_F(TiffWriterTest, WritesHeaderThenSamplesPixelByPixelAndReadsThemBack) {
 
 TEST_F(TiffWriterTest, StoresLowBitsAndTwosComplement) {
   {
-    TiffWriter w8(dir_.Path("b.tif"), 1, 1, kCellUnsigned8, 1, 1);
+    TiffWriter w8(dir_.Path("b.tif"), 1, 1, CellType::kUnsigned8, 1, 1);
     w8.SetCell(0, 0, 0, 300);
-    TiffWriter w16(dir_.Path("i.tif"), 1, 1, kCellSigned16, 1, 1);
+    TiffWriter w16(dir_.Path("i.tif"), 1, 1, CellType::kSigned16, 1, 1);
     w16.SetCell(0, 0, 0, -2);
-    EXPECT_EQ(w16.GetCellType(), kCellSigned16);
+    EXPECT_EQ(w16.GetCellType(), CellType::kSigned16);
     EXPECT_FALSE(w16.SetCell(1, 0, 0, 1));
   }
   EXPECT_EQ(static_cast<uint8_t>(Bytes("b.tif")[348]), 44);
@@ -539,12 +540,12 @@ TEST_F(TiffWriterTest, StoresLowBitsAndTwosComplement) {
 
 TEST_F(TiffWriterTest, GeoreferenceGoesToHeaderAndWorldFile) {
   {
-    TiffWriter w(dir_.Path("g.tif"), 3, 2, kCellUnsigned8, 1, 1);
+    TiffWriter w(dir_.Path("g.tif"), 3, 2, CellType::kUnsigned8, 1, 1);
     w.SetGeoreference({10, 10, 0, 0, 300, 700, "S", "D", "P"});
     EXPECT_EQ(w.GetLeftX(), 300);
     EXPECT_EQ(w.GetTopY(), 700);
     // A registration cell other than (0, 0) moves the origin.
-    TiffWriter r(dir_.Path("r.tif"), 1, 1, kCellUnsigned8, 1, 1);
+    TiffWriter r(dir_.Path("r.tif"), 1, 1, CellType::kUnsigned8, 1, 1);
     r.SetGeoreference({5, 5, 2, 3, 100, 200, "", "", ""});
     EXPECT_EQ(r.GetLeftX(), 90);
     EXPECT_EQ(r.GetTopY(), 215);
@@ -562,11 +563,11 @@ TEST_F(TiffWriterTest, GeoreferenceGoesToHeaderAndWorldFile) {
 TEST_F(TiffWriterTest, RefusesOtherBandCountsAndCellTypes) {
   struct Case {
     int32_t bands;
-    uint8_t type;
+    CellType type;
     std::string text;
   };
-  std::vector<Case> cases = {{2, kCellUnsigned8, "Wrong number of bands(must be 1 or 3)"}};
-  for (const uint8_t type : {kCellOneBit, kCellRgb24, kCellPoint2D})
+  std::vector<Case> cases = {{2, CellType::kUnsigned8, "Wrong number of bands(must be 1 or 3)"}};
+  for (const CellType type : {CellType::kOneBit, CellType::kRgb24, CellType::kPoint2D})
     cases.push_back(
         {1, type, "Not supported cell type(must be integer or float): " + CellTypeName(type)});
   // The job checks only the exact extension ".tif"; this name passes it.
