@@ -10,13 +10,15 @@
 namespace clipra {
 
 void RasterWriter::CellToMap(double col, double row, double& map_x, double& map_y) {
-  map_x = static_cast<double>(GetLeftX() + static_cast<long double>(GetCellSizeX()) * col);
-  map_y = static_cast<double>(GetTopY() - static_cast<long double>(GetCellSizeY()) * row);
+  const Georeference g = GetGeoreference();
+  map_x = static_cast<double>(g.LeftX() + static_cast<long double>(g.CellSizeX) * col);
+  map_y = static_cast<double>(g.TopY() - static_cast<long double>(g.CellSizeY) * row);
 }
 
 void RasterWriter::MapToCell(double map_x, double map_y, double& col, double& row) {
-  col = static_cast<double>((static_cast<long double>(map_x) - GetLeftX()) / GetCellSizeX());
-  row = static_cast<double>((static_cast<long double>(GetTopY()) - map_y) / GetCellSizeY());
+  const Georeference g = GetGeoreference();
+  col = static_cast<double>((static_cast<long double>(map_x) - g.LeftX()) / g.CellSizeX);
+  row = static_cast<double>((static_cast<long double>(g.TopY()) - map_y) / g.CellSizeY);
 }
 
 bool RasterWriter::GetValueAt(uint32_t band, double& value, double map_x, double map_y,

@@ -47,16 +47,12 @@ class RasterWriter : public MappedOutputRaster {
 
   virtual uint32_t GetWidth() { return Width; }
   virtual uint32_t GetLines() { return Lines; }
-  virtual double GetCellSizeX() { return 1.0; }
-  virtual double GetCellSizeY() { return 1.0; }
   virtual uint16_t GetBands() { return static_cast<uint16_t>(Bands); }
   virtual CellType GetCellType() { return cell_type_; }
   virtual uint8_t IsMSBFirst() { return LSBFirst ? 0 : 1; }
-  virtual double GetLeftX() { return 0; }
-  virtual double GetTopY() { return 0; }
-  virtual void GetSpheroid(std::string& s) { s = "RAW"; }
-  virtual void GetDatum(std::string& s) { s = "RAW"; }
-  virtual void GetProjection(std::string& s) { s = "RAW"; }
+  // What the writer records of its place on the map; a writer that keeps
+  // none reports unit cells at the origin, all names RAW.
+  virtual Georeference GetGeoreference() { return {}; }
   virtual void SetGeoreference(const Georeference& /*georef*/) {}
   // Declares `value` as the value of cells without data, fitted to the cell
   // type (FitNoData). Call it before any cell is written: a writer whose

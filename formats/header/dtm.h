@@ -90,15 +90,9 @@ class DtmWriter : public RasterWriter {
 
   uint32_t GetWidth() override { return Header->Width; }
   uint32_t GetLines() override { return Header->Lines; }
-  double GetCellSizeX() override { return Header->Georef.CellSizeX; }
-  double GetCellSizeY() override { return Header->Georef.CellSizeY; }
   uint16_t GetBands() override { return Header->Bands; }
   uint8_t IsMSBFirst() override { return Header->ByteOrder; }
-  double GetLeftX() override { return Header->Georef.LeftX(); }
-  double GetTopY() override { return Header->Georef.TopY(); }
-  void GetSpheroid(std::string& s) override { s = Header->Georef.Spheroid; }
-  void GetDatum(std::string& s) override { s = Header->Georef.Datum; }
-  void GetProjection(std::string& s) override { s = Header->Georef.Projection; }
+  Georeference GetGeoreference() override { return Header->Georef; }
   // Stores the grid position and writes the file header at once.
   void SetGeoreference(const Georeference& georef) override;
 

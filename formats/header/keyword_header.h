@@ -157,14 +157,8 @@ class HeaderRasterWriter : public RasterWriter {
   uint32_t GetWidth() override { return static_cast<uint32_t>(header_->Width); }
   uint32_t GetLines() override { return static_cast<uint32_t>(header_->Lines); }
   uint16_t GetBands() override { return static_cast<uint16_t>(header_->Bands); }
-  double GetCellSizeX() override { return header_->Georef.CellSizeX; }
-  double GetCellSizeY() override { return header_->Georef.CellSizeY; }
   uint8_t IsMSBFirst() override { return header_->MSBFirst; }
-  double GetLeftX() override { return header_->Georef.LeftX(); }
-  double GetTopY() override { return header_->Georef.TopY(); }
-  void GetSpheroid(std::string& s) override { s = header_->Georef.Spheroid; }
-  void GetDatum(std::string& s) override { s = header_->Georef.Datum; }
-  void GetProjection(std::string& s) override { s = header_->Georef.Projection; }
+  Georeference GetGeoreference() override { return header_->Georef; }
   // The header's SetAll with the current size and cell type.
   void SetGeoreference(const Georeference& georef) override;
   // Keeps the value in the header too, for the formats that declare it.

@@ -237,6 +237,16 @@ NogWriter::~NogWriter() {
   if (Mode == 1 && Header) Header->Write();
 }
 
+Georeference NogWriter::GetGeoreference() {
+  return {.CellSizeX = Header->CellSizeX,
+          .CellSizeY = Header->CellSizeY,
+          .RegX = Header->RegX,
+          .RegY = Header->RegY,
+          .Spheroid = "KA",
+          .Datum = "CS42",
+          .Projection = "Gauss_North"};
+}
+
 void NogWriter::SetGeoreference(const Georeference& georef) {
   Header->CellSizeX = georef.CellSizeX;
   Header->CellSizeY = georef.CellSizeY;

@@ -107,14 +107,10 @@ class NogWriter : public RasterWriter {
   uint32_t GetWidth() override { return static_cast<uint32_t>(Header->Width); }
   uint32_t GetLines() override { return static_cast<uint32_t>(Header->Lines); }
   uint16_t GetBands() override { return static_cast<uint16_t>(Header->Bands); }
-  double GetCellSizeX() override { return Header->CellSizeX; }
-  double GetCellSizeY() override { return Header->CellSizeY; }
   uint8_t IsMSBFirst() override { return 0; }
-  double GetLeftX() override { return Header->RegX; }
-  double GetTopY() override { return Header->RegY; }
-  void GetSpheroid(std::string& s) override { s = "KA"; }
-  void GetDatum(std::string& s) override { s = "CS42"; }
-  void GetProjection(std::string& s) override { s = "Gauss_North"; }
+  // The header's cell sizes and corner, under the fixed names of the
+  // format's one system.
+  Georeference GetGeoreference() override;
   // Keeps the cell sizes and the top-left corner of cell (0, 0), and
   // rewrites the header record. The format has one cell size: X's is stored.
   void SetGeoreference(const Georeference& georef) override;

@@ -406,8 +406,8 @@ bool BmpWriter::Get4Cells(uint16_t x, uint16_t y, uint16_t band, double values[4
 void BmpWriter::SetGeoreference(const Georeference& georef) {
   Georef = georef;
   // A world file that cannot be written does not stop the job.
-  WriteWorldFile(ChangeFileExt(FileName, ".bmpw"), GetCellSizeX(), 0, 0, -GetCellSizeY(),
-                 GetLeftX(), GetTopY());
+  WriteWorldFile(ChangeFileExt(FileName, ".bmpw"), Georef.CellSizeX, 0, 0, -Georef.CellSizeY,
+                 Georef.LeftX(), Georef.TopY());
 }
 
 }  // namespace clipra

@@ -99,13 +99,7 @@ class BmpWriter : public RasterWriter {
   uint32_t GetWidth() override { return PixelWidth; }
   uint32_t GetLines() override { return Lines; }
   uint16_t GetBands() override { return static_cast<uint16_t>(Bands); }
-  double GetCellSizeX() override { return Georef.CellSizeX; }
-  double GetCellSizeY() override { return Georef.CellSizeY; }
-  double GetLeftX() override { return Georef.LeftX(); }
-  double GetTopY() override { return Georef.TopY(); }
-  void GetSpheroid(std::string& s) override { s = Georef.Spheroid; }
-  void GetDatum(std::string& s) override { s = Georef.Datum; }
-  void GetProjection(std::string& s) override { s = Georef.Projection; }
+  Georeference GetGeoreference() override { return Georef; }
   void SetGeoreference(const Georeference& georef) override;
   ControlPointList* GetControlPoints() override { return ControlPoints.get(); }
 

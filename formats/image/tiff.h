@@ -218,16 +218,12 @@ class TiffWriter : public RasterWriter {
 
   uint32_t GetWidth() override { return ImageWidth; }
   uint32_t GetLines() override { return ImageLength; }
-  double GetCellSizeX() override { return CellSizeX == 0 ? 1.0 : CellSizeX; }
-  double GetCellSizeY() override;
   uint16_t GetBands() override;
   CellType GetCellType() override;
   uint8_t IsMSBFirst() override { return 0; }
-  double GetLeftX() override { return LeftX; }
-  double GetTopY() override { return TopY; }
-  void GetSpheroid(std::string& s) override { s = Spheroid; }
-  void GetDatum(std::string& s) override { s = Datum; }
-  void GetProjection(std::string& s) override { s = Projection; }
+  // The corner of cell (0, 0) as the registration point, the stored
+  // (negative) cell height as a positive size; an unset height gives -1.
+  Georeference GetGeoreference() override;
   void SetGeoreference(const Georeference& georef) override;
   ControlPointList* GetControlPoints() override { return ControlPoints.get(); }
   // Writes the compressed file from the scratch file; nothing to do for an

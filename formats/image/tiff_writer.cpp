@@ -327,8 +327,14 @@ std::vector<uint8_t> TiffWriter::ClassicHeader() const {
   return header;
 }
 
-double TiffWriter::GetCellSizeY() {
-  return CellHeight == 0 ? -1.0 : std::fabs(CellHeight);
+Georeference TiffWriter::GetGeoreference() {
+  return {.CellSizeX = CellSizeX == 0 ? 1.0 : CellSizeX,
+          .CellSizeY = CellHeight == 0 ? -1.0 : std::fabs(CellHeight),
+          .RegX = LeftX,
+          .RegY = TopY,
+          .Spheroid = Spheroid,
+          .Datum = Datum,
+          .Projection = Projection};
 }
 
 uint16_t TiffWriter::GetBands() {

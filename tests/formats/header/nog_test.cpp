@@ -165,11 +165,8 @@ TEST(NogWriter, RoundTripKeepsCellsOrientationAndGeoreference) {
   {
     Output out(dir.Path("out.001"), 4, 3, CellType::kSigned16, 1, 1);
     out.SetGeoreference({2.5, 2.5, 0, 0, 500000.125, 6100000.75, "BESSEL", "S42", "GK"});
-    std::string spheroid, datum, projection;
-    out.GetWriter()->GetSpheroid(spheroid);
-    out.GetWriter()->GetDatum(datum);
-    out.GetWriter()->GetProjection(projection);
-    EXPECT_EQ("KA CS42 Gauss_North", spheroid + " " + datum + " " + projection);
+    const Georeference g = out.GetWriter()->GetGeoreference();
+    EXPECT_EQ("KA CS42 Gauss_North", g.Spheroid + " " + g.Datum + " " + g.Projection);
     for (uint32_t y = 0; y < 3; ++y)
       for (uint32_t x = 0; x < 4; ++x) out.PutValue(x, y, 0, 100.0 * y + x + 0.5);
   }

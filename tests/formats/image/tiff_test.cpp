@@ -542,13 +542,13 @@ TEST_F(TiffWriterTest, GeoreferenceGoesToHeaderAndWorldFile) {
   {
     TiffWriter w(dir_.Path("g.tif"), 3, 2, CellType::kUnsigned8, 1, 1);
     w.SetGeoreference({10, 10, 0, 0, 300, 700, "S", "D", "P"});
-    EXPECT_EQ(w.GetLeftX(), 300);
-    EXPECT_EQ(w.GetTopY(), 700);
+    EXPECT_EQ(w.GetGeoreference().LeftX(), 300);
+    EXPECT_EQ(w.GetGeoreference().TopY(), 700);
     // A registration cell other than (0, 0) moves the origin.
     TiffWriter r(dir_.Path("r.tif"), 1, 1, CellType::kUnsigned8, 1, 1);
     r.SetGeoreference({5, 5, 2, 3, 100, 200, "", "", ""});
-    EXPECT_EQ(r.GetLeftX(), 90);
-    EXPECT_EQ(r.GetTopY(), 215);
+    EXPECT_EQ(r.GetGeoreference().LeftX(), 90);
+    EXPECT_EQ(r.GetGeoreference().TopY(), 215);
   }
   EXPECT_EQ(Bytes("g.tif").substr(0, 348), ExpectedHeader(3, 2, 1, 8, 10, 10, 300, 700));
   EXPECT_EQ(Bytes("g.tfw"),
