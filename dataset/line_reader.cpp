@@ -22,12 +22,12 @@ void LineReader::Reset() {
 
 char LineReader::ReadChar(char& ch) {
   ++Index;
-  if (static_cast<uint64_t>(Index) < FileSize)
-    ch = static_cast<char>(Data[Index]);
+  if (static_cast<uint64_t>(Index) < FileSize())
+    ch = static_cast<char>(Data()[Index]);
   else
     ch = kEndOfFileChar;
   // Stay just past the end so that later calls keep answering the end.
-  if (static_cast<uint64_t>(Index) > FileSize) Index = static_cast<int64_t>(FileSize);
+  if (static_cast<uint64_t>(Index) > FileSize()) Index = static_cast<int64_t>(FileSize());
   LastChar = ch;
   return ch;
 }

@@ -11,7 +11,7 @@ namespace clipra {
 
 MappedOutputFile::MappedOutputFile(const std::string& file_name, CellType cell_type, uint8_t mode,
                                    bool msb_first)
-    : FileName(file_name), LSBFirst(!msb_first), Mode(mode), cell_type_(cell_type) {
+    : cell_type_(cell_type), file_name_(file_name), lsb_first_(!msb_first), mode_(mode) {
   if (file_name.empty()) throw MappedOutputFileError("No file name");
 }
 
@@ -21,33 +21,33 @@ MappedOutputFile::~MappedOutputFile() {
 
 void MappedOutputFile::CloseFile() {
   view_.Unmap();
-  Data = nullptr;
+  data_ = nullptr;
   writable_ = false;
   file_.Close();
 }
 
 bool MappedOutputFile::OpenExisting(FileAccess access) {
-  if (Mode == 1) return false;
+  if (mode_ == 1) return false;
   CloseFile();
-  if (const int err = file_.Open(FileName, access); err != 0) {
-    LastError = static_cast<uint32_t>(err);
+  if (const int err = file_.Open(file_name_, access); err != 0) {
+    last_error_ = static_cast<uint32_t>(err);
     return false;
   }
-  if (const int err = file_.Size(FileSize); err != 0) {
-    LastError = static_cast<uint32_t>(err);
+  if (const int err = file_.Size(file_size_); err != 0) {
+    last_error_ = static_cast<uint32_t>(err);
     CloseFile();
     return false;
   }
-  if (const int err = view_.Map(file_, 0, FileSize, access != FileAccess::kRead); err != 0) {
-    LastError = static_cast<uint32_t>(err);
+  if (const int err = view_.Map(file_, 0, file_size_, access != FileAccess::kRead); err != 0) {
+    last_error_ = static_cast<uint32_t>(err);
     CloseFile();
     return false;
   }
-  Data = view_.data();
+  data_ = view_.data();
   writable_ = access != FileAccess::kRead;
   const uint32_t size = CellTypeSize(cell_type_);
-  Count = cell_type_ == CellType::kOneBit ? FileSize * 8 : FileSize / size;
-  LastError = 0;
+  count_ = cell_type_ == CellType::kOneBit ? file_size_ * 8 : file_size_ / size;
+  last_error_ = 0;
   return true;
 }
 
@@ -60,8 +60,8 @@ bool MappedOutputFile::OpenReadWrite() {
 }
 
 bool MappedOutputFile::CreateNew(uint64_t count, bool named) {
-  if (Mode != 1 || count == 0) {
-    LastError = EINVAL;  // so that the caller's message has a reason
+  if (mode_ != 1 || count == 0) {
+    last_error_ = EINVAL;  // so that the caller's message has a reason
     return false;
   }
   CloseFile();
@@ -69,33 +69,33 @@ bool MappedOutputFile::CreateNew(uint64_t count, bool named) {
   if (cell_type_ == CellType::kOneBit) {
     size = count / 8 + (count % 8 != 0);
   } else if (__builtin_mul_overflow(count, uint64_t{CellTypeSize(cell_type_)}, &size)) {
-    LastError = EFBIG;
+    last_error_ = EFBIG;
     return false;
   }
-  Count = count;
-  FileSize = size;
-  if (const int err = file_.Open(FileName, FileAccess::kCreate); err != 0) {
-    LastError = static_cast<uint32_t>(err);
+  count_ = count;
+  file_size_ = size;
+  if (const int err = file_.Open(file_name_, FileAccess::kCreate); err != 0) {
+    last_error_ = static_cast<uint32_t>(err);
     return false;
   }
-  if (const int err = file_.Reserve(FileSize); err != 0) {
-    LastError = static_cast<uint32_t>(err);
+  if (const int err = file_.Reserve(file_size_); err != 0) {
+    last_error_ = static_cast<uint32_t>(err);
     CloseFile();
     return false;
   }
-  if (const int err = view_.Map(file_, 0, FileSize, true); err != 0) {
-    LastError = static_cast<uint32_t>(err);
+  if (const int err = view_.Map(file_, 0, file_size_, true); err != 0) {
+    last_error_ = static_cast<uint32_t>(err);
     CloseFile();
     return false;
   }
   if (const int err = named ? file_.Commit() : file_.Unlink(); err != 0) {
-    LastError = static_cast<uint32_t>(err);
+    last_error_ = static_cast<uint32_t>(err);
     CloseFile();
     return false;
   }
-  Data = view_.data();
+  data_ = view_.data();
   writable_ = true;
-  LastError = 0;
+  last_error_ = 0;
   return true;
 }
 
@@ -107,24 +107,24 @@ bool MappedOutputFile::CellOffset(uint64_t index, uint64_t& offset) const {
   }
   // The cell's last byte must lie inside the file, not only its first.
   const uint64_t size = cell_type_ == CellType::kOneBit ? 1 : CellTypeSize(cell_type_);
-  return Data != nullptr && offset < FileSize && size <= FileSize - offset;
+  return data_ != nullptr && offset < file_size_ && size <= file_size_ - offset;
 }
 
 double MappedOutputFile::ReadCell(uint64_t index, uint64_t offset) const {
-  const uint8_t* p = Data + offset;
+  const uint8_t* p = data_ + offset;
   if (cell_type_ == CellType::kOneBit) return ((*p >> (7 - index % 8)) & 1) ? 255.0 : 0.0;
-  return DecodeCell(p, cell_type_, LSBFirst);
+  return DecodeCell(p, cell_type_, lsb_first_);
 }
 
 void MappedOutputFile::StoreCell(uint64_t index, uint64_t offset, double value) {
-  uint8_t* p = Data + offset;
+  uint8_t* p = data_ + offset;
   if (cell_type_ == CellType::kOneBit) {
     // The other seven cells of the byte stay as they are.
     const uint8_t mask = static_cast<uint8_t>(0x80u >> (index % 8));
     *p = value > 0 ? static_cast<uint8_t>(*p | mask) : static_cast<uint8_t>(*p & ~mask);
     return;
   }
-  EncodeCell(p, cell_type_, value, LSBFirst);
+  EncodeCell(p, cell_type_, value, lsb_first_);
 }
 
 bool MappedOutputFile::GetValue(uint64_t index, double& value) const {
@@ -139,7 +139,7 @@ bool MappedOutputFile::GetValue(uint64_t index, double& value) const {
 
 bool MappedOutputFile::SetValue(uint64_t index, double value) {
   uint64_t offset = 0;
-  if (Mode == 0 || !writable_ || !CellOffset(index, offset)) return false;
+  if (mode_ == 0 || !writable_ || !CellOffset(index, offset)) return false;
   StoreCell(index, offset, value);
   return true;
 }
@@ -215,7 +215,7 @@ bool MappedOutputRaster::Get4Cells(uint16_t x, uint16_t y, uint16_t band, double
   }
   for (int k = 0; k < 4; ++k) {
     uint64_t offset = 0;
-    if (idx[k] >= Count || !CellOffset(idx[k], offset)) return false;
+    if (idx[k] >= Count() || !CellOffset(idx[k], offset)) return false;
     values[k] = ReadCell(idx[k], offset);
   }
   return true;
@@ -244,10 +244,10 @@ bool MappedOutputRaster::GetBilinear(uint32_t band, double& value, double x, dou
 uint8_t* MappedOutputRaster::LineAddress(uint16_t line, uint16_t band) {
   uint32_t b = band;
   if (b >= static_cast<uint32_t>(Bands)) b = static_cast<uint32_t>(Bands - 1);
-  if (line >= Lines || Data == nullptr) return nullptr;
+  if (line >= Lines || Data() == nullptr) return nullptr;
   uint64_t offset = 0;
   if (!CellOffset(CellIndex(0, line, b), offset)) return nullptr;
-  return Data + offset;
+  return Data() + offset;
 }
 
 }  // namespace clipra

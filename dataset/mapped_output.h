@@ -38,18 +38,20 @@ class MappedOutputFile {
   bool GetValue(uint64_t index, double& value) const;
   bool SetValue(uint64_t index, double value);
 
-  void SetByteOrder(bool msb_first) { LSBFirst = !msb_first; }
-  bool IsMSBFirstOrder() const { return !LSBFirst; }
+  void SetByteOrder(bool msb_first) { lsb_first_ = !msb_first; }
+  bool IsMSBFirstOrder() const { return !lsb_first_; }
   // The cell type the file's cells are addressed and encoded as.
   CellType StoredCellType() const { return cell_type_; }
 
-  std::string FileName;
-  uint64_t FileSize = 0;
-  uint64_t Count = 0;
-  bool LSBFirst = true;
-  uint8_t* Data = nullptr;
-  uint8_t Mode = 0;
-  uint32_t LastError = 0;
+  const std::string& FileName() const { return file_name_; }
+  uint64_t FileSize() const { return file_size_; }
+  // Cells the file holds.
+  uint64_t Count() const { return count_; }
+  // The mapped file; nullptr while none is mapped.
+  uint8_t* Data() const { return data_; }
+  uint8_t Mode() const { return mode_; }
+  // The system's code of the last failure to open or create; 0 after success.
+  uint32_t LastError() const { return last_error_; }
 
  protected:
   // Byte offset of a cell; false when it lies outside the file.
@@ -64,6 +66,14 @@ class MappedOutputFile {
 
  private:
   bool OpenExisting(FileAccess access);
+
+  std::string file_name_;
+  uint64_t file_size_ = 0;
+  uint64_t count_ = 0;
+  bool lsb_first_ = true;
+  uint8_t* data_ = nullptr;
+  uint8_t mode_ = 0;
+  uint32_t last_error_ = 0;
 
   OsFile file_;
   MappedView view_;

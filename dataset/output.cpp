@@ -96,91 +96,91 @@ Output::Output(const std::string& file_name, uint32_t width, uint32_t lines, Cel
                        std::to_string(kMaxDimension) + " bands");
   const FormatCode code = IdentifyForCreate(file_name);
   try {
-    Writer = CreateWriter(code, file_name, static_cast<uint16_t>(width),
-                          static_cast<uint16_t>(lines), cell_type, bands, mode, options);
+    writer_ = CreateWriter(code, file_name, static_cast<uint16_t>(width),
+                           static_cast<uint16_t>(lines), cell_type, bands, mode, options);
   } catch (const WriterError& e) {
     throw DatasetError(e.what());
   }
-  if (!Writer)
+  if (!writer_)
     throw DatasetError("Writing " + FormatName(code) + " files is not supported by this build");
 }
 
 Output::~Output() = default;
 
 bool Output::PutValue(uint32_t x, uint32_t y, uint32_t band, double value) {
-  return Writer ? Writer->SetCell(x, y, band, value) : false;
+  return writer_ ? writer_->SetCell(x, y, band, value) : false;
 }
 
 void Output::SetGeoreference(const Georeference& georef) {
-  if (Writer) Writer->SetGeoreference(georef);
+  if (writer_) writer_->SetGeoreference(georef);
 }
 
 void Output::SetNoData(double value) {
-  if (!Writer) return;
+  if (!writer_) return;
   try {
-    Writer->SetNoData(value);
+    writer_->SetNoData(value);
   } catch (const WriterError& e) {
     throw DatasetError(e.what());
   }
 }
 
 std::optional<double> Output::NoData() const {
-  return Writer ? Writer->NoData() : std::nullopt;
+  return writer_ ? writer_->NoData() : std::nullopt;
 }
 
 bool Output::Finish(const std::function<bool()>& stop) {
-  if (!Writer) return true;
+  if (!writer_) return true;
   try {
-    return Writer->Finish(stop);
+    return writer_->Finish(stop);
   } catch (const WriterError& e) {
     throw DatasetError(e.what());
   }
 }
 
 void Output::CellToMap(double col, double row, double& map_x, double& map_y) {
-  if (Writer) Writer->CellToMap(col, row, map_x, map_y);
+  if (writer_) writer_->CellToMap(col, row, map_x, map_y);
 }
 
 void Output::MapToCell(double map_x, double map_y, double& col, double& row) {
-  if (Writer) Writer->MapToCell(map_x, map_y, col, row);
+  if (writer_) writer_->MapToCell(map_x, map_y, col, row);
 }
 
 ControlPointList* Output::GetControlPoints() {
-  return Writer ? Writer->GetControlPoints() : nullptr;
+  return writer_ ? writer_->GetControlPoints() : nullptr;
 }
 
 void Output::GetControlPointName(int32_t index, std::string& name) {
-  if (Writer) Writer->GetControlPointName(index, name);
+  if (writer_) writer_->GetControlPointName(index, name);
 }
 
 void Output::SetControlPointName(int32_t index, const std::string& name) {
-  if (!Writer) return;
-  Writer->SetControlPointName(index, name);
+  if (!writer_) return;
+  writer_->SetControlPointName(index, name);
   Changed();
 }
 
 uint8_t Output::GetControlPointActive(int32_t index) {
-  return Writer ? Writer->GetControlPointActive(index) : 0;
+  return writer_ ? writer_->GetControlPointActive(index) : 0;
 }
 
 void Output::SetControlPointActive(int32_t index, uint8_t active) {
-  if (!Writer) return;
-  Writer->SetControlPointActive(index, active);
+  if (!writer_) return;
+  writer_->SetControlPointActive(index, active);
   Changed();
 }
 
 double Output::GetControlPointValue(int value_number, int32_t index) {
-  return Writer ? Writer->GetControlPointValue(value_number, index) : 0.0;
+  return writer_ ? writer_->GetControlPointValue(value_number, index) : 0.0;
 }
 
 void Output::SetControlPointValue(int value_number, int32_t index, double value) {
-  if (!Writer) return;
-  Writer->SetControlPointValue(value_number, index, value);
+  if (!writer_) return;
+  writer_->SetControlPointValue(value_number, index, value);
   Changed();
 }
 
 void Output::Changed() {
-  if (Writer && Writer->OnChange) Writer->OnChange();
+  if (writer_ && writer_->OnChange) writer_->OnChange();
 }
 
 }  // namespace clipra

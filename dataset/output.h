@@ -49,7 +49,7 @@ class RasterWriter : public MappedOutputRaster {
   virtual uint32_t GetLines() { return Lines; }
   virtual uint16_t GetBands() { return static_cast<uint16_t>(Bands); }
   virtual CellType GetCellType() { return cell_type_; }
-  virtual uint8_t IsMSBFirst() { return LSBFirst ? 0 : 1; }
+  virtual uint8_t IsMSBFirst() { return IsMSBFirstOrder() ? 1 : 0; }
   // What the writer records of its place on the map; a writer that keeps
   // none reports unit cells at the origin, all names RAW.
   virtual Georeference GetGeoreference() { return {}; }
@@ -121,12 +121,12 @@ class Output {
   double GetControlPointValue(int value_number, int32_t index);
   void SetControlPointValue(int value_number, int32_t index, double value);
 
-  RasterWriter* GetWriter() { return Writer.get(); }
-
-  std::unique_ptr<RasterWriter> Writer;
+  RasterWriter* GetWriter() { return writer_.get(); }
 
  private:
   void Changed();
+
+  std::unique_ptr<RasterWriter> writer_;
 };
 
 // The files that creating `file_name` makes: the data file, then the header

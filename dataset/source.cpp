@@ -73,7 +73,7 @@ Source::~Source() = default;
 
 bool Source::Open(const std::string& file_name) {
   // A second Open replaces, and frees, the reader of the first.
-  Reader.reset();
+  reader_.reset();
   SetErrorText("");
   if (file_name.empty()) {
     SetErrorText("No file name");
@@ -93,7 +93,7 @@ bool Source::Open(const std::string& file_name) {
 }
 
 bool Source::OpenIdentified(const std::string& file_name, FormatCode code) {
-  Reader.reset();
+  reader_.reset();
   SetErrorText("");
   return OpenReader(file_name, code);
 }
@@ -104,14 +104,14 @@ bool Source::OpenReader(const std::string& file_name, FormatCode code) {
                      code == FormatCode::kDtm || code == FormatCode::kNog ||
                      code == FormatCode::kJpg || code == FormatCode::kVeg ||
                      code == FormatCode::kEcw || code == FormatCode::kRsw;
-  Format = known ? code : FormatCode::kOsd;
-  Reader = CreateReader(Format);
-  if (!Reader) {
-    SetErrorText("Reading " + FormatName(Format) + " files is not supported by this build");
+  format_ = known ? code : FormatCode::kOsd;
+  reader_ = CreateReader(format_);
+  if (!reader_) {
+    SetErrorText("Reading " + FormatName(format_) + " files is not supported by this build");
     return false;
   }
   try {
-    return Reader->Open(file_name);
+    return reader_->Open(file_name);
   } catch (const std::bad_alloc&) {
     SetErrorText("Out of memory");
   } catch (const std::exception& e) {
@@ -121,43 +121,43 @@ bool Source::OpenReader(const std::string& file_name, FormatCode code) {
 }
 
 uint32_t Source::GetBands() {
-  return Reader ? Reader->GetBands() : 0;
+  return reader_ ? reader_->GetBands() : 0;
 }
 
 CellType Source::GetCellType() {
-  return Reader ? Reader->GetCellType() : CellType::kUnsigned8;
+  return reader_ ? reader_->GetCellType() : CellType::kUnsigned8;
 }
 
 std::optional<double> Source::NoData() {
-  return Reader ? Reader->NoData() : std::nullopt;
+  return reader_ ? reader_->NoData() : std::nullopt;
 }
 
 double Source::GetCellSizeX() {
-  if (!Reader) return 1.0;
-  const double size = Reader->GetCellSizeX();
+  if (!reader_) return 1.0;
+  const double size = reader_->GetCellSizeX();
   return size == 0 ? 1.0 : size;
 }
 
 Georeference Source::GetGeoreference() {
-  return Reader ? Reader->GetGeoreference() : Georeference{};
+  return reader_ ? reader_->GetGeoreference() : Georeference{};
 }
 
 std::string Source::GetErrorText() const {
-  return Reader ? Reader->ErrorText : ErrorText;
+  return reader_ ? reader_->ErrorText : error_text_;
 }
 
 void Source::SetErrorText(const std::string& text) {
-  if (Reader)
-    Reader->ErrorText = text;
+  if (reader_)
+    reader_->ErrorText = text;
   else
-    ErrorText = text;
+    error_text_ = text;
 }
 
 bool Source::AdviseRead(uint32_t first_col, uint32_t first_line, uint32_t last_col,
                         uint32_t last_line) {
-  if (!Reader) return true;
+  if (!reader_) return true;
   try {
-    return Reader->AdviseRead(first_col, first_line, last_col, last_line);
+    return reader_->AdviseRead(first_col, first_line, last_col, last_line);
   } catch (const std::bad_alloc&) {
     SetErrorText("Out of memory");
   }
@@ -166,8 +166,8 @@ bool Source::AdviseRead(uint32_t first_col, uint32_t first_line, uint32_t last_c
 
 bool Source::GetValue(uint32_t band, float& value, double map_x, double map_y,
                       uint8_t interpolate) {
-  if (!Reader) return false;
-  RasterReader& r = *Reader;
+  if (!reader_) return false;
+  RasterReader& r = *reader_;
   const double col =
       static_cast<double>((static_cast<long double>(map_x) - r.GetLeftX()) / r.GetCellSizeX());
   if (!(col >= 0)) return false;

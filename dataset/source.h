@@ -124,15 +124,16 @@ class Source {
   // Passes the block of cells about to be read to the reader; true without one.
   bool AdviseRead(uint32_t first_col, uint32_t first_line, uint32_t last_col, uint32_t last_line);
 
-  RasterReader* GetReader() { return Reader.get(); }
-
-  std::string ErrorText;
-  std::unique_ptr<RasterReader> Reader;
+  RasterReader* GetReader() { return reader_.get(); }
   // The format code the open file was read as.
-  FormatCode Format = FormatCode::kErs;
+  FormatCode GetFormat() const { return format_; }
 
  private:
   bool OpenReader(const std::string& file_name, FormatCode code);
+
+  std::string error_text_;
+  std::unique_ptr<RasterReader> reader_;
+  FormatCode format_ = FormatCode::kErs;
 };
 
 // The reader for a format code, or nullptr when this build has none.

@@ -334,7 +334,7 @@ bool SheetBatch::Open(const std::string& source_name) {
     if (ErrorText.empty()) ErrorText = "Cannot open " + source_name;
     return false;
   }
-  format_ = source_->Format;
+  format_ = source_->GetFormat();
   return true;
 }
 

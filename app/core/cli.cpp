@@ -215,7 +215,7 @@ int RunBatch(const BatchRequest& request, const std::string& source, const Extra
     return kExitFailure;
   }
   size_t outside = 0;
-  if (request.grid && !MakeGrid(*batch.GetSource().Reader, request.grid_options, request.shard,
+  if (request.grid && !MakeGrid(*batch.GetSource().GetReader(), request.grid_options, request.shard,
                                 sheets, outside, error))
     return UsageError(err, error);
 

@@ -121,7 +121,7 @@ void ExtractJob::Run() {
                                    .Projection = source.Projection});
       MaxRow = OutLines - 1;
       const bool aborted = CellByCell ? SampleCellByCell() : SampleIndexed();
-      RasterReader& reader = *SourceData->Reader;
+      RasterReader& reader = *SourceData->GetReader();
       if (aborted)
         StatusText = "User Abort";
       else if (!reader.ReadFailure.empty())
@@ -204,7 +204,7 @@ bool ExtractJob::CreateOutput(const std::string& file_name) {
   // Creating the output would truncate the source under its reader, or
   // rewrite its header. Every file of the output is checked, under
   // whatever name, before anything is created.
-  std::vector<std::string> source_files = SourceData->Reader->Files();
+  std::vector<std::string> source_files = SourceData->GetReader()->Files();
   source_files.insert(source_files.begin(), SourceName);
   const std::vector<std::string> output_files = OutputFiles(file_name);
   for (const std::string& source_file : source_files)
@@ -264,7 +264,7 @@ bool ExtractJob::LineEnd(int32_t row) {
 }
 
 bool ExtractJob::AdviseSource() {
-  RasterReader& src = *SourceData->Reader;
+  RasterReader& src = *SourceData->GetReader();
   const uint32_t width = src.GetWidth();
   const uint32_t lines = src.GetLines();
   // Rows and columns grow with the output's lines and columns, so the first
@@ -355,7 +355,8 @@ constexpr int64_t kNoCell = -1;
 // survives the trip through a float unchanged.
 bool CanCopyBytes(const RasterReader& src, const RasterWriter& dst) {
   if (!dst.StoresByIndex()) return false;
-  if (src.StoredCellType() != dst.StoredCellType() || !dst.LSBFirst || dst.Mode != 1) return false;
+  if (src.StoredCellType() != dst.StoredCellType() || dst.IsMSBFirstOrder() || dst.Mode() != 1)
+    return false;
   return src.StoredCellType() == CellType::kUnsigned8 ||
          src.StoredCellType() == CellType::kSigned16 ||
          src.StoredCellType() == CellType::kUnsigned16;
@@ -367,7 +368,7 @@ bool CanCopyBytes(const RasterReader& src, const RasterWriter& dst) {
 bool WriterRun(RasterWriter& dst, uint32_t line, uint32_t band, uint32_t width, uint32_t cell_bytes,
                uint8_t*& first, uint64_t& step) {
   uint64_t i0 = 0, i1 = 0, last = 0;
-  if (width == 0 || dst.Data == nullptr || !dst.StoredIndex(0, line, band, i0) ||
+  if (width == 0 || dst.Data() == nullptr || !dst.StoredIndex(0, line, band, i0) ||
       !dst.StoredIndex(width - 1, line, band, last))
     return false;
   uint64_t di = 0;
@@ -376,8 +377,8 @@ bool WriterRun(RasterWriter& dst, uint32_t line, uint32_t band, uint32_t width, 
     di = i1 - i0;
     if (last != i0 + uint64_t{width - 1} * di) return false;
   }
-  if (last >= dst.FileSize / cell_bytes) return false;
-  first = dst.Data + i0 * cell_bytes;
+  if (last >= dst.FileSize() / cell_bytes) return false;
+  first = dst.Data() + i0 * cell_bytes;
   step = di * cell_bytes;
   return true;
 }
@@ -395,8 +396,8 @@ void CopyStrided(uint8_t* to, uint64_t to_step, const uint8_t* from, uint64_t fr
 }  // namespace
 
 bool ExtractJob::SampleIndexed() {
-  RasterReader& src = *SourceData->Reader;
-  RasterWriter& dst = *OutputData->Writer;
+  RasterReader& src = *SourceData->GetReader();
+  RasterWriter& dst = *OutputData->GetWriter();
   const uint32_t bands = SourceData->GetBands();
   const bool colour = bands == 3;
   const float background[3] = {static_cast<float>(BgRed), static_cast<float>(BgGreen),
@@ -494,8 +495,8 @@ bool ExtractJob::SampleIndexed() {
         // such a cell keeps the 0 it always had.
         const double outside_value = colour ? 0.0 : empty;
         if (out_run) {
-          EncodeCell(fill, dst.StoredCellType(), fill_value, dst.LSBFirst);
-          EncodeCell(outside, dst.StoredCellType(), outside_value, dst.LSBFirst);
+          EncodeCell(fill, dst.StoredCellType(), fill_value, !dst.IsMSBFirstOrder());
+          EncodeCell(outside, dst.StoredCellType(), outside_value, !dst.IsMSBFirstOrder());
         }
         auto put_empty = [&](uint32_t x, const uint8_t* bytes, double value) {
           if (out_run)

@@ -124,62 +124,62 @@ bool DtmReader::SetCell(uint32_t /*x*/, uint32_t /*y*/, uint32_t /*band*/, float
 DtmWriter::DtmWriter(const std::string& file_name, uint16_t width, uint16_t lines,
                      CellType cell_type, int32_t bands, uint8_t mode) try
     : RasterWriter(file_name, width, lines, cell_type, bands, mode, false) {
-  Header = std::make_unique<DtmOutputHeader>(file_name);
-  Header->Lines = lines;
-  Header->Width = width;
-  Header->Bands = static_cast<uint16_t>(bands);
+  header_ = std::make_unique<DtmOutputHeader>(file_name);
+  header_->Lines = lines;
+  header_->Width = width;
+  header_->Bands = static_cast<uint16_t>(bands);
   // Always float cells, whatever the caller asked for.
   cell_type_ = CellType::kFloat32;
   SetByteOrder(false);
   if (mode != 1) return;
   if (!CreateNew(kHeaderCells + uint64_t{width} * lines))
-    throw DtmError("Open map write error=" + std::to_string(LastError) + " " +
-                   SystemErrorText(static_cast<int>(LastError)));
+    throw DtmError("Open map write error=" + std::to_string(LastError()) + " " +
+                   SystemErrorText(static_cast<int>(LastError())));
 } catch (const MappedOutputError& e) {
   throw DtmError(e.what());
 }
 
 uint64_t DtmWriter::GridIndex(uint32_t x, uint32_t y) const {
-  return kHeaderCells + uint64_t{Header->Width} * y + x;
+  return kHeaderCells + uint64_t{header_->Width} * y + x;
 }
 
 bool DtmWriter::GetCell(uint32_t x, uint32_t y, uint32_t /*band*/, double& value) {
   value = 0;
-  if (x >= Header->Width || y >= Header->Lines) return false;
+  if (x >= header_->Width || y >= header_->Lines) return false;
   return GetValue(GridIndex(x, y), value);
 }
 
 bool DtmWriter::SetCell(uint32_t x, uint32_t y, uint32_t /*band*/, double value) {
-  if (Mode != 1) return false;
-  if (x >= Header->Width || y >= Header->Lines) return false;
+  if (Mode() != 1) return false;
+  if (x >= header_->Width || y >= header_->Lines) return false;
   return SetValue(GridIndex(x, y), value);
 }
 
 bool DtmWriter::Get4Cells(uint16_t x, uint16_t y, uint16_t band, double values[4]) {
-  if (x >= Header->Width || y >= Header->Lines) return false;
-  const uint32_t x1 = x + 1u < Header->Width ? x + 1u : x;
-  const uint32_t y1 = y + 1u < Header->Lines ? y + 1u : y;
+  if (x >= header_->Width || y >= header_->Lines) return false;
+  const uint32_t x1 = x + 1u < header_->Width ? x + 1u : x;
+  const uint32_t y1 = y + 1u < header_->Lines ? y + 1u : y;
   return GetCell(x, y, band, values[0]) && GetCell(x, y1, band, values[1]) &&
          GetCell(x1, y1, band, values[2]) && GetCell(x1, y, band, values[3]);
 }
 
 void DtmWriter::SetGeoreference(const Georeference& georef) {
   // The format has no place for the registration cell or the three strings.
-  Header->Width = static_cast<uint16_t>(Width);
-  Header->Lines = static_cast<uint16_t>(Lines);
-  Header->Georef.CellSizeX = georef.CellSizeX;
-  Header->Georef.CellSizeY = georef.CellSizeY;
-  Header->Georef.RegX = georef.RegX;
-  Header->Georef.RegY = georef.RegY;
-  if (Data == nullptr || !writable_ || FileSize < dtm::kHeaderSize) return;
-  uint8_t* p = Data;
+  header_->Width = static_cast<uint16_t>(Width);
+  header_->Lines = static_cast<uint16_t>(Lines);
+  header_->Georef.CellSizeX = georef.CellSizeX;
+  header_->Georef.CellSizeY = georef.CellSizeY;
+  header_->Georef.RegX = georef.RegX;
+  header_->Georef.RegY = georef.RegY;
+  if (Data() == nullptr || !writable_ || FileSize() < dtm::kHeaderSize) return;
+  uint8_t* p = Data();
   for (size_t i = 0; i < 6; ++i) write_le<float>(p + 4 * i, dtm::kSignature[i]);
-  write_le<float>(p + dtm::kXOffset, static_cast<float>(Header->Georef.RegX));
-  write_le<float>(p + dtm::kYOffset, static_cast<float>(Header->Georef.RegY));
-  write_le<int32_t>(p + dtm::kWidthOffset, Header->Width);
-  write_le<int32_t>(p + dtm::kLinesOffset, Header->Lines);
-  write_le<float>(p + dtm::kCellSizeXOffset, static_cast<float>(Header->Georef.CellSizeX));
-  write_le<float>(p + dtm::kCellSizeYOffset, static_cast<float>(Header->Georef.CellSizeY));
+  write_le<float>(p + dtm::kXOffset, static_cast<float>(header_->Georef.RegX));
+  write_le<float>(p + dtm::kYOffset, static_cast<float>(header_->Georef.RegY));
+  write_le<int32_t>(p + dtm::kWidthOffset, header_->Width);
+  write_le<int32_t>(p + dtm::kLinesOffset, header_->Lines);
+  write_le<float>(p + dtm::kCellSizeXOffset, static_cast<float>(header_->Georef.CellSizeX));
+  write_le<float>(p + dtm::kCellSizeYOffset, static_cast<float>(header_->Georef.CellSizeY));
   write_le<int32_t>(p + dtm::kCellSkipOffset, 0);
 }
 

@@ -88,19 +88,19 @@ class DtmWriter : public RasterWriter {
   bool Get4Cells(uint16_t x, uint16_t y, uint16_t band, double values[4]) override;
   uint8_t* LineAddress(uint16_t /*line*/, uint16_t /*band*/) override { return nullptr; }
 
-  uint32_t GetWidth() override { return Header->Width; }
-  uint32_t GetLines() override { return Header->Lines; }
-  uint16_t GetBands() override { return Header->Bands; }
-  uint8_t IsMSBFirst() override { return Header->ByteOrder; }
-  Georeference GetGeoreference() override { return Header->Georef; }
+  uint32_t GetWidth() override { return header_->Width; }
+  uint32_t GetLines() override { return header_->Lines; }
+  uint16_t GetBands() override { return header_->Bands; }
+  uint8_t IsMSBFirst() override { return header_->ByteOrder; }
+  Georeference GetGeoreference() override { return header_->Georef; }
   // Stores the grid position and writes the file header at once.
   void SetGeoreference(const Georeference& georef) override;
-
-  std::unique_ptr<DtmOutputHeader> Header;
 
  private:
   // The flat cell index of (x, y): the header counts as the first 13 cells.
   uint64_t GridIndex(uint32_t x, uint32_t y) const;
+
+  std::unique_ptr<DtmOutputHeader> header_;
 };
 
 }  // namespace clipra

@@ -190,7 +190,7 @@ bool HeaderRasterReader::Open(const std::string& file_name) {
 }
 
 HeaderRasterWriter::~HeaderRasterWriter() {
-  if (Mode == 1 && data_created_ && header_) header_->Write(header_->FileName);
+  if (Mode() == 1 && data_created_ && header_) header_->Write(header_->FileName);
 }
 
 std::string HeaderRasterWriter::DataPath(const std::string& file_name) {
@@ -215,7 +215,8 @@ std::string HeaderRasterWriter::OpenData(uint16_t width, uint16_t lines, CellTyp
                                          int32_t bands, uint8_t mode, const char* read_words,
                                          const char* update_words, const char* create_words) {
   auto failure = [this](const char* words) {
-    return words + std::to_string(LastError) + " " + SystemErrorText(static_cast<int>(LastError));
+    return words + std::to_string(LastError()) + " " +
+           SystemErrorText(static_cast<int>(LastError()));
   };
   if (mode == 0 || mode == 2) {
     if (!header_->Read(header_->FileName)) return "Open Header Read Error";

@@ -217,43 +217,43 @@ NogWriter::NogWriter(const std::string& file_name, uint16_t width, uint16_t line
                      CellType /*cell_type*/, int32_t bands, uint8_t mode) try
     : RasterWriter(CheckedDataPath(file_name), width, lines, CellType::kSigned16, bands, mode,
                    false) {
-  Header = std::make_unique<NogOutputHeader>(HeaderPath(file_name));
-  Header->Lines = lines;
-  Header->Width = width;
+  header_ = std::make_unique<NogOutputHeader>(HeaderPath(file_name));
+  header_->Lines = lines;
+  header_->Width = width;
   // The one layout the reader knows, whatever the caller asked for.
-  Header->Bands = 1;
+  header_->Bands = 1;
   Bands = 1;
   SetByteOrder(false);
   if (mode != 1) return;
   if (!CreateNew(uint64_t{width} * lines))
-    throw NogError("Open map write error=" + std::to_string(LastError) + " " +
-                   SystemErrorText(static_cast<int>(LastError)));
-  Header->Write();
+    throw NogError("Open map write error=" + std::to_string(LastError()) + " " +
+                   SystemErrorText(static_cast<int>(LastError())));
+  header_->Write();
 } catch (const MappedOutputError& e) {
   throw NogError(e.what());
 }
 
 NogWriter::~NogWriter() {
-  if (Mode == 1 && Header) Header->Write();
+  if (Mode() == 1 && header_) header_->Write();
 }
 
 Georeference NogWriter::GetGeoreference() {
-  return {.CellSizeX = Header->CellSizeX,
-          .CellSizeY = Header->CellSizeY,
-          .RegX = Header->RegX,
-          .RegY = Header->RegY,
+  return {.CellSizeX = header_->CellSizeX,
+          .CellSizeY = header_->CellSizeY,
+          .RegX = header_->RegX,
+          .RegY = header_->RegY,
           .Spheroid = "KA",
           .Datum = "CS42",
           .Projection = "Gauss_North"};
 }
 
 void NogWriter::SetGeoreference(const Georeference& georef) {
-  Header->CellSizeX = georef.CellSizeX;
-  Header->CellSizeY = georef.CellSizeY;
+  header_->CellSizeX = georef.CellSizeX;
+  header_->CellSizeY = georef.CellSizeY;
   // The record knows only the top-left corner of cell (0, 0).
-  Header->RegX = georef.LeftX();
-  Header->RegY = georef.TopY();
-  if (Mode == 1) Header->Write();
+  header_->RegX = georef.LeftX();
+  header_->RegY = georef.TopY();
+  if (Mode() == 1) header_->Write();
 }
 
 }  // namespace clipra

@@ -104,9 +104,9 @@ class NogWriter : public RasterWriter {
   static std::string HeaderPath(const std::string& file_name);
   static std::string DataPath(const std::string& file_name);
 
-  uint32_t GetWidth() override { return static_cast<uint32_t>(Header->Width); }
-  uint32_t GetLines() override { return static_cast<uint32_t>(Header->Lines); }
-  uint16_t GetBands() override { return static_cast<uint16_t>(Header->Bands); }
+  uint32_t GetWidth() override { return static_cast<uint32_t>(header_->Width); }
+  uint32_t GetLines() override { return static_cast<uint32_t>(header_->Lines); }
+  uint16_t GetBands() override { return static_cast<uint16_t>(header_->Bands); }
   uint8_t IsMSBFirst() override { return 0; }
   // The header's cell sizes and corner, under the fixed names of the
   // format's one system.
@@ -115,7 +115,8 @@ class NogWriter : public RasterWriter {
   // rewrites the header record. The format has one cell size: X's is stored.
   void SetGeoreference(const Georeference& georef) override;
 
-  std::unique_ptr<NogOutputHeader> Header;
+ private:
+  std::unique_ptr<NogOutputHeader> header_;
 };
 
 }  // namespace clipra

@@ -333,37 +333,37 @@ bool BmpReader::GetCell(uint32_t x, uint32_t y, uint32_t band, float& value) {
 BmpWriter::BmpWriter(const std::string& file_name, uint16_t width, uint16_t lines,
                      CellType cell_type, int32_t bands, uint8_t mode) try
     : RasterWriter(file_name, width, lines, cell_type, bands, mode, false) {
-  ControlPoints = std::make_unique<ControlPointList>();
+  control_points_ = std::make_unique<ControlPointList>();
   if (cell_type != CellType::kUnsigned8)
     throw BmpError("Not supported cell type(must be byte type): " + CellTypeName(cell_type));
   if (bands != 1 && bands != 3) throw BmpError("Wrong number of bands(must be 1 or 3)");
-  PixelWidth = width;
-  BitCount = static_cast<uint16_t>(8 * bands);
-  PaletteCount = bands == 1 ? 256 : 0;
-  PaletteBytes = 4 * PaletteCount;
-  Stride = ((uint32_t{PixelWidth} * BitCount + 31) / 32) * 4;
-  ImageSize = uint64_t{Stride} * Lines;
-  const uint64_t file_size = kPixelDataStart + PaletteBytes + ImageSize;
+  pixel_width_ = width;
+  bit_count_ = static_cast<uint16_t>(8 * bands);
+  palette_count_ = bands == 1 ? 256 : 0;
+  palette_bytes_ = 4 * palette_count_;
+  stride_ = ((uint32_t{pixel_width_} * bit_count_ + 31) / 32) * 4;
+  image_size_ = uint64_t{stride_} * Lines;
+  const uint64_t file_size = kPixelDataStart + palette_bytes_ + image_size_;
   // The header's file size is a 32-bit field.
   if (file_size > kMaxFileSize)
     throw BmpError("BMP output too large: " + std::to_string(file_size) +
                    " bytes, but a bitmap holds at most 4 GiB");
   if (!CreateNew(file_size))
-    throw BmpError("Open write error " + std::to_string(LastError) + " " +
-                   SystemErrorText(static_cast<int>(LastError)));
-  uint8_t* h = Data;
+    throw BmpError("Open write error " + std::to_string(LastError()) + " " +
+                   SystemErrorText(static_cast<int>(LastError())));
+  uint8_t* h = Data();
   h[0] = 'B';
   h[1] = 'M';
   write_le<uint32_t>(h + 2, static_cast<uint32_t>(file_size));
-  write_le<uint32_t>(h + 10, kPixelDataStart + PaletteBytes);
+  write_le<uint32_t>(h + 10, kPixelDataStart + palette_bytes_);
   uint8_t* info = h + bmp::kFileHeaderSize;
   write_le<uint32_t>(info, bmp::kInfoHeaderSize);
-  write_le<int32_t>(info + 4, PixelWidth);
+  write_le<int32_t>(info + 4, pixel_width_);
   write_le<int32_t>(info + 8, static_cast<int32_t>(Lines));
   write_le<uint16_t>(info + 12, 1);
-  write_le<uint16_t>(info + 14, BitCount);
+  write_le<uint16_t>(info + 14, bit_count_);
   uint8_t* palette = h + kPixelDataStart;
-  for (uint32_t i = 0; i < PaletteCount; ++i) {
+  for (uint32_t i = 0; i < palette_count_; ++i) {
     palette[4 * i] = palette[4 * i + 1] = palette[4 * i + 2] = static_cast<uint8_t>(i);
   }
 } catch (const MappedOutputError& e) {
@@ -376,9 +376,9 @@ bool BmpWriter::PixelIndex(uint32_t x, uint32_t y, uint32_t band, uint64_t& inde
   if (Bands < 1) return false;
   const uint32_t bands = static_cast<uint32_t>(Bands);
   if (band >= bands) band = bands - 1;
-  if (x >= PixelWidth || y >= Lines) return false;
+  if (x >= pixel_width_ || y >= Lines) return false;
   // Line 0 is the last stored row; red is the third byte of a pixel.
-  index = kPixelDataStart + PaletteBytes + (uint64_t{Lines} - 1 - y) * Stride +
+  index = kPixelDataStart + palette_bytes_ + (uint64_t{Lines} - 1 - y) * stride_ +
           uint64_t{x} * bands + (bands - 1 - band);
   return true;
 }
@@ -390,24 +390,24 @@ bool BmpWriter::GetCell(uint32_t x, uint32_t y, uint32_t band, double& value) {
 }
 
 bool BmpWriter::SetCell(uint32_t x, uint32_t y, uint32_t band, double value) {
-  if (Mode != 1) return false;
+  if (Mode() != 1) return false;
   uint64_t index = 0;
   return PixelIndex(x, y, band, index) && SetValue(index, value);
 }
 
 bool BmpWriter::Get4Cells(uint16_t x, uint16_t y, uint16_t band, double values[4]) {
-  if (x >= PixelWidth || y >= Lines) return false;
-  const uint32_t x1 = x + 1u < PixelWidth ? x + 1u : x;
+  if (x >= pixel_width_ || y >= Lines) return false;
+  const uint32_t x1 = x + 1u < pixel_width_ ? x + 1u : x;
   const uint32_t y1 = y + 1u < Lines ? y + 1u : y;
   return GetCell(x, y, band, values[0]) && GetCell(x, y1, band, values[1]) &&
          GetCell(x1, y1, band, values[2]) && GetCell(x1, y, band, values[3]);
 }
 
 void BmpWriter::SetGeoreference(const Georeference& georef) {
-  Georef = georef;
+  georef_ = georef;
   // A world file that cannot be written does not stop the job.
-  WriteWorldFile(ChangeFileExt(FileName, ".bmpw"), Georef.CellSizeX, 0, 0, -Georef.CellSizeY,
-                 Georef.LeftX(), Georef.TopY());
+  WriteWorldFile(ChangeFileExt(FileName(), ".bmpw"), georef_.CellSizeX, 0, 0, -georef_.CellSizeY,
+                 georef_.LeftX(), georef_.TopY());
 }
 
 }  // namespace clipra

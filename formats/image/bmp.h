@@ -96,24 +96,24 @@ class BmpWriter : public RasterWriter {
   }
   bool StoresByIndex() const override { return true; }
 
-  uint32_t GetWidth() override { return PixelWidth; }
+  uint32_t GetWidth() override { return pixel_width_; }
   uint32_t GetLines() override { return Lines; }
   uint16_t GetBands() override { return static_cast<uint16_t>(Bands); }
-  Georeference GetGeoreference() override { return Georef; }
+  Georeference GetGeoreference() override { return georef_; }
   void SetGeoreference(const Georeference& georef) override;
-  ControlPointList* GetControlPoints() override { return ControlPoints.get(); }
-
-  Georeference Georef;
-  std::unique_ptr<ControlPointList> ControlPoints;
-  uint16_t PixelWidth = 0;
-  uint16_t BitCount = 0;
-  uint32_t PaletteCount = 0;
-  uint32_t PaletteBytes = 0;
-  uint32_t Stride = 0;
-  uint64_t ImageSize = 0;
+  ControlPointList* GetControlPoints() override { return control_points_.get(); }
 
  private:
   bool PixelIndex(uint32_t x, uint32_t y, uint32_t band, uint64_t& index) const;
+
+  Georeference georef_;
+  std::unique_ptr<ControlPointList> control_points_;
+  uint16_t pixel_width_ = 0;
+  uint16_t bit_count_ = 0;
+  uint32_t palette_count_ = 0;
+  uint32_t palette_bytes_ = 0;
+  uint32_t stride_ = 0;
+  uint64_t image_size_ = 0;
 };
 
 }  // namespace clipra

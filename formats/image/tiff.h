@@ -216,8 +216,8 @@ class TiffWriter : public RasterWriter {
   bool StoredIndex(uint32_t x, uint32_t y, uint32_t band, uint64_t& index) override;
   bool StoresByIndex() const override { return true; }
 
-  uint32_t GetWidth() override { return ImageWidth; }
-  uint32_t GetLines() override { return ImageLength; }
+  uint32_t GetWidth() override { return image_width_; }
+  uint32_t GetLines() override { return image_length_; }
   uint16_t GetBands() override;
   CellType GetCellType() override;
   uint8_t IsMSBFirst() override { return 0; }
@@ -225,46 +225,46 @@ class TiffWriter : public RasterWriter {
   // (negative) cell height as a positive size; an unset height gives -1.
   Georeference GetGeoreference() override;
   void SetGeoreference(const Georeference& georef) override;
-  ControlPointList* GetControlPoints() override { return ControlPoints.get(); }
+  ControlPointList* GetControlPoints() override { return control_points_.get(); }
   // Writes the compressed file from the scratch file; nothing to do for an
   // uncompressed one.
   bool Finish(const std::function<bool()>& stop) override;
 
-  uint32_t ImageWidth = 0;
-  uint32_t ImageLength = 0;
-  std::array<uint16_t, 3> BitsPerSample = {0, 0, 0};
-  uint16_t PhotometricInterpretation = 0;
-  double CellSizeX = 1.0;
-  double CellHeight = -1.0;
-  double RotationX = 0;
-  double RotationY = 0;
-  double LeftX = 0;
-  double TopY = 0;
-  std::string Projection = "RAW";
-  std::string Datum = "RAW";
-  std::string Spheroid = "RAW";
-  std::unique_ptr<ControlPointList> ControlPoints;
-  // 1 unsigned, 2 signed, 3 float; uncompressed files carry only 2 and 3.
-  uint16_t SampleFormat = 1;
-  uint32_t HeaderSize = tiff::kHeaderSize;
-  std::vector<uint8_t> Header;
-
   // Adds GDAL's no-data tag: the file is made anew with a larger header.
   void SetNoData(double value) override;
-  // A BigTIFF header: 8-byte counts and offsets.
-  bool Big = false;
-  TiffCompression Compression = TiffCompression::kNone;
 
  private:
   // Checks the size, creates the file and writes the header.
   void CreateFile();
-  // Fills Header from the current fields and copies it to the file.
+  // Fills header_ from the current fields and copies it to the file.
   void WriteHeader();
   std::vector<uint8_t> ClassicHeader() const;
   std::vector<uint8_t> BigHeader() const;
   tiff::GeoFields GeoValues() const;
   // Index of cell (x, y, band) in cells of the file's own size.
   uint64_t TiffCellIndex(uint32_t x, uint32_t y, uint32_t band) const;
+
+  uint32_t image_width_ = 0;
+  uint32_t image_length_ = 0;
+  std::array<uint16_t, 3> bits_per_sample_ = {0, 0, 0};
+  uint16_t photometric_ = 0;
+  double cell_size_x_ = 1.0;
+  double cell_height_ = -1.0;
+  double rotation_x_ = 0;
+  double rotation_y_ = 0;
+  double left_x_ = 0;
+  double top_y_ = 0;
+  std::string projection_ = "RAW";
+  std::string datum_ = "RAW";
+  std::string spheroid_ = "RAW";
+  std::unique_ptr<ControlPointList> control_points_;
+  // 1 unsigned, 2 signed, 3 float; uncompressed files carry only 2 and 3.
+  uint16_t sample_format_ = 1;
+  uint32_t header_size_ = tiff::kHeaderSize;
+  std::vector<uint8_t> header_;
+  // A BigTIFF header: 8-byte counts and offsets.
+  bool big_ = false;
+  TiffCompression compression_ = TiffCompression::kNone;
 };
 
 }  // namespace clipra

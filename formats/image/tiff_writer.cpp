@@ -158,14 +158,14 @@ TiffWriter::TiffWriter(const std::string& file_name, uint16_t width, uint16_t li
                        CellType cell_type, int32_t bands, uint8_t mode,
                        TiffCompression compression) try
     : RasterWriter(file_name, width, lines, cell_type, bands, mode, false),
-      Compression(compression) {
-  ControlPoints = std::make_unique<ControlPointList>();
-  ImageWidth = width;
-  ImageLength = lines;
+      compression_(compression) {
+  control_points_ = std::make_unique<ControlPointList>();
+  image_width_ = width;
+  image_length_ = lines;
   if (bands == 1)
-    PhotometricInterpretation = 1;
+    photometric_ = 1;
   else if (bands == 3)
-    PhotometricInterpretation = 2;
+    photometric_ = 2;
   else
     throw TiffWriteError("Wrong number of bands(must be 1 or 3)");
   switch (cell_type) {
@@ -175,18 +175,18 @@ TiffWriter::TiffWriter(const std::string& file_name, uint16_t width, uint16_t li
     case CellType::kSigned8:
     case CellType::kSigned16:
     case CellType::kSigned32:
-      SampleFormat = 2;
+      sample_format_ = 2;
       break;
     case CellType::kFloat32:
     case CellType::kFloat64:
-      SampleFormat = 3;
+      sample_format_ = 3;
       break;
     default:
       throw TiffWriteError("Not supported cell type(must be integer or float): " +
                            CellTypeName(cell_type));
   }
-  BitsPerSample.fill(static_cast<uint16_t>(8 * CellTypeSize(cell_type)));
-  if (SampleFormat != 1) HeaderSize = tiff::kSampleFormatHeaderSize;
+  bits_per_sample_.fill(static_cast<uint16_t>(8 * CellTypeSize(cell_type)));
+  if (sample_format_ != 1) header_size_ = tiff::kSampleFormatHeaderSize;
   CreateFile();
 } catch (const MappedOutputError& e) {
   throw TiffWriteError(e.what());
@@ -198,67 +198,69 @@ void TiffWriter::CreateFile() {
   const uint32_t cell_size = CellTypeSize(cell_type_);
   // Unsigned outputs without no-data keep their old size, header counted in
   // cells, so that they stay byte for byte what they were.
-  const bool old_size = SampleFormat == 1 && !no_data_;
-  const uint64_t image_cells = uint64_t{ImageWidth} * ImageLength * static_cast<uint64_t>(Bands);
-  uint64_t cells = image_cells + (old_size ? tiff::kHeaderSize : HeaderSize / cell_size);
+  const bool old_size = sample_format_ == 1 && !no_data_;
+  const uint64_t image_cells =
+      uint64_t{image_width_} * image_length_ * static_cast<uint64_t>(Bands);
+  uint64_t cells = image_cells + (old_size ? tiff::kHeaderSize : header_size_ / cell_size);
   if (cells * cell_size > kMaxClassicSize) {
-    Big = true;
-    HeaderSize = static_cast<uint32_t>(BigHeader().size());
-    cells = image_cells + HeaderSize / cell_size;
+    big_ = true;
+    header_size_ = static_cast<uint32_t>(BigHeader().size());
+    cells = image_cells + header_size_ / cell_size;
   }
   // A compressed output's cells wait in a scratch file beside it, laid out
   // as the uncompressed file would be.
-  if (!CreateNew(cells, Compression == TiffCompression::kNone))
-    throw TiffWriteError("Open write error " + std::to_string(LastError) + " " +
-                         SystemErrorText(static_cast<int>(LastError)));
+  if (!CreateNew(cells, compression_ == TiffCompression::kNone))
+    throw TiffWriteError("Open write error " + std::to_string(LastError()) + " " +
+                         SystemErrorText(static_cast<int>(LastError())));
   WriteHeader();
 }
 
 void TiffWriter::SetNoData(double value) {
   RasterWriter::SetNoData(value);
-  if (!no_data_ || Mode != 1) return;
+  if (!no_data_ || Mode() != 1) return;
   // The header is rounded up to 8 bytes, so that cells of any size stay aligned.
   const uint64_t end =
-      uint64_t{NoDataTextOffset(SampleFormat != 1)} + NoDataText(no_data_).size() + 1;
-  HeaderSize = static_cast<uint32_t>((end + 7) / 8 * 8);
+      uint64_t{NoDataTextOffset(sample_format_ != 1)} + NoDataText(no_data_).size() + 1;
+  header_size_ = static_cast<uint32_t>((end + 7) / 8 * 8);
   CreateFile();
 }
 
 tiff::GeoFields TiffWriter::GeoValues() const {
   tiff::GeoFields g;
-  g.pixel_scale = {CellSizeX, std::fabs(CellHeight), 0};
-  g.tiepoint = {0, 0, 0, LeftX, TopY, 0};
-  GeoKeys(EpsgFromErMapper(Projection, Datum), g.keys.data());
+  g.pixel_scale = {cell_size_x_, std::fabs(cell_height_), 0};
+  g.tiepoint = {0, 0, 0, left_x_, top_y_, 0};
+  GeoKeys(EpsgFromErMapper(projection_, datum_), g.keys.data());
   g.no_data = NoDataText(no_data_);
   return g;
 }
 
 void TiffWriter::WriteHeader() {
-  Header = Big ? BigHeader() : ClassicHeader();
-  if (Data != nullptr && FileSize >= Header.size()) std::memcpy(Data, Header.data(), Header.size());
+  header_ = big_ ? BigHeader() : ClassicHeader();
+  if (Data() != nullptr && FileSize() >= header_.size())
+    std::memcpy(Data(), header_.data(), header_.size());
 }
 
 std::vector<uint8_t> TiffWriter::BigHeader() const {
-  const uint16_t bands = PhotometricInterpretation == 2 ? 3 : 1;
+  const uint16_t bands = photometric_ == 2 ? 3 : 1;
   const uint64_t strip_bytes =
-      uint64_t{ImageWidth} * ImageLength * bands * CellTypeSize(cell_type_);
+      uint64_t{image_width_} * image_length_ * bands * CellTypeSize(cell_type_);
   const tiff::GeoFields geo = GeoValues();
-  const uint16_t formats[3] = {SampleFormat, SampleFormat, SampleFormat};
+  const uint16_t formats[3] = {sample_format_, sample_format_, sample_format_};
   BigDirectory d;
-  d.Add<uint32_t>(tiff::kImageWidth, tiff::kLong, {ImageWidth});
-  d.Add<uint32_t>(tiff::kImageLength, tiff::kLong, {ImageLength});
-  d.Add<uint16_t>(tiff::kBitsPerSample, tiff::kShort, BitsPerSample.data(), bands);
+  d.Add<uint32_t>(tiff::kImageWidth, tiff::kLong, {image_width_});
+  d.Add<uint32_t>(tiff::kImageLength, tiff::kLong, {image_length_});
+  d.Add<uint16_t>(tiff::kBitsPerSample, tiff::kShort, bits_per_sample_.data(), bands);
   d.Add<uint16_t>(tiff::kCompression, tiff::kShort, {1});
-  d.Add<uint16_t>(tiff::kPhotometricInterpretation, tiff::kShort, {PhotometricInterpretation});
-  d.Add<uint64_t>(tiff::kStripOffsets, kLong8, {HeaderSize});
+  d.Add<uint16_t>(tiff::kPhotometricInterpretation, tiff::kShort, {photometric_});
+  d.Add<uint64_t>(tiff::kStripOffsets, kLong8, {header_size_});
   d.Add<uint16_t>(tiff::kSamplesPerPixel, tiff::kShort, {bands});
-  d.Add<uint32_t>(tiff::kRowsPerStrip, tiff::kLong, {ImageLength});
+  d.Add<uint32_t>(tiff::kRowsPerStrip, tiff::kLong, {image_length_});
   d.Add<uint64_t>(tiff::kStripByteCounts, kLong8, {strip_bytes});
   d.Add<uint32_t>(tiff::kXResolution, tiff::kRational, {1, 1});
   d.Add<uint32_t>(tiff::kYResolution, tiff::kRational, {1, 1});
   d.Add<uint16_t>(tiff::kPlanarConfiguration, tiff::kShort, {1});
   d.Add<uint16_t>(tiff::kResolutionUnit, tiff::kShort, {3});
-  if (SampleFormat != 1) d.Add<uint16_t>(tiff::kSampleFormat, tiff::kShort, formats, bands);
+  if (sample_format_ != 1) d.Add<uint16_t>(tiff::kSampleFormat, tiff::kShort, formats, bands);
   d.Add<double>(tiff::kModelPixelScale, tiff::kDouble, geo.pixel_scale.data(), 3);
   d.Add<double>(tiff::kModelTiepoint, tiff::kDouble, geo.tiepoint.data(), 6);
   d.Add<uint16_t>(tiff::kGeoKeyDirectory, tiff::kShort, geo.keys.data(), 24);
@@ -269,34 +271,34 @@ std::vector<uint8_t> TiffWriter::BigHeader() const {
 }
 
 std::vector<uint8_t> TiffWriter::ClassicHeader() const {
-  std::vector<uint8_t> header(HeaderSize, 0);
+  std::vector<uint8_t> header(header_size_, 0);
   uint8_t* h = header.data();
-  const uint32_t bands = PhotometricInterpretation == 2 ? 3 : 1;
+  const uint32_t bands = photometric_ == 2 ? 3 : 1;
   const uint32_t cell_size = CellTypeSize(cell_type_);
   const uint32_t strip_bytes =
-      static_cast<uint32_t>(uint64_t{ImageWidth} * ImageLength * bands * cell_size);
+      static_cast<uint32_t>(uint64_t{image_width_} * image_length_ * bands * cell_size);
   h[0] = 'I';
   h[1] = 'I';
   write_le<uint16_t>(h + 2, 42);
   write_le<uint32_t>(h + 4, kDirectoryOffset);
-  const bool typed = SampleFormat != 1;
+  const bool typed = sample_format_ != 1;
   const std::string no_data = NoDataText(no_data_);
   const uint32_t no_data_shift = no_data.empty() ? 0 : 12;
   const uint32_t shift = (typed ? 12 : 0) + no_data_shift;
   const uint32_t sample_format_at = kSampleFormatOffset + no_data_shift;
   write_le<uint16_t>(h + 8, static_cast<uint16_t>(16 + typed + (no_data.empty() ? 0 : 1)));
   int n = 0;
-  PutEntry(h, n++, tiff::kImageWidth, tiff::kLong, 1, ImageWidth);
-  PutEntry(h, n++, tiff::kImageLength, tiff::kLong, 1, ImageLength);
+  PutEntry(h, n++, tiff::kImageWidth, tiff::kLong, 1, image_width_);
+  PutEntry(h, n++, tiff::kImageLength, tiff::kLong, 1, image_length_);
   if (bands == 1)
-    PutEntry(h, n++, tiff::kBitsPerSample, tiff::kShort, 1, BitsPerSample[0]);
+    PutEntry(h, n++, tiff::kBitsPerSample, tiff::kShort, 1, bits_per_sample_[0]);
   else
     PutEntry(h, n++, tiff::kBitsPerSample, tiff::kShort, bands, kBitsPerSampleOffset + shift);
   PutEntry(h, n++, tiff::kCompression, tiff::kShort, 1, 1);
-  PutEntry(h, n++, tiff::kPhotometricInterpretation, tiff::kShort, 1, PhotometricInterpretation);
-  PutEntry(h, n++, tiff::kStripOffsets, tiff::kLong, 1, HeaderSize);
+  PutEntry(h, n++, tiff::kPhotometricInterpretation, tiff::kShort, 1, photometric_);
+  PutEntry(h, n++, tiff::kStripOffsets, tiff::kLong, 1, header_size_);
   PutEntry(h, n++, tiff::kSamplesPerPixel, tiff::kShort, 1, bands);
-  PutEntry(h, n++, tiff::kRowsPerStrip, tiff::kLong, 1, ImageLength);
+  PutEntry(h, n++, tiff::kRowsPerStrip, tiff::kLong, 1, image_length_);
   PutEntry(h, n++, tiff::kStripByteCounts, tiff::kLong, 1, strip_bytes);
   PutEntry(h, n++, tiff::kXResolution, tiff::kRational, 1, kXResolutionOffset + shift);
   PutEntry(h, n++, tiff::kYResolution, tiff::kRational, 1, kYResolutionOffset + shift);
@@ -304,15 +306,15 @@ std::vector<uint8_t> TiffWriter::ClassicHeader() const {
   PutEntry(h, n++, tiff::kResolutionUnit, tiff::kShort, 1, 3);
   if (typed)
     PutEntry(h, n++, tiff::kSampleFormat, tiff::kShort, bands,
-             bands == 1 ? SampleFormat : sample_format_at);
+             bands == 1 ? sample_format_ : sample_format_at);
   PutEntry(h, n++, tiff::kModelPixelScale, tiff::kDouble, 3, kPixelScaleOffset + shift);
   PutEntry(h, n++, tiff::kModelTiepoint, tiff::kDouble, 6, kTiepointOffset + shift);
   PutEntry(h, n++, tiff::kGeoKeyDirectory, tiff::kShort, 24, kGeoKeysOffset + shift);
   if (!no_data.empty()) PutNoDataEntry(h, n++, no_data, NoDataTextOffset(typed));
   // The next-directory offset after the entries stays 0.
   for (int k = 0; k < 3; ++k) {
-    write_le<uint16_t>(h + kBitsPerSampleOffset + shift + 2 * k, BitsPerSample[k]);
-    if (typed) write_le<uint16_t>(h + sample_format_at + 2 * k, SampleFormat);
+    write_le<uint16_t>(h + kBitsPerSampleOffset + shift + 2 * k, bits_per_sample_[k]);
+    if (typed) write_le<uint16_t>(h + sample_format_at + 2 * k, sample_format_);
   }
   for (uint32_t at : {kXResolutionOffset + shift, kYResolutionOffset + shift}) {
     write_le<uint32_t>(h + at, 1);
@@ -328,18 +330,18 @@ std::vector<uint8_t> TiffWriter::ClassicHeader() const {
 }
 
 Georeference TiffWriter::GetGeoreference() {
-  return {.CellSizeX = CellSizeX == 0 ? 1.0 : CellSizeX,
-          .CellSizeY = CellHeight == 0 ? -1.0 : std::fabs(CellHeight),
-          .RegX = LeftX,
-          .RegY = TopY,
-          .Spheroid = Spheroid,
-          .Datum = Datum,
-          .Projection = Projection};
+  return {.CellSizeX = cell_size_x_ == 0 ? 1.0 : cell_size_x_,
+          .CellSizeY = cell_height_ == 0 ? -1.0 : std::fabs(cell_height_),
+          .RegX = left_x_,
+          .RegY = top_y_,
+          .Spheroid = spheroid_,
+          .Datum = datum_,
+          .Projection = projection_};
 }
 
 uint16_t TiffWriter::GetBands() {
-  if (PhotometricInterpretation < 2) return 1;
-  return PhotometricInterpretation == 2 ? 3 : 0;
+  if (photometric_ < 2) return 1;
+  return photometric_ == 2 ? 3 : 0;
 }
 
 CellType TiffWriter::GetCellType() {
@@ -347,8 +349,8 @@ CellType TiffWriter::GetCellType() {
 }
 
 uint64_t TiffWriter::TiffCellIndex(uint32_t x, uint32_t y, uint32_t band) const {
-  return HeaderSize / CellTypeSize(cell_type_) +
-         (uint64_t{y} * ImageWidth + x) * static_cast<uint64_t>(Bands) + band;
+  return header_size_ / CellTypeSize(cell_type_) +
+         (uint64_t{y} * image_width_ + x) * static_cast<uint64_t>(Bands) + band;
 }
 
 bool TiffWriter::GetCell(uint32_t x, uint32_t y, uint32_t band, double& value) {
@@ -356,7 +358,7 @@ bool TiffWriter::GetCell(uint32_t x, uint32_t y, uint32_t band, double& value) {
   const uint32_t bands = GetBands();
   if (bands == 0) return false;
   if (band >= bands) band = bands - 1;
-  if (x >= ImageWidth || y >= ImageLength) return false;
+  if (x >= image_width_ || y >= image_length_) return false;
   return GetValue(TiffCellIndex(x, y, band), value);
 }
 
@@ -364,47 +366,48 @@ bool TiffWriter::StoredIndex(uint32_t x, uint32_t y, uint32_t band, uint64_t& in
   const uint32_t bands = GetBands();
   if (bands == 0) return false;
   if (band >= bands) band = bands - 1;
-  if (x >= ImageWidth || y >= ImageLength) return false;
+  if (x >= image_width_ || y >= image_length_) return false;
   index = TiffCellIndex(x, y, band);
   return true;
 }
 
 bool TiffWriter::SetCell(uint32_t x, uint32_t y, uint32_t band, double value) {
   uint64_t index = 0;
-  return Mode == 1 && StoredIndex(x, y, band, index) && SetValue(index, value);
+  return Mode() == 1 && StoredIndex(x, y, band, index) && SetValue(index, value);
 }
 
 bool TiffWriter::Get4Cells(uint16_t x, uint16_t y, uint16_t band, double values[4]) {
-  if (x >= ImageWidth || y >= ImageLength) return false;
-  const uint32_t x1 = x + 1u < ImageWidth ? x + 1u : x;
-  const uint32_t y1 = y + 1u < ImageLength ? y + 1u : y;
+  if (x >= image_width_ || y >= image_length_) return false;
+  const uint32_t x1 = x + 1u < image_width_ ? x + 1u : x;
+  const uint32_t y1 = y + 1u < image_length_ ? y + 1u : y;
   return GetCell(x, y, band, values[0]) && GetCell(x, y1, band, values[1]) &&
          GetCell(x1, y1, band, values[2]) && GetCell(x1, y, band, values[3]);
 }
 
 bool TiffWriter::Finish(const std::function<bool()>& stop) {
-  if (Compression == TiffCompression::kNone || Data == nullptr) return true;
-  const tiff::CellBlock block{Data + HeaderSize, ImageWidth, ImageLength, GetBands(), cell_type_};
-  const bool done = tiff::WriteCompressed(FileName, block, Compression, GeoValues(), stop);
+  if (compression_ == TiffCompression::kNone || Data() == nullptr) return true;
+  const tiff::CellBlock block{Data() + header_size_, image_width_, image_length_, GetBands(),
+                              cell_type_};
+  const bool done = tiff::WriteCompressed(FileName(), block, compression_, GeoValues(), stop);
   // The scratch file goes either way.
   CloseFile();
   return done;
 }
 
 void TiffWriter::SetGeoreference(const Georeference& georef) {
-  CellSizeX = georef.CellSizeX;
-  RotationX = 0;
-  RotationY = 0;
-  CellHeight = -georef.CellSizeY;
-  LeftX = georef.LeftX();
-  TopY = georef.TopY();
-  Projection = georef.Projection;
-  Datum = georef.Datum;
-  Spheroid = georef.Spheroid;
+  cell_size_x_ = georef.CellSizeX;
+  rotation_x_ = 0;
+  rotation_y_ = 0;
+  cell_height_ = -georef.CellSizeY;
+  left_x_ = georef.LeftX();
+  top_y_ = georef.TopY();
+  projection_ = georef.Projection;
+  datum_ = georef.Datum;
+  spheroid_ = georef.Spheroid;
   WriteHeader();
   // A world file that cannot be written does not stop the job.
-  WriteWorldFile(ChangeFileExt(FileName, ".tfw"), CellSizeX, RotationX, RotationY, CellHeight,
-                 LeftX, TopY);
+  WriteWorldFile(ChangeFileExt(FileName(), ".tfw"), cell_size_x_, rotation_x_, rotation_y_,
+                 cell_height_, left_x_, top_y_);
 }
 
 }  // namespace clipra

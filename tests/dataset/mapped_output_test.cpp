@@ -42,7 +42,7 @@ TEST(MappedOutput, RefusesBadArgumentsAndWrongModesWithoutTouchingFiles) {
   EXPECT_FALSE(FileExists(path));
   MappedOutputFile missing(path, CellType::kUnsigned8, 0, false);
   EXPECT_FALSE(missing.OpenRead());
-  EXPECT_EQ(static_cast<uint32_t>(ENOENT), missing.LastError);
+  EXPECT_EQ(static_cast<uint32_t>(ENOENT), missing.LastError());
 
   dir.WriteFile("r.raw", "abcdef");
   for (uint8_t mode : {0, 2}) {
@@ -72,8 +72,8 @@ TEST(MappedOutput, CreateReplacesTheFileWithZerosOrFailsWithTheSystemCode) {
     MappedOutputFile big(path, CellType::kUnsigned8, 1, false);
     ::_exit(::setrlimit(RLIMIT_FSIZE, &limit) != 0 ? 100
             : big.CreateNew(200000)                ? 101
-            : big.Data != nullptr                  ? 102
-                                                   : static_cast<int>(big.LastError));
+            : big.Data() != nullptr                ? 102
+                                                   : static_cast<int>(big.LastError()));
   }
   int status = 0;
   ASSERT_EQ(pid, ::waitpid(pid, &status, 0));
@@ -84,9 +84,9 @@ TEST(MappedOutput, BitCellsPackEightToAByteFromTheTopAndKeepTheOtherBits) {
   TempDir dir;
   MappedOutputFile created(dir.Path("new.raw"), CellType::kOneBit, 1, false);
   ASSERT_TRUE(created.CreateNew(9));
-  EXPECT_EQ(2u, created.FileSize);
+  EXPECT_EQ(2u, created.FileSize());
   ASSERT_TRUE(created.SetValue(8, 1));
-  EXPECT_EQ(0x80, created.Data[1]);
+  EXPECT_EQ(0x80, created.Data()[1]);
 
   dir.WriteFile("bits.raw", "\x81");
   MappedOutputFile m(dir.Path("bits.raw"), CellType::kOneBit, 2, false);
@@ -96,7 +96,7 @@ TEST(MappedOutput, BitCellsPackEightToAByteFromTheTopAndKeepTheOtherBits) {
   const int writes[][3] = {{3, 1, 145}, {0, 0, 17}, {3, -1, 1}};  // index, value, the byte after
   for (const auto& w : writes) {
     ASSERT_TRUE(m.SetValue(w[0], w[1]));
-    EXPECT_EQ(w[2], m.Data[0]) << w[0] << "=" << w[1];
+    EXPECT_EQ(w[2], m.Data()[0]) << w[0] << "=" << w[1];
   }
   EXPECT_FALSE(m.SetValue(8, 1));
 }
@@ -144,7 +144,7 @@ TEST(MappedOutput, ConvertsValuesInEitherByteOrderAndRefusesCellsPastTheEnd) {
   dir.WriteFile("s16.raw", "\x01\x02\x03");  // one cell and a stray byte
   MappedOutputFile m(dir.Path("s16.raw"), CellType::kSigned16, 2, false);
   ASSERT_TRUE(m.OpenReadWrite());
-  EXPECT_EQ(1u, m.Count);
+  EXPECT_EQ(1u, m.Count());
   double v = -1;
   EXPECT_FALSE(m.GetValue(1, v));
   EXPECT_EQ(0, v);
@@ -160,13 +160,13 @@ TEST(MappedOutput, RasterCellsAndLinesAreBandInterleavedByLine) {
   EXPECT_FALSE(out.SetCell(4, 0, 0, 1));
   EXPECT_FALSE(out.SetCell(0, 3, 0, 1));
   // Cell (1, 2, 1) is number 2*8 + 4 + 1 = 21.
-  EXPECT_EQ(-192, read_be<int32_t>(out.Data + 21 * 4));
+  EXPECT_EQ(-192, read_be<int32_t>(out.Data() + 21 * 4));
   double v = -1;
   ASSERT_TRUE(out.GetCell(1, 2, 9, v));  // bands past the last read the last
   EXPECT_EQ(-192, v);
   EXPECT_FALSE(out.GetCell(4, 0, 0, v));
   uint8_t* p = out.LineAddress(2, 1);
-  EXPECT_EQ(out.Data + 4 * (16 + 4), p);
+  EXPECT_EQ(out.Data() + 4 * (16 + 4), p);
   EXPECT_EQ(p, out.LineAddress(2, 5));
   EXPECT_EQ(nullptr, out.LineAddress(3, 0));
 }

@@ -149,9 +149,9 @@ TEST(DtmWriter, WritesTheHeaderAtSetGeoreferenceThenFloatCells) {
   TempDir dir;
   {
     DtmWriter w(dir.Path("out.dtm"), 3, 2, CellType::kUnsigned8, 3, 1);
-    EXPECT_EQ(std::string(52, '\0'), std::string(reinterpret_cast<char*>(w.Data), 52));
+    EXPECT_EQ(std::string(52, '\0'), std::string(reinterpret_cast<char*>(w.Data()), 52));
     w.SetGeoreference({0.5, 0.5, 0, 0, 100.3, 7.0, "", "", ""});
-    EXPECT_EQ(100.3f, read_le<float>(w.Data + 24));  // the nearest float
+    EXPECT_EQ(100.3f, read_le<float>(w.Data() + 24));  // the nearest float
     w.SetGeoreference({2.0, 2.0, 0, 0, 100.25, 200.5, "", "", ""});
     EXPECT_EQ(CellType::kFloat32, w.GetCellType());
     EXPECT_TRUE(w.SetCell(0, 0, 0, -3.25));
