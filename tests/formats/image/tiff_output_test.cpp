@@ -1,22 +1,14 @@
 // TIFF outputs beyond one uncompressed strip: compressed tiles through
 // libtiff, and BigTIFF, checked against GDAL.
-#include <gtest/gtest.h>
-
-#include <cstdint>
 #include <filesystem>
 #include <iterator>
 #include <sstream>
-#include <string>
 #include <tuple>
-#include <vector>
 
-#include "dataset/identify.h"
-#include "dataset/output.h"
 #include "formats/image/tiff.h"
-#include "support/ers_builder.h"
+#include "support/app_fixtures.h"
+#include "support/format_test.h"
 #include "support/gdal.h"
-#include "support/temp_dir.h"
-#include "support/tools.h"
 
 namespace clipra {
 namespace {
@@ -65,14 +57,11 @@ TEST(TiffOutputs, CompressedTilesHoldTheUncompressedCells) {
      << " gdal.GetDataTypeName(band.DataType), s['PREDICTOR'], a.GetGeoTransform() == "
      << "b.GetGeoTransform(), a.ReadAsArray().tolist() == b.ReadAsArray().tolist())\n";
   for (size_t i = 0; i < std::size(sources); ++i) {
-    ErsSource s;
-    s.width = 300;
-    s.lines = 270;
-    s.bands = sources[i].bands;
-    s.cell_type = sources[i].cell_type;  // in SUTM33 from (0, 0), 1 m cells
-    s.data = MakeCells(s, sources[i].f);
+    // In SUTM33 from (0, 0), 1 m cells.
+    WriteSource(dir, "s" + std::to_string(i),
+                Grid(300, 270, sources[i].bands, "1", "1", "0", "0", sources[i].cell_type),
+                sources[i].f);
     const std::string name = dir.Path("s" + std::to_string(i));
-    s.Write(name);
     ASSERT_EQ(RunClipra({rect, name + ".ers", name + "u.tif"}).code, 0);
     for (const auto& codec : codecs) {
       const std::string out = name + codec[0];
