@@ -1,20 +1,10 @@
 #include "formats/header/veg.h"
 
-#include <gtest/gtest.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <map>
-#include <string>
-#include <utility>
 
-#include "dataset/byte_order.h"
-#include "dataset/identify.h"
-#include "dataset/os_file.h"
-#include "dataset/source.h"
-#include "dataset/utils.h"
-#include "support/temp_dir.h"
-#include "support/tools.h"
+#include "support/format_test.h"
 
 namespace clipra {
 namespace {
@@ -46,20 +36,16 @@ class VegTiles {
   }
   static void SetCell(std::string& tile, int row_in_tile, int col_in_tile, int16_t code,
                       float value) {
-    char* p = tile.data() + row_in_tile * 1500 + col_in_tile * 6;
-    write_le<int16_t>(p, code);
-    write_le<float>(p + 2, value);
+    tile.replace(row_in_tile * 1500 + col_in_tile * 6, 6, Le<int16_t>({code}) + Le<float>({value}));
   }
-  // A present tile whose every cell holds Value(x, y) of its raster position.
+  // A present tile whose every cell holds Value(x, y) of its raster position;
+  // the bottom row is stored first.
   void Fill(int tile_row, int tile_col) {
     std::string& t = Tile(tile_row, tile_col);
-    for (int row = 0; row < 250; ++row) {
-      for (int col = 0; col < 250; ++col) {
-        const int x = tile_col * 250 + col;
-        const int y = (row_max_ - tile_row) * 250 + (249 - row);  // stored bottom row first
-        SetCell(t, row, col, 1, Value(x, y));
-      }
-    }
+    for (int row = 0; row < 250; ++row)
+      for (int col = 0; col < 250; ++col)
+        SetCell(t, row, col, 1,
+                Value(tile_col * 250 + col, (row_max_ - tile_row) * 250 + 249 - row));
   }
   static float Value(int x, int y) { return static_cast<float>(x + 1000 * y); }
 
@@ -68,7 +54,7 @@ class VegTiles {
     std::string out(4 + 8 * entries, '\0');
     uint32_t offset = static_cast<uint32_t>(out.size());
     std::string data;
-    for (int r = 0; r <= row_max_; ++r) {
+    for (int r = 0; r <= row_max_; ++r)
       for (int c = 0; c <= col_max_; ++c) {
         char* entry = out.data() + 4 + 8 * (r * (col_max_ + 1) + c);
         write_le<uint32_t>(entry + 4, 0xDEADBEEF);  // not interpreted
@@ -78,13 +64,11 @@ class VegTiles {
         data += it->second;
         offset += kTileBytes;
       }
-    }
     return out + data;
   }
 
  private:
-  int row_max_;
-  int col_max_;
+  int row_max_, col_max_;
   std::map<std::pair<int, int>, std::string> tiles_;
 };
 
@@ -113,12 +97,10 @@ TEST_F(VegTest, HeaderGivesSizeAndGeoreferenceWithDecimalCommas) {
   EXPECT_EQ(250u, r->GetLines());
   EXPECT_EQ(500u, r->GetWidth());
   EXPECT_EQ(CellType::kFloat32, r->GetCellType());
-  EXPECT_DOUBLE_EQ(0.5, r->GetCellSizeY());
-  EXPECT_DOUBLE_EQ(500.25, r->GetLeftX());
-  EXPECT_DOUBLE_EQ(1000 + 249 * 0.5, r->GetTopY());
-  EXPECT_EQ(kNoData, Cell(500, 0, false));
-  EXPECT_EQ(kNoData, Cell(0, 250, false));
-  EXPECT_EQ(kNoData, Cell(UINT32_MAX, UINT32_MAX, false));
+  EXPECT_EQ("0.5 0.5, 500.25 1124.5,   ", Placement(*r));  // the top is 249 cells up
+  EXPECT_EQ(std::vector<float>(3, kNoData),
+            std::vector<float>(
+                {Cell(500, 0, false), Cell(0, 250, false), Cell(UINT32_MAX, UINT32_MAX, false)}));
 }
 
 // Tile rows run from the top, rows inside a tile from the bottom.
@@ -130,11 +112,9 @@ TEST_F(VegTest, CellsComeFromTheirTileBottomRowFirst) {
   write_le<float>(tiles.Tile(0, 1).data() + 358508, 77.5f);  // 239 x 1,500 + 6 + 2
   tiles.Tile(1, 1);
   ASSERT_TRUE(OpenFiles(UnitDat("1", "1"), tiles.Bytes()));
-  EXPECT_EQ(42.0f, Cell(0, 0));
-  EXPECT_EQ(43.0f, Cell(0, 249));
-  EXPECT_EQ(0.0f, Cell(0, 250));
-  EXPECT_EQ(77.5f, Cell(251, 260));
-  EXPECT_EQ(0.0f, Cell(251, 259));
+  EXPECT_EQ(
+      std::vector<float>({42, 43, 0, 77.5f, 0}),
+      std::vector<float>({Cell(0, 0), Cell(0, 249), Cell(0, 250), Cell(251, 260), Cell(251, 259)}));
 }
 
 TEST_F(VegTest, NoDataReachesTheCallerAsAValue) {
@@ -143,10 +123,9 @@ TEST_F(VegTest, NoDataReachesTheCallerAsAValue) {
   VegTiles::SetCell(tile, 249, 0, 123, kNoData);
   VegTiles::SetCell(tile, 249, 1, 123, 5.0f);
   ASSERT_TRUE(OpenFiles(UnitDat("0", "1"), tiles.Bytes()));
-  EXPECT_EQ(kNoData, Cell(0, 0));    // stored -9999, whatever its code
-  EXPECT_EQ(5.0f, Cell(1, 0));       // the code is not the value
-  EXPECT_EQ(kNoData, Cell(250, 0));  // absent tile
-  EXPECT_EQ(kNoData, Cell(499, 249));
+  // Stored -9999 whatever its code, the code is not the value, an absent tile.
+  EXPECT_EQ(std::vector<float>({kNoData, 5, kNoData, kNoData}),
+            std::vector<float>({Cell(0, 0), Cell(1, 0), Cell(250, 0), Cell(499, 249)}));
   float v = 0;
   ASSERT_TRUE(set_.GetValue(0, v, 300.0, 200.0, 0));
   EXPECT_EQ(kNoData, v);
@@ -161,9 +140,8 @@ TEST_F(VegTest, TilesOrIndexEntriesPastTheEndReadFalse) {
   veg.pop_back();
   write_le<uint32_t>(veg.data() + 4 + 16, 0xFFFFFF00u);
   ASSERT_TRUE(OpenFiles(UnitDat("0", "2"), veg)) << set_.GetErrorText();
-  EXPECT_EQ(VegTiles::Value(249, 249), Cell(249, 249));
-  EXPECT_EQ(kNoData, Cell(250, 0, false));
-  EXPECT_EQ(kNoData, Cell(600, 100, false));
+  EXPECT_EQ(std::vector<float>({VegTiles::Value(249, 249), kNoData, kNoData}),
+            std::vector<float>({Cell(249, 249), Cell(250, 0, false), Cell(600, 100, false)}));
   // Four entries announced; the file holds the first two (both absent) and
   // three bytes of the third.
   ASSERT_TRUE(OpenFiles(UnitDat("1", "1"), std::string(4 + 8 * 2 + 3, '\0')));
@@ -223,26 +201,18 @@ TEST(VegClip, NoDataPassesThroughToAnErsOutput) {
   VegTiles::SetCell(tiles.Tile(1, 0), 0, 249, 5, kNoData);  // cell (249, 249)
   dir.WriteFile("src.dat", DatText("100", "100", "1", "1", "1"));
   dir.WriteFile("src.veg", tiles.Bytes());
-  // Clips `rect`, `n` x `n` cells from raster cell (x0, y0), and checks each.
-  auto expect_clip = [&](const std::string& rect, int x0, int y0, int n,
-                         float (*expected)(int x, int y)) {
-    CliResult r = RunClipra({rect, dir.Path("src.veg"), dir.Path("out.ers")});
-    ASSERT_EQ(0, r.code) << r.err;
-    const std::string bytes = dir.ReadFile("out");
-    ASSERT_EQ(4u * n * n, bytes.size());
-    for (int row = 0; row < n; ++row)
-      for (int col = 0; col < n; ++col)
-        EXPECT_EQ(expected(x0 + col, y0 + row), read_le<float>(bytes.data() + 4 * (row * n + col)))
-            << x0 + col << "," << y0 + row;
-  };
-  // Across all four tiles.
-  expect_clip("-A348:351:352:347", 248, 248, 5, [](int x, int y) {
-    const bool no_data = (x == 249 && y == 249) || (x >= 250 && y >= 250);
-    return no_data ? kNoData : VegTiles::Value(x, y);
-  });
-  // Those off the raster take the no-data value too.
-  expect_clip("-A97:102:102:97", -3, 497, 6,
-              [](int x, int y) { return x >= 0 && y < 500 ? VegTiles::Value(x, y) : kNoData; });
+  // Across all four tiles, then off the raster, where cells take the no-data value too.
+  ExpectClip({"-A348:351:352:347", dir.Path("src.veg"), dir.Path("out.ers")}, 5, 5, 1,
+             [](uint32_t x, uint32_t y, uint32_t) {
+               x += 248, y += 248;
+               const bool no_data = (x == 249 && y == 249) || (x >= 250 && y >= 250);
+               return no_data ? kNoData : VegTiles::Value(x, y);
+             });
+  ExpectClip({"-A97:102:102:97", dir.Path("src.veg"), dir.Path("out.ers")}, 6, 6, 1,
+             [](uint32_t x, uint32_t y, uint32_t) {
+               const int sx = static_cast<int>(x) - 3, sy = static_cast<int>(y) + 497;
+               return sx >= 0 && sy < 500 ? VegTiles::Value(sx, sy) : kNoData;
+             });
 }
 
 }  // namespace
