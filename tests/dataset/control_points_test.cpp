@@ -1,17 +1,12 @@
 #include "dataset/control_points.h"
 
-#include <gtest/gtest.h>
-
 #include <cerrno>
 #include <filesystem>
 #include <sstream>
-#include <string>
 #include <tuple>
-#include <vector>
 
 #include "dataset/line_reader.h"
-#include "dataset/utils.h"
-#include "support/temp_dir.h"
+#include "support/format_test.h"
 
 namespace clipra {
 namespace {
@@ -19,12 +14,7 @@ namespace {
 ControlPoint MakePoint(const std::string& name, bool active, double cx, double cy, double mx,
                        double my, double mz) {
   ControlPoint p;
-  p.Name = name;
-  p.Active = active;
-  p.CellX = cx;
-  p.CellY = cy;
-  p.MapX = mx;
-  p.MapY = my;
+  p.Name = name, p.Active = active, p.CellX = cx, p.CellY = cy, p.MapX = mx, p.MapY = my;
   p.MapZ = mz;
   return p;
 }
@@ -37,6 +27,13 @@ std::string Fields(const ControlPoint* p) {
   s << p->Name << " " << p->Active << " " << p->CellX << " " << p->CellY << " " << p->MapX << " "
     << p->MapY << " " << p->MapZ;
   return s.str();
+}
+
+// The fields of every point of `list`, one "|" between points.
+std::string Fields(const ControlPointList& list) {
+  std::string all;
+  for (int i = 0; i < list.Count(); ++i) all += (i ? " | " : "") + Fields(list.Point(i));
+  return all;
 }
 
 TEST(ControlPoint, WritesTenDigitsWithThreeDecimalsAndParsesLooseTokens) {
@@ -122,9 +119,7 @@ TEST(ControlPointList, NotifiesOnlyRealChangesAndWidensTheExtentForOwnLines) {
 TEST(ControlPointFile, SavesRightAlignedCrLfLinesAndLoadsThemBack) {
   TempDir dir;
   ControlPointList list;
-  list.Spheroid = "S";
-  list.Datum = "D";
-  list.Projection = "P";
+  list.Spheroid = "S", list.Datum = "D", list.Projection = "P";
   const ControlPoint a = MakePoint("P1", true, 10, 20.5, 12345678.9, 0, -1.0004);
   const ControlPoint unnamed = MakePoint("", false, 1, 2, 512000.1234, 4, 5);
   list.AddPoint(&a);
@@ -145,8 +140,7 @@ TEST(ControlPointFile, SavesRightAlignedCrLfLinesAndLoadsThemBack) {
   ASSERT_TRUE(back.LoadFromFile(dir.Path("f.gcp")));
   EXPECT_FALSE(back.Modified);
   EXPECT_EQ("S D P", back.Spheroid + " " + back.Datum + " " + back.Projection);
-  ASSERT_EQ(2, back.Count());
-  EXPECT_EQ("P1 1 10 20.5 12345678.9 0 -1", Fields(back.Point(0)));
+  EXPECT_EQ("P1 1 10 20.5 12345678.9 0 -1 | 1 0 1 2 512000.123 4 5", Fields(back));
   EXPECT_DOUBLE_EQ(512000.123, back.MinX);
 }
 
@@ -157,10 +151,8 @@ TEST(ControlPointFile, LoadsLfOrCrLfSkippingOtherLinesAndSavesNoLoneSpheroid) {
                 ";X=ignored\nB No 6 7 8 9 10");
   ControlPointList list;
   ASSERT_TRUE(list.LoadFromFile(dir.Path("m.gcp")));
-  EXPECT_EQ("Bessel", list.Spheroid);
-  EXPECT_EQ("TM ", list.Projection);
-  ASSERT_EQ(2, list.Count());
-  EXPECT_EQ("B 0 6 7 8 9 10", Fields(list.Point(1)));
+  EXPECT_EQ("Bessel/TM ", list.Spheroid + "/" + list.Projection);
+  EXPECT_EQ("A 1 1 2 3 4 5 | B 0 6 7 8 9 10", Fields(list));
   list.Projection.clear();
   list.Delete(1);
   ASSERT_TRUE(list.SaveToFile(dir.Path("out.gcp")));
@@ -202,14 +194,11 @@ TEST(ControlPointImport, MapPointsAreInactiveWithMapCoordinatesOrOneBlankPoint) 
   dir.WriteFile("comments.txt", ";only a comment\r\n\r\n");
   ControlPointList list;
   ASSERT_TRUE(list.ImportMapPoints(dir.Path("p.txt")));
-  ASSERT_EQ(2, list.Count());
-  EXPECT_EQ("T1 0 0 0 512000.5 6200000 101.5", Fields(list.Point(0)));
-  EXPECT_EQ("T2 0 0 0 1 2 0", Fields(list.Point(1)));
+  EXPECT_EQ("T1 0 0 0 512000.5 6200000 101.5 | T2 0 0 0 1 2 0", Fields(list));
   EXPECT_FALSE(list.ImportMapPoints(""));
   EXPECT_THROW(list.ImportMapPoints(dir.Path("missing.txt")), LineReaderError);
   ASSERT_TRUE(list.ImportMapPoints(dir.Path("comments.txt")));
-  EXPECT_EQ(1, list.Count());
-  EXPECT_EQ(" 0 0 0 0 0 0", Fields(list.Point(0)));
+  EXPECT_EQ(" 0 0 0 0 0 0", Fields(list));
   EXPECT_FALSE(list.Modified);
 }
 
@@ -220,9 +209,7 @@ TEST(ControlPointImport, SurveyTableSkipsHeadingReadsNorthingFirstAndFailsUnopen
                 "6200100\t512100\t11\t101\t201\r\n");
   ControlPointList list;
   ASSERT_TRUE(list.ImportSurveyTable(dir.Path("s.txt")));
-  ASSERT_EQ(2, list.Count());
-  EXPECT_EQ("0 1 100 200 512000 6200000 10", Fields(list.Point(0)));
-  EXPECT_EQ("1 1 101 201 512100 6200100 11", Fields(list.Point(1)));
+  EXPECT_EQ("0 1 100 200 512000 6200000 10 | 1 1 101 201 512100 6200100 11", Fields(list));
   EXPECT_FALSE(list.ImportSurveyTable(dir.Path("missing.txt")));  // empties the list
   EXPECT_EQ(0, list.Count());
 }

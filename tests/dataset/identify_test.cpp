@@ -1,11 +1,6 @@
 #include "dataset/identify.h"
 
-#include <gtest/gtest.h>
-
-#include <string>
-
-#include "dataset/utils.h"
-#include "support/temp_dir.h"
+#include "support/format_test.h"
 
 namespace clipra {
 namespace {
@@ -25,35 +20,35 @@ TEST(IdentifyForCreate, MatchesTheFirstKeyInTheLastNamesExtension) {
   for (const auto& [name, code] : cases) EXPECT_EQ(code, IdentifyForCreate(name)) << name;
 }
 
+// Letter signatures ignore case, byte signatures keep theirs, content beats
+// the extension, and eight bytes are enough.
 TEST(IdentifyExisting, ContentDecidesThenTheExtensionForFormatsWithoutSignature) {
   const std::string plain = "plainzzz";
   const struct {
     const char* name;
     std::string bytes;
     FormatCode code;
-  } cases[] = {
-      {"a.bin", "ORTHzzzz", FormatCode::kOsd},
-      {"a.bin", "dAtAzzzz", FormatCode::kErs},  // letter signatures ignore case
-      {"a.txt", "DatasetHeader Begin\r\n", FormatCode::kErs},
-      {"a.bin", "GIF8zzzz", FormatCode::kGif},
-      {"a.bin", "mmzzzzzz", FormatCode::kTif},
-      {"a.bin", "IIzzzzzz", FormatCode::kTif},
-      {"map.tif", "BMzzzzzz", FormatCode::kBmp},  // content beats the extension
-      {"a.bin", std::string("\x00\x00\x80\xBFzzzz", 8), FormatCode::kDtm},
-      {"a.bin", "\x65\x02\x01\x02zzzz", FormatCode::kEcw},
-      {"a.bin", "rswzzzzz", FormatCode::kRsw},
-      {"photo.jpeg", "\xFF\xD8\xFF\xE0zzzz", FormatCode::kJpg},
-      {"a.bin", "BITRzzzz", FormatCode::kBit},
-      {"a.bin", "bitrzzzz", FormatCode::kUnknown},  // byte signatures keep their case
-      {"a.bin", "\xFF\xD9zzzzzz", FormatCode::kUnknown},
-      {"map.001", plain, FormatCode::kNog},
-      {"tile.veg", plain, FormatCode::kVeg},
-      {"map.ecw", plain, FormatCode::kEcw},
-      {"map.002", plain, FormatCode::kUnknown},
-      {"map.tif", plain, FormatCode::kUnknown},
-      {"noext", plain, FormatCode::kUnknown},
-      {"exact.bmp", "BM123456", FormatCode::kBmp},  // eight bytes are enough
-  };
+  } cases[] = {{"a.bin", "ORTHzzzz", FormatCode::kOsd},
+               {"a.bin", "dAtAzzzz", FormatCode::kErs},
+               {"a.txt", "DatasetHeader Begin\r\n", FormatCode::kErs},
+               {"a.bin", "GIF8zzzz", FormatCode::kGif},
+               {"a.bin", "mmzzzzzz", FormatCode::kTif},
+               {"a.bin", "IIzzzzzz", FormatCode::kTif},
+               {"map.tif", "BMzzzzzz", FormatCode::kBmp},
+               {"a.bin", std::string("\x00\x00\x80\xBFzzzz", 8), FormatCode::kDtm},
+               {"a.bin", "\x65\x02\x01\x02zzzz", FormatCode::kEcw},
+               {"a.bin", "rswzzzzz", FormatCode::kRsw},
+               {"photo.jpeg", "\xFF\xD8\xFF\xE0zzzz", FormatCode::kJpg},
+               {"a.bin", "BITRzzzz", FormatCode::kBit},
+               {"a.bin", "bitrzzzz", FormatCode::kUnknown},
+               {"a.bin", "\xFF\xD9zzzzzz", FormatCode::kUnknown},
+               {"map.001", plain, FormatCode::kNog},
+               {"tile.veg", plain, FormatCode::kVeg},
+               {"map.ecw", plain, FormatCode::kEcw},
+               {"map.002", plain, FormatCode::kUnknown},
+               {"map.tif", plain, FormatCode::kUnknown},
+               {"noext", plain, FormatCode::kUnknown},
+               {"exact.bmp", "BM123456", FormatCode::kBmp}};
   TempDir dir;
   for (const auto& c : cases) {
     dir.WriteFile(c.name, c.bytes);
@@ -75,26 +70,22 @@ TEST(IdentifyExisting, ShortMissingOrFolderIsRefused) {
 }
 
 TEST(IdentifyCellType, NamesSizesAndCodesAgree) {
-  const char* names[] = {"ONEBIT",
-                         "UNSIGNED8BITINTEGER",
-                         "SIGNED8BITINTEGER",
-                         "SIGNED16BITINTEGER",
-                         "UNSIGNED16BITINTEGER",
-                         "SIGNED32BITINTEGER",
-                         "SIGNED32BITSINGLE",
-                         "RGB24BIT",
-                         "SIGNED64BITDOUBLE",
-                         "POINT2DDOUBLE",
-                         ""};
+  // The unknown type's name is empty.
+  const std::string names =
+      "ONEBIT UNSIGNED8BITINTEGER SIGNED8BITINTEGER SIGNED16BITINTEGER UNSIGNED16BITINTEGER "
+      "SIGNED32BITINTEGER SIGNED32BITSINGLE RGB24BIT SIGNED64BITDOUBLE POINT2DDOUBLE  ";
   const uint32_t sizes[] = {0, 1, 1, 2, 2, 4, 4, 3, 8, 16, 1};
+  std::string all;
   for (uint8_t i = 0; i <= static_cast<uint8_t>(CellType::kUnknown); ++i) {
     const CellType type = static_cast<CellType>(i);
-    EXPECT_EQ(names[i], CellTypeName(type)) << int{i};
+    all += CellTypeName(type) + " ";
     EXPECT_EQ(sizes[i], CellTypeSize(type)) << int{i};
     // Only the cell types a header may hold read back from their name.
     const bool readable = type >= CellType::kUnsigned8 && type <= CellType::kFloat32;
-    EXPECT_EQ(readable ? type : CellType::kUnknown, CellTypeFromName(names[i])) << names[i];
+    EXPECT_EQ(readable ? type : CellType::kUnknown, CellTypeFromName(CellTypeName(type)))
+        << CellTypeName(type);
   }
+  EXPECT_EQ(names, all);
   // Values past the table read as the unknown entry rather than past its end.
   EXPECT_EQ("", CellTypeName(static_cast<CellType>(200)));
   EXPECT_EQ(1u, CellTypeSize(static_cast<CellType>(255)));

@@ -1,11 +1,6 @@
 #include "dataset/line_reader.h"
 
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
-
-#include "support/temp_dir.h"
+#include "support/format_test.h"
 
 namespace clipra {
 namespace {

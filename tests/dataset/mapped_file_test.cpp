@@ -1,18 +1,13 @@
 #include "dataset/mapped_file.h"
 
-#include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <set>
-#include <string>
-#include <vector>
 
-#include "dataset/byte_order.h"
-#include "dataset/identify.h"
-#include "support/temp_dir.h"
+#include "support/format_test.h"
 
 namespace clipra {
 namespace {
@@ -27,17 +22,6 @@ std::string PatternFile(uint64_t size) {
   std::string s(size, '\0');
   for (uint64_t i = 0; i < size; ++i) s[i] = static_cast<char>(PatternByte(i));
   return s;
-}
-
-template <typename T>
-std::string Cells(std::initializer_list<T> values, bool msb_first) {
-  std::string out;
-  for (T v : values) {
-    char b[sizeof(T)];
-    write_ordered<T>(b, v, !msb_first);
-    out.append(b, sizeof(T));
-  }
-  return out;
 }
 
 TEST(MappedFile, MapsRequestsUpToTheEndOfTheFileAndNoFurther) {
@@ -130,7 +114,6 @@ TEST(MappedFile, CreatesAZeroedFileAndReportsTheFileSizeLimit) {
   int status = 0;
   ASSERT_EQ(pid, ::waitpid(pid, &status, 0));
   EXPECT_EQ(EFBIG, WEXITSTATUS(status));
-  EXPECT_EQ("File too large", SystemErrorText(EFBIG));
 }
 
 class MappedRasterTest : public ::testing::Test {
@@ -148,53 +131,48 @@ class MappedRasterTest : public ::testing::Test {
   TempDir dir_;
 };
 
-TEST_F(MappedRasterTest, ReadsCellsInEitherByteOrder) {
+// Cells written round half to even, keep their low bits and honour the byte
+// order; types no reader serves read as zero.
+TEST_F(MappedRasterTest, WritesAndReadsCellsInEitherByteOrder) {
   const struct {
+    CellType type;
+    bool msb_first;
+    std::vector<float> written;  // none: the bytes are given
     std::string bytes;
-    CellType type;
-    bool msb_first;
-    float first, second;
-  } cases[] = {
-      {Cells<int16_t>({-2, 300}, true), CellType::kSigned16, true, -2, 300},
-      {Cells<int32_t>({-2, 65536}, true), CellType::kSigned32, true, -2, 65536},
-      {"\xFF\xFE\x01\x02", CellType::kUnsigned16, true, 65534, 258},
-      {"\xFE\xFF\x02\x01", CellType::kSigned16, false, -2, 258},
-      {Cells<float>({1.5f, -0.25f}, true), CellType::kFloat32, true, 1.5f, -0.25f},
-      {"\xFE\x7F", CellType::kSigned8, false, -2, 127},
-      // Types no reader serves read as zero.
-      {std::string(48, '\x7F'), CellType::kFloat64, false, 0, 0},
-  };
-  for (const auto& c : cases) {
-    MappedRaster f;
-    ASSERT_TRUE(OpenBytes(f, c.bytes, 2, 1, c.type, 1, c.msb_first)) << static_cast<int>(c.type);
-    EXPECT_EQ(c.first, Cell(f, 0, 0)) << static_cast<int>(c.type);
-    EXPECT_EQ(c.second, Cell(f, 1, 0)) << static_cast<int>(c.type);
-  }
-}
-
-TEST_F(MappedRasterTest, SetCellRoundsHalfToEvenKeepsTheLowBitsAndHonoursTheByteOrder) {
-  const struct {
-    CellType type;
-    bool msb_first;
-    std::vector<float> values;
-    std::string expected;
+    std::vector<float> read;
   } cases[] = {
       {CellType::kUnsigned8,
        false,
        {300, 2.5f, 3.5f, -1, 256, 0.49f},
-       std::string("\x2C\x02\x04\xFF\0\0", 6)},
-      {CellType::kUnsigned16, true, {258, 65535}, "\x01\x02\xFF\xFF"},
-      {CellType::kSigned32, true, {-2}, "\xFF\xFF\xFF\xFE"},
-      {CellType::kFloat32, true, {2.0f, -0.25f}, Cells<float>({2.0f, -0.25f}, true)},
+       std::string("\x2C\x02\x04\xFF\0\0", 6),
+       {44, 2, 4, 255, 0, 0}},
+      {CellType::kUnsigned16, true, {258, 65535}, "\x01\x02\xFF\xFF", {258, 65535}},
+      {CellType::kUnsigned16, true, {}, "\xFF\xFE\x01\x02", {65534, 258}},
+      {CellType::kSigned16, true, {-2, 300}, Ordered<int16_t>({-2, 300}, true), {-2, 300}},
+      {CellType::kSigned16, false, {-2, 258}, "\xFE\xFF\x02\x01", {-2, 258}},
+      {CellType::kSigned32, true, {-2, 65536}, Ordered<int32_t>({-2, 65536}, true), {-2, 65536}},
+      {CellType::kFloat32,
+       true,
+       {1.5f, -0.25f},
+       Ordered<float>({1.5f, -0.25f}, true),
+       {1.5f, -0.25f}},
+      {CellType::kSigned8, false, {}, "\xFE\x7F", {-2, 127}},
+      {CellType::kFloat64, false, {}, std::string(48, '\x7F'), {0, 0}},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.type));
+    const auto width = static_cast<uint32_t>(c.read.size());
+    if (!c.written.empty()) {
+      MappedRaster f;
+      ASSERT_TRUE(
+          OpenBytes(f, std::string(c.bytes.size(), '\0'), width, 1, c.type, 1, c.msb_first, 2));
+      for (uint32_t x = 0; x < width; ++x) ASSERT_TRUE(f.SetCell(x, 0, 0, c.written[x]));
+      f.Close();
+      EXPECT_EQ(c.bytes, dir_.ReadFile("r.raw"));
+    }
     MappedRaster f;
-    const auto width = static_cast<uint32_t>(c.values.size());
-    ASSERT_TRUE(
-        OpenBytes(f, std::string(c.expected.size(), '\0'), width, 1, c.type, 1, c.msb_first, 2));
-    for (uint32_t x = 0; x < width; ++x) ASSERT_TRUE(f.SetCell(x, 0, 0, c.values[x]));
-    f.Close();
-    EXPECT_EQ(c.expected, dir_.ReadFile("r.raw")) << static_cast<int>(c.type);
+    ASSERT_TRUE(OpenBytes(f, c.bytes, width, 1, c.type, 1, c.msb_first));
+    for (uint32_t x = 0; x < width; ++x) EXPECT_EQ(c.read[x], Cell(f, x, 0)) << x;
   }
 }
 
@@ -268,7 +246,7 @@ TEST_F(MappedRasterTest, SeekLineSlidesTheViewThroughEveryLine) {
   std::string bytes;
   for (uint32_t y = 0; y < lines; ++y)
     for (uint32_t b = 0; b < bands; ++b)
-      for (uint32_t x = 0; x < width; ++x) bytes += Cells<uint16_t>({CellValue(x, y, b)}, true);
+      for (uint32_t x = 0; x < width; ++x) bytes += Ordered<uint16_t>({CellValue(x, y, b)}, true);
   MappedRaster f;
   f.MaxViewSize = f.ViewSize = k64K;
   ASSERT_TRUE(OpenBytes(f, bytes, width, lines, CellType::kUnsigned16, bands, true));
@@ -291,7 +269,7 @@ TEST_F(MappedRasterTest, BilinearSamplingNeedsARightAndLowerNeighbour) {
   // value = x + 10y + xy, which bilinear interpolation reproduces exactly.
   std::string bytes;
   for (uint32_t y = 0; y < 8; ++y)
-    for (uint32_t x = 0; x < 6; ++x) bytes += Cells<float>({float(x + 10 * y + x * y)}, false);
+    for (uint32_t x = 0; x < 6; ++x) bytes += Le<float>({float(x + 10 * y + x * y)});
   MappedRaster f;
   ASSERT_TRUE(OpenBytes(f, bytes, 6, 8, CellType::kFloat32, 1, false));
   float c[4] = {};

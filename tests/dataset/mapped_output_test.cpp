@@ -1,6 +1,5 @@
 #include "dataset/mapped_output.h"
 
-#include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -8,14 +7,8 @@
 #include <cerrno>
 #include <cmath>
 #include <limits>
-#include <string>
-#include <vector>
 
-#include "dataset/byte_order.h"
-#include "dataset/identify.h"
-#include "dataset/utils.h"
-#include "support/temp_dir.h"
-#include "support/tools.h"
+#include "support/format_test.h"
 
 namespace clipra {
 namespace {
@@ -101,45 +94,38 @@ TEST(MappedOutput, BitCellsPackEightToAByteFromTheTopAndKeepTheOtherBits) {
   EXPECT_FALSE(m.SetValue(8, 1));
 }
 
+// Values written round half to even and keep their low bits; both byte
+// orders; cells past the end are refused.
 TEST(MappedOutput, ConvertsValuesInEitherByteOrderAndRefusesCellsPastTheEnd) {
   TempDir dir;
   const struct {
+    CellType type;
+    bool msb_first;
+    std::vector<double> written;
     std::string bytes;
-    CellType type;
-    bool msb_first;
-    double value;
-  } reads[] = {
-      {"\xFF\xFE", CellType::kSigned16, true, -2},
-      {"\xFF\xFE", CellType::kUnsigned16, true, 65534},
-      {"\xFF\xFF\xFF\xFE", CellType::kSigned32, false, -16777217},
-  };
-  for (const auto& c : reads) {
-    dir.WriteFile("in.raw", c.bytes);
-    MappedOutputFile m(dir.Path("in.raw"), c.type, 0, c.msb_first);
-    ASSERT_TRUE(m.OpenRead());
-    EXPECT_EQ(c.value, Value(m, 0)) << static_cast<int>(c.type) << " msb " << c.msb_first;
-  }
-  const struct {
-    CellType type;
-    bool msb_first;
-    std::vector<double> values;
-    std::string expected;
-  } writes[] = {
-      {CellType::kUnsigned16, true, {258, -2}, "\x01\x02\xFF\xFE"},
-      {CellType::kFloat32, true, {1.5}, std::string("\x3F\xC0\x00\x00", 4)},
-      // Rounds half to even and keeps the low bits.
+    std::vector<double> read;
+  } cases[] = {
+      {CellType::kSigned16, true, {-2}, "\xFF\xFE", {-2}},
+      {CellType::kUnsigned16, true, {258, -2}, "\x01\x02\xFF\xFE", {258, 65534}},
+      {CellType::kSigned32, false, {-16777217}, "\xFF\xFF\xFF\xFE", {-16777217}},
+      {CellType::kFloat32, true, {1.5}, std::string("\x3F\xC0\x00\x00", 4), {1.5}},
       {CellType::kUnsigned8,
        false,
        {300, 2.5, 3.5, -1, 256, -0.5, std::nan("")},
-       std::string("\x2C\x02\x04\xFF\x00\x00\x00", 7)},
+       std::string("\x2C\x02\x04\xFF\x00\x00\x00", 7),
+       {44, 2, 4, 255, 0, 0, 0}},
   };
-  for (const auto& w : writes) {
+  for (const auto& c : cases) {
     {
-      MappedOutputFile m(dir.Path("out.raw"), w.type, 1, w.msb_first);
-      ASSERT_TRUE(m.CreateNew(w.values.size()));
-      for (uint64_t i = 0; i < w.values.size(); ++i) ASSERT_TRUE(m.SetValue(i, w.values[i]));
+      MappedOutputFile m(dir.Path("out.raw"), c.type, 1, c.msb_first);
+      ASSERT_TRUE(m.CreateNew(c.written.size()));
+      for (uint64_t i = 0; i < c.written.size(); ++i) ASSERT_TRUE(m.SetValue(i, c.written[i]));
     }
-    EXPECT_EQ(w.expected, dir.ReadFile("out.raw")) << static_cast<int>(w.type);
+    EXPECT_EQ(c.bytes, dir.ReadFile("out.raw")) << static_cast<int>(c.type);
+    MappedOutputFile m(dir.Path("out.raw"), c.type, 0, c.msb_first);
+    ASSERT_TRUE(m.OpenRead());
+    for (uint64_t i = 0; i < c.read.size(); ++i)
+      EXPECT_EQ(c.read[i], Value(m, i)) << static_cast<int>(c.type);
   }
   dir.WriteFile("s16.raw", "\x01\x02\x03");  // one cell and a stray byte
   MappedOutputFile m(dir.Path("s16.raw"), CellType::kSigned16, 2, false);

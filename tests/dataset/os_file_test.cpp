@@ -1,15 +1,13 @@
 #include "dataset/os_file.h"
 
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
 #include <iterator>
-#include <utility>
 
-#include "support/temp_dir.h"
+#include "support/format_test.h"
 
 namespace clipra {
 namespace {

@@ -1,11 +1,9 @@
 #include "dataset/preview_sampler.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
 
-#include "support/ers_builder.h"
-#include "support/temp_dir.h"
+#include "support/app_fixtures.h"
+#include "support/format_test.h"
 
 namespace clipra {
 namespace {
@@ -37,20 +35,10 @@ TEST(PreviewSampler, EveryPixelShowsTheCellNearestToItsCentre) {
       {1002.5, 2004, 5, 4, 4, 4},       // pixel centres on the rounding ties
   };
   for (const auto& src : kSources) {
-    ErsSource s;
-    s.width = 7;
-    s.lines = 5;
-    s.bands = src.bands;
-    s.cell_type = src.cell_type;
+    ErsSource s = Grid(7, 5, src.bands, "10", "4", "1000", "2000", src.cell_type);
     s.msb_first = src.msb_first;
-    s.cell_size_x = "10";
-    s.cell_size_y = "4";
-    s.eastings = "1000";
-    s.northings = "2000";
-    s.data = MakeCells(s, Pattern);
-    s.Write(dir.Path(src.name));
     Source source;
-    ASSERT_TRUE(source.Open(dir.Path(std::string(src.name) + ".ers"))) << source.GetErrorText();
+    ASSERT_TRUE(source.Open(WriteSource(dir, src.name, s, Pattern))) << source.GetErrorText();
     for (const PreviewView& view : kViews) {
       SCOPED_TRACE(std::string(src.name) + " view left " + std::to_string(view.left));
       PreviewSamples out;

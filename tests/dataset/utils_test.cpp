@@ -1,6 +1,6 @@
 #include "dataset/utils.h"
 
-#include <gtest/gtest.h>
+#include "support/format_test.h"
 
 namespace clipra {
 namespace {
