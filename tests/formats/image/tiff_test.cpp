@@ -316,29 +316,41 @@ TEST_F(TiffReaderTest, RefusesWithItsMessage) {
 TEST_F(TiffReaderTest, GeoreferenceComesFromTheWorldFile) {
   const struct {
     const char *tif, *sidecar, *world;
-    bool tags;
+    int tags;  // 0 none, 1 pixel scale and tie point, 2 a transformation, 3 a rotated one
     const char* placement;
   } cases[] = {
-      {"none.tif", nullptr, nullptr, false, "1 1, 0 0, RAW RAW RAW"},
-      {"w.tif", "w.tifw", "2\r\n0\r\n0\r\n-2\r\n100\r\n200\r\n", false,
+      {"none.tif", nullptr, nullptr, 0, "1 1, 0 0, RAW RAW RAW"},
+      {"w.tif", "w.tifw", "2\r\n0\r\n0\r\n-2\r\n100\r\n200\r\n", 0,
        "2 2, 99 201, UNKNOWN UNKNOWN UNKNOWN"},
-      {"img.tif", "IMG.TFW", "4\n0\n0\n-4\n10\n20\n", false, "4 4, 8 22, UNKNOWN UNKNOWN UNKNOWN"},
-      {"any.tif", "any.wld", "4\n0\n0\n-4\n10\n20\n", false, "4 4, 8 22, UNKNOWN UNKNOWN UNKNOWN"},
-      {"g.tif", "g.tfw", "3\n0\n0\n-3\n1000\n2000\n", true,
+      {"img.tif", "IMG.TFW", "4\n0\n0\n-4\n10\n20\n", 0, "4 4, 8 22, UNKNOWN UNKNOWN UNKNOWN"},
+      {"any.tif", "any.wld", "4\n0\n0\n-4\n10\n20\n", 0, "4 4, 8 22, UNKNOWN UNKNOWN UNKNOWN"},
+      {"g.tif", "g.tfw", "3\n0\n0\n-3\n1000\n2000\n", 1,
        "3 3, 998.5 2001.5, UNKNOWN UNKNOWN UNKNOWN"},
-      {"t.tif", nullptr, nullptr, true, "0.5 0.5, 7 8, UNKNOWN UNKNOWN UNKNOWN"},
+      {"t.tif", nullptr, nullptr, 1, "0.5 0.5, 7 8, UNKNOWN UNKNOWN UNKNOWN"},
+      {"m.tif", nullptr, nullptr, 2, "0.5 0.5, 7 8, UNKNOWN UNKNOWN UNKNOWN"},
+      // A rotated grid is read without its georeference, and says so.
+      {"r.tif", nullptr, nullptr, 3, "1 1, 0 0, RAW RAW RAW"},
   };
   dir_.WriteFile("w.tfw", "5\n0\n0\n-5\n500\n600\n");
-  const std::function<void(TiffBuilder&)> tags = [](TiffBuilder& b) {
-    b.Values<double>(33550, {0.5, 0.5, 0});
-    b.Values<double>(33922, {0, 0, 0, 7, 8, 0});
+  const std::function<void(TiffBuilder&)> tags[] = {
+      nullptr,
+      [](TiffBuilder& b) {
+        b.Values<double>(33550, {0.5, 0.5, 0});
+        b.Values<double>(33922, {0, 0, 0, 7, 8, 0});
+      },
+      [](TiffBuilder& b) {
+        b.Values<double>(34264, {0.5, 0, 0, 7, 0, -0.5, 0, 8, 0, 0, 0, 0, 0, 0, 0, 1});
+      },
+      [](TiffBuilder& b) {
+        b.Values<double>(34264, {0.5, 0.1, 0, 7, 0.1, -0.5, 0, 8, 0, 0, 0, 0, 0, 0, 0, 1});
+      },
   };
   for (const auto& k : cases) {
     if (k.sidecar) dir_.WriteFile(k.sidecar, k.world);
-    ASSERT_TRUE(OpenBytes(MakeTiff({}, k.tags ? tags : nullptr), k.tif)) << k.tif;
+    ASSERT_TRUE(OpenBytes(MakeTiff({}, tags[k.tags]), k.tif)) << k.tif;
     EXPECT_EQ(k.placement, Placement(*reader_)) << k.tif;
     // Tags that the world file overrode are named in the closing note.
-    EXPECT_EQ(reader_->Note.empty(), !(k.tags && k.sidecar)) << reader_->Note;
+    EXPECT_EQ(reader_->Note.empty(), !(k.tags && k.sidecar) && k.tags != 3) << reader_->Note;
   }
   // The reading facade opens w.tif too: map (103.2, 197.2) is cell (2.1, 1.9),
   // the nearest cell (2, 2).
