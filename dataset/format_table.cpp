@@ -58,15 +58,18 @@ std::unique_ptr<RasterWriter> CreateWriter(FormatCode code, const std::string& f
                                           options.Compression);
     case FormatCode::kBmp:
       return std::make_unique<BmpWriter>(file_name, width, lines, cell_type, bands, mode);
+    case FormatCode::kJpg:
+      return std::make_unique<JpegWriter>(file_name, width, lines, cell_type, bands, mode,
+                                          options.JpegQuality);
     default:
-      // Every name without a writer of its own (".osd", ".jpg", none...)
+      // Every name without a writer of its own (".osd", ".jpgw", none...)
       // becomes an OrthoSetData raster.
       return std::make_unique<OsdWriter>(file_name, width, lines, cell_type, bands, mode);
   }
 }
 
 std::vector<std::string> OutputFiles(const std::string& file_name) {
-  switch (IdentifyForCreate(file_name)) {
+  switch (OutputFormat(file_name)) {
     case FormatCode::kErs:
       return {HeaderRasterWriter::DataPath(file_name),
               HeaderRasterWriter::HeaderPath(file_name, ".ers")};
@@ -75,10 +78,21 @@ std::vector<std::string> OutputFiles(const std::string& file_name) {
     case FormatCode::kDtm:
     case FormatCode::kTif:
     case FormatCode::kBmp:
+    case FormatCode::kJpg:
       return {file_name};
     default:
       return {HeaderRasterWriter::DataPath(file_name),
               HeaderRasterWriter::HeaderPath(file_name, ".osd")};
+  }
+}
+
+std::string OutputRefusal(const std::string& file_name, uint32_t width, uint32_t lines,
+                          CellType cell_type, uint32_t bands) {
+  switch (OutputFormat(file_name)) {
+    case FormatCode::kJpg:
+      return JpegWriter::Refusal(width, lines, cell_type, bands);
+    default:
+      return {};
   }
 }
 

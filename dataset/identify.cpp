@@ -73,6 +73,13 @@ FormatCode IdentifyForCreate(const std::string& file_name) {
   return FormatCode::kUnknown;
 }
 
+FormatCode OutputFormat(const std::string& file_name) {
+  const std::string ext = UpperCase(ExtractFileExt(file_name));
+  if (ext == ".JPG" || ext == ".JPEG") return FormatCode::kJpg;
+  const FormatCode code = IdentifyForCreate(file_name);
+  return code == FormatCode::kJpg ? FormatCode::kUnknown : code;
+}
+
 std::string& IdentifyErrorText() {
   static std::string text;
   return text;

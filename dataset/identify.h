@@ -50,6 +50,10 @@ enum class CoordinateType : uint8_t {
 
 // Uses only the extension: the first table key found inside it.
 FormatCode IdentifyForCreate(const std::string& file_name);
+// The format a new file of this name is written in: IdentifyForCreate's
+// code, except that only names ending in ".jpg" or ".jpeg", in any case,
+// are JPEG; other names holding "JPG" (".jpgw") stay unknown.
+FormatCode OutputFormat(const std::string& file_name);
 // Looks at the first eight bytes, falling back to the extension for the
 // formats without a signature. Never creates or writes a file.
 FormatCode IdentifyExisting(const std::string& file_name);

@@ -144,10 +144,18 @@ int OsFile::Size(uint64_t& size) const {
   return 0;
 }
 
-int OsFile::Reserve(uint64_t size) {
-  // A file-size limit must come back as EFBIG, not end the process.
+namespace {
+
+// A file-size limit must come back as EFBIG, not end the process.
+void IgnoreFileSizeSignal() {
   static std::once_flag ignore_xfsz;
   std::call_once(ignore_xfsz, [] { std::signal(SIGXFSZ, SIG_IGN); });
+}
+
+}  // namespace
+
+int OsFile::Reserve(uint64_t size) {
+  IgnoreFileSizeSignal();
   if (size > static_cast<uint64_t>(std::numeric_limits<off_t>::max())) return EFBIG;
   const off_t length = static_cast<off_t>(size);
   if (::ftruncate(fd_, length) != 0) return errno;
@@ -167,6 +175,22 @@ int OsFile::Reserve(uint64_t size) {
       return errno;
     }
     done += n;
+  }
+  return 0;
+}
+
+int OsFile::Write(const void* data, size_t size) {
+  IgnoreFileSizeSignal();
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    const ssize_t n = ::write(fd_, p, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    if (n == 0) return EIO;
+    p += n;
+    size -= static_cast<size_t>(n);
   }
   return 0;
 }

@@ -2,6 +2,7 @@
 // operating system through these few calls.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -54,6 +55,8 @@ class OsFile {
   // Gives the file exactly `size` bytes and reserves them on disk, so that a
   // full disk is an error here rather than a fault when a page is stored.
   int Reserve(uint64_t size);
+  // Writes all `size` bytes at the file's position.
+  int Write(const void* data, size_t size);
   void Close();
 
   bool IsOpen() const { return fd_ >= 0; }

@@ -94,7 +94,7 @@ Output::Output(const std::string& file_name, uint32_t width, uint32_t lines, Cel
   if (bands > static_cast<int32_t>(kMaxDimension))
     throw DatasetError("Output of " + std::to_string(bands) + " bands is too large: at most " +
                        std::to_string(kMaxDimension) + " bands");
-  const FormatCode code = IdentifyForCreate(file_name);
+  const FormatCode code = OutputFormat(file_name);
   try {
     writer_ = CreateWriter(code, file_name, static_cast<uint16_t>(width),
                            static_cast<uint16_t>(lines), cell_type, bands, mode, options);

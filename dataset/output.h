@@ -35,8 +35,10 @@ class WriterError : public std::runtime_error {
 enum class TiffCompression : uint8_t { kNone, kLzw, kDeflate, kZstd };
 
 // Choices that only some output formats take; the others ignore them.
+inline constexpr int kDefaultJpegQuality = 90;
 struct WriteOptions {
   TiffCompression Compression = TiffCompression::kNone;
+  int JpegQuality = kDefaultJpegQuality;  // 1 to 100
 };
 
 class RasterWriter : public MappedOutputRaster {
@@ -138,5 +140,10 @@ std::unique_ptr<RasterWriter> CreateWriter(FormatCode code, const std::string& f
                                            uint16_t width, uint16_t lines, CellType cell_type,
                                            int32_t bands, uint8_t mode,
                                            const WriteOptions& options = {});
+
+// Why an output of this name, size and cells cannot be written, for the
+// formats that refuse some; empty when it can.
+std::string OutputRefusal(const std::string& file_name, uint32_t width, uint32_t lines,
+                          CellType cell_type, uint32_t bands);
 
 }  // namespace clipra

@@ -405,6 +405,7 @@ void SheetBatch::Cut(Source& source, size_t index) {
   ExtractOptions area{sheet.TopLeftX, sheet.TopLeftY, sheet.BotRightX, sheet.BotRightY,
                       background_};
   area.Compression = Compression;
+  area.JpegQuality = JpegQuality;
   ExtractJob job(source_name_, sheet.Path, area, nullptr);
   job.UseSource(&source);
   job.SetsBusy = false;

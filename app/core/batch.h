@@ -88,8 +88,9 @@ class SheetBatch {
   // A sheet written with background only: its rectangle misses the source.
   std::function<void(const Sheet& sheet)> OnMiss;
 
-  // How TIFF sheets store their cells.
+  // How TIFF sheets store their cells, and the quality of JPEG sheets.
   TiffCompression Compression = TiffCompression::kNone;
+  int JpegQuality = kDefaultJpegQuality;
   std::string ErrorText;
   size_t Written = 0;
   size_t Failed = 0;

@@ -33,7 +33,8 @@ constexpr const char* kUsage =
     "\n"
     "Cuts a rectangle, given in the source's map coordinates, out of SOURCE and\n"
     "writes it to OUTPUT in the format that OUTPUT's extension selects\n"
-    "(.ers, .tif, .bmp, .dtm, .001; any other name gives an OrthoSetData raster).\n"
+    "(.ers, .tif, .bmp, .jpg, .jpeg, .dtm, .001; any other name gives an\n"
+    "OrthoSetData raster).\n"
     "\n"
     "Options (\"/\" works as well as \"-\", letters in either case):\n"
     "  -A<TopLeftX>:<TopLeftY>:<BotRightX>:<BotRightY>\n"
@@ -50,6 +51,8 @@ constexpr const char* kUsage =
     "                 {row}, {col}, {x} and {y} stand for each sheet's place\n"
     "  --compress lzw|deflate|zstd\n"
     "                 write TIFF outputs in compressed 256 x 256 tiles\n"
+    "  --jpeg-quality N\n"
+    "                 the quality of JPEG outputs, 1 to 100 (default 90)\n"
     "  -j N           cut N sheets at once (default: the number of cores)\n"
     "  --shard K/N    only sheets K, K+N, K+2N, ... of the list or grid\n"
     "  --info SOURCE  describe SOURCE: size, cell type, georeference\n"
@@ -108,6 +111,11 @@ bool ParseCompression(const std::string& text, TiffCompression& compression) {
 // Compression is a TIFF matter: any other output would silently ignore it.
 bool IsTiffName(const std::string& name) {
   return IdentifyForCreate(name) == FormatCode::kTif;
+}
+
+// The quality is a JPEG matter in the same way.
+bool IsJpegName(const std::string& name) {
+  return OutputFormat(name) == FormatCode::kJpg;
 }
 
 // Draws the progress: a bar on a terminal, otherwise a line every 10 %.
@@ -188,6 +196,7 @@ struct BatchRequest {
   unsigned workers = 0;
   bool has_shard = false;
   Shard shard;
+  bool has_jpeg_quality = false;
   bool Wanted() const { return !list.empty() || grid; }
 };
 
@@ -204,10 +213,12 @@ int RunBatch(const BatchRequest& request, const std::string& source, const Extra
     for (Sheet& sheet : sheets)
       if (request.shard.Has(sheet.Number)) taken.push_back(std::move(sheet));
     sheets = std::move(taken);
-    if (options.Compression != TiffCompression::kNone)
-      for (const Sheet& sheet : sheets)
-        if (!IsTiffName(sheet.Path))
-          return UsageError(err, "--compress goes with TIFF outputs only: " + sheet.Name);
+    for (const Sheet& sheet : sheets) {
+      if (options.Compression != TiffCompression::kNone && !IsTiffName(sheet.Path))
+        return UsageError(err, "--compress goes with TIFF outputs only: " + sheet.Name);
+      if (request.has_jpeg_quality && !IsJpegName(sheet.Path))
+        return UsageError(err, "--jpeg-quality goes with JPEG outputs only: " + sheet.Name);
+    }
   }
   SheetBatch batch;
   if (!batch.Open(source)) {
@@ -238,6 +249,7 @@ int RunBatch(const BatchRequest& request, const std::string& source, const Extra
   {
     InterruptGuard guard;
     batch.Compression = options.Compression;
+    batch.JpegQuality = options.JpegQuality;
     batch.Run(sheets, options.BgrColor, workers);
   }
   progress.Finish();
@@ -305,13 +317,21 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
       value = a.substr(2);
       a = "-j";
     } else if (a == "--sheets" || a == "--grid" || a == "--shard" || a == "-j" ||
-               a == "--compress") {
+               a == "--compress" || a == "--jpeg-quality") {
       if (i + 1 == args.size()) return UsageError(err, a + " needs a value");
       value = args[++i];
     }
     if (a == "--compress") {
       if (!ParseCompression(value, options.Compression))
         return UsageError(err, "--compress takes lzw, deflate or zstd, not " + value);
+      continue;
+    }
+    if (a == "--jpeg-quality") {
+      int32_t n = 0;
+      if (!ParseInt32(value, n) || n < 1 || n > 100)
+        return UsageError(err, "--jpeg-quality takes a number from 1 to 100");
+      options.JpegQuality = n;
+      batch.has_jpeg_quality = true;
       continue;
     }
     if (a == "--sheets" || a == "--grid" || a == "--shard" || a == "-j") {
@@ -410,6 +430,8 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
                       batch.grid ? "give a SOURCE and a PATTERN" : "give a SOURCE and an OUTPUT");
   if (options.Compression != TiffCompression::kNone && !IsTiffName(cl.out_name))
     return UsageError(err, "--compress goes with TIFF outputs only: " + cl.out_name);
+  if (batch.has_jpeg_quality && !IsJpegName(cl.out_name))
+    return UsageError(err, "--jpeg-quality goes with JPEG outputs only: " + cl.out_name);
   if (batch.grid) {
     GridOptions& grid = batch.grid_options;
     grid.HasArea = cl.has_area;

@@ -201,6 +201,12 @@ bool ExtractJob::CreateOutput(const std::string& file_name) {
       return false;
     }
   }
+  if (const std::string refusal = OutputRefusal(file_name, static_cast<uint32_t>(OutWidth),
+                                                static_cast<uint32_t>(OutLines), cell_type, bands);
+      !refusal.empty()) {
+    StatusText = refusal;
+    return false;
+  }
   // Creating the output would truncate the source under its reader, or
   // rewrite its header. Every file of the output is checked, under
   // whatever name, before anything is created.
@@ -218,7 +224,8 @@ bool ExtractJob::CreateOutput(const std::string& file_name) {
   try {
     OutputData = std::make_unique<Output>(
         file_name, static_cast<uint32_t>(OutWidth), static_cast<uint32_t>(OutLines), cell_type,
-        static_cast<int32_t>(bands), 1, WriteOptions{.Compression = Options.Compression});
+        static_cast<int32_t>(bands), 1,
+        WriteOptions{.Compression = Options.Compression, .JpegQuality = Options.JpegQuality});
     // Before any cell: a TIFF writer makes its file anew for the tag.
     if (const std::optional<double> no_data = SourceData->NoData()) OutputData->SetNoData(*no_data);
   } catch (const DatasetError& e) {

@@ -22,6 +22,8 @@ struct ExtractOptions {
   uint32_t BgrColor = 0;  // red in bits 0-7, green 8-15, blue 16-23
   // How a TIFF output stores its cells; other outputs ignore it.
   TiffCompression Compression = TiffCompression::kNone;
+  // The quality of a JPEG output, 1 to 100.
+  int JpegQuality = kDefaultJpegQuality;
 };
 
 // Shared with the window: set while a job runs, and the user's stop request.

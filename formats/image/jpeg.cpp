@@ -10,12 +10,10 @@
 #include <cstring>
 #include <new>
 
-#include <jerror.h>
-#include <jpeglib.h>
-
 #include "dataset/identify.h"
 #include "dataset/os_file.h"
 #include "dataset/utils.h"
+#include "formats/image/jpeg_library.h"
 #include "formats/image/world_file.h"
 
 namespace clipra {
@@ -27,46 +25,21 @@ uint64_t& MemoryLimit() {
   return limit;
 }
 
-// libjpeg reports through these callbacks. Every error and every warning
-// (corrupt data) ends the decode by a jump back into the step that called
-// the library; nothing is printed.
-struct ErrorManager {
-  jpeg_error_mgr pub;
-  std::jmp_buf jump;
-  int code;  // libjpeg's message code, or -1 for a stop of our own
-  char message[JMSG_LENGTH_MAX];
-};
+using jpeg::ErrorManager;
+using jpeg::StepMessage;
 
 struct ProgressMonitor {
   jpeg_progress_mgr pub;
   ErrorManager* err;
 };
 
-[[noreturn]] void Stop(ErrorManager* err) {
-  std::longjmp(err->jump, 1);
-}
-
-extern "C" void ErrorExit(j_common_ptr cinfo) {
-  auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
-  err->code = err->pub.msg_code;
-  err->pub.format_message(cinfo, err->message);
-  Stop(err);
-}
-
-extern "C" void EmitMessage(j_common_ptr cinfo, int level) {
-  if (level < 0) ErrorExit(cinfo);
-}
-
-extern "C" void OutputMessage(j_common_ptr) {}
-
 extern "C" void CheckProgress(j_common_ptr cinfo) {
   auto* progress = reinterpret_cast<ProgressMonitor*>(cinfo->progress);
   if (!cinfo->is_decompressor) return;
   if (reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kJpegMaxScans) {
-    ErrorManager* err = progress->err;
-    err->code = -1;
-    std::snprintf(err->message, sizeof err->message, "more than %d scans", kJpegMaxScans);
-    Stop(err);
+    char text[32];
+    std::snprintf(text, sizeof text, "more than %d scans", kJpegMaxScans);
+    jpeg::StopWith(progress->err, text);
   }
 }
 
@@ -162,14 +135,6 @@ struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
 };
 
-// "<step> error: <code> <text>", or "Out of memory" when the library ran out.
-std::string StepMessage(const char* step, const ErrorManager& err) {
-  if (err.code == JERR_OUT_OF_MEMORY || err.code == JERR_NO_BACKING_STORE) return "Out of memory";
-  std::string text = std::string(step) + " error: ";
-  if (err.code >= 0) text += std::to_string(err.code) + " ";
-  return text + err.message;
-}
-
 }  // namespace
 
 void SetJpegMemoryLimit(uint64_t bytes) {
@@ -258,10 +223,7 @@ int JpegReader::Decode(bool cells, uint32_t first_col, uint32_t first_line, uint
   ErrorManager err{};
   ProgressMonitor progress{};
   jpeg_decompress_struct cinfo{};
-  cinfo.err = jpeg_std_error(&err.pub);
-  err.pub.error_exit = ErrorExit;
-  err.pub.emit_message = EmitMessage;
-  err.pub.output_message = OutputMessage;
+  cinfo.err = jpeg::UseErrorManager(err);
   if (!CreateStep(&cinfo, &err)) {
     jpeg_destroy_decompress(&cinfo);
     ErrorText = StepMessage("JPEG init", err);

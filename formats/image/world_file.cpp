@@ -88,6 +88,16 @@ std::string FormatWorldNumber(double value) {
   return FormatFixedWidth(value, 18, 14);
 }
 
+std::string CentreWorldFileText(const Georeference& georef) {
+  const long double x = static_cast<long double>(georef.LeftX()) + georef.CellSizeX / 2.0L;
+  const long double y = static_cast<long double>(georef.TopY()) - georef.CellSizeY / 2.0L;
+  std::string text;
+  for (long double v : {static_cast<long double>(georef.CellSizeX), 0.0L, 0.0L,
+                        -static_cast<long double>(georef.CellSizeY), x, y})
+    text += FormatFixedWidth(v, 0, 10) + "\r\n";
+  return text;
+}
+
 bool WriteWorldFile(const std::string& file_name, double cell_width, double rotation_x,
                     double rotation_y, double cell_height, double left_x, double top_y) {
   std::string text;

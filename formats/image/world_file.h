@@ -39,6 +39,11 @@ void CentreToCorner(Georeference& georef, const std::string& file_name);
 // One world-file number: 14 decimals, right-aligned in 18 characters.
 std::string FormatWorldNumber(double value);
 
+// A world file as GDAL writes it, the centre of cell (0, 0) on lines 5 and
+// 6, with 10 decimals, "." whatever the locale, and CR LF after each line.
+// ReadWorldFile takes it back to the same corner.
+std::string CentreWorldFileText(const Georeference& georef);
+
 // Writes the six numbers, each line ended by CR LF; false on any error.
 bool WriteWorldFile(const std::string& file_name, double cell_width, double rotation_x,
                     double rotation_y, double cell_height, double left_x, double top_y);

@@ -34,8 +34,8 @@ TEST(HeaderOutputs, ClipThroughTheFormatMatchesADirectErsClip) {
        "-A1015:4985:1075:4935"},
       {"clip.001", "clip.001", 9, 7, 1, "Signed16BitInteger", "10", "1000", "5000", false, Pattern,
        "-A985:5012:1030:4960"},
-      // An OrthoSetData header under another format's name.
-      {"clip.jpg", "clip.jpg", 9, 7, 2, "Signed16BitInteger", "10", "1000", "5000", true, Pattern,
+      // An OrthoSetData header under a name that holds another format's key.
+      {"clip.jpgw", "clip.jpgw", 9, 7, 2, "Signed16BitInteger", "10", "1000", "5000", true, Pattern,
        "-A1015:4985:1075:4935"},
       // Three bands partly outside the source: the background colour.
       {"clip", "clip.osd", 6, 5, 3, "Unsigned8BitInteger", "2.5", "300", "800", false, Positive,

@@ -1,5 +1,6 @@
 #include "formats/header/osd.h"
 
+#include <cstdio>
 #include <regex>
 
 #include "dataset/control_points.h"
@@ -116,7 +117,7 @@ TEST(OsdHeader, RawWarpSpaceDropsTheWarpSpheroidAndUnits) {
 TEST(OsdWriter, EveryNameWithoutItsOwnWriterBecomesAZeroedOsd) {
   TempDir dir;
   const char* cases[][3] = {{"a.osd", "a.osd", "a"},
-                            {"b.jpg", "b.jpg", "b"},
+                            {"b.jpgw", "b.jpgw", "b"},
                             {"d", "d.osd", "d"},
                             {"e.xyz", "e.xyz", "e"},
                             {"f.veg", "f.veg", "f"}};
@@ -219,7 +220,7 @@ TEST(OsdReader, DataFileNamedDirectlyFindsItsHeaderWhateverItsFirstBytes) {
 TEST(OsdRoundTrip, WriterThenReaderKeepsCellsGeoreferenceAndControlPoints) {
   TempDir dir;
   {
-    Output out(dir.Path("rt.jpg"), 3, 2, CellType::kFloat32, 2, 1);
+    Output out(dir.Path("rt.osd"), 3, 2, CellType::kFloat32, 2, 1);
     out.SetGeoreference({2.5, 2.5, 0, 0, 500000.25, 6100000, "GRS80", "\"ETRS89\"", "UTM33"});
     const ControlPoint p = Point("gcp1 Yes 1.5 2 500001 6099999 12.25");
     out.GetWriter()->AddControlPoint(&p);
@@ -227,6 +228,8 @@ TEST(OsdRoundTrip, WriterThenReaderKeepsCellsGeoreferenceAndControlPoints) {
       for (uint32_t b = 0; b < 2; ++b)
         for (uint32_t x = 0; x < 3; ++x) out.PutValue(x, y, b, 100.0 * b + 10 * y + x + 0.25);
   }
+  // Stored under ".jpg", the header still reads as OrthoSetData.
+  std::rename(dir.Path("rt.osd").c_str(), dir.Path("rt.jpg").c_str());
   EXPECT_EQ((std::vector<float>{0.25f, 1.25f, 2.25f, 100.25f, 101.25f, 102.25f, 10.25f, 11.25f,
                                 12.25f, 110.25f, 111.25f, 112.25f}),
             ReadAllCells(dir.Path("rt.jpg")));

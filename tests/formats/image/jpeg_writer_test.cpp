@@ -1,0 +1,207 @@
+// JPEG outputs as other programs see them: GDAL and djpeg open them, GDAL
+// and this program place them where the ER Mapper clip of the same
+// rectangle lies, and what cannot be a JPEG changes no file.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/core/cli.h"
+#include "dataset/identify.h"
+#include "dataset/source.h"
+#include "dataset/utils.h"
+#include "formats/image/jpeg.h"
+#include "support/comma_locale.h"
+#include "support/ers_builder.h"
+#include "support/gdal.h"
+#include "support/temp_dir.h"
+#include "support/tools.h"
+
+namespace clipra {
+namespace {
+
+// Smooth, so that JPEG's error stays small, and different in every band.
+double Smooth(uint32_t x, uint32_t y, uint32_t b) {
+  return 40 + 3 * x + 2 * y + 30 * b;
+}
+
+// 24 x 16 cells of 0.5, cell (0, 0) at (500000.25, 6100000.75).
+void WriteSource(const TempDir& dir, uint32_t bands, const char* cell_type) {
+  ErsSource s;
+  s.width = 24;
+  s.lines = 16;
+  s.bands = bands;
+  s.cell_type = cell_type;
+  s.cell_size_x = s.cell_size_y = "0.5";
+  s.eastings = "500000.25";
+  s.northings = "6100000.75";
+  s.data = MakeCells(s, Smooth);
+  s.Write(dir.Path("src"));
+}
+
+// Source cells (2, 2) to (19, 14): 18 x 13, neither a whole number of blocks.
+constexpr const char* kRect = "-A500001.25:6099999.75:500009.75:6099993.75";
+
+// The first entry of the first quantisation table: 16 scaled by the quality.
+int FirstQuantiser(const std::string& jpeg) {
+  const size_t dqt = jpeg.find("\xFF\xDB");
+  return dqt == std::string::npos || dqt + 5 >= jpeg.size()
+             ? -1
+             : static_cast<unsigned char>(jpeg[dqt + 5]);
+}
+
+TEST(JpegOutput, GdalDjpegAndThisProgramReadItWhereTheErMapperClipLies) {
+  REQUIRE_GDAL_PYTHON();
+  REQUIRE_TOOL("djpeg");
+  const struct {
+    const char* output;
+    uint32_t bands;
+    const char* quality;  // --jpeg-quality, or none
+    int quantiser;        // what the quality makes of the first quantiser
+    int max_error;        // against the source, in either direction
+    bool comma;           // run under a comma locale; last, as it may skip
+  } rows[] = {
+      {"grey.jpg", 1, nullptr, 3, 2, false},
+      {"rgb.jpg", 3, nullptr, 3, 8, false},
+      {"rgb40.jpeg", 3, "40", 20, 24, false},
+      {"grey-comma.JPG", 1, "100", 1, 1, true},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.output);
+    TempDir dir;
+    WriteSource(dir, row.bands, "Unsigned8BitInteger");
+    std::vector<std::string> args = {kRect, dir.Path("src.ers"), dir.Path(row.output)};
+    if (row.quality) args.insert(args.begin(), {"--jpeg-quality", row.quality});
+    {
+      std::optional<CommaLocale> comma;
+      if (row.comma) {
+        comma.emplace();
+        REQUIRE_COMMA_LOCALE(*comma);
+      }
+      const CliResult r = RunClipra(args);
+      ASSERT_EQ(kExitSuccess, r.code) << r.err;
+    }
+    ASSERT_EQ(kExitSuccess, RunClipra({kRect, dir.Path("src.ers"), dir.Path("ref.ers")}).code);
+
+    const std::string jpeg = dir.ReadFile(row.output);
+    EXPECT_EQ(FormatCode::kJpg, IdentifyExisting(dir.Path(row.output)));
+    EXPECT_NE(std::string::npos, jpeg.find("\xFF\xC0")) << "not baseline";
+    EXPECT_EQ(row.quantiser, FirstQuantiser(jpeg));
+    const std::string world = dir.ReadFile(ChangeFileExt(row.output, ".jgw"));
+    EXPECT_EQ(
+        "0.5000000000\r\n0.0000000000\r\n0.0000000000\r\n-0.5000000000\r\n"
+        "500001.5000000000\r\n6099999.5000000000\r\n",
+        world);
+
+    std::string pnm;
+    ASSERT_EQ(0, RunCommand("djpeg " + ShellQuote(dir.Path(row.output)), &pnm));
+    EXPECT_EQ(0u, pnm.rfind(row.bands == 1 ? "P5\n18 13\n255\n" : "P6\n18 13\n255\n", 0));
+
+    // GDAL: the ER Mapper clip's geotransform, and the cells this program decodes.
+    const GdalView ref = ReadWithGdal(dir, "ref.ers");
+    const GdalView out = ReadWithGdal(dir, row.output);
+    ASSERT_EQ(6u, ref.geo.size());
+    EXPECT_EQ(ref.geo, out.geo);
+    ASSERT_EQ(18, out.width);
+    ASSERT_EQ(13, out.height);
+    ASSERT_EQ(static_cast<int>(row.bands), out.bands);
+    const std::vector<float> own = ReadAllCells(dir.Path(row.output));
+    ASSERT_EQ(out.cells.size(), own.size());
+    int worst = 0;
+    for (uint32_t y = 0; y < 13; ++y)
+      for (uint32_t b = 0; b < row.bands; ++b)
+        for (uint32_t x = 0; x < 18; ++x) {
+          const double gdal = out.cells[(b * 13 + y) * 18 + x];
+          ASSERT_EQ(gdal, own[(y * row.bands + b) * 18 + x]) << x << " " << y << " " << b;
+          worst =
+              std::max(worst, std::abs(static_cast<int>(gdal - ref.cells[(b * 13 + y) * 18 + x])));
+        }
+    EXPECT_LE(worst, row.max_error);
+
+    // This program: the same corner, and a clip of the clip takes the same cells.
+    Source again;
+    ASSERT_TRUE(again.Open(dir.Path(row.output))) << again.GetErrorText();
+    EXPECT_EQ(500001.25, again.GetReader()->GetLeftX());
+    EXPECT_EQ(6099999.75, again.GetReader()->GetTopY());
+    EXPECT_EQ(0.5, again.GetReader()->GetCellSizeY());
+    ASSERT_EQ(kExitSuccess, RunClipra({kRect, dir.Path(row.output), dir.Path("again.ers")}).code);
+    EXPECT_EQ(own, ReadAllCells(dir.Path("again.ers")));
+  }
+}
+
+TEST(JpegOutput, WhatCannotBeAJpegChangesNoFile) {
+  const struct {
+    uint32_t bands;
+    const char* cell_type;
+    std::vector<std::string> options;
+    int code;
+    const char* err;
+  } rows[] = {
+      {2,
+       "Unsigned8BitInteger",
+       {kRect},
+       kExitFailure,
+       "JPEG files support 1 band (grey) or 3 bands (colour), not 2\n"},
+      {1,
+       "Unsigned16BitInteger",
+       {kRect},
+       kExitFailure,
+       "JPEG files support only byte cells, not UNSIGNED16BITINTEGER\n"},
+      {1,
+       "Unsigned8BitInteger",
+       {"-A500000:6100000:532750.5:6100000"},
+       kExitFailure,
+       "JPEG files hold 1 to 65500 cells each way, not 65502 x 1\n"},
+      {1,
+       "Unsigned8BitInteger",
+       {kRect, "--jpeg-quality", "101"},
+       kExitUsage,
+       "clipra-cli: --jpeg-quality takes a number from 1 to 100\n"},
+      {3,
+       "Unsigned8BitInteger",
+       {kRect, "--jpeg-quality", "0"},
+       kExitUsage,
+       "clipra-cli: --jpeg-quality takes a number from 1 to 100\n"},
+  };
+  auto listing = [](const TempDir& dir) {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+      names.insert(entry.path().filename().string());
+    return names;
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.err);
+    TempDir dir;
+    WriteSource(dir, row.bands, row.cell_type);
+    dir.WriteFile("out.jpg", "old image");
+    dir.WriteFile("out.jgw", "old world");
+    const std::set<std::string> before = listing(dir);
+    std::vector<std::string> args = row.options;
+    args.insert(args.end(), {dir.Path("src.ers"), dir.Path("out.jpg")});
+    const CliResult r = RunClipra(args);
+    EXPECT_EQ(row.code, r.code);
+    EXPECT_EQ(0u, r.err.rfind(row.err, 0)) << r.err;
+    EXPECT_EQ("old image", dir.ReadFile("out.jpg"));
+    EXPECT_EQ("old world", dir.ReadFile("out.jgw"));
+    EXPECT_EQ(before, listing(dir));
+  }
+
+  // A writer freed before Finish, as a stopped or failed run frees it.
+  TempDir dir;
+  dir.WriteFile("out.jpg", "old image");
+  {
+    JpegWriter writer(dir.Path("out.jpg"), 4, 3, CellType::kUnsigned8, 3, 1);
+    writer.SetGeoreference({});
+    for (uint32_t x = 0; x < 4; ++x) writer.SetCell(x, 1, 0, 200);
+    EXPECT_EQ(2u, listing(dir).size());
+  }
+  EXPECT_EQ("old image", dir.ReadFile("out.jpg"));
+  EXPECT_EQ(std::set<std::string>{"out.jpg"}, listing(dir));
+}
+
+}  // namespace
+}  // namespace clipra
