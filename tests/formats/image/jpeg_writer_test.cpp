@@ -2,6 +2,7 @@
 // and this program place them where the ER Mapper clip of the same
 // rectangle lies, and what cannot be a JPEG changes no file.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -134,38 +135,27 @@ TEST(JpegOutput, GdalDjpegAndThisProgramReadItWhereTheErMapperClipLies) {
 }
 
 TEST(JpegOutput, WhatCannotBeAJpegChangesNoFile) {
+  constexpr const char* kU8 = "Unsigned8BitInteger";
   const struct {
     uint32_t bands;
     const char* cell_type;
-    std::vector<std::string> options;
+    const char* rect;
+    const char* quality;  // --jpeg-quality, or none
+    rlim_t file_limit;    // bytes, as a full disk stops the writing; 0 for none
     int code;
     const char* err;
   } rows[] = {
-      {2,
-       "Unsigned8BitInteger",
-       {kRect},
-       kExitFailure,
+      {2, kU8, kRect, nullptr, 0, kExitFailure,
        "JPEG files support 1 band (grey) or 3 bands (colour), not 2\n"},
-      {1,
-       "Unsigned16BitInteger",
-       {kRect},
-       kExitFailure,
+      {1, "Unsigned16BitInteger", kRect, nullptr, 0, kExitFailure,
        "JPEG files support only byte cells, not UNSIGNED16BITINTEGER\n"},
-      {1,
-       "Unsigned8BitInteger",
-       {"-A500000:6100000:532750.5:6100000"},
-       kExitFailure,
+      {1, kU8, "-A500000:6100000:532750.5:6100000", nullptr, 0, kExitFailure,
        "JPEG files hold 1 to 65500 cells each way, not 65502 x 1\n"},
-      {1,
-       "Unsigned8BitInteger",
-       {kRect, "--jpeg-quality", "101"},
-       kExitUsage,
+      {1, kU8, kRect, "101", 0, kExitUsage,
        "clipra-cli: --jpeg-quality takes a number from 1 to 100\n"},
-      {3,
-       "Unsigned8BitInteger",
-       {kRect, "--jpeg-quality", "0"},
-       kExitUsage,
+      {3, kU8, kRect, "0", 0, kExitUsage,
        "clipra-cli: --jpeg-quality takes a number from 1 to 100\n"},
+      {3, kU8, kRect, nullptr, 512, kExitFailure, "JPEG write error: File too large\n"},
   };
   auto listing = [](const TempDir& dir) {
     std::set<std::string> names;
@@ -180,11 +170,17 @@ TEST(JpegOutput, WhatCannotBeAJpegChangesNoFile) {
     dir.WriteFile("out.jpg", "old image");
     dir.WriteFile("out.jgw", "old world");
     const std::set<std::string> before = listing(dir);
-    std::vector<std::string> args = row.options;
-    args.insert(args.end(), {dir.Path("src.ers"), dir.Path("out.jpg")});
+    std::vector<std::string> args = {row.rect, dir.Path("src.ers"), dir.Path("out.jpg")};
+    if (row.quality) args.insert(args.begin(), {"--jpeg-quality", row.quality});
+    rlimit old_limit{};
+    ::getrlimit(RLIMIT_FSIZE, &old_limit);
+    rlimit limit = old_limit;
+    if (row.file_limit) limit.rlim_cur = row.file_limit;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
     const CliResult r = RunClipra(args);
+    ::setrlimit(RLIMIT_FSIZE, &old_limit);
     EXPECT_EQ(row.code, r.code);
-    EXPECT_EQ(0u, r.err.rfind(row.err, 0)) << r.err;
+    EXPECT_NE(std::string::npos, r.err.find(row.err)) << r.err;
     EXPECT_EQ("old image", dir.ReadFile("out.jpg"));
     EXPECT_EQ("old world", dir.ReadFile("out.jgw"));
     EXPECT_EQ(before, listing(dir));
