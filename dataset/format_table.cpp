@@ -2,6 +2,7 @@
 #include "dataset/identify.h"
 #include "dataset/output.h"
 #include "dataset/source.h"
+#include "dataset/utils.h"
 #include "formats/header/dtm.h"
 #include "formats/header/ers.h"
 #include "formats/header/nog.h"
@@ -78,8 +79,9 @@ std::vector<std::string> OutputFiles(const std::string& file_name) {
     case FormatCode::kDtm:
     case FormatCode::kTif:
     case FormatCode::kBmp:
-    case FormatCode::kJpg:
       return {file_name};
+    case FormatCode::kJpg:
+      return {file_name, ChangeFileExt(file_name, ".jgw")};
     default:
       return {HeaderRasterWriter::DataPath(file_name),
               HeaderRasterWriter::HeaderPath(file_name, ".osd")};

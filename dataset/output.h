@@ -132,7 +132,7 @@ class Output {
 };
 
 // The files that creating `file_name` makes: the data file, then the header
-// file where the format keeps one of its own.
+// file where the format keeps one of its own, or a JPEG's world file.
 std::vector<std::string> OutputFiles(const std::string& file_name);
 
 // The writer for a format code (already masked), as the facade picks it.

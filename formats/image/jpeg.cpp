@@ -149,6 +149,12 @@ JpegReader::JpegReader() = default;
 
 JpegReader::~JpegReader() = default;
 
+std::vector<std::string> JpegReader::Files() const {
+  std::vector<std::string> files = RasterReader::Files();
+  if (!world_file_.empty()) files.push_back(world_file_);
+  return files;
+}
+
 bool JpegReader::Open(const std::string& file_name) {
   FileName = file_name;
   cell_type_ = CellType::kUnsigned8;
@@ -157,8 +163,8 @@ bool JpegReader::Open(const std::string& file_name) {
   ImageBuffer.reset();
   PartLineSize = 0;
   decode_failed_ = false;
-  const std::string world = FindWorldFile(file_name, {".jpgw", ".jgw", ".wld"});
-  if (!world.empty()) ReadWorldFile(Georef(), world);
+  world_file_ = FindWorldFile(file_name, {".jpgw", ".jgw", ".wld"});
+  if (!world_file_.empty()) ReadWorldFile(Georef(), world_file_);
 
   ErrorText.clear();
   // Only the header now: the cells are decoded when first asked for, or

@@ -32,6 +32,8 @@ class JpegReader : public DecodedImageReader {
   ~JpegReader() override;
 
   bool Open(const std::string& file_name) override;
+  // The image and the world file read with it: an output must replace neither.
+  std::vector<std::string> Files() const override;
   // Decodes the block right away: a damaged file fails here, before the
   // caller has written anything.
   bool AdviseRead(uint32_t first_col, uint32_t first_line, uint32_t last_col,
@@ -49,6 +51,7 @@ class JpegReader : public DecodedImageReader {
 
   // A decode failed once; the file is not decoded again.
   bool decode_failed_ = false;
+  std::string world_file_;
 };
 
 class JpegError : public WriterError {

@@ -131,6 +131,12 @@ TEST(JpegOutput, GdalDjpegAndThisProgramReadItWhereTheErMapperClipLies) {
     EXPECT_EQ(0.5, again.GetReader()->GetCellSizeY());
     ASSERT_EQ(kExitSuccess, RunClipra({kRect, dir.Path(row.output), dir.Path("again.ers")}).code);
     EXPECT_EQ(own, ReadAllCells(dir.Path("again.ers")));
+    // Another JPEG of the same base name would replace the source's world file.
+    const CliResult twin =
+        RunClipra({kRect, dir.Path(row.output), dir.Path(ChangeFileExt(row.output, ".Jpeg"))});
+    EXPECT_NE(std::string::npos, twin.err.find("would overwrite the source's file: " +
+                                               dir.Path(ChangeFileExt(row.output, ".jgw"))))
+        << twin.err;
   }
 }
 
