@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "app/core/job.h"
+#include "bench/bench_source.h"
 
 namespace {
 
@@ -74,26 +75,7 @@ int Clip(const std::string& source, const std::string& output,
 
 bool MakeSource(const std::string& folder) {
   const std::string raw = folder + "/raw";
-  {
-    std::ofstream header(raw + ".ers", std::ios::binary);
-    header << "DatasetHeader Begin\n\tDataSetType\t= ERStorage\n\tDataType\t= Raster\n"
-              "\tByteOrder\t= LSBFirst\n\tCoordinateSpace Begin\n\t\tDatum\t= \"WGS84\"\n"
-              "\t\tProjection\t= \"SUTM33\"\n\t\tCoordinateType\t= EN\n\tCoordinateSpace End\n"
-              "\tRasterInfo Begin\n\t\tCellType\t= Unsigned8BitInteger\n\t\tCellInfo Begin\n"
-              "\t\t\tXdimension\t= 2\n\t\t\tYdimension\t= 2\n\t\tCellInfo End\n"
-              "\t\tNrOfLines\t= 10000\n\t\tNrOfCellsPerLine\t= 10000\n"
-              "\t\tRegistrationCoord Begin\n\t\t\tEastings\t= 400000\n"
-              "\t\t\tNorthings\t= 6200000\n\t\tRegistrationCoord End\n"
-              "\t\tNrOfBands\t= 3\n\tRasterInfo End\nDatasetHeader End\n";
-    std::ofstream data(raw, std::ios::binary);
-    std::vector<char> line(kSource);
-    for (int y = 0; y < kSource; ++y)
-      for (int b = 0; b < 3; ++b) {
-        for (int x = 0; x < kSource; ++x)
-          line[x] = static_cast<char>((x * (b + 1) + y * 3 + (x * y >> 7)) & 0xFF);
-        data.write(line.data(), static_cast<std::streamsize>(line.size()));
-      }
-  }
+  clipra::bench::MakeSource(raw, kSource, true);
   const int status = std::system(("gdal_translate -q -co COMPRESS=LZW -co TILED=YES "
                                   "-co BLOCKXSIZE=256 -co BLOCKYSIZE=256 '" +
                                   raw + ".ers' '" + folder + "/source.tif'")
