@@ -73,43 +73,25 @@ TEST(PreviewSampler, EveryPixelShowsTheCellNearestToItsCentre) {
 }
 
 TEST(PreviewSampler, OneBandStretchesBetweenPercentilesColourBytesShowAsStoredAndTheRestIsChecker) {
-  PreviewSamples grey;
-  grey.width = 20;
-  grey.height = 6;
-  grey.bands = 1;
-  grey.values.assign(120, 0);
-  grey.covered.assign(120, 0);
-  // The first 100 pixels hold 0 to 99 in a shuffled order; the rest are empty.
+  // The first 100 pixels hold 0 to 99 in a shuffled order (value v at
+  // v * 73 % 100); the rest are empty.
+  PreviewSamples grey{20, 6, 1, false, std::vector<float>(120), std::vector<uint8_t>(120)};
   for (uint32_t i = 0; i < 100; ++i) {
     grey.values[i] = static_cast<float>((i * 37) % 100);
     grey.covered[i] = 1;
   }
   const std::vector<uint32_t> g = RenderPreview(grey, 8);
-  auto pixel_of = [&](float v) {
-    for (uint32_t i = 0; i < 100; ++i)
-      if (grey.values[i] == v) return g[i];
-    return 0u;
-  };
   // The 2nd and 98th percentiles of 0..99 are 1 and 97.
-  EXPECT_EQ(0xFF000000u, pixel_of(0));
-  EXPECT_EQ(0xFF000000u, pixel_of(1));
-  EXPECT_EQ(0xFF808080u, pixel_of(49));
-  EXPECT_EQ(0xFFFFFFFFu, pixel_of(97));
-  EXPECT_EQ(0xFFFFFFFFu, pixel_of(99));
+  const uint32_t black = 0xFF000000u, white = 0xFFFFFFFFu;
+  const std::pair<uint32_t, uint32_t> stretched[] = {
+      {0, black}, {1, black}, {49, 0xFF808080u}, {97, white}, {99, white}};
+  for (const auto& [v, want] : stretched) EXPECT_EQ(want, g[v * 73 % 100]) << v;
   // Row 5 is empty: squares of 8 pixels alternate.
   EXPECT_EQ(g[5 * 20 + 0], g[5 * 20 + 7]);
   EXPECT_NE(g[5 * 20 + 7], g[5 * 20 + 8]);
 
-  PreviewSamples rgb;
-  rgb.width = 2;
-  rgb.height = 1;
-  rgb.bands = 3;
-  rgb.byte_cells = true;
-  rgb.values = {10, 20, 30, 0, 0, 0};
-  rgb.covered = {1, 0};
-  const std::vector<uint32_t> c = RenderPreview(rgb);
-  EXPECT_EQ(0xFF0A141Eu, c[0]);
-  EXPECT_EQ(0xFFD0D0D0u, c[1]);
+  const PreviewSamples rgb{2, 1, 3, true, {10, 20, 30, 0, 0, 0}, {1, 0}};
+  EXPECT_EQ((std::vector<uint32_t>{0xFF0A141Eu, 0xFFD0D0D0u}), RenderPreview(rgb));
 }
 
 }  // namespace
