@@ -8,7 +8,7 @@ namespace {
 const std::string kEnd(1, kEndOfFileChar);
 using Strings = std::vector<std::string>;
 
-TEST(LineReader, SplitsLinesDropsCarriageReturnsAndEndsForever) {
+TEST(LineReader, SplitsLinesDropsCarriageReturnsEndsForeverAndResets) {
   const struct {
     std::string bytes;
     Strings lines;
@@ -30,21 +30,9 @@ TEST(LineReader, SplitsLinesDropsCarriageReturnsAndEndsForever) {
     LineReader reader(dir.Path("t.txt"));
     std::string line;
     for (const std::string& want : c.lines) EXPECT_EQ(want, reader.ReadLine(line));
+    reader.Reset();  // back to the first byte
+    EXPECT_EQ(c.lines[0], reader.ReadLine(line));
   }
-}
-
-TEST(LineReader, ReadCharAndResetRestartFromTheFirstByte) {
-  TempDir dir;
-  dir.WriteFile("t.txt", "ab\nc");
-  LineReader reader(dir.Path("t.txt"));
-  char ch = 0;
-  EXPECT_EQ('a', reader.ReadChar(ch));
-  std::string line;
-  EXPECT_EQ("b", reader.ReadLine(line));
-  EXPECT_EQ("c", reader.ReadLine(line));
-  for (int i = 0; i < 2; ++i) EXPECT_EQ(kEndOfFileChar, reader.ReadChar(ch));
-  reader.Reset();
-  EXPECT_EQ("ab", reader.ReadLine(line));
 }
 
 TEST(LineReader, FilesThatCannotBeMappedRaiseTheirError) {
