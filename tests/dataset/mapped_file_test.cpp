@@ -43,11 +43,8 @@ TEST(MappedFile, MapsRequestsUpToTheEndOfTheFileAndNoFurther) {
                {996, 0xFFFFFFFFu, "The rest of file is smaller than needed num of bytes"},
                {996, 4, ""}};
   for (const auto& c : cases) {
-    f.Position = c.pos;
-    f.Need = c.need;
-    f.LastError = 0;
     f.ErrorText.clear();
-    EXPECT_EQ(!*c.error, f.MapAt()) << c.pos << "+" << c.need;
+    EXPECT_EQ(!*c.error, f.At(c.pos, c.need) != nullptr) << c.pos << "+" << c.need;
     EXPECT_EQ(c.error, f.ErrorText) << c.pos << "+" << c.need;
   }
   EXPECT_EQ(PatternByte(999), f.Current[3]);

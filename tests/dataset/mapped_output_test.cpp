@@ -1,9 +1,5 @@
 #include "dataset/mapped_output.h"
 
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cmath>
 #include <limits>
@@ -49,23 +45,6 @@ TEST(MappedOutput, RefusesBadArgumentsAndWrongModesWithoutTouchingFiles) {
   MappedOutputFile creator(path, CellType::kUnsigned8, 1, false);
   EXPECT_FALSE(creator.OpenReadWrite());
   EXPECT_EQ("abcdef", dir.ReadFile("r.raw"));
-}
-
-TEST(MappedOutput, CreateFailsWithTheSystemCode) {
-  TempDir dir;
-  const std::string path = dir.Path("big.raw");
-  const pid_t pid = ::fork();  // the file size limit stays in the child
-  if (pid == 0) {
-    const rlimit limit{65536, 65536};
-    MappedOutputFile big(path, CellType::kUnsigned8, 1, false);
-    ::_exit(::setrlimit(RLIMIT_FSIZE, &limit) != 0 ? 100
-            : big.CreateNew(200000)                ? 101
-            : big.Data() != nullptr                ? 102
-                                                   : static_cast<int>(big.LastError()));
-  }
-  int status = 0;
-  ASSERT_EQ(pid, ::waitpid(pid, &status, 0));
-  EXPECT_EQ(EFBIG, WEXITSTATUS(status));
 }
 
 TEST(MappedOutput, BitCellsPackEightToAByteFromTheTopAndKeepTheOtherBits) {
