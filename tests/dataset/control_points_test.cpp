@@ -100,7 +100,7 @@ TEST(ControlPointList, NotifiesOnlyRealChangesAndWidensTheExtentForOwnLines) {
   EXPECT_EQ(1e308, list.MinX);
 }
 
-TEST(ControlPointFile, SavesRightAlignedCrLfLinesAndLoadsThemBack) {
+TEST(ControlPointFile, SavesRightAlignedCrLfLinesAndLoadsLfOrCrLf) {
   TempDir dir;
   ControlPointList list;
   list.Spheroid = "S", list.Datum = "D", list.Projection = "P";
@@ -124,14 +124,11 @@ TEST(ControlPointFile, SavesRightAlignedCrLfLinesAndLoadsThemBack) {
   EXPECT_EQ("S D P", back.Spheroid + " " + back.Datum + " " + back.Projection);
   EXPECT_EQ("P1 1 10 20.5 12345678.9 0 -1 | 1 0 1 2 512000.123 4 5", Fields(back));
   EXPECT_DOUBLE_EQ(512000.123, back.MinX);
-}
 
-TEST(ControlPointFile, LoadsLfOrCrLfSkippingOtherLinesAndSavesNoLoneSpheroid) {
-  TempDir dir;
+  // LF or CR LF, other lines skipped; a spheroid alone is not saved.
   dir.WriteFile("m.gcp",
                 "; a comment\r\n\r\n;S=Bessel\r\n;P=TM \r\nA Yes 1 2 3 4 5\n   \t \n"
                 ";X=ignored\nB No 6 7 8 9 10");
-  ControlPointList list;
   ASSERT_TRUE(list.LoadFromFile(dir.Path("m.gcp")));
   EXPECT_EQ("Bessel/TM ", list.Spheroid + "/" + list.Projection);
   EXPECT_EQ("A 1 1 2 3 4 5 | B 0 6 7 8 9 10", Fields(list));

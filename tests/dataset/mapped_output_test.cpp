@@ -47,29 +47,9 @@ TEST(MappedOutput, RefusesBadArgumentsAndWrongModesWithoutTouchingFiles) {
   EXPECT_EQ("abcdef", dir.ReadFile("r.raw"));
 }
 
-TEST(MappedOutput, BitCellsPackEightToAByteFromTheTopAndKeepTheOtherBits) {
-  TempDir dir;
-  MappedOutputFile created(dir.Path("new.raw"), CellType::kOneBit, 1, false);
-  ASSERT_TRUE(created.CreateNew(9));
-  EXPECT_EQ(2u, created.FileSize());
-  ASSERT_TRUE(created.SetValue(8, 1));
-  EXPECT_EQ(0x80, created.Data()[1]);
-
-  dir.WriteFile("bits.raw", "\x81");
-  MappedOutputFile m(dir.Path("bits.raw"), CellType::kOneBit, 2, false);
-  ASSERT_TRUE(m.OpenReadWrite());
-  EXPECT_EQ(255, Value(m, 7));
-  EXPECT_EQ(0, Value(m, 3));
-  const int writes[][3] = {{3, 1, 145}, {0, 0, 17}, {3, -1, 1}};  // index, value, the byte after
-  for (const auto& w : writes) {
-    ASSERT_TRUE(m.SetValue(w[0], w[1]));
-    EXPECT_EQ(w[2], m.Data()[0]) << w[0] << "=" << w[1];
-  }
-  EXPECT_FALSE(m.SetValue(8, 1));
-}
-
 // Values written round half to even and keep their low bits; both byte
-// orders; cells past the end are refused.
+// orders; cells past the end are refused. Bit cells pack eight to a byte
+// from the top, and writing one keeps the other bits of its byte.
 TEST(MappedOutput, ConvertsValuesInEitherByteOrderAndRefusesCellsPastTheEnd) {
   TempDir dir;
   const struct {
@@ -83,6 +63,11 @@ TEST(MappedOutput, ConvertsValuesInEitherByteOrderAndRefusesCellsPastTheEnd) {
       {CellType::kUnsigned16, true, {258, -2}, "\x01\x02\xFF\xFE", {258, 65534}},
       {CellType::kSigned32, false, {-16777217}, "\xFF\xFF\xFF\xFE", {-16777217}},
       {CellType::kFloat32, true, {1.5}, std::string("\x3F\xC0\x00\x00", 4), {1.5}},
+      {CellType::kOneBit,
+       false,
+       {1, 0, 1, -1, 0, 0, 1, 0, 1},
+       "\xA2\x80",
+       {255, 0, 255, 0, 0, 0, 255, 0, 255}},
       {CellType::kUnsigned8,
        false,
        {300, 2.5, 3.5, -1, 256, -0.5, std::nan("")},
@@ -100,7 +85,13 @@ TEST(MappedOutput, ConvertsValuesInEitherByteOrderAndRefusesCellsPastTheEnd) {
     ASSERT_TRUE(m.OpenRead());
     for (uint64_t i = 0; i < c.read.size(); ++i)
       EXPECT_EQ(c.read[i], Value(m, i)) << static_cast<int>(c.type);
+    double v = -1;
+    EXPECT_FALSE(m.GetValue(m.Count(), v));
   }
+  dir.WriteFile("bits.raw", "\x81");  // clearing a set bit keeps the others
+  MappedOutputFile bits(dir.Path("bits.raw"), CellType::kOneBit, 2, false);
+  ASSERT_TRUE(bits.OpenReadWrite() && bits.SetValue(0, 0) && bits.SetValue(3, 1));
+  EXPECT_EQ(0x11, bits.Data()[0]);
   dir.WriteFile("s16.raw", "\x01\x02\x03");  // one cell and a stray byte
   MappedOutputFile m(dir.Path("s16.raw"), CellType::kSigned16, 2, false);
   ASSERT_TRUE(m.OpenReadWrite());
