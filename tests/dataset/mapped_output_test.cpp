@@ -18,14 +18,10 @@ double Value(const MappedOutputFile& m, uint64_t index) {
 TEST(MappedOutput, RefusesBadArgumentsAndWrongModesWithoutTouchingFiles) {
   TempDir dir;
   const std::string path = dir.Path("r.raw");
-  EXPECT_EQ("No file name", ThrownText<MappedOutputFileError>(
-                                [] { MappedOutputFile m("", CellType::kUnsigned8, 1, false); }));
   EXPECT_EQ("MMapFile No file name", ThrownText<MappedOutputError>([] {
               MappedOutputRaster m("", 3, 2, CellType::kUnsigned8, 1, 1, false);
             }));
-  EXPECT_EQ("MMapFile -3 Bands", ThrownText<MappedOutputError>([&] {
-              MappedOutputRaster m(path, 3, 2, CellType::kUnsigned8, -3, 1, false);
-            }));
+  // A band count below one: ers_test.
   MappedOutputFile empty(path, CellType::kUnsigned8, 1, false);
   EXPECT_FALSE(empty.CreateNew(0));
   EXPECT_FALSE(FileExists(path));
