@@ -43,12 +43,7 @@ TEST(LineReader, FilesThatCannotBeMappedRaiseTheirError) {
                                                        {dir.path(), "Open read error"},
                                                        {"", "ReadLine error No file name"}};
   for (const auto& [name, message] : cases) {
-    try {
-      LineReader reader(name);
-      ADD_FAILURE() << "no exception for " << name;
-    } catch (const LineReaderError& e) {
-      EXPECT_STREQ(message, e.what()) << name;
-    }
+    EXPECT_EQ(message, ThrownText<LineReaderError>([&] { LineReader reader(name); })) << name;
   }
 }
 

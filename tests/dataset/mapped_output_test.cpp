@@ -9,12 +9,6 @@
 namespace clipra {
 namespace {
 
-double Value(const MappedOutputFile& m, uint64_t index) {
-  double v = -12345;
-  EXPECT_TRUE(m.GetValue(index, v)) << index;
-  return v;
-}
-
 TEST(MappedOutput, RefusesBadArgumentsAndWrongModesWithoutTouchingFiles) {
   TempDir dir;
   const std::string path = dir.Path("r.raw");
@@ -25,9 +19,7 @@ TEST(MappedOutput, RefusesBadArgumentsAndWrongModesWithoutTouchingFiles) {
   MappedOutputFile empty(path, CellType::kUnsigned8, 1, false);
   EXPECT_FALSE(empty.CreateNew(0));
   EXPECT_FALSE(FileExists(path));
-  MappedOutputFile missing(path, CellType::kUnsigned8, 0, false);
-  EXPECT_FALSE(missing.OpenRead());
-  EXPECT_EQ(static_cast<uint32_t>(ENOENT), missing.LastError());
+  // A missing file's system error: osd_test.
 
   dir.WriteFile("r.raw", "abcdef");
   for (uint8_t mode : {0, 2}) {
@@ -79,8 +71,9 @@ TEST(MappedOutput, ConvertsValuesInEitherByteOrderAndRefusesCellsPastTheEnd) {
     EXPECT_EQ(c.bytes, dir.ReadFile("out.raw")) << static_cast<int>(c.type);
     MappedOutputFile m(dir.Path("out.raw"), c.type, 0, c.msb_first);
     ASSERT_TRUE(m.OpenRead());
-    for (uint64_t i = 0; i < c.read.size(); ++i)
-      EXPECT_EQ(c.read[i], Value(m, i)) << static_cast<int>(c.type);
+    std::vector<double> read(c.read.size(), -1);
+    for (uint64_t i = 0; i < read.size(); ++i) ASSERT_TRUE(m.GetValue(i, read[i])) << i;
+    EXPECT_EQ(c.read, read);
     double v = -1;
     EXPECT_FALSE(m.GetValue(m.Count(), v));
   }

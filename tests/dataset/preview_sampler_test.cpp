@@ -1,7 +1,5 @@
 #include "dataset/preview_sampler.h"
 
-#include <cmath>
-
 #include "support/app_fixtures.h"
 #include "support/format_test.h"
 
