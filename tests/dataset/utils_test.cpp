@@ -41,7 +41,7 @@ TEST(Utils, TrimsAndShortensPathsAndSwapsExtensionsAfterTheLastSlash) {
   EXPECT_EQ("/a.b/c.ers", ChangeFileExt("/a.b/c", ".ers"));
 }
 
-TEST(Utils, RoundsTiesToEvenAndFormatsSignificantDigits) {
+TEST(Utils, RoundsTiesToEvenAndFormatsNumbers) {
   EXPECT_EQ(
       (std::vector<long double>{2, 4, -2}),
       (std::vector<long double>{RoundHalfEven(2.5L), RoundHalfEven(3.5L), RoundHalfEven(-2.5L)}));
@@ -52,6 +52,8 @@ TEST(Utils, RoundsTiesToEvenAndFormatsSignificantDigits) {
   EXPECT_EQ("0,500", FormatFixed(0.5, 6, 3, ','));
   EXPECT_EQ("0.000", FormatFixed(-0.0001, 10, 3));
   EXPECT_EQ("1.23457E+12", FormatFixed(1234567890123.0, 6, 3));
+  // Messages and sheet names: exponents without plus sign or leading zeros.
+  EXPECT_EQ("1E20 -1.5E-7", FormatGeneral(1e20) + " " + FormatGeneral(-1.5e-7));
 }
 
 }  // namespace
