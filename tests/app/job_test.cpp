@@ -8,9 +8,12 @@
 #include <cmath>
 #include <filesystem>
 #include <map>
+#include <sstream>
 
+#include "dataset/byte_order.h"
 #include "dataset/utils.h"
 #include "support/app_fixtures.h"
+#include "support/gdal.h"
 #include "support/tools.h"
 
 namespace clipra {
@@ -232,18 +235,20 @@ TEST(FormatTimeSpan, HoursMinutesSecondsWithoutLeadingZeros) {
 // The indexed path (column indices computed once, runs of stored cells copied
 // where the layouts allow) must write exactly what sampling every cell through
 // the facades writes: the files that hold the cells are compared byte for
-// byte; where the format cannot take the source, the refusals are.
+// byte; where the format cannot take the source, the refusals are. The fast
+// output is `out`0 with the extension, the slow one `out`1.
 void ExpectSameBothWays(const TempDir& dir, const std::string& source, const std::string& out,
-                        const std::string& extension, const std::string& data_extension,
-                        const ExtractOptions& o, const std::string& refusal = "") {
-  SCOPED_TRACE(out + extension);
+                        const std::string& ext, const ExtractOptions& o,
+                        const std::string& refusal = "") {
+  SCOPED_TRACE(out + ext);
+  const std::string data_ext = ext == ".ers" || ext == ".osd" ? "" : ext == ".001" ? ".002" : ext;
   std::string data[2];
   for (int slow = 0; slow < 2; ++slow) {
     const std::string name = out + std::to_string(slow);
-    const auto job = RunJob(source, dir.Path(name + extension), o,
+    const auto job = RunJob(source, dir.Path(name + ext), o,
                             [&](ExtractJob& job) { job.CellByCell = slow == 1; });
     EXPECT_EQ(refusal.empty() ? kOk : refusal, job->StatusText);
-    data[slow] = dir.ReadFile(name + data_extension);
+    data[slow] = dir.ReadFile(name + data_ext);
   }
   EXPECT_EQ(refusal.empty(), !data[0].empty());
   EXPECT_TRUE(data[1] == data[0]) << "the two ways differ";
@@ -284,11 +289,6 @@ TEST(FastPath, AwkwardGeometriesAndLayoutsMatchCellByCell) {
       {"uint16lsb3", "Unsigned16BitInteger", 3, false}, {"int32", "Signed32BitInteger", 2, true},
       {"float", "Signed32BitSingle", 1, false},
   };
-  // Each output format, with the extension of the file that holds its cells.
-  const std::pair<std::string, const char*> outputs[] = {
-      {".ers", ""},     {".osd", ""},     {".tif", ".tif"},
-      {".bmp", ".bmp"}, {".001", ".002"}, {".dtm", ".dtm"},
-  };
   TempDir dir;
   for (const auto& layout : layouts) {
     for (const auto& g : geometries) {
@@ -297,15 +297,15 @@ TEST(FastPath, AwkwardGeometriesAndLayoutsMatchCellByCell) {
       s.msb_first = layout.msb_first;
       s.reg_cell_x = s.reg_cell_y = g.reg_cell;
       const std::string src = WriteSource(dir, "src_" + name, s, SignedPattern);
-      const ExtractOptions o{g.rect.TopLeftX, g.rect.TopLeftY, g.rect.BotRightX, g.rect.BotRightY,
-                             0x203040};
-      for (const auto& [ext, data_ext] : outputs) {
+      ExtractOptions o = g.rect;
+      o.BgrColor = 0x203040;
+      for (const std::string ext : {".ers", ".osd", ".tif", ".bmp", ".001", ".dtm"}) {
         std::string refusal;
         if ((ext == ".tif" || ext == ".bmp") && layout.bands == 2)
           refusal = "Wrong number of bands(must be 1 or 3)";
         if (ext == ".bmp" && layout.cell_type != std::string("Unsigned8BitInteger"))
           refusal = "BMP files support only byte data";
-        ExpectSameBothWays(dir, src, name, ext, data_ext, o, refusal);
+        ExpectSameBothWays(dir, src, name, ext, o, refusal);
       }
     }
   }
@@ -331,22 +331,145 @@ TEST(FastPath, GdalMadeSourcesMatchCellByCell) {
   };
   TempDir dir;
   for (const auto& v : variants) {
-    const std::string name = v.name;
+    const std::string name = v.name, options = v.options;
     const std::string ers =
         WriteSource(dir, "ers_" + name, Grid(9, 7, v.bands, "2", "2", "100", "200"), BytePattern);
     const std::string source = dir.Path(name + v.extension);
-    ASSERT_EQ(0, RunCommand("gdal_translate -q " + std::string(v.options) + " " + ShellQuote(ers) +
-                            " " + ShellQuote(source)))
+    ASSERT_EQ(0, RunCommand("gdal_translate -q " + options + " " + ShellQuote(ers) + " " +
+                            ShellQuote(source)))
         << name;
     // GDAL names these world files ".wld"; the readers want ".bmpw" and ".jgw".
     std::rename(dir.Path(name + ".wld").c_str(),
                 dir.Path(name + (std::string(v.extension) == ".bmp" ? ".bmpw" : ".jgw")).c_str());
     const ExtractOptions o{95, 205, 117, 185, 0x102030};  // partly outside on the left and the top
-    const bool sixteen = std::string(v.options).find("UInt16") != std::string::npos;
-    ExpectSameBothWays(dir, source, "out_" + name, ".ers", "", o);
-    ExpectSameBothWays(dir, source, "out_" + name, ".tif", ".tif", o);
-    ExpectSameBothWays(dir, source, "out_" + name, ".bmp", ".bmp", o,
-                       sixteen ? "BMP files support only byte data" : "");
+    const bool sixteen = options.find("UInt16") != std::string::npos;
+    for (const std::string ext : {".ers", ".tif", ".bmp"})
+      ExpectSameBothWays(dir, source, "out_" + name, ext, o,
+                         sixteen && ext == ".bmp" ? "BMP files support only byte data" : "");
+  }
+}
+
+double NoDataValue(uint32_t x, uint32_t y, uint32_t b) {
+  return 10.0 * y + x + 1 + 40.0 * b;
+}
+// Integer cells drop the quarter; real ones keep it.
+double Quarter(uint32_t x, uint32_t y, uint32_t b) {
+  return NoDataValue(x, y, b) + 0.25;
+}
+
+// An ER Mapper source of 4 x 4 cells of 1 m from (500000, 6200000) with
+// `null_cell` as its NullCellValue (none when empty).
+void WriteErs(const TempDir& dir, const std::string& name, const std::string& cell_type,
+              uint32_t bands, const std::string& null_cell) {
+  ErsSource s = Grid(4, 4, bands, "1", "1", "500000", "6200000", cell_type);
+  s.projection = "\"NUTM33\"";
+  WriteSource(dir, name, s, Quarter);
+  std::string header = s.HeaderText();
+  if (!null_cell.empty())
+    header.replace(header.find("\t\tCellInfo Begin"), 0,
+                   "\t\tNullCellValue\t= " + null_cell + "\n");
+  dir.WriteFile(name + ".ers", header);
+}
+
+// A VEG source: one tile of 250 x 250 cells of 1 m whose bottom line lies
+// at 6199750, so that its top-left corner is (500000, 6200000). Tile rows are
+// stored bottom first.
+void WriteVeg(const TempDir& dir) {
+  dir.WriteFile("veg.dat", "6199751\r\n500000\r\n1\r\n0\r\n0\r\n");
+  std::string tiles(12, '\0');
+  write_le<uint32_t>(tiles.data() + 4, 12);
+  tiles.resize(12 + 375000);
+  for (uint32_t y = 0; y < 4; ++y)
+    for (uint32_t x = 0; x < 4; ++x)
+      write_le<float>(tiles.data() + 12 + (249 - y) * 1500 + x * 6 + 2,
+                      static_cast<float>(Quarter(x, y, 0)));
+  dir.WriteFile("veg.veg", tiles);
+}
+
+// A source's no-data value fills the cells it does not cover and is declared
+// in the output, so that GDAL reads the uncovered cells as missing. Each clip
+// takes two columns left of its source and two inside, so that half its cells
+// are uncovered.
+TEST(NoData, FillsUncoveredCellsAndIsDeclaredForGdal) {
+  REQUIRE_GDAL_PYTHON();
+  TempDir dir;
+  WriteErs(dir, "f32", "IEEE4ByteReal", 1, "-99999");
+  WriteErs(dir, "i16", "Signed16BitInteger", 1, "-32768");
+  WriteErs(dir, "u8", "Unsigned8BitInteger", 1, "255");
+  WriteErs(dir, "u8far", "Unsigned8BitInteger", 1, "-99999");
+  WriteErs(dir, "rgb", "Unsigned8BitInteger", 3, "250");
+  WriteErs(dir, "rgb16", "Signed16BitInteger", 3, "-1");
+  WriteErs(dir, "nan", "IEEE4ByteReal", 1, "NaN");
+  WriteErs(dir, "plain", "Unsigned16BitInteger", 1, "");
+  WriteVeg(dir);
+  // GDAL's own GeoTIFFs: a compressed float one for libtiff, a plain one for
+  // the baseline reader.
+  const std::string py = "from osgeo import gdal\nimport os\nos.chdir('" + dir.path() + "')\n";
+  ASSERT_TRUE(RunPython(dir, py + "gdal.Translate('g32.tif', 'f32.ers', noData=-99999, "
+                                  "creationOptions=['COMPRESS=LZW'])\n"
+                                  "gdal.Translate('g8.tif', 'u8.ers', noData=7)\n"));
+  const struct {
+    const char *source, *output;    // file names in the folder
+    std::vector<std::string> fill;  // what uncovered cells hold, one per band
+    const char* declared;           // the output's no-data as both read it; "none"
+    bool real;                      // covered cells keep the quarter
+    bool deflate = false;           // a TIFF output compressed with deflate
+  } cases[] = {
+      {"f32.ers", "f32.ers", {"-99999"}, "-99999", true},
+      {"f32.ers", "f32.tif", {"-99999"}, "-99999", true},
+      {"i16.ers", "i16.tif", {"-32768"}, "-32768", false},
+      {"f32.ers", "f32z.tif", {"-99999"}, "-99999", true, true},
+      {"i16.ers", "i16z.tif", {"-32768"}, "-32768", false, true},
+      {"u8.ers", "u8.tif", {"255"}, "255", false},
+      // Out of the cells' range: clamped, as gdal_translate clamps it.
+      {"u8far.ers", "u8far.ers", {"0"}, "0", false},
+      {"u8far.ers", "u8far.tif", {"0"}, "0", false},
+      // Three bands keep the background colour, and declare the value still.
+      {"rgb.ers", "rgb.tif", {"7", "8", "9"}, "250", false},
+      {"rgb16.ers", "rgb16.tif", {"7", "8", "9"}, "-1", false},
+      {"nan.ers", "nan.tif", {"nan"}, "nan", true},
+      {"g32.tif", "g32.ers", {"-99999"}, "-99999", true},
+      {"g8.tif", "g8.ers", {"7"}, "7", false},
+      {"veg.veg", "veg.ers", {"-9999"}, "-9999", true},
+      {"veg.veg", "veg.tif", {"-9999"}, "-9999", true},
+      // Without a value: 0, no tag, and the template's line.
+      {"plain.ers", "plain.tif", {"0"}, "none", false},
+      {"plain.ers", "plain.ers", {"0"}, "0", false},
+  };
+  // GDAL's script prints numbers with "%.15g", which gives what FormatShortest gives here.
+  std::string script = py + "def g(v): return 'none' if v is None else '%.15g' % v\n";
+  for (const auto& c : cases) {
+    ExtractOptions o{499998, 6200000, 500001, 6199997, 0x090807};
+    if (c.deflate) o.Compression = TiffCompression::kDeflate;
+    const std::string ext = ExtractFileExt(c.output), out = "out_" + ChangeFileExt(c.output, "");
+    ExpectSameBothWays(dir, dir.Path(c.source), out, ext, o);
+    SCOPED_TRACE(c.output);
+    const std::string header = dir.ReadFile(out + "0.ers");
+    if (ext == ".ers") {
+      EXPECT_NE(header.find("    NullCellValue = " + std::string(c.declared) + "\r\n"),
+                std::string::npos)
+          << header;
+    }
+    // The program reads its own output's value back.
+    Source back;
+    ASSERT_TRUE(back.Open(dir.Path(out + "0" + ext)));
+    EXPECT_EQ(c.declared, back.NoData() ? FormatShortest(*back.NoData()) : "none");
+    script += "ds = gdal.Open('" + out + "0" + ext +
+              "')\nprint(g(ds.GetRasterBand(1).GetNoDataValue()), *[g(float(x)) for b in " +
+              "range(ds.RasterCount) for x in ds.GetRasterBand(b + 1).ReadAsArray().flatten()])\n";
+  }
+  std::string text;
+  ASSERT_TRUE(RunPython(dir, script, &text));
+  std::istringstream in(text);
+  for (const auto& c : cases) {
+    std::string want = c.declared, got;
+    for (uint32_t b = 0; b < c.fill.size(); ++b)
+      for (uint32_t y = 0; y < 4; ++y)
+        for (uint32_t x = 0; x < 4; ++x)
+          want += " " + (x < 2 ? c.fill[b]
+                               : FormatShortest((c.real ? Quarter : NoDataValue)(x - 2, y, b)));
+    std::getline(in, got);
+    EXPECT_EQ(want, got) << c.output;
   }
 }
 
