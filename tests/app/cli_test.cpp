@@ -62,6 +62,7 @@ class Cli : public ::testing::Test {
       WriteSource(dir_, "src", Grid(40, 30, 3, "10", "10", "1000", "2000"), Pattern);
 };
 
+// The rectangle's corners as text.
 std::string Corners(const CommandLine& c) {
   return FormatGeneral(c.top_left_x) + " " + FormatGeneral(c.top_left_y) + " " +
          FormatGeneral(c.bot_right_x) + " " + FormatGeneral(c.bot_right_y);
