@@ -1,96 +1,19 @@
-// TIFF outputs beyond one uncompressed strip: compressed tiles through
-// libtiff, and BigTIFF, checked against GDAL.
+// TIFF outputs beyond one uncompressed strip: the scratch file of compressed
+// tiles, and BigTIFF checked against GDAL. GDAL reads compressed outputs in
+// gdal_interop_test.cpp.
 #include <filesystem>
 #include <iterator>
-#include <sstream>
-#include <tuple>
 
 #include "formats/image/tiff.h"
-#include "support/app_fixtures.h"
 #include "support/format_test.h"
 #include "support/gdal.h"
 
 namespace clipra {
 namespace {
 
-// Noise in -0.5..0.5 that is the same on every run.
-double Noise(uint32_t x, uint32_t y, uint32_t b) {
-  uint32_t h = x * 73856093u ^ y * 19349663u ^ b * 83492791u;
-  h ^= h >> 13;
-  h *= 0x5bd1e995u;
-  return ((h ^ h >> 15) & 1023) / 1023.0 - 0.5;
-}
-
 size_t FilesIn(const std::string& folder) {
   const std::filesystem::directory_iterator files(folder);
   return static_cast<size_t>(std::distance(begin(files), end(files)));
-}
-
-// Gradients with noise, as elevations and photos are, cut across edge tiles:
-// each codec's output holds the uncompressed output's cells for GDAL and for
-// our reader, with its EPSG and world file, in fewer bytes. Other values,
-// and other outputs, are refused before anything is written.
-TEST(TiffOutputs, CompressedTilesHoldTheUncompressedCells) {
-  REQUIRE_GDAL_PYTHON();
-  struct {
-    const char* cell_type;
-    uint32_t bands;
-    const char* gdal;  // type and predictor
-    double (*f)(uint32_t, uint32_t, uint32_t);
-  } const sources[] = {
-      {"Signed16BitInteger", 1, "Int16 2",
-       [](uint32_t x, uint32_t y, uint32_t b) { return x * 7.0 - y * 5.0 + 40 * Noise(x, y, b); }},
-      {"IEEE4ByteReal", 1, "Float32 3",
-       [](uint32_t x, uint32_t y, uint32_t b) { return x * 0.37 + y * 0.21 + 2 * Noise(x, y, b); }},
-      {"Unsigned8BitInteger", 3, "Byte 2",
-       [](uint32_t x, uint32_t y, uint32_t b) {
-         return (x + y) / 3.0 + 40 * b + 20 * Noise(x, y, b);
-       }},
-  };
-  const char* const codecs[][2] = {{"lzw", "LZW"}, {"deflate", "DEFLATE"}, {"zstd", "ZSTD"}};
-  const std::string rect = "-A2:-2:300:-270";  // one past the last cells
-  TempDir dir;
-  std::ostringstream py, expected;
-  py << "from osgeo import gdal\ndef show(u, c):\n  a, b = gdal.Open(u), gdal.Open(c)\n"
-     << "  s, band = b.GetMetadata('IMAGE_STRUCTURE'), b.GetRasterBand(1)\n"
-     << "  print(b.GetSpatialRef().GetAuthorityCode(None), s['COMPRESSION'], band.GetBlockSize(),"
-     << " gdal.GetDataTypeName(band.DataType), s['PREDICTOR'], a.GetGeoTransform() == "
-     << "b.GetGeoTransform(), a.ReadAsArray().tolist() == b.ReadAsArray().tolist())\n";
-  for (size_t i = 0; i < std::size(sources); ++i) {
-    // In SUTM33 from (0, 0), 1 m cells.
-    WriteSource(dir, "s" + std::to_string(i),
-                Grid(300, 270, sources[i].bands, "1", "1", "0", "0", sources[i].cell_type),
-                sources[i].f);
-    const std::string name = dir.Path("s" + std::to_string(i));
-    ASSERT_EQ(RunClipra({rect, name + ".ers", name + "u.tif"}).code, 0);
-    for (const auto& codec : codecs) {
-      const std::string out = name + codec[0];
-      const CliResult c = RunClipra({"--compress", codec[0], rect, name + ".ers", out + ".tif"});
-      ASSERT_EQ(c.code, 0) << c.err;
-      EXPECT_EQ(ReadAllCells(out + ".tif"), ReadAllCells(name + "u.tif")) << out;
-      EXPECT_LT(std::filesystem::file_size(out + ".tif"),
-                std::filesystem::file_size(name + "u.tif"));
-      EXPECT_EQ(dir.ReadFile(out + ".tfw"), dir.ReadFile(name + "u.tfw")) << out;
-      py << "show('" << name << "u.tif', '" << out << ".tif')\n";
-      expected << "32733 " << codec[1] << " [256, 256] " << sources[i].gdal << " True True\n";
-    }
-  }
-  std::string shown;
-  ASSERT_TRUE(RunPython(dir, py.str(), &shown));
-  EXPECT_EQ(shown, expected.str());
-
-  // Nothing is left of the scratch files, and refused options write nothing.
-  const size_t files = FilesIn(dir.path());
-  EXPECT_EQ(files, std::size(sources) * 10 + 1);  // source, header, 4 TIFFs, 4 .tfw; script.py
-  const std::string source = dir.Path("s0.ers");
-  for (const auto& [value, output, message] :
-       {std::tuple{"jpeg", "o.tif", "--compress takes lzw, deflate or zstd, not jpeg"},
-        std::tuple{"lzw", "o.ers", "--compress goes with TIFF outputs only: "}}) {
-    const CliResult c = RunClipra({"--compress", value, rect, source, dir.Path(output)});
-    EXPECT_EQ(c.code, 2);
-    EXPECT_EQ(c.err.rfind(std::string("clipra-cli: ") + message, 0), 0u) << c.err;
-  }
-  EXPECT_EQ(FilesIn(dir.path()), files);
 }
 
 // The scratch file is never seen: a finished writer leaves its TIFF only, a
