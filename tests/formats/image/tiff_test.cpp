@@ -83,6 +83,8 @@ struct TiffImage {
   uint32_t rows_per_strip = 0;  // 0: one strip per plane, no tag
   bool msb = false;
   bool short_offsets = false;  // SHORT strip offsets, held in the entry when two
+  // The directory straight after the header, so that the last strip ends the file.
+  bool dir_first = false;
 };
 
 // The strips of `img`, each plane's strips after the previous plane's.
@@ -107,21 +109,31 @@ std::vector<std::string> Strips(const TiffBuilder& b, const TiffImage& img) {
 // A complete file for `img`; `extra` adds entries after the usual ones.
 std::string MakeTiff(const TiffImage& img,
                      const std::function<void(TiffBuilder&)>& extra = nullptr) {
-  TiffBuilder b(img.msb);
+  TiffBuilder b(img.msb, img.dir_first ? 8 + (img.rows_per_strip ? 1 : 0) : 0);
+  const std::vector<std::string> strips = Strips(b, img);
   std::vector<uint32_t> offsets;
-  for (const std::string& s : Strips(b, img)) offsets.push_back(b.Append(s));
+  if (!img.dir_first)
+    for (const std::string& s : strips) offsets.push_back(b.Append(s));
   b.Long(256, img.width);
   b.Long(257, img.height);
   b.Values<uint16_t>(258, std::vector<uint16_t>(img.samples, img.bits));
   b.Short(259, 1);
   b.Short(262, img.samples == 1 ? 1 : 2);
+  b.Short(277, img.samples);
+  if (img.rows_per_strip) b.Long(278, img.rows_per_strip);
+  b.Short(284, img.planar);
+  if (img.dir_first) {
+    // The offset table goes to the body first, the strips after it.
+    offsets = {b.End() + (strips.size() > 1 ? 4 * static_cast<uint32_t>(strips.size()) : 0)};
+    for (const std::string& s : strips) offsets.push_back(offsets.back() + s.size());
+    offsets.pop_back();
+  }
   if (img.short_offsets)
     b.Values<uint16_t>(273, std::vector<uint16_t>(offsets.begin(), offsets.end()));
   else
     b.Values<uint32_t>(273, offsets);
-  b.Short(277, img.samples);
-  if (img.rows_per_strip) b.Long(278, img.rows_per_strip);
-  b.Short(284, img.planar);
+  if (img.dir_first)
+    for (const std::string& s : strips) b.Append(s);
   if (extra) extra(b);
   return b.Build();
 }
@@ -179,6 +191,8 @@ TEST_F(TiffReaderTest, ReadsBothByteOrdersDepthsAndLayouts) {
       {{.bits = 16, .samples = 3, .planar = 2, .rows_per_strip = 3, .msb = true}},
       {{.rows_per_strip = 2, .short_offsets = true}},
       {{.width = 70, .height = 50, .samples = 3, .planar = 2, .rows_per_strip = 4}, 4096},
+      // The last plane's last row ends the file: only that row's bytes may be asked for.
+      {{.bits = 16, .samples = 3, .planar = 2, .rows_per_strip = 3, .dir_first = true}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(&c - cases);
@@ -194,28 +208,6 @@ TEST_F(TiffReaderTest, ReadsBothByteOrdersDepthsAndLayouts) {
     EXPECT_FALSE(reader_->HasPlainLayout());
     ExpectImage(img);
   }
-}
-
-TEST_F(TiffReaderTest, ReadsLastRowOfLastPlaneAtEndOfFile) {
-  // Several strips per band and the directory first, so that the last
-  // plane's last row ends the file: only that row's bytes may be asked for.
-  const TiffImage img{.bits = 16, .samples = 3, .planar = 2, .rows_per_strip = 3};
-  TiffBuilder b(false, 7);
-  b.Long(256, img.width);
-  b.Long(257, img.height);
-  b.Values<uint16_t>(258, {16, 16, 16});
-  b.Short(262, 2);
-  b.Long(278, img.rows_per_strip);
-  b.Short(284, 2);
-  const std::vector<std::string> strips = Strips(b, img);
-  // The offset table goes to the body first, the strips after it.
-  std::vector<uint32_t> offsets{b.End() + 4 * static_cast<uint32_t>(strips.size())};
-  for (const std::string& s : strips) offsets.push_back(offsets.back() + s.size());
-  offsets.pop_back();
-  b.Values<uint32_t>(273, offsets);
-  for (size_t i = 0; i < strips.size(); ++i) ASSERT_EQ(b.Append(strips[i]), offsets[i]);
-  ASSERT_TRUE(OpenBytes(b.Build())) << reader_->ErrorText;
-  ExpectImage(img);
 }
 
 TEST_F(TiffReaderTest, ReadsWhiteIsZeroFarDirectoriesAndAZeroXResolution) {
@@ -240,19 +232,11 @@ TEST_F(TiffReaderTest, RowsBeyondTheStripTableOrTheFileReadFalse) {
   EXPECT_EQ(Cell(1, 3), Sample(1, 3, 0, 8));
   EXPECT_EQ(0, Cell(1, 4, false));
   EXPECT_EQ(0, Cell(1, 5, false));
-  // The third row starts 2 bytes before the end of the file.
-  TiffBuilder b(false, 6);
-  b.Long(256, 4);
-  b.Long(257, 3);
-  b.Short(258, 8);
-  b.Short(262, 1);
-  b.Long(278, 1);
-  const uint32_t data = b.End() + 12;
-  b.Values<uint32_t>(273, {data, data + 4, data + 6});
-  ASSERT_EQ(b.Append("ABCDEFGH"), data);
-  ASSERT_TRUE(OpenBytes(b.Build())) << reader_->ErrorText;
-  EXPECT_EQ(Cell(3, 1), 'H');
-  EXPECT_EQ(0, Cell(0, 2, false));
+  // The last row ends 2 bytes past the end of the file.
+  const std::string cut = MakeTiff({.rows_per_strip = 1, .dir_first = true});
+  ASSERT_TRUE(OpenBytes(cut.substr(0, cut.size() - 2))) << reader_->ErrorText;
+  EXPECT_EQ(Cell(4, 2), Sample(4, 2, 0, 8));
+  EXPECT_EQ(0, Cell(0, 3, false));
 }
 
 TEST_F(TiffReaderTest, RefusesWithItsMessage) {
@@ -312,7 +296,8 @@ TEST_F(TiffReaderTest, RefusesWithItsMessage) {
 }
 
 // World files give the centre of cell (0, 0) and win over the GeoTIFF tags;
-// .tifw wins over .tfw.
+// .tifw wins over .tfw. Four numbers will do, a comma is a decimal point,
+// text reads as the default, and an unreadable file changes nothing.
 TEST_F(TiffReaderTest, GeoreferenceComesFromTheWorldFile) {
   const struct {
     const char *tif, *sidecar, *world;
@@ -330,6 +315,10 @@ TEST_F(TiffReaderTest, GeoreferenceComesFromTheWorldFile) {
       {"m.tif", nullptr, nullptr, 2, "0.5 0.5, 7 8, UNKNOWN UNKNOWN UNKNOWN"},
       // A rotated grid is read without its georeference, and says so.
       {"r.tif", nullptr, nullptr, 3, "1 1, 0 0, RAW RAW RAW"},
+      {"four.tif", "four.tfw", "2\r\n0\r\n0\r\n-2\r\n", 0, "2 2, -1 1, UNKNOWN UNKNOWN UNKNOWN"},
+      {"empty.tif", "empty.tfw", "", 0, "1 1, 0 0, RAW RAW RAW"},
+      {"comma.tif", "comma.tfw", "1,5\n0.25\n-0.5\n1.5\nabc\n7.25\n", 0,
+       "1.5 1.5, -0.75 8, UNKNOWN UNKNOWN UNKNOWN"},
   };
   dir_.WriteFile("w.tfw", "5\n0\n0\n-5\n500\n600\n");
   const std::function<void(TiffBuilder&)> tags[] = {
@@ -352,36 +341,14 @@ TEST_F(TiffReaderTest, GeoreferenceComesFromTheWorldFile) {
     // Tags that the world file overrode are named in the closing note.
     EXPECT_EQ(reader_->Note.empty(), !(k.tags && k.sidecar) && k.tags != 3) << reader_->Note;
   }
-  // The reading facade opens w.tif too: map (103.2, 197.2) is cell (2.1, 1.9),
-  // the nearest cell (2, 2).
-  Source data;
-  ASSERT_TRUE(data.Open(dir_.Path("w.tif"))) << data.GetErrorText();
-  float v = -1;
-  ASSERT_TRUE(data.GetValue(0, v, 103.2, 197.2, 0));
-  EXPECT_EQ(v, Sample(2, 2, 0, 8));
-}
-
-// Four or six numbers, with a comma or a point; text reads as the default,
-// and an unreadable file changes nothing.
-TEST(WorldFile, ReadsFourOrSixNumbersAndChangesNothingWhenUnreadable) {
-  TempDir dir;
-  Georeference geo;
-  double rx = -1, ry = -1;
-  dir.WriteFile("a.tfw", "2\r\n0\r\n0\r\n-2\r\n");
-  ASSERT_TRUE(ReadWorldFile(geo, dir.Path("a.tfw"), rx, ry));
-  // The centre (0, 0) puts the corner half a cell up.
-  EXPECT_EQ(std::vector<double>({2, -1, 1}),
-            std::vector<double>({geo.CellSizeY, geo.RegX, geo.RegY}));
-  EXPECT_EQ("UNKNOWN", geo.Projection);
-  dir.WriteFile("b.tfw", "1,5\n0.25\n-0.5\n1.5\nabc\n7.25\n");
-  ASSERT_TRUE(ReadWorldFile(geo, dir.Path("b.tfw"), rx, ry));
-  EXPECT_EQ(std::vector<double>({1.5, 0.25, -0.5, -0.75, 8}),
-            std::vector<double>({geo.CellSizeX, rx, ry, geo.RegX, geo.RegY}));
-  dir.WriteFile("empty.tfw", "");
-  EXPECT_FALSE(ReadWorldFile(geo, dir.Path("empty.tfw"), rx, ry));
-  EXPECT_EQ(8, geo.RegY);
-  EXPECT_FALSE(ReadWorldFile(geo, dir.Path("missing.tfw")));
-  EXPECT_EQ("RAW", geo.Projection);
+  EXPECT_EQ(std::vector<double>({0.25, -0.5}),
+            std::vector<double>({reader_->RotationX, reader_->RotationY}));
+  // An empty file changes nothing; one that is not there gives the defaults.
+  Georeference geo{.CellSizeX = 3, .Projection = "UNKNOWN"};
+  EXPECT_FALSE(ReadWorldFile(geo, dir_.Path("empty.tfw")));
+  EXPECT_EQ("3 UNKNOWN", Num(geo.CellSizeX) + " " + geo.Projection);
+  EXPECT_FALSE(ReadWorldFile(geo, dir_.Path("missing.tfw")));
+  EXPECT_EQ("1 RAW", Num(geo.CellSizeX) + " " + geo.Projection);
 }
 
 // The writer's header as the layout tables give it: the directory of 16
@@ -414,7 +381,10 @@ std::string ExpectedHeader(uint32_t w, uint32_t l, uint16_t bands, uint16_t bits
   return h;
 }
 
-TEST(TiffWriter, WritesHeaderThenSamplesPixelByPixelAndReadsThemBack) {
+// Samples go out pixel by pixel after the header, and 16-bit files end with
+// 348 zero bytes. A registration cell other than (0, 0) moves the origin; the
+// world file gives the corner.
+TEST(TiffWriter, WritesTheHeaderThenThePixelsAndTheWorldFile) {
   TempDir dir;
   const struct {
     uint32_t w, h;
@@ -422,17 +392,18 @@ TEST(TiffWriter, WritesHeaderThenSamplesPixelByPixelAndReadsThemBack) {
     int32_t bands;
     uint16_t bits;
     double scale, left, top;  // no georeference set when scale is 0
-  } cases[] = {{3, 2, CellType::kUnsigned8, 1, 8, 0, 0, 0},
-               {2, 2, CellType::kUnsigned8, 3, 8, 0, 0, 0},
-               {4, 3, CellType::kUnsigned16, 1, 16, 0, 0, 0},
-               {5, 4, CellType::kUnsigned16, 3, 16, 2.5, 1000, 2000}};
+    const char* world;
+  } cases[] = {{3, 2, CellType::kUnsigned8, 1, 8, 0, 0, 0, ""},
+               {2, 2, CellType::kUnsigned8, 3, 8, 0, 0, 0, ""},
+               {5, 4, CellType::kUnsigned16, 3, 16, 2.5, 995, 2007.5,
+                "  2.50000000000000\r\n  0.00000000000000\r\n  0.00000000000000\r\n"
+                " -2.50000000000000\r\n995.00000000000000\r\n2007.50000000000000\r\n"}};
   for (const auto& k : cases) {
-    const std::string name = "o" + std::to_string(k.bands) + "x" + std::to_string(k.bits) + ".tif";
+    const std::string name = "o" + std::to_string(k.bands) + "x" + std::to_string(k.bits);
     std::string cells;
     {
-      TiffWriter w(dir.Path(name), k.w, k.h, k.type, k.bands, 1);
-      EXPECT_TRUE(w.StoresByIndex());
-      if (k.scale) w.SetGeoreference({k.scale, k.scale, 0, 0, k.left, k.top, "", "", ""});
+      TiffWriter w(dir.Path(name + ".tif"), k.w, k.h, k.type, k.bands, 1);
+      if (k.scale) w.SetGeoreference({k.scale, k.scale, 2, 3, 1000, 2000, "", "", ""});
       for (uint32_t y = 0; y < k.h; ++y)
         for (uint32_t x = 0; x < k.w; ++x)
           for (int32_t b = 0; b < k.bands; ++b) {
@@ -440,64 +411,19 @@ TEST(TiffWriter, WritesHeaderThenSamplesPixelByPixelAndReadsThemBack) {
             EXPECT_TRUE(w.SetCell(x, y, b, v));
             cells += k.bits == 16 ? Le<uint16_t>({v}) : std::string(1, char(v));
           }
+      EXPECT_FALSE(w.SetCell(k.w, 0, 0, 1));
     }
-    // 16-bit files end with 348 zero bytes.
     if (k.bits == 16) cells += std::string(348, '\0');
-    const double scale = k.scale ? k.scale : 1;
-    const std::string f = dir.ReadFile(name);
-    EXPECT_EQ(f.substr(0, 348), ExpectedHeader(k.w, k.h, k.bands, k.bits, scale, k.left, k.top))
-        << name;
-    EXPECT_EQ(f.substr(348), cells) << name;
-
-    TiffReader r;
-    ASSERT_TRUE(r.Open(dir.Path(name))) << r.ErrorText;
-    EXPECT_EQ(r.GetCellType(), k.type);
-    EXPECT_EQ(std::vector<double>({scale, k.left, k.top}),
-              std::vector<double>({r.GetCellSizeX(), r.GetLeftX(), r.GetTopY()}));
-    ExpectCells(r, k.w, k.h, k.bands,
-                [&](uint32_t x, uint32_t y, uint32_t b) { return Sample(x, y, b, k.bits); });
-  }
-}
-
-// Low bits and two's complement; signed cells follow the longer header with
-// its SampleFormat entry. A registration cell other than (0, 0) moves the origin.
-TEST(TiffWriter, StoresLowBitsAndTwosComplementAndWritesTheWorldFile) {
-  TempDir dir;
-  {
-    TiffWriter w8(dir.Path("b.tif"), 1, 1, CellType::kUnsigned8, 1, 1);
-    w8.SetCell(0, 0, 0, 300);
-    TiffWriter w16(dir.Path("i.tif"), 1, 1, CellType::kSigned16, 1, 1);
-    w16.SetCell(0, 0, 0, -2);
-    EXPECT_EQ(w16.GetCellType(), CellType::kSigned16);
-    EXPECT_FALSE(w16.SetCell(1, 0, 0, 1));
-    TiffWriter w(dir.Path("g.tif"), 3, 2, CellType::kUnsigned8, 1, 1);
-    w.SetGeoreference({10, 10, 0, 0, 300, 700, "S", "D", "P"});
-    EXPECT_EQ(w.GetGeoreference().LeftX(), 300);
-    EXPECT_EQ(w.GetGeoreference().TopY(), 700);
-    TiffWriter r(dir.Path("r.tif"), 1, 1, CellType::kUnsigned8, 1, 1);
-    r.SetGeoreference({5, 5, 2, 3, 100, 200, "", "", ""});
-    EXPECT_EQ(r.GetGeoreference().LeftX(), 90);
-    EXPECT_EQ(r.GetGeoreference().TopY(), 215);
-  }
-  EXPECT_EQ(static_cast<uint8_t>(dir.ReadFile("b.tif")[348]), 44);
-  EXPECT_EQ(read_le<uint16_t>(dir.ReadFile("i.tif").data() + 368), 0xFFFE);
-  EXPECT_EQ(dir.ReadFile("g.tif").substr(0, 348), ExpectedHeader(3, 2, 1, 8, 10, 300, 700));
-  EXPECT_EQ(dir.ReadFile("g.tfw"),
-            " 10.00000000000000\r\n  0.00000000000000\r\n  0.00000000000000\r\n"
-            "-10.00000000000000\r\n300.00000000000000\r\n700.00000000000000\r\n");
-}
-
-TEST(TiffWriter, RefusesOtherBandCountsAndCellTypes) {
-  TempDir dir;
-  std::vector<std::pair<int32_t, CellType>> cases = {{2, CellType::kUnsigned8}};
-  for (const CellType type : {CellType::kOneBit, CellType::kRgb24, CellType::kPoint2D})
-    cases.push_back({1, type});
-  // The job checks only the exact extension ".tif"; this name passes it.
-  for (const auto& [bands, type] : cases)
     EXPECT_EQ(
-        bands == 2 ? "Wrong number of bands(must be 1 or 3)"
-                   : "Not supported cell type(must be integer or float): " + CellTypeName(type),
-        ThrownText<DatasetError>([&] { Output out(dir.Path("c.TIF"), 2, 2, type, bands, 1); }));
+        dir.ReadFile(name + ".tif"),
+        ExpectedHeader(k.w, k.h, k.bands, k.bits, k.scale ? k.scale : 1, k.left, k.top) + cells)
+        << name;
+    EXPECT_EQ(dir.ReadFile(name + ".tfw"), k.world);
+  }
+  // The job checks only the exact extension ".tif"; this name passes it.
+  EXPECT_EQ("Not supported cell type(must be integer or float): " + CellTypeName(CellType::kRgb24),
+            ThrownText<DatasetError>(
+                [&] { Output out(dir.Path("c.TIF"), 2, 2, CellType::kRgb24, 1, 1); }));
 }
 
 }  // namespace
