@@ -65,19 +65,17 @@ TEST(TiffOutputs, OutputsPastFourGiBAreBigTiffsThatGdalReads) {
       for (int32_t b = 0; b < c.bands; ++b)
         ASSERT_TRUE(out.PutValue(c.side - 1, c.side - 1, b, 200.5 + 10 * b));
     }
-    const std::string at = std::to_string(c.side - 2);
     std::string shown;
-    ASSERT_TRUE(
-        RunPython(dir,
-                  "from osgeo import gdal\nf = '" + dir.Path("big.tif") +
-                      "'\nds = gdal.Open(f)\nprint(open(f, 'rb').read(4), ds.RasterXSize, "
-                      "ds.GetSpatialRef().GetAuthorityCode(None),"
-                      " ds.GetGeoTransform(), gdal.GetDataTypeName(ds.GetRasterBand(1)."
-                      "DataType), [ds.GetRasterBand(b + 1).ReadAsArray(" +
-                      at + ", " + at +
-                      ", 2, 2).tolist() for b in range(ds.RasterCount)], "
-                      "ds.GetRasterBand(1).GetNoDataValue(), repr(gdal.GetLastErrorMsg()))\n",
-                  &shown));
+    ASSERT_TRUE(RunPython(dir, R"(from osgeo import gdal
+import os
+f = os.path.join(os.path.dirname(__file__), 'big.tif')
+ds = gdal.Open(f)
+at, b = ds.RasterXSize - 2, ds.GetRasterBand(1)
+print(open(f, 'rb').read(4), ds.RasterXSize, ds.GetSpatialRef().GetAuthorityCode(None),
+      ds.GetGeoTransform(), gdal.GetDataTypeName(b.DataType), [ds.GetRasterBand(i + 1).ReadAsArray(
+      at, at, 2, 2).tolist() for i in range(ds.RasterCount)], b.GetNoDataValue(), repr(gdal.GetLastErrorMsg()))
+)",
+                          &shown));
     EXPECT_EQ(shown, "b'II+\\x00' " + std::to_string(c.side) +
                          " 32633 (400000.0, 2.0, 0.0, 6200000.0, 0.0, -2.0) " + c.gdal + " ''\n");
   }
