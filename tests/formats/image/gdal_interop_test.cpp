@@ -4,8 +4,10 @@
 // to even, the background outside the source), and the origin is the
 // rectangle's first corner.
 #include <cmath>
+#include <cstdio>
 #include <map>
 #include <sstream>
+#include <tuple>
 
 #include "support/format_test.h"
 #include "support/gdal.h"
@@ -21,7 +23,8 @@ namespace {
 constexpr const char* kPython = R"(from osgeo import gdal, osr
 import numpy, os, subprocess
 gdal.UseExceptions()
-B, U16, I16, I32, F32 = gdal.GDT_Byte, gdal.GDT_UInt16, gdal.GDT_Int16, gdal.GDT_Int32, gdal.GDT_Float32
+B, U16, I16 = gdal.GDT_Byte, gdal.GDT_UInt16, gdal.GDT_Int16
+I32, F32 = gdal.GDT_Int32, gdal.GDT_Float32
 def source(bands, kind, lo=0, mul=None, gt=(500000, 2, 0, 6200000, 0, -2), w=70, h=50, epsg=32755):
     ds = gdal.GetDriverByName('MEM').Create('', w, h, bands, kind)
     ds.SetGeoTransform(gt)
@@ -35,9 +38,10 @@ def tif(ds, *options, to=None, tile=None, **kw):
     if tile: options += ('TILED=YES', 'BLOCKXSIZE=%d' % tile[0], 'BLOCKYSIZE=%d' % tile[1])
     gdal.Translate(to or name, ds, creationOptions=list(options), **kw)
 def ers(bands, kind, cx=10, cy=10, *options, **kw):
-    tif(source(bands, kind, gt=(1000, cx, 0, 5000, 0, -cy), w=12, h=9, **kw), *options, format='ERS')
-def big(bands, kind, **kw):
-    tif(source(bands, kind, w=300, h=270, **kw), format='ERS')
+    d = source(bands, kind, gt=(1000, cx, 0, 5000, 0, -cy), w=12, h=9, **kw)
+    tif(d, *options, format='ERS')
+def big(bands, kind, lo=0, mul=None):
+    tif(source(bands, kind, lo, mul, w=300, h=270), format='ERS')
 def magick(*options):
     tif(source(3, B), to='m.ppm', format='PNM')
     subprocess.run(['convert', 'm.ppm', *options, 'BMP3:' + name], check=True)
@@ -50,8 +54,8 @@ def dump(f):
     ct = b.GetColorTable()
     if ct and any(len(set(ct.GetColorEntry(i)[:3])) > 1 for i in range(ct.GetCount())):
         d = gdal.Translate('', d, format='MEM', rgbExpand='rgb')
-    print(f, '/'.join(map(str, info)).replace(' ', '_'), d.RasterXSize, d.RasterYSize, d.RasterCount,
-          *d.GetGeoTransform(), *d.ReadAsArray().flatten().tolist())
+    print(f, '/'.join(map(str, info)).replace(' ', '_'), d.RasterXSize, d.RasterYSize,
+          d.RasterCount, *d.GetGeoTransform(), *d.ReadAsArray().flatten().tolist())
 )";
 
 struct View : GdalView {
@@ -91,6 +95,8 @@ struct Row {
 
 // Two tiles across and down, the last cells past the source.
 constexpr const char* kBig = "500004:6199996:500600:6199460";
+// An ers() source, and one more column and line.
+constexpr const char* kEdge = "1000:5000:1120:4910";
 
 const Row kRows[] = {
     {"lzw.tif", "tif(source(3, B, epsg=25833), 'COMPRESS=LZW', 'PREDICTOR=2')", ".ers"},
@@ -117,10 +123,9 @@ const Row kRows[] = {
     {"le16.tif", "tif(source(1, U16), 'ENDIANNESS=LITTLE', 'BLOCKYSIZE=2')", ".tif"},
     {"be16.tif", "tif(source(1, U16), 'ENDIANNESS=BIG', 'BLOCKYSIZE=1')", ".tif"},
     {"le_rgb.tif", "tif(source(3, B), 'ENDIANNESS=LITTLE', 'BLOCKYSIZE=2', 'TFW=YES')", ".tif"},
-    {"be_planar.tif", "tif(source(3, B), 'ENDIANNESS=BIG', 'INTERLEAVE=BAND', 'BLOCKYSIZE=2')",
+    {"be_p.tif", "tif(source(3, B), 'ENDIANNESS=BIG', 'INTERLEAVE=BAND', 'BLOCKYSIZE=2')", ".tif"},
+    {"le16p.tif", "tif(source(3, U16), 'ENDIANNESS=LITTLE', 'INTERLEAVE=BAND', 'BLOCKYSIZE=1')",
      ".tif"},
-    {"le16_planar.tif",
-     "tif(source(3, U16), 'ENDIANNESS=LITTLE', 'INTERLEAVE=BAND', 'BLOCKYSIZE=1')", ".tif"},
     {"be16_rgb.tif", "tif(source(3, U16), 'ENDIANNESS=BIG', 'BLOCKYSIZE=3')", ".tif"},
     {"grey.bmp", "tif(source(1, B), 'WORLDFILE=YES', format='BMP')", ".tif"},
     {"rgb.bmp", "tif(source(3, B), 'WORLDFILE=YES', format='BMP')", ".tif"},
@@ -137,19 +142,16 @@ const Row kRows[] = {
     {"float.ers", "ers(1, F32)", ".ers", "1005:4995:1050:4950"},
     // A TIFF output names the source's system (32635 is left for strings the
     // table does not know) and gives signed and float cells their sample format.
-    {"nutm.ers", "ers(1, I16, lo=-30000, mul=240, epsg=32633)", ".tif", "1000:5000:1120:4910", "",
-     "Int16/32633"},
-    {"sutm.ers", "ers(1, I32, lo=-2000000000, mul=16000000, epsg=32733)", ".tif",
-     "1010:4990:1130:4900", "", "Int32/32733"},
-    {"etrs.ers", "ers(1, F32, lo=-5000, epsg=25833)", ".tif", "1000:5000:1120:4910", "",
-     "Float32/25833"},
+    {"nutm.ers", "ers(1, I16, lo=-30000, mul=240, epsg=32633)", ".tif", kEdge, "", "Int16/32633"},
+    {"sutm.ers", "ers(1, I32, lo=-2e9, mul=16e6, epsg=32733)", ".tif", kEdge, "", "Int32/32733"},
+    {"etrs.ers", "ers(1, F32, lo=-5000, epsg=25833)", ".tif", kEdge, "", "Float32/25833"},
     {"gda.ers",
      "tif(source(1, B, gt=(150, 0.25, 0, -30, 0, -0.25), w=12, h=9, epsg=4283), format='ERS')",
      ".tif", "150.25:-30.25:153.5:-32.5", "", "Byte/4283"},
-    {"local.ers", "ers(1, B, 10, 10, 'PROJ=LOCAL', 'DATUM=MYDATUM')", ".tif", "1000:5000:1120:4910",
-     "", "Byte/32635"},
+    {"local.ers", "ers(1, B, 10, 10, 'PROJ=LOCAL', 'DATUM=MYDATUM')", ".tif", kEdge, "",
+     "Byte/32635"},
     // Compressed tiles through libtiff.
-    {"c16.ers", "big(1, I16, lo=-30000, mul=240)", ".tif", kBig, "--compress zstd",
+    {"c16.ers", "big(1, I16, -30000, 240)", ".tif", kBig, "--compress zstd",
      "Int16/32755/ZSTD/2/256"},
     {"c32.ers", "big(1, F32)", ".tif", kBig, "--compress deflate", "Float32/32755/DEFLATE/3/256"},
     {"c8.ers", "big(3, B)", ".tif", kBig, "--compress lzw", "Byte/32755/LZW/2/256"},
@@ -193,20 +195,22 @@ TEST(GdalInterop, ClipsTheNearestCellsAndGdalReadsTheClips) {
   for (const Row& row : kRows)
     make += std::string("name = '") + row.file + "'\n" + row.make + "\ndump(name)\n";
   const std::map<std::string, View> sources = Python(dir, make);
-  std::string tiffs;
+  // Each row's rectangles, and the clips' names.
+  std::vector<std::tuple<const Row&, std::string, std::string>> clips;
   for (const Row& row : kRows) {
-    SCOPED_TRACE(row.file);
     std::istringstream rects(row.rects);
     int k = 0;
-    for (std::string rect; rects >> rect; ++k) {
-      const std::string out = row.file + std::to_string(k) + row.output;
-      const CliResult r = RunClipra(
-          args(std::string(row.options) + " -A" + rect + " -B7:8:9 " + row.file + " " + out));
-      ASSERT_EQ(r.code, 0) << r.err;
-      EXPECT_EQ(r.out.find("Note:"), std::string::npos) << r.out;
-      show += "dump('" + out + "')\n";
-      if (std::string(row.output) == ".tif") tiffs += " " + ShellQuote(dir.Path(out));
-    }
+    for (std::string rect; rects >> rect; ++k)
+      clips.emplace_back(row, rect, row.file + std::to_string(k) + row.output);
+  }
+  std::string tiffs;
+  for (const auto& [row, rect, out] : clips) {
+    const CliResult r = RunClipra(
+        args(std::string(row.options) + " -A" + rect + " -B7:8:9 " + row.file + " " + out));
+    ASSERT_EQ(r.code, 0) << out << ": " << r.err;
+    EXPECT_EQ(r.out.find("Note:"), std::string::npos) << r.out;
+    show += "dump('" + out + "')\n";
+    if (std::string(row.output) == ".tif") tiffs += " " + ShellQuote(dir.Path(out));
   }
   // A BMP clip clipped again at its own cell edges comes back cell for cell.
   ASSERT_EQ(RunClipra({"-A500020:6199980:500080:6199920", dir.Path("rgb_to_bmp.tif0.bmp"),
@@ -215,40 +219,34 @@ TEST(GdalInterop, ClipsTheNearestCellsAndGdalReadsTheClips) {
             0);
   const std::map<std::string, View> outputs = Python(dir, show + "dump('back.bmp')\n");
   EXPECT_EQ(outputs.at("back.bmp").cells, outputs.at("rgb_to_bmp.tif0.bmp").cells);
-  for (const Row& row : kRows) {
-    SCOPED_TRACE(row.file);
+  for (const auto& [row, rect, name] : clips) {
+    SCOPED_TRACE(name + " " + rect);
     const View& s = sources.at(row.file);
+    const View& out = outputs.at(name);
     const double cx = s.geo[1], cy = -s.geo[5];
-    std::istringstream rects(row.rects);
-    int k = 0;
-    for (std::string rect; rects >> rect; ++k) {
-      SCOPED_TRACE(rect);
-      const View& out = outputs.at(row.file + std::to_string(k) + row.output);
-      double tlx = 0, tly = 0, brx = 0, bry = 0;
-      char c = 0;
-      std::istringstream(rect) >> tlx >> c >> tly >> c >> brx >> c >> bry;
-      // GDAL takes a world file's numbers as the centre of cell (0, 0).
-      const double half = std::string(row.output) == ".bmp" ? cx / 2 : 0;
-      EXPECT_EQ(out.geo, (std::vector<double>{tlx - half, cx, 0, tly + half, 0, -cx}));
-      const int ow = static_cast<int>(std::trunc(std::fabs(brx - tlx) / cx)) + 1;
-      const int oh = static_cast<int>(std::trunc(std::fabs(bry - tly) / cx)) + 1;
-      ASSERT_EQ(std::vector<int>({ow, oh, s.bands}),
-                std::vector<int>({out.width, out.height, out.bands}));
-      std::vector<double> want;
-      for (int b = 0; b < s.bands; ++b)
-        for (int y = 0; y < oh; ++y)
-          for (int x = 0; x < ow; ++x) {
-            const double mx = static_cast<double>(static_cast<long double>(x) * cx + tlx);
-            const double my = static_cast<double>(tly - static_cast<long double>(y) * cx);
-            uint32_t col = 0, line = 0;
-            want.push_back(s.bands == 3 ? 7 + b : 0);
-            if (MapToIndex(mx, s.geo[0], cx, +1, col) && col < static_cast<uint32_t>(s.width) &&
-                MapToIndex(my, s.geo[3], cy, -1, line) && line < static_cast<uint32_t>(s.height))
-              want.back() = s.cells[(size_t(b) * s.height + line) * s.width + col];
-          }
-      EXPECT_EQ(want, out.cells);
-      EXPECT_TRUE(!*row.gdal || out.info == row.gdal) << out.info;
-    }
+    double tlx = 0, tly = 0, brx = 0, bry = 0;
+    std::sscanf(rect.c_str(), "%lf:%lf:%lf:%lf", &tlx, &tly, &brx, &bry);
+    // GDAL takes a world file's numbers as the centre of cell (0, 0).
+    const double half = std::string(row.output) == ".bmp" ? cx / 2 : 0;
+    EXPECT_EQ(out.geo, (std::vector<double>{tlx - half, cx, 0, tly + half, 0, -cx}));
+    const int ow = static_cast<int>(std::trunc(std::fabs(brx - tlx) / cx)) + 1;
+    const int oh = static_cast<int>(std::trunc(std::fabs(bry - tly) / cx)) + 1;
+    ASSERT_EQ(std::vector<int>({ow, oh, s.bands}),
+              std::vector<int>({out.width, out.height, out.bands}));
+    std::vector<double> want;
+    for (int b = 0; b < s.bands; ++b)
+      for (int y = 0; y < oh; ++y)
+        for (int x = 0; x < ow; ++x) {
+          const double mx = static_cast<double>(static_cast<long double>(x) * cx + tlx);
+          const double my = static_cast<double>(tly - static_cast<long double>(y) * cx);
+          uint32_t col = 0, line = 0;
+          want.push_back(s.bands == 3 ? 7 + b : 0);
+          if (MapToIndex(mx, s.geo[0], cx, +1, col) && col < static_cast<uint32_t>(s.width) &&
+              MapToIndex(my, s.geo[3], cy, -1, line) && line < static_cast<uint32_t>(s.height))
+            want.back() = s.cells[(size_t(b) * s.height + line) * s.width + col];
+        }
+    EXPECT_EQ(want, out.cells);
+    EXPECT_TRUE(!*row.gdal || out.info == row.gdal) << out.info;
   }
   std::string report;
   EXPECT_EQ(RunCommand("tiffinfo" + tiffs + " 2>&1", &report), 0);

@@ -1,10 +1,13 @@
 #include "formats/image/tiff.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <iterator>
 #include <memory>
 
 #include "formats/image/world_file.h"
 #include "support/format_test.h"
+#include "support/gdal.h"
 
 namespace clipra {
 namespace {
@@ -304,22 +307,17 @@ TEST_F(TiffReaderTest, GeoreferenceComesFromTheWorldFile) {
        "1.5 1.5, -0.75 8, UNKNOWN UNKNOWN UNKNOWN"},
   };
   dir_.WriteFile("w.tfw", "5\n0\n0\n-5\n500\n600\n");
-  const std::function<void(TiffBuilder&)> tags[] = {
-      nullptr,
-      [](TiffBuilder& b) {
-        b.Values<double>(33550, {0.5, 0.5, 0});
-        b.Values<double>(33922, {0, 0, 0, 7, 8, 0});
-      },
-      [](TiffBuilder& b) {
-        b.Values<double>(34264, {0.5, 0, 0, 7, 0, -0.5, 0, 8, 0, 0, 0, 0, 0, 0, 0, 1});
-      },
-      [](TiffBuilder& b) {
-        b.Values<double>(34264, {0.5, 0.1, 0, 7, 0.1, -0.5, 0, 8, 0, 0, 0, 0, 0, 0, 0, 1});
-      },
+  const auto tags = [](int kind) {
+    return [kind](TiffBuilder& b) {
+      if (kind == 1) b.Values<double>(33550, {0.5, 0.5, 0});
+      if (kind == 1) b.Values<double>(33922, {0, 0, 0, 7, 8, 0});
+      const double r = kind == 3 ? 0.1 : 0;
+      if (kind > 1) b.Values<double>(34264, {0.5, r, 0, 7, r, -0.5, 0, 8, 0, 0, 0, 0, 0, 0, 0, 1});
+    };
   };
   for (const auto& k : cases) {
     if (k.sidecar) dir_.WriteFile(k.sidecar, k.world);
-    ASSERT_TRUE(OpenBytes(MakeTiff({}, tags[k.tags]), k.tif)) << k.tif;
+    ASSERT_TRUE(OpenBytes(MakeTiff({}, tags(k.tags)), k.tif)) << k.tif;
     EXPECT_EQ(k.placement, Placement(*reader_)) << k.tif;
     // Tags that the world file overrode are named in the closing note.
     EXPECT_EQ(reader_->Note.empty(), !(k.tags && k.sidecar) && k.tags != 3) << reader_->Note;
@@ -359,9 +357,7 @@ std::string ExpectedHeader(uint32_t w, uint32_t l, uint16_t bands, uint16_t bits
   b.Values<double>(33922, {0, 0, 0, left, top, 0});
   b.Values<uint16_t>(34735, {1,    1, 0, 5,     1024, 0, 1, 1,    1025, 0, 1, 1,
                              3072, 0, 1, 32635, 3076, 0, 1, 9001, 4099, 0, 1, 9001});
-  const std::string h = b.Build();
-  EXPECT_EQ(h.size(), 348u);
-  return h;
+  return b.Build();
 }
 
 // Samples go out pixel by pixel after the header, and 16-bit files end with
@@ -395,6 +391,10 @@ TEST(TiffWriter, WritesTheHeaderThenThePixelsAndTheWorldFile) {
             cells += k.bits == 16 ? Le<uint16_t>({v}) : std::string(1, char(v));
           }
       EXPECT_FALSE(w.SetCell(k.w, 0, 0, 1));
+      EXPECT_EQ(w.GetCellType(), k.type);
+      const Georeference g = w.GetGeoreference();
+      EXPECT_EQ(std::vector<double>({g.LeftX(), g.TopY(), g.CellSizeY}),
+                std::vector<double>({k.left, k.top, k.scale ? k.scale : 1}));
     }
     if (k.bits == 16) cells += std::string(348, '\0');
     EXPECT_EQ(
@@ -407,6 +407,77 @@ TEST(TiffWriter, WritesTheHeaderThenThePixelsAndTheWorldFile) {
   EXPECT_EQ("Not supported cell type(must be integer or float): " + CellTypeName(CellType::kRgb24),
             ThrownText<DatasetError>(
                 [&] { Output out(dir.Path("c.TIF"), 2, 2, CellType::kRgb24, 1, 1); }));
+}
+
+size_t FilesIn(const std::string& folder) {
+  const std::filesystem::directory_iterator files(folder);
+  return static_cast<size_t>(std::distance(begin(files), end(files)));
+}
+
+// The scratch file is never seen: a finished writer leaves its TIFF only, a
+// stopped or unfinished one nothing.
+TEST(TiffOutputs, CompressedWriterLeavesOnlyAFinishedFile) {
+  for (const int finish : {0, 1, 2}) {  // not at all, stopped, to the end
+    TempDir dir;
+    {
+      TiffWriter w(dir.Path("o.tif"), 600, 300, CellType::kUnsigned16, 1, 1,
+                   TiffCompression::kDeflate);
+      EXPECT_EQ(FilesIn(dir.path()), 0u);  // the scratch file has no name
+      if (finish > 0) {
+        EXPECT_EQ(w.Finish([&] { return finish == 1; }), finish == 2);
+      }
+    }
+    EXPECT_EQ(FilesIn(dir.path()), finish == 2 ? 1u : 0u) << finish;
+  }
+}
+
+// An output past 4 GiB is BigTIFF with the same tags: a grey, a colour and a
+// float one (with SampleFormat). Only the far corner is set, so the files
+// stay sparse, but their room is reserved on disk.
+TEST(TiffOutputs, OutputsPastFourGiBAreBigTiffsThatGdalReads) {
+  REQUIRE_GDAL_PYTHON();
+  struct {
+    uint32_t side;
+    CellType cell_type;
+    int32_t bands;
+    const char* gdal;  // type, then the 2 x 2 corner of each band, then no-data
+    double no_data = 0;
+  } const cases[] = {
+      {46400, CellType::kUnsigned16, 1, "UInt16 [[[0, 0], [0, 200]]] None"},
+      {37900, CellType::kUnsigned8, 3,
+       "Byte [[[0, 0], [0, 200]], [[0, 0], [0, 210]], [[0, 0], [0, 220]]] None"},
+      {32800, CellType::kFloat32, 1, "Float32 [[[0.0, 0.0], [0.0, 200.5]]] -99999.0", -99999},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.side);
+    const uint64_t bytes = uint64_t{c.side} * c.side * c.bands * CellTypeSize(c.cell_type);
+    TempDir dir;
+    const std::filesystem::space_info room = std::filesystem::space(dir.path());
+    if (room.available < bytes + (uint64_t{1} << 30))
+      GTEST_SKIP() << "a BigTIFF output needs " << (bytes >> 30) + 2 << " GiB free in "
+                   << dir.path() << ", which has " << (room.available >> 30) << " GiB";
+    {
+      Output out(dir.Path("big.tif"), c.side, c.side, c.cell_type, c.bands, 1);
+      if (c.no_data != 0) out.SetNoData(c.no_data);
+      out.SetGeoreference({2, 2, 0, 0, 400000, 6200000, "WGS84", "WGS84", "NUTM33"});
+      for (int32_t b = 0; b < c.bands; ++b)
+        ASSERT_TRUE(out.PutValue(c.side - 1, c.side - 1, b, 200.5 + 10 * b));
+    }
+    std::string shown;
+    ASSERT_TRUE(RunPython(dir, R"(from osgeo import gdal
+import os
+f = os.path.join(os.path.dirname(__file__), 'big.tif')
+ds = gdal.Open(f)
+at, b = ds.RasterXSize - 2, ds.GetRasterBand(1)
+corner = [ds.GetRasterBand(i + 1).ReadAsArray(at, at, 2, 2).tolist() for i in range(ds.RasterCount)]
+print(open(f, 'rb').read(4), ds.RasterXSize, ds.GetSpatialRef().GetAuthorityCode(None),
+      ds.GetGeoTransform(), gdal.GetDataTypeName(b.DataType), corner, b.GetNoDataValue(),
+      repr(gdal.GetLastErrorMsg()))
+)",
+                          &shown));
+    EXPECT_EQ(shown, "b'II+\\x00' " + std::to_string(c.side) +
+                         " 32633 (400000.0, 2.0, 0.0, 6200000.0, 0.0, -2.0) " + c.gdal + " ''\n");
+  }
 }
 
 }  // namespace
