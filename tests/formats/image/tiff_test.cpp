@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <iterator>
 #include <memory>
+#include <tuple>
 
 #include "formats/image/world_file.h"
 #include "support/format_test.h"
@@ -157,13 +158,6 @@ class TiffReaderTest : public ::testing::Test {
     EXPECT_EQ(ok, reader_->GetCell(x, y, 0, v)) << x << "," << y;
     return v;
   }
-  // Every cell; a band past the last reads the last.
-  void ExpectImage(const TiffImage& img) {
-    ExpectCells(*reader_, img.width, img.height, img.samples,
-                [&](uint32_t x, uint32_t y, uint32_t s) {
-                  return img.white_is_zero ? 255 - Sample(x, y, s, 8) : Sample(x, y, s, img.bits);
-                });
-  }
 
   TempDir dir_;
   std::unique_ptr<TiffReader> reader_ = std::make_unique<TiffReader>();
@@ -207,7 +201,11 @@ TEST_F(TiffReaderTest, ReadsBothByteOrdersDepthsAndLayouts) {
               img.bits == 16 ? CellType::kUnsigned16 : CellType::kUnsigned8);
     EXPECT_EQ(reader_->IsMSBFirst(), img.msb ? 1 : 0);
     EXPECT_FALSE(reader_->HasPlainLayout());
-    ExpectImage(img);
+    // Every cell; a band past the last reads the last.
+    ExpectCells(*reader_, img.width, img.height, img.samples,
+                [&](uint32_t x, uint32_t y, uint32_t s) {
+                  return img.white_is_zero ? 255 - Sample(x, y, s, 8) : Sample(x, y, s, img.bits);
+                });
   }
 }
 
@@ -244,11 +242,7 @@ TEST_F(TiffReaderTest, RefusesWithItsMessage) {
   };
   const std::string outside = "Tiff error Directory outside of file";
   const std::string offsets_outside = "Tiff error StripOffsets outside of file";
-  const struct {
-    std::string bytes;
-    uint32_t error;
-    std::string text;
-  } cases[] = {
+  const std::tuple<std::string, uint32_t, std::string> cases[] = {
       {patched(0, "BM"), 2, "Wrong TIFF order"},
       {patched(2, ","), 3, "Wrong TIFF version"},  // 44
       {patched(4, Le32(1u << 30)), 4, outside},
@@ -270,11 +264,10 @@ TEST_F(TiffReaderTest, RefusesWithItsMessage) {
       {refused([](TiffBuilder& b) { b.Short(258, 32); }, false), 4,
        "Cell type not supported: 32-bit unsigned integer samples"},
   };
-  for (const auto& k : cases) {
-    SCOPED_TRACE(&k - cases);
-    EXPECT_FALSE(OpenBytes(k.bytes));
-    EXPECT_EQ(reader_->LastError, k.error);
-    EXPECT_EQ(reader_->ErrorText, k.text);
+  for (const auto& [bytes, error, text] : cases) {
+    EXPECT_FALSE(OpenBytes(bytes));
+    EXPECT_EQ(reader_->LastError, error) << text;
+    EXPECT_EQ(reader_->ErrorText, text);
   }
   EXPECT_FALSE(reader_->Open(dir_.Path("none.tif")));
   EXPECT_EQ(reader_->LastError, 1u);
@@ -285,11 +278,9 @@ TEST_F(TiffReaderTest, RefusesWithItsMessage) {
 // .tifw wins over .tfw. Four numbers will do, a comma is a decimal point,
 // text reads as the default, and an unreadable file changes nothing.
 TEST_F(TiffReaderTest, GeoreferenceComesFromTheWorldFile) {
-  const struct {
-    const char *tif, *sidecar, *world;
-    int tags;  // 0 none, 1 pixel scale and tie point, 2 a transformation, 3 a rotated one
-    const char* placement;
-  } cases[] = {
+  // The image, its world file and that file's text, its tags (0 none, 1 pixel
+  // scale and tie point, 2 a transformation, 3 a rotated one), and the placement.
+  const std::tuple<const char*, const char*, const char*, int, const char*> cases[] = {
       {"none.tif", nullptr, nullptr, 0, "1 1, 0 0, RAW RAW RAW"},
       {"w.tif", "w.tifw", "2\r\n0\r\n0\r\n-2\r\n100\r\n200\r\n", 0,
        "2 2, 99 201, UNKNOWN UNKNOWN UNKNOWN"},
@@ -315,12 +306,12 @@ TEST_F(TiffReaderTest, GeoreferenceComesFromTheWorldFile) {
       if (kind > 1) b.Values<double>(34264, {0.5, r, 0, 7, r, -0.5, 0, 8, 0, 0, 0, 0, 0, 0, 0, 1});
     };
   };
-  for (const auto& k : cases) {
-    if (k.sidecar) dir_.WriteFile(k.sidecar, k.world);
-    ASSERT_TRUE(OpenBytes(MakeTiff({}, tags(k.tags)), k.tif)) << k.tif;
-    EXPECT_EQ(k.placement, Placement(*reader_)) << k.tif;
+  for (const auto& [tif, sidecar, world, kind, placement] : cases) {
+    if (sidecar) dir_.WriteFile(sidecar, world);
+    ASSERT_TRUE(OpenBytes(MakeTiff({}, tags(kind)), tif)) << tif;
+    EXPECT_EQ(placement, Placement(*reader_)) << tif;
     // Tags that the world file overrode are named in the closing note.
-    EXPECT_EQ(reader_->Note.empty(), !(k.tags && k.sidecar) && k.tags != 3) << reader_->Note;
+    EXPECT_EQ(reader_->Note.empty(), !(kind && sidecar) && kind != 3) << reader_->Note;
   }
   EXPECT_EQ(std::vector<double>({0.25, -0.5}),
             std::vector<double>({reader_->RotationX, reader_->RotationY}));
@@ -409,11 +400,6 @@ TEST(TiffWriter, WritesTheHeaderThenThePixelsAndTheWorldFile) {
                 [&] { Output out(dir.Path("c.TIF"), 2, 2, CellType::kRgb24, 1, 1); }));
 }
 
-size_t FilesIn(const std::string& folder) {
-  const std::filesystem::directory_iterator files(folder);
-  return static_cast<size_t>(std::distance(begin(files), end(files)));
-}
-
 // The scratch file is never seen: a finished writer leaves its TIFF only, a
 // stopped or unfinished one nothing.
 TEST(TiffOutputs, CompressedWriterLeavesOnlyAFinishedFile) {
@@ -422,12 +408,13 @@ TEST(TiffOutputs, CompressedWriterLeavesOnlyAFinishedFile) {
     {
       TiffWriter w(dir.Path("o.tif"), 600, 300, CellType::kUnsigned16, 1, 1,
                    TiffCompression::kDeflate);
-      EXPECT_EQ(FilesIn(dir.path()), 0u);  // the scratch file has no name
+      EXPECT_TRUE(std::filesystem::is_empty(dir.path()));  // the scratch file has no name
       if (finish > 0) {
         EXPECT_EQ(w.Finish([&] { return finish == 1; }), finish == 2);
       }
     }
-    EXPECT_EQ(FilesIn(dir.path()), finish == 2 ? 1u : 0u) << finish;
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), finish == 2)
+        << finish;
   }
 }
 
