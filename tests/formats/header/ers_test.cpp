@@ -1,154 +1,255 @@
+// ER Mapper and OrthoSetData share the keyword header: the writers' templates,
+// the keyword parsing and the readers' refusals side by side.
 #include "formats/header/ers.h"
 
-#include <cstdio>
+#include <array>
 #include <filesystem>
+#include <regex>
 
+#include "formats/header/osd.h"
 #include "support/app_fixtures.h"
 #include "support/format_test.h"
 
 namespace clipra {
 namespace {
 
-TEST(ErsWriter, WritesTheRawHeaderTemplateInCrLf) {
-  TempDir dir;
-  {
-    Output out(dir.Path("raw.ers"), 300, 200, CellType::kUnsigned8, 3, 1);
-    out.SetGeoreference({0.5, 0.5, 0, 0, 4521.12345, 10, "", "\"RAW\"", "RAW"});
-  }
-  EXPECT_EQ(
-      CrLf("DatasetHeader Begin\n  Version   = \"1.0\"\n  LastUpdated = *\n"
-           "  DataSetType = ERStorage\n  DataType = Raster\n  ByteOrder = LSBFirst\n"
-           "  CoordinateSpace Begin\n    Datum      = \"RAW\"\n    Projection = \"RAW\"\n"
-           "    CoordinateType  = RAW\n    Rotation = 0:0:0.0\n  CoordinateSpace End\n"
-           "  RasterInfo Begin\n    CellType = UNSIGNED8BITINTEGER\n    NullCellValue = 0\n"
-           "    CellInfo Begin\n      Xdimension = 0.500\n      Ydimension = 0.500\n"
-           "    CellInfo End\n    NrOfLines = 200\n    NrOfCellsPerLine = 300\n"
-           "    NrOfBands = 3\n    BandId Begin\n      Value=\"Red Layer\"\n    BandId End\n"
-           "    BandId Begin\n      Value=\"Green Layer\"\n    BandId End\n    BandId Begin\n"
-           "      Value=\"Blue Layer\"\n    BandId End\n  RasterInfo End\nDatasetHeader End\n"),
-      BlankValue(dir.ReadFile("raw.ers"), "  LastUpdated = "));
-  EXPECT_EQ(180000u, dir.ReadFile("raw").size());
-}
-
-TEST(ErsWriter, WritesMapCoordinatesControlPointsAndRepeatsBandNames) {
-  TempDir dir;
-  {
-    Output out(dir.Path("en.ers"), 2, 1, CellType::kSigned16, 4, 1);
-    out.SetGeoreference({2, 2, 0, 0, 4521.12345, 6100000.5, "WGS84", "WGS84", "SUTM33"});
-    out.GetWriter()->AddControlPoint(ControlPoint::CreateFromLine("P1 Yes 1 2.5 300 400.25").get());
-  }
-  const std::string text = dir.ReadFile("en.ers");
-  for (const char* part :
-       {"    Projection = \"SUTM33\"\n    CoordinateType  = EN\n    Units   = \"METERS\"\n",
-        "    RegistrationCoord Begin\n      Eastings = 4521.123\n      Northings = "
-        "6100000.500\n    RegistrationCoord End\n    RegistrationCellX = 0.000\n"
-        "    RegistrationCellY = 0.000\n    NrOfBands = 4\n",
-        "    CellType = SIGNED16BITINTEGER\n",
-        "    WarpControl Begin\n      WarpType\t= Polynomial\n      WarpSampling\t= Nearest\n"
-        "      CoordinateSpace Begin\n        Datum      = \"\"\n        Projection = \"\"\n"
-        "        CoordinateType  = EN\n        Units      = \"METERS\"\n"
-        "        Rotation\t= 0:0:0.0\n      CoordinateSpace End\n      ControlPoints\t= {\n"
-        "\t\t\tP1\tYes\tNo\t     1.000\t     2.500\t   300.000\t   400.250\n      }\n"
-        "    WarpControl End\n  RasterInfo End\nDatasetHeader End\n"})
-    EXPECT_NE(std::string::npos, text.find(CrLf(part))) << part << "\nin\n" << text;
-  EXPECT_NE(text.find("Value=\"Red Layer\""), text.rfind("Value=\"Red Layer\""));
-  EXPECT_EQ(16u, dir.ReadFile("en").size());
-}
-
-// GDAL opens float cells only under the name other programs use; the
-// OrthoSetData header keeps the system's own.
-TEST(ErsWriter, NamesFloatCellsIeee4ByteRealAndFailsAsDatasetError) {
-  TempDir dir;
-  for (const char* name : {"f.ers", "f.osd"})
-    Output out(dir.Path(name), 1, 1, CellType::kFloat32, 1, 1);
-  EXPECT_NE(std::string::npos, dir.ReadFile("f.ers").find("    CellType = IEEE4ByteReal\r\n"));
-  EXPECT_NE(std::string::npos,
-            dir.ReadFile("f.osd").find("    CellType   = SIGNED32BITSINGLE\r\n"));
-  EXPECT_EQ("MMapFile 0 Bands", ThrownText<DatasetError>([&] {
-              Output out(dir.Path("zero.ers"), 1, 1, CellType::kUnsigned8, 0, 1);
-            }));
-}
-
-TEST(ErsReader, KeywordsAreCaseInsensitiveSubstringsAndNumbersTolerant) {
-  TempDir dir;
-  dir.WriteFile("h.ers",
-                "DatasetHeader Begin\r\n coordinatespace begin\n  datum= \"nad27\" \n"
-                "  coordinatetype = latlong\n coordinatespace end\n xdimension=  25,5  \n"
-                " YDimension = letters\n nrofcellsperline = 2\n NrOfLines = 1\n NrOfBands = 1\n"
-                " CellType = Signed16BitInteger\n ByteOrder = MSBFirst\n Eastings = 100\n"
-                " Northings = 200\n RegistrationCellX = 0.5\n RegistrationCellY = 0.5\n"
-                " WarpControl Begin\n  Datum = \"WGS84\"\n  ControlPoints = {\n"
-                "   \"a\" Yes Yes 1 2 3 4 5\n  }\n WarpControl End\nDatasetHeader End\n");
-  dir.WriteFile("H", std::string("\xFF\xFE\x00\x07", 4));  // found whatever its case
-  Source in;
-  ASSERT_TRUE(in.Open(dir.Path("h.ers"))) << in.GetErrorText();
-  auto& r = static_cast<ErsReader&>(*in.GetReader());
-  EXPECT_EQ("25.5 1, 87.25 200.5,  \"NAD27\" , cell 0.5 0.5 at 100 200", Placement(r));
-  EXPECT_EQ("\"WGS84\"", r.Header->WarpDatum);
-  EXPECT_EQ(CoordinateType::kLatLong, r.GetCoordinateType());
-  ASSERT_EQ(1, r.GetControlPoints()->Count());
-  EXPECT_TRUE(r.GetControlPoints()->Point(0)->Flag2);
-  EXPECT_EQ(4, r.GetControlPoints()->Point(0)->MapY);
-  float v = 0;
-  ASSERT_TRUE(r.GetCell(1, 0, 0, v));
-  EXPECT_EQ(7, v);
-  // Registration cell (0.5, 0.5) at (100, 200): that point rounds to cell (0, 0).
-  ASSERT_TRUE(in.GetValue(0, v, 100, 200, 0));
-  EXPECT_EQ(-2, v);
-}
-
-TEST(ErsReader, BadHeadersFailWithTheirMessage) {
-  TempDir dir;
-  ErsSource s;
-  dir.WriteFile("osd.ers", "OrthoSetDataHeader [\n");
-  ErsReader reader;
-  EXPECT_FALSE(reader.Open(dir.Path("osd.ers")));
-  EXPECT_EQ("Header " + ShortenPath(dir.Path("osd.ers"), 20) + " reading error ", reader.ErrorText);
-  std::string bad = s.HeaderText();
-  bad.replace(bad.find("NrOfLines\t= 1"), 13, "NrOfLines\t= abc");
-  dir.WriteFile("bad.ers", bad);
-  dir.WriteFile("bad", "a");
-  dir.WriteFile("nodata.ers", s.HeaderText());
-  const std::pair<const char*, std::string> cases[] = {
-      {"bad.ers", "Header value of NrOfLines is not a valid count: 'ABC'"},
-      {"nodata.ers", "Open Map Read Error=2 No such file or directory"},
-      {"gone.ers", "No file: " + dir.Path("gone.ers")}};
-  for (const auto& [name, message] : cases) {
-    Source in;
-    EXPECT_FALSE(in.Open(dir.Path(name))) << name;
-    EXPECT_EQ(message, in.GetErrorText());
-  }
-}
-
-double Pattern(uint32_t x, uint32_t y, uint32_t b) {
-  return 1 + x + 16 * y + 100 * b;
-}
-
-TEST(ErsReader, PaddedDataReadsAsTheGridShortDataIsRefused) {
+TEST(KeywordHeaderWriters, WriteTheirTemplatesInCrLf) {
   const struct {
+    const char* name;
     uint32_t width, lines, bands;
-    const char* cell_type;
-    int extra;  // bytes after (or, negative, missing from) the grid's cells
-    const char* error;
+    CellType type;
+    Georeference georef;
+    std::vector<std::string> points;
+    const char* text;
   } cases[] = {
-      {2, 2, 1, "Unsigned8BitInteger", 2, ""},
-      {3, 2, 2, "Signed16BitInteger", 513, ""},
-      {3, 2, 2, "Signed16BitInteger", -1, "holds 23 bytes; its header describes 24"},
-      {2, 2, 1, "Unsigned8BitInteger", -4, "holds 0 bytes; its header describes 4"},
+      {"raw.ers",
+       300,
+       200,
+       3,
+       CellType::kUnsigned8,
+       {0.5, 0.5, 0, 0, 4521.12345, 10, "", "\"RAW\"", "RAW"},
+       {},
+       "DatasetHeader Begin\n  Version   = \"1.0\"\n  LastUpdated = *\n"
+       "  DataSetType = ERStorage\n  DataType = Raster\n  ByteOrder = LSBFirst\n"
+       "  CoordinateSpace Begin\n    Datum      = \"RAW\"\n    Projection = \"RAW\"\n"
+       "    CoordinateType  = RAW\n    Rotation = 0:0:0.0\n  CoordinateSpace End\n"
+       "  RasterInfo Begin\n    CellType = UNSIGNED8BITINTEGER\n    NullCellValue = 0\n"
+       "    CellInfo Begin\n      Xdimension = 0.500\n      Ydimension = 0.500\n"
+       "    CellInfo End\n    NrOfLines = 200\n    NrOfCellsPerLine = 300\n"
+       "    NrOfBands = 3\n    BandId Begin\n      Value=\"Red Layer\"\n    BandId End\n"
+       "    BandId Begin\n      Value=\"Green Layer\"\n    BandId End\n    BandId Begin\n"
+       "      Value=\"Blue Layer\"\n    BandId End\n  RasterInfo End\nDatasetHeader End\n"},
+      // GDAL opens float cells only under the name other programs use; the
+      // OrthoSetData header keeps the system's own. Band names repeat.
+      {"en.ers",
+       2,
+       1,
+       4,
+       CellType::kFloat32,
+       {2, 2, 0, 0, 4521.12345, 6100000.5, "WGS84", "WGS84", "SUTM33"},
+       {"P1 Yes 1 2.5 300 400.25"},
+       "DatasetHeader Begin\n  Version   = \"1.0\"\n  LastUpdated = *\n"
+       "  DataSetType = ERStorage\n  DataType = Raster\n  ByteOrder = LSBFirst\n"
+       "  CoordinateSpace Begin\n    Datum      = \"WGS84\"\n    Projection = \"SUTM33\"\n"
+       "    CoordinateType  = EN\n    Units   = \"METERS\"\n    Rotation = 0:0:0.0\n"
+       "  CoordinateSpace End\n  RasterInfo Begin\n    CellType = IEEE4ByteReal\n"
+       "    NullCellValue = 0\n    CellInfo Begin\n      Xdimension = 2.000\n"
+       "      Ydimension = 2.000\n    CellInfo End\n    NrOfLines = 1\n    NrOfCellsPerLine = 2\n"
+       "    RegistrationCoord Begin\n      Eastings = 4521.123\n      Northings = 6100000.500\n"
+       "    RegistrationCoord End\n    RegistrationCellX = 0.000\n    RegistrationCellY = 0.000\n"
+       "    NrOfBands = 4\n    BandId Begin\n      Value=\"Red Layer\"\n    BandId End\n"
+       "    BandId Begin\n      Value=\"Green Layer\"\n    BandId End\n    BandId Begin\n"
+       "      Value=\"Blue Layer\"\n    BandId End\n    BandId Begin\n"
+       "      Value=\"Red Layer\"\n    BandId End\n    WarpControl Begin\n"
+       "      WarpType\t= Polynomial\n      WarpSampling\t= Nearest\n"
+       "      CoordinateSpace Begin\n        Datum      = \"\"\n        Projection = \"\"\n"
+       "        CoordinateType  = EN\n        Units      = \"METERS\"\n"
+       "        Rotation\t= 0:0:0.0\n      CoordinateSpace End\n      ControlPoints\t= {\n"
+       "\t\t\tP1\tYes\tNo\t     1.000\t     2.500\t   300.000\t   400.250\n      }\n"
+       "    WarpControl End\n  RasterInfo End\nDatasetHeader End\n"},
+      {"raw.osd",
+       300,
+       200,
+       3,
+       CellType::kUnsigned8,
+       {0.5, 0.5, 0, 0, 4521.12345, 10, "BESSEL", "\"RAW\"", "RAW"},
+       {},
+       "OrthoSetDataHeader [\n  Version      = 1.0\n  LastUpdated  = *\n"
+       "  DataSetType  = OrthoSetData\n  ByteOrder = LSBFirst\n  CoordinateSystem [\n"
+       "    Datum      = \"RAW\"\n    Projection = \"RAW\"\n    CoordinateType  = RAW\n"
+       "  CoordinateSystem ]\n  ImageInfo [\n    CellType   = UNSIGNED8BITINTEGER\n"
+       "    NrOfLines  = 200\n    NrOfCellsPerLine = 300\n    NrOfBands = 3\n  ImageInfo ]\n"
+       "OrthoSetDataHeader ]\n"},
+      {"en.osd",
+       2,
+       1,
+       1,
+       CellType::kFloat32,
+       {2, 2, 0, 0, 4521.12345, 6100000.5, "KRASSOVSKY", "S42", "GK"},
+       {"P1 Yes 1 2.5 300 400.25 9", "\"\" No"},
+       "OrthoSetDataHeader [\n  Version      = 1.0\n  LastUpdated  = *\n"
+       "  DataSetType  = OrthoSetData\n  ByteOrder = LSBFirst\n  CoordinateSystem [\n"
+       "    Datum      = \"S42\"\n    Projection = \"GK\"\n    Spheroid = \"KRASSOVSKY\"\n"
+       "    Units      = \"METERS\"\n    CoordinateType  = EN\n  CoordinateSystem ]\n"
+       "  ImageInfo [\n    CellType   = SIGNED32BITSINGLE\n    Xdimension = 2.000\n"
+       "    Ydimension = 2.000\n    NrOfLines  = 1\n    NrOfCellsPerLine = 2\n"
+       "    RegistrationPoint [\n      Eastings  = 4521.123\n      Northings = 6100000.500\n"
+       "    RegistrationPoint ]\n    RegistrationCellX\t= 0.000\n"
+       "    RegistrationCellY\t= 0.000\n    NrOfBands = 1\n    WarpControl [\n"
+       "      CoordinateSpace [\n        Datum      = \"\"\n        Projection = \"\"\n"
+       "        Spheroid = \"\"\n        Units      = \"METERS\"\n"
+       "        CoordinateType  = EN\n      CoordinateSpace ]\n      ControlPoints\t= {\n"
+       "\t\t\tP1 Yes 1.000 2.500 300.000 400.250 9.000\n"
+       "\t\t\t\"\" No 0.000 0.000 0.000 0.000 0.000\n      }\n    WarpControl ]\n"
+       "  ImageInfo ]\nOrthoSetDataHeader ]\n"},
+  };
+  // The writers' stamp: local time labelled GMT.
+  const std::regex stamp(R"(\r\n  LastUpdated +=  ?(Sun|Mon|Tue|Wed|Thu|Fri|Sat) )"
+                         R"((Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec))"
+                         R"( \d\d \d\d:\d\d:\d\d GMT \d{4}\r\n)");
+  TempDir dir;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    {
+      Output out(dir.Path(c.name), c.width, c.lines, c.type, c.bands, 1);
+      out.SetGeoreference(c.georef);
+      for (const std::string& p : c.points)
+        out.GetWriter()->AddControlPoint(ControlPoint::CreateFromLine(p).get());
+    }
+    const std::string text = dir.ReadFile(c.name);
+    const bool ers = ExtractFileExt(c.name) == ".ers";
+    EXPECT_EQ(CrLf(c.text), BlankValue(text, ers ? "  LastUpdated = " : "  LastUpdated  = "));
+    EXPECT_TRUE(std::regex_search(text, stamp)) << text;
+    EXPECT_EQ(size_t{c.width} * c.lines * c.bands * CellTypeSize(c.type),
+              dir.ReadFile(ChangeFileExt(c.name, "")).size());
+  }
+}
+
+// Keywords in any case and anywhere in their line, decimal commas, non-numbers,
+// byte order; the first datum, projection and coordinate type are the
+// raster's, later ones the warp block's; each format's control point lines.
+TEST(KeywordHeaderReaders, ReadKeywordsWhateverTheirCaseAndNumbersTolerantly) {
+  const struct {
+    const char *name, *data_name;
+    std::string header, data, placement, warp;
+    CoordinateType type, warp_type;
+    std::string last_point;
+    float band_1;           // cell (1, 0) of the last band
+    float at_registration;  // band 0 at (100, 200)
+  } cases[] = {
+      // Registration cell (0.5, 0.5) at (100, 200), and the data file found whatever its case.
+      {"h.ers", "H",
+       "DatasetHeader Begin\r\n coordinatespace begin\n  datum= \"nad27\" \n"
+       "  coordinatetype = latlong\n coordinatespace end\n xdimension=  25,5  \n"
+       " YDimension = letters\n nrofcellsperline = 2\n NrOfLines = 1\n NrOfBands = 1\n"
+       " CellType = Signed16BitInteger\n ByteOrder = MSBFirst\n Eastings = 100\n"
+       " Northings = 200\n RegistrationCellX = 0.5\n RegistrationCellY = 0.5\n"
+       " WarpControl Begin\n  Datum = \"WGS84\"\n  ControlPoints = {\n"
+       "   \"a\" Yes Yes 1 2 3 4 5\n  }\n WarpControl End\nDatasetHeader End\n",
+       std::string("\xFF\xFE\x00\x07", 4),
+       "25.5 1, 87.25 200.5,  \"NAD27\" , cell 0.5 0.5 at 100 200", "\"WGS84\" ",
+       CoordinateType::kLatLong, CoordinateType::kEn, "\"A\" Yes 1.000 2.000 3.000 4.000 5.000", 7,
+       -2},
+      // The last spheroid line wins for both fields.
+      {"h.osd", "h",
+       "OrthoSetDataHeader [\r\n coordinatesystem [\n"
+       "  datum= \"s42\" \n  projection = gk\n  spheroid = bessel\n"
+       "  coordinatetype = en\n coordinatesystem ]\n imageinfo [\n"
+       "  xdimension=  25,5  \n  YDimension = letters\n"
+       "  nrofcellsperline = 2\n  NrOfLines  = 1\n  NrOfBands = 2\n"
+       "  CellType   = Signed16BitInteger\n  ByteOrder = MSBFirst\n"
+       "  Eastings  = 100\n  Northings = 200\n  RegistrationCellX\t= 1\n"
+       "  WarpControl [\n   CoordinateSpace [\n    Datum = \"WGS84\"\n"
+       "    Spheroid = krassovsky\n    CoordinateType = latlong\n   CoordinateSpace ]\n"
+       "   ControlPoints\t= {\n\t\t\tpa Yes 1 2 3 4 5\n\t\t\tpb No 6 7 8 9 10\n   }\n"
+       "  WarpControl ]\n imageinfo ]\nOrthoSetDataHeader ]\n",
+       std::string("\xFF\xFE\x00\x07\x01\x00\x00\x80", 8),
+       "25.5 1, 74.5 200, GK \"S42\" KRASSOVSKY, cell 1 0 at 100 200", "\"WGS84\" KRASSOVSKY",
+       CoordinateType::kEn, CoordinateType::kLatLong, "PB No 6.000 7.000 8.000 9.000 10.000", 128,
+       7},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.cell_type) + " with " + std::to_string(c.extra));
+    SCOPED_TRACE(c.name);
     TempDir dir;
-    ErsSource s = Grid(c.width, c.lines, c.bands, "1", "1", "0", "0", c.cell_type);
-    s.data = MakeCells(s, Pattern);
-    s.data.resize(s.data.size() + c.extra, '\xEE');
-    s.Write(dir.Path("m"));
+    dir.WriteFile(c.name, c.header);
+    dir.WriteFile(c.data_name, c.data);
     Source in;
-    EXPECT_EQ(!*c.error, in.Open(dir.Path("m.ers")));
-    if (*c.error)
-      EXPECT_EQ("Data file " + dir.Path("m") + " " + c.error, in.GetErrorText());
-    else
-      ExpectCells(*in.GetReader(), c.width, c.lines, c.bands, Pattern, false);
+    ASSERT_TRUE(in.Open(dir.Path(c.name))) << in.GetErrorText();
+    auto& r = static_cast<HeaderRasterReader&>(*in.GetReader());
+    EXPECT_EQ(c.placement, Placement(r));
+    EXPECT_EQ(c.warp, r.Header->WarpDatum + " " + r.Header->WarpSpheroid);
+    EXPECT_EQ(c.type, r.GetCoordinateType());
+    EXPECT_EQ(c.warp_type, r.Header->WarpCoordinateType);
+    const ControlPointList& points = *r.GetControlPoints();
+    EXPECT_EQ(c.last_point, points.Count() ? points.Point(points.Count() - 1)->ToLine() : "");
+    float v = 0;
+    ASSERT_TRUE(r.GetCell(1, 0, r.GetBands() - 1, v));
+    EXPECT_EQ(c.band_1, v);
+    ASSERT_TRUE(in.GetValue(0, v, 100, 200, 0));
+    EXPECT_EQ(c.at_registration, v);
+  }
+}
+
+// Each reader refuses the other's header; cells of a type without a decoder
+// would clip to garbage reported as a success. Other programs name float
+// cells "IEEE4ByteReal".
+TEST(KeywordHeaderReaders, OpenWhatTheyDecodeAndRefuseTheRestWithAMessage) {
+  TempDir dir;
+  auto ers = [](const char* cell_type) {
+    ErsSource s;
+    s.cell_type = cell_type;
+    return s.HeaderText();
+  };
+  const std::string osd = "OrthoSetDataHeader [\n  NrOfBands = 1\n  NrOfLines = 1\n";
+  const std::string osd_1 = osd + "  NrOfCellsPerLine = 1\n";
+  std::string bad_count = ers("Unsigned8BitInteger");
+  bad_count.replace(bad_count.find("NrOfLines\t= 1"), 13, "NrOfLines\t= abc");
+  const std::string f = Le<float>({2.5f}), eight = f + f;
+  const struct {
+    int reader;  // 1 or 2: the ER Mapper or OrthoSetData reader itself; 0: Source
+    std::string name, header;
+    std::string data;  // of "c"
+    std::string message;
+    float value = 0;  // cell (0, 0) when it opens
+  } cases[] = {
+      {0, "c.ers", ers("IEEE4ByteReal"), f, "", 2.5f},
+      {0, "c.ers", ers("ieee4bytereal"), f, "", 2.5f},
+      {0, "c.osd", osd_1 + "  CellType = Signed32BitSingle\n", f, "", 2.5f},
+      // Without a CellType line the cells are bytes.
+      {0, "c.osd", osd_1, "y", "", 'y'},
+      {0, "c.ers", ers("IEEE8ByteReal"), eight, "Cell type not supported: IEEE8ByteReal"},
+      {0, "c.ers", ers("ONEBIT"), "x", "Cell type not supported: ONEBIT"},
+      {0, "c.osd", osd_1 + "  CellType = Unsigned32BitInteger\n", f,
+       "Cell type not supported: Unsigned32BitInteger"},
+      {0, "c.ers", ers("Complex64"), eight, "Cell type not supported: Complex64"},
+      {0, "c.ers", bad_count, "a", "Header value of NrOfLines is not a valid count: 'ABC'"},
+      {0, "c.osd", osd + "  NrOfCellsPerLine = 12a\n", "abc",
+       "Header value of NrOfCellsPerLine is not a valid count: '12A'"},
+      {0, "n.ers", ers("Unsigned8BitInteger"), "x",
+       "Open Map Read Error=2 No such file or directory"},
+      {0, "c.ers", ers("Unsigned8BitInteger"), "",
+       "Data file " + dir.Path("c") + " holds 0 bytes; its header describes 1"},
+      {0, "gone.ers", "", "x", "No file: " + dir.Path("gone.ers")},
+      {1, "c.ers", osd_1, "x", "Header " + ShortenPath(dir.Path("c.ers"), 20) + " reading error "},
+      {2, "c.osd", ers("Unsigned8BitInteger"), "x",
+       "Header " + ShortenPath(dir.Path("c.osd"), 20) + " reading error "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name + " " + c.header);
+    if (!c.header.empty()) dir.WriteFile(c.name, c.header);
+    dir.WriteFile("c", c.data);
+    Source in;
+    ErsReader ers_reader;
+    OsdReader osd_reader;
+    RasterReader* r = std::array<RasterReader*, 3>{nullptr, &ers_reader, &osd_reader}[c.reader];
+    const bool opened = r ? r->Open(dir.Path(c.name)) : in.Open(dir.Path(c.name));
+    EXPECT_EQ(c.message, r ? r->ErrorText : in.GetErrorText());
+    EXPECT_EQ(c.message.empty(), opened);
+    float v = 0;
+    if (opened) {
+      EXPECT_TRUE(in.GetReader()->GetCell(0, 0, 0, v));
+      EXPECT_EQ(c.value, v);
+    }
   }
 }
 
@@ -163,35 +264,6 @@ TEST(ErsReader, PaddedDataAboveTheViewReadsAsTheGrid) {
   float v = -1;
   ASSERT_TRUE(in.GetReader()->GetCell(4095, 32768, 0, v));
   EXPECT_EQ(0, v);
-}
-
-// Other programs name float cells "IEEE4ByteReal"; cells of a type without
-// a decoder would clip to garbage reported as a success.
-TEST(HeaderReaders, AcceptOnlyCellTypesTheyDecode) {
-  const std::pair<const char*, size_t> cases[] = {
-      {"IEEE4ByteReal", 4}, {"ieee4bytereal", 4}, {"Signed32BitSingle", 4},
-      {"IEEE8ByteReal", 8}, {"ONEBIT", 1},        {"Unsigned32BitInteger", 4},
-      {"Complex64", 8}};
-  for (const auto& [name, bytes] : cases)
-    for (const bool osd : {false, true}) {
-      SCOPED_TRACE(std::string(name) + (osd ? " in OrthoSetData" : " in ER Mapper"));
-      TempDir dir;
-      ErsSource s;
-      s.cell_type = name;
-      dir.WriteFile(osd ? "c.osd" : "c.ers",
-                    osd ? std::string("OrthoSetDataHeader [\n  CellType = ") + name +
-                              "\n  NrOfLines = 1\n  NrOfCellsPerLine = 1\n  NrOfBands = 1\n"
-                        : s.HeaderText());
-      dir.WriteFile("c", (Le<float>({2.5f}) + std::string(4, '\0')).substr(0, bytes));
-      Source in;
-      const bool readable = bytes == 4 && std::string(name) != "Unsigned32BitInteger";
-      EXPECT_EQ(readable, in.Open(dir.Path(osd ? "c.osd" : "c.ers")));
-      float v = 0;
-      if (readable)
-        EXPECT_TRUE(in.GetReader()->GetCell(0, 0, 0, v) && v == 2.5f) << v;
-      else
-        EXPECT_EQ(std::string("Cell type not supported: ") + name, in.GetErrorText());
-    }
 }
 
 }  // namespace
