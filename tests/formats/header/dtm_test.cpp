@@ -71,13 +71,11 @@ TEST(DtmReader, CellSkipHeaderAndFileEndBoundEveryRead) {
     SCOPED_TRACE(&c - cases);
     dir.WriteFile("grid.dtm", c.bytes);
     DtmReader r;
-    if (!c.error.empty()) {
-      EXPECT_FALSE(r.Open(path));
-      std::string want = c.error;
-      EXPECT_EQ(want.replace(want.find('*'), 1, ShortenPath(path, 20)), r.ErrorText);
-      continue;
-    }
-    ASSERT_TRUE(r.Open(path)) << r.ErrorText;
+    std::string want = c.error;
+    if (!want.empty()) want.replace(want.find('*'), 1, ShortenPath(path, 20));
+    EXPECT_EQ(want.empty(), r.Open(path));
+    EXPECT_EQ(want, r.ErrorText);
+    // A reader that did not open reads nothing.
     float v = -1;
     EXPECT_EQ(c.ok, r.GetCell(c.x, c.y, 0, v));
     EXPECT_EQ(c.value, v);
@@ -88,7 +86,6 @@ TEST(DtmWriter, WritesTheHeaderAtSetGeoreferenceThenFloatCells) {
   TempDir dir;
   {
     DtmWriter w(dir.Path("out.dtm"), 3, 2, CellType::kUnsigned8, 3, 1);
-    EXPECT_EQ(std::string(52, '\0'), std::string(reinterpret_cast<char*>(w.Data()), 52));
     w.SetGeoreference({0.5, 0.5, 0, 0, 100.3, 7.0, "", "", ""});
     EXPECT_EQ(100.3f, read_le<float>(w.Data() + 24));  // the nearest float
     w.SetGeoreference({2.0, 2.0, 0, 0, 100.25, 200.5, "", "", ""});

@@ -7,26 +7,23 @@ namespace {
 
 constexpr const char* kStamp = "Sat Dec 05 16:46:03 GMT 2026";
 
-TEST(OsdHeader, FamiliesDifferInStampLabelAndCounts) {
-  OsdOutputHeader writer("w.osd");
-  OsdHeader reader;
-  writer.Lines = reader.Lines = -1;
-  const std::string w = writer.Compose(kStamp), r = reader.Compose(kStamp);
-  EXPECT_NE(std::string::npos, w.find("\r\n  LastUpdated  = Sat Dec 05 16:46:03 GMT 2026\r\n"));
-  EXPECT_NE(std::string::npos, r.find("\r\n  LastUpdated = Sat Dec 05 16:46:03 GMT 2026\r\n"));
-  EXPECT_NE(std::string::npos, w.find("NrOfLines  = -1\r\n"));
-  EXPECT_NE(std::string::npos, r.find("NrOfLines  = 4294967295\r\n"));
-}
-
-TEST(OsdHeader, RawWarpSpaceDropsTheWarpSpheroidAndUnits) {
+// The families differ in the stamp's label and in how they print counts. A
+// RAW warp space drops the warp spheroid and units, and makes the raster RAW.
+TEST(OsdHeader, ComposeLabelsCountsAndRawWarpSpace) {
   OsdOutputHeader h("w.osd");
+  OsdHeader reader;
+  h.Lines = reader.Lines = -1;
   h.Georef.Datum = h.Georef.Spheroid = "WGS84";
   h.Georef.Projection = "UTM";
   h.WarpDatum = "RAW";
   h.WarpProjection = "\"RAW\"";
   h.WarpSpheroid = "GRS80";
   h.ControlPoints->AddPoint(ControlPoint::CreateFromLine("A Yes 1 2 3 4 5").get());
-  const std::string text = h.Compose(kStamp);
+  const std::string text = h.Compose(kStamp), r = reader.Compose(kStamp);
+  EXPECT_NE(std::string::npos, text.find("\r\n  LastUpdated  = Sat Dec 05 16:46:03 GMT 2026\r\n"));
+  EXPECT_NE(std::string::npos, r.find("\r\n  LastUpdated = Sat Dec 05 16:46:03 GMT 2026\r\n"));
+  EXPECT_NE(std::string::npos, text.find("NrOfLines  = -1\r\n"));
+  EXPECT_NE(std::string::npos, r.find("NrOfLines  = 4294967295\r\n"));
   EXPECT_NE(std::string::npos, text.find("    Spheroid = \"WGS84\"\r\n"));
   EXPECT_NE(std::string::npos, text.find("        Datum      = \"RAW\"\r\n"
                                          "        Projection = \"RAW\"\r\n"

@@ -1,7 +1,6 @@
 #include "formats/header/veg.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <map>
 
 #include "support/format_test.h"
@@ -13,14 +12,10 @@ constexpr size_t kTileBytes = 375000;
 constexpr float kNoData = -9999.0f;
 
 // The ".dat" text: bottom Y, left X, cell size, highest tile row and column.
-std::string DatText(const std::string& bottom, const std::string& left, const std::string& cell,
-                    const std::string& row_max, const std::string& col_max) {
+std::string Dat(const std::string& row_max, const std::string& col_max,
+                const std::string& bottom = "0", const std::string& left = "0",
+                const std::string& cell = "1") {
   return bottom + "\r\n" + left + "\r\n" + cell + "\r\n" + row_max + "\r\n" + col_max + "\r\n";
-}
-
-// Cells of size 1 from the origin.
-std::string UnitDat(const std::string& row_max, const std::string& col_max) {
-  return DatText("0", "0", "1", row_max, col_max);
 }
 
 // A ".veg" tile file: the index, then the present tiles in index order.
@@ -38,33 +33,18 @@ class VegTiles {
                       float value) {
     tile.replace(row_in_tile * 1500 + col_in_tile * 6, 6, Le<int16_t>({code}) + Le<float>({value}));
   }
-  // A present tile whose every cell holds Value(x, y) of its raster position;
-  // the bottom row is stored first.
-  void Fill(int tile_row, int tile_col) {
-    std::string& t = Tile(tile_row, tile_col);
-    for (int row = 0; row < 250; ++row)
-      for (int col = 0; col < 250; ++col)
-        SetCell(t, row, col, 1,
-                Value(tile_col * 250 + col, (row_max_ - tile_row) * 250 + 249 - row));
-  }
-  static float Value(int x, int y) { return static_cast<float>(x + 1000 * y); }
-
   std::string Bytes() const {
-    const size_t entries = static_cast<size_t>((row_max_ + 1) * (col_max_ + 1));
-    std::string out(4 + 8 * entries, '\0');
-    uint32_t offset = static_cast<uint32_t>(out.size());
-    std::string data;
+    const size_t head = 4 + 8 * static_cast<size_t>((row_max_ + 1) * (col_max_ + 1));
+    std::string index(4, '\0'), data;
     for (int r = 0; r <= row_max_; ++r)
       for (int c = 0; c <= col_max_; ++c) {
-        char* entry = out.data() + 4 + 8 * (r * (col_max_ + 1) + c);
-        write_le<uint32_t>(entry + 4, 0xDEADBEEF);  // not interpreted
-        auto it = tiles_.find({r, c});
-        if (it == tiles_.end()) continue;
-        write_le<uint32_t>(entry, offset);
-        data += it->second;
-        offset += kTileBytes;
+        const auto it = tiles_.find({r, c});
+        // An absent tile's offset is 0; the second word is not interpreted.
+        const size_t offset = it == tiles_.end() ? 0 : head + data.size();
+        index += Le<uint32_t>({static_cast<uint32_t>(offset), 0xDEADBEEF});
+        if (it != tiles_.end()) data += it->second;
       }
-    return out + data;
+    return index + data;
   }
 
  private:
@@ -91,7 +71,7 @@ class VegTest : public ::testing::Test {
 };
 
 TEST_F(VegTest, HeaderGivesSizeAndGeoreferenceWithDecimalCommas) {
-  ASSERT_TRUE(OpenFiles(DatText("1000", "500,25", "0,5", "0", "1"), VegTiles(0, 1).Bytes()))
+  ASSERT_TRUE(OpenFiles(Dat("0", "1", "1000", "500,25", "0,5"), VegTiles(0, 1).Bytes()))
       << set_.GetErrorText();
   RasterReader* r = set_.GetReader();
   EXPECT_EQ(250u, r->GetLines());
@@ -114,7 +94,7 @@ TEST_F(VegTest, CellsComeFromTheirTileBottomRowFirst) {
   VegTiles::SetCell(t, 249, 1, 123, kNoData);
   VegTiles::SetCell(t, 249, 2, 123, 5.0f);                   // the code is not the value
   write_le<float>(tiles.Tile(0, 1).data() + 358508, 77.5f);  // 239 x 1,500 + 6 + 2
-  ASSERT_TRUE(OpenFiles(UnitDat("1", "1"), tiles.Bytes()));
+  ASSERT_TRUE(OpenFiles(Dat("1", "1"), tiles.Bytes()));
   EXPECT_EQ(std::vector<float>({42, 43, 0, 77.5f, 0, kNoData, 5, kNoData}),
             std::vector<float>({Cell(0, 0), Cell(0, 249), Cell(0, 250), Cell(251, 260),
                                 Cell(251, 259), Cell(1, 0), Cell(2, 0), Cell(499, 249)}));
@@ -125,73 +105,51 @@ TEST_F(VegTest, CellsComeFromTheirTileBottomRowFirst) {
 
 TEST_F(VegTest, TilesOrIndexEntriesPastTheEndReadFalse) {
   VegTiles tiles(0, 2);
-  tiles.Fill(0, 0);
+  VegTiles::SetCell(tiles.Tile(0, 0), 0, 249, 1, 7.5f);  // cell (249, 249)
   tiles.Tile(0, 1);
   std::string veg = tiles.Bytes();
   // Tile column 1 cut short by one byte; tile column 2 far beyond the end.
   veg.pop_back();
   write_le<uint32_t>(veg.data() + 4 + 16, 0xFFFFFF00u);
-  ASSERT_TRUE(OpenFiles(UnitDat("0", "2"), veg)) << set_.GetErrorText();
-  EXPECT_EQ(std::vector<float>({VegTiles::Value(249, 249), kNoData, kNoData}),
+  ASSERT_TRUE(OpenFiles(Dat("0", "2"), veg)) << set_.GetErrorText();
+  EXPECT_EQ(std::vector<float>({7.5f, kNoData, kNoData}),
             std::vector<float>({Cell(249, 249), Cell(250, 0, false), Cell(600, 100, false)}));
   // Four entries announced; the file holds the first two (both absent) and
   // three bytes of the third.
-  ASSERT_TRUE(OpenFiles(UnitDat("1", "1"), std::string(4 + 8 * 2 + 3, '\0')));
+  ASSERT_TRUE(OpenFiles(Dat("1", "1"), std::string(4 + 8 * 2 + 3, '\0')));
   EXPECT_EQ(kNoData, Cell(499, 250));     // entry 1
   EXPECT_EQ(kNoData, Cell(0, 0, false));  // tile row 1: entries 2 and 3 are missing
 }
 
 TEST_F(VegTest, BadHeadersOrIndexFailTheOpen) {
-  EXPECT_FALSE(OpenFiles(UnitDat("0", "0"), std::string(11, '\0')));  // no whole index entry
+  EXPECT_FALSE(OpenFiles(Dat("0", "0"), std::string(11, '\0')));  // no whole index entry
   EXPECT_EQ("VEG tile file " + ShortenPath(dir_.Path("map.VEG"), 20) +
                 " is too short to hold its tile index: 11 bytes",
             set_.GetErrorText());
   const std::string veg = VegTiles(0, 0).Bytes();
-  for (const std::string& dat : {UnitDat("x", "0"), UnitDat("0", "1.5"), UnitDat("", "0"),
+  for (const std::string& dat : {Dat("x", "0"), Dat("0", "1.5"), Dat("", "0"),
                                  std::string("0\r\n0\r\n1\r\n0\r\n"), std::string()}) {
     EXPECT_FALSE(OpenFiles(dat, veg)) << dat;
     EXPECT_EQ("Error loading header", set_.GetErrorText()) << dat;
   }
-  std::remove(dir_.Path("map.DAT").c_str());
-  EXPECT_FALSE(set_.Open(dir_.Path("map.VEG")));
-  EXPECT_EQ("Error loading header", set_.GetErrorText());
-  EXPECT_FALSE(OpenFiles(UnitDat("-1", "0"), veg));
+  EXPECT_FALSE(OpenFiles(Dat("-1", "0"), veg));
   EXPECT_EQ("VEG header " + ShortenPath(dir_.Path("map.DAT"), 20) +
                 " gives tile indices out of range: highest tile row -1, highest tile column 0",
             set_.GetErrorText());
-  // 8,589,934 tile rows make more lines than a 32-bit count holds.
-  EXPECT_FALSE(OpenFiles(UnitDat("0", "8589934"), veg));
+  // 8,589,934 tile columns make more cells per line than a 32-bit count holds.
+  EXPECT_FALSE(OpenFiles(Dat("0", "8589934"), veg));
   EXPECT_NE(std::string::npos, set_.GetErrorText().find("highest tile column 8589934"));
-  ASSERT_TRUE(OpenFiles(UnitDat("8589933", "0"), veg)) << set_.GetErrorText();
+  ASSERT_TRUE(OpenFiles(Dat("8589933", "0"), veg)) << set_.GetErrorText();
   EXPECT_EQ(2147483500u, set_.GetReader()->GetLines());
   // The rest of the index is not in the file.
   EXPECT_EQ(1u, dynamic_cast<VegReader&>(*set_.GetReader()).TileTable.size());
   EXPECT_EQ(kNoData, Cell(0, 0, false));
   EXPECT_EQ(kNoData, Cell(0, 2147483499));
-  dir_.WriteFile("alone.dat", UnitDat("0", "0"));
+  dir_.WriteFile("alone.dat", Dat("0", "0"));
   VegReader reader;
   EXPECT_FALSE(reader.Open(dir_.Path("alone.dat")));
   EXPECT_EQ("Open Map Read Error=" + std::to_string(ENOENT) + " " + SystemErrorText(ENOENT),
             reader.ErrorText);
-}
-
-TEST(VegClip, NoDataPassesThroughToAnErsOutput) {
-  TempDir dir;
-  // 500 x 500 cells from (100, 599) down to (599, 100); the bottom right tile is absent.
-  VegTiles tiles(1, 1);
-  tiles.Fill(1, 0);
-  tiles.Fill(1, 1);
-  tiles.Fill(0, 0);
-  VegTiles::SetCell(tiles.Tile(1, 0), 0, 249, 5, kNoData);  // cell (249, 249)
-  dir.WriteFile("src.dat", DatText("100", "100", "1", "1", "1"));
-  dir.WriteFile("src.veg", tiles.Bytes());
-  // Across all four tiles.
-  ExpectClip({"-A348:351:352:347", dir.Path("src.veg"), dir.Path("out.ers")}, 5, 5, 1,
-             [](uint32_t x, uint32_t y, uint32_t) {
-               x += 248, y += 248;
-               const bool no_data = (x == 249 && y == 249) || (x >= 250 && y >= 250);
-               return no_data ? kNoData : VegTiles::Value(x, y);
-             });
 }
 
 }  // namespace
