@@ -20,7 +20,9 @@ TEST(KeywordHeaderWriters, WriteTheirTemplatesInCrLf) {
     CellType type;
     double cell_size, x, y;  // square cells, registration cell (0, 0) at (x, y)
     const char *spheroid, *datum, *projection, *point_a, *point_b;  // "": no point
-    const char* text;
+    // The header, and Placement() of the output read back: the warp block's
+    // empty spheroid line is read last and wins.
+    const char *text, *read_back;
   } cases[] = {
       {"raw.ers", "  LastUpdated = ", 300, 200, 3, CellType::kUnsigned8, 0.5, 4521.12345, 10, "",
        "\"RAW\"", "RAW", "", "",
@@ -33,7 +35,8 @@ TEST(KeywordHeaderWriters, WriteTheirTemplatesInCrLf) {
        "    CellInfo End\n    NrOfLines = 200\n    NrOfCellsPerLine = 300\n"
        "    NrOfBands = 3\n    BandId Begin\n      Value=\"Red Layer\"\n    BandId End\n"
        "    BandId Begin\n      Value=\"Green Layer\"\n    BandId End\n    BandId Begin\n"
-       "      Value=\"Blue Layer\"\n    BandId End\n  RasterInfo End\nDatasetHeader End\n"},
+       "      Value=\"Blue Layer\"\n    BandId End\n  RasterInfo End\nDatasetHeader End\n",
+       "0.5 0.5, 0 0, \"RAW\" \"RAW\"  with 0"},
       // GDAL opens float cells only under the name other programs use; the
       // OrthoSetData header keeps the system's own. Band names repeat.
       {"en.ers", "  LastUpdated = ", 2, 1, 4, CellType::kFloat32, 2, 4521.12345, 6100000.5, "WGS84",
@@ -56,7 +59,8 @@ TEST(KeywordHeaderWriters, WriteTheirTemplatesInCrLf) {
        "        CoordinateType  = EN\n        Units      = \"METERS\"\n"
        "        Rotation\t= 0:0:0.0\n      CoordinateSpace End\n      ControlPoints\t= {\n"
        "\t\t\tP1\tYes\tNo\t     1.000\t     2.500\t   300.000\t   400.250\n      }\n"
-       "    WarpControl End\n  RasterInfo End\nDatasetHeader End\n"},
+       "    WarpControl End\n  RasterInfo End\nDatasetHeader End\n",
+       "2 2, 4521.123 6100000.5, \"SUTM33\" \"WGS84\"  with 1"},
       {"raw.osd", "  LastUpdated  = ", 300, 200, 3, CellType::kUnsigned8, 0.5, 4521.12345, 10,
        "BESSEL", "\"RAW\"", "RAW", "", "",
        "OrthoSetDataHeader [\n  Version      = 1.0\n  LastUpdated  = *\n"
@@ -64,7 +68,8 @@ TEST(KeywordHeaderWriters, WriteTheirTemplatesInCrLf) {
        "    Datum      = \"RAW\"\n    Projection = \"RAW\"\n    CoordinateType  = RAW\n"
        "  CoordinateSystem ]\n  ImageInfo [\n    CellType   = UNSIGNED8BITINTEGER\n"
        "    NrOfLines  = 200\n    NrOfCellsPerLine = 300\n    NrOfBands = 3\n  ImageInfo ]\n"
-       "OrthoSetDataHeader ]\n"},
+       "OrthoSetDataHeader ]\n",
+       "1 1, 0 0, \"RAW\" \"RAW\"  with 0"},
       {"en.osd", "  LastUpdated  = ", 2, 1, 1, CellType::kFloat32, 2, 4521.12345, 6100000.5,
        "KRASSOVSKY", "S42", "GK", "P1 Yes 1 2.5 300 400.25 9", "\"\" No",
        "OrthoSetDataHeader [\n  Version      = 1.0\n  LastUpdated  = *\n"
@@ -81,7 +86,8 @@ TEST(KeywordHeaderWriters, WriteTheirTemplatesInCrLf) {
        "        CoordinateType  = EN\n      CoordinateSpace ]\n      ControlPoints\t= {\n"
        "\t\t\tP1 Yes 1.000 2.500 300.000 400.250 9.000\n"
        "\t\t\t\"\" No 0.000 0.000 0.000 0.000 0.000\n      }\n    WarpControl ]\n"
-       "  ImageInfo ]\nOrthoSetDataHeader ]\n"},
+       "  ImageInfo ]\nOrthoSetDataHeader ]\n",
+       "2 2, 4521.123 6100000.5, \"GK\" \"S42\" \"\" with 2"},
   };
   // The writers' stamp: local time labelled GMT.
   const std::regex stamp(R"(\r\n  LastUpdated +=  ?(Sun|Mon|Tue|Wed|Thu|Fri|Sat) )"
@@ -102,6 +108,10 @@ TEST(KeywordHeaderWriters, WriteTheirTemplatesInCrLf) {
     EXPECT_TRUE(std::regex_search(text, stamp)) << text;
     EXPECT_EQ(size_t{c.width} * c.lines * c.bands * CellTypeSize(c.type),
               dir.ReadFile(ChangeFileExt(c.name, "")).size());
+    Source in;
+    ASSERT_TRUE(in.Open(dir.Path(c.name))) << in.GetErrorText();
+    EXPECT_EQ(c.read_back, Placement(*in.GetReader()) + " with " +
+                               std::to_string(in.GetReader()->GetControlPoints()->Count()));
   }
 }
 
