@@ -177,7 +177,8 @@ TEST(KeywordHeaderReaders, ReadKeywordsWhateverTheirCaseAndNumbersTolerantly) {
 
 // Each reader refuses the other's header; cells of a type without a decoder
 // would clip to garbage reported as a success. Other programs name float
-// cells "IEEE4ByteReal".
+// cells "IEEE4ByteReal", in any case. Padding after the data reads as the
+// grid; a short data file is refused.
 TEST(KeywordHeaderReaders, OpenWhatTheyDecodeAndRefuseTheRestWithAMessage) {
   TempDir dir;
   auto ers = [](const char* cell_type) {
@@ -191,12 +192,19 @@ TEST(KeywordHeaderReaders, OpenWhatTheyDecodeAndRefuseTheRestWithAMessage) {
   std::string bad_count = u8;
   bad_count.replace(bad_count.find("NrOfLines\t= 1"), 13, "NrOfLines\t= abc");
   const std::string f = Le<float>({2.5f}), eight = f + f;
+  // Three by two cells in two bands: padding after the grid must not shift the lines.
+  const ErsSource grid = Grid(3, 2, 2, "1", "1", "0", "0", "Signed16BitInteger");
+  const std::string cells = MakeCells(
+      grid, [](uint32_t x, uint32_t y, uint32_t b) { return 1.0 + x + 16 * y + 100 * b; });
   const struct {
     int reader;  // 1 or 2: the ER Mapper or OrthoSetData reader itself; 0: Source
     std::string name, header, data, message;  // data: of "c"
     float value = 0;                          // cell (0, 0) when it opens
   } cases[] = {
-      {0, "c.ers", ers("IEEE4ByteReal"), f, "", 2.5f},
+      {0, "c.ers", ers("ieee4bytereal"), f, "", 2.5f},
+      {0, "c.ers", grid.HeaderText(), cells + std::string(513, '\xEE'), "", 119},
+      {0, "c.ers", grid.HeaderText(), cells.substr(1),
+       "Data file " + dir.Path("c") + " holds 23 bytes; its header describes 24"},
       {0, "c.osd", osd_1 + "  CellType = Signed32BitSingle\n", f, "", 2.5f},
       // Without a CellType line the cells are bytes.
       {0, "c.osd", osd_1, "y", "", 'y'},
@@ -224,7 +232,8 @@ TEST(KeywordHeaderReaders, OpenWhatTheyDecodeAndRefuseTheRestWithAMessage) {
     EXPECT_EQ(c.message, r ? r->ErrorText : in.GetErrorText());
     EXPECT_EQ(c.message.empty(), opened);
     float v = 0;
-    if (opened) in.GetReader()->GetCell(0, 0, 0, v);
+    RasterReader* read = in.GetReader();
+    if (opened) read->GetCell(read->GetWidth() - 1, read->GetLines() - 1, read->GetBands() - 1, v);
     EXPECT_EQ(c.value, v);
   }
 }
