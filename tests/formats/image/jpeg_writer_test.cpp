@@ -1,5 +1,5 @@
-// JPEG outputs as other programs see them: GDAL and djpeg open them, GDAL
-// and this program place them where the ER Mapper clip of the same
+// JPEG outputs as other programs see them: GDAL opens them, GDAL and this
+// program place them where the ER Mapper clip of the same
 // rectangle lies, and what cannot be a JPEG changes no file.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -12,12 +12,10 @@
 #include <vector>
 
 #include "app/core/cli.h"
-#include "dataset/identify.h"
-#include "dataset/source.h"
 #include "dataset/utils.h"
 #include "formats/image/jpeg.h"
+#include "support/app_fixtures.h"
 #include "support/comma_locale.h"
-#include "support/ers_builder.h"
 #include "support/gdal.h"
 #include "support/temp_dir.h"
 #include "support/tools.h"
@@ -31,17 +29,9 @@ double Smooth(uint32_t x, uint32_t y, uint32_t b) {
 }
 
 // 24 x 16 cells of 0.5, cell (0, 0) at (500000.25, 6100000.75).
-void WriteSource(const TempDir& dir, uint32_t bands, const char* cell_type) {
-  ErsSource s;
-  s.width = 24;
-  s.lines = 16;
-  s.bands = bands;
-  s.cell_type = cell_type;
-  s.cell_size_x = s.cell_size_y = "0.5";
-  s.eastings = "500000.25";
-  s.northings = "6100000.75";
-  s.data = MakeCells(s, Smooth);
-  s.Write(dir.Path("src"));
+void WriteSmoothSource(const TempDir& dir, uint32_t bands, const char* cell_type) {
+  WriteSource(dir, "src", Grid(24, 16, bands, "0.5", "0.5", "500000.25", "6100000.75", cell_type),
+              Smooth);
 }
 
 // Source cells (2, 2) to (19, 14): 18 x 13, neither a whole number of blocks.
@@ -55,9 +45,8 @@ int FirstQuantiser(const std::string& jpeg) {
              : static_cast<unsigned char>(jpeg[dqt + 5]);
 }
 
-TEST(JpegOutput, GdalDjpegAndThisProgramReadItWhereTheErMapperClipLies) {
+TEST(JpegOutput, GdalAndThisProgramReadItWhereTheErMapperClipLies) {
   REQUIRE_GDAL_PYTHON();
-  REQUIRE_TOOL("djpeg");
   const struct {
     const char* output;
     uint32_t bands;
@@ -74,7 +63,7 @@ TEST(JpegOutput, GdalDjpegAndThisProgramReadItWhereTheErMapperClipLies) {
   for (const auto& row : rows) {
     SCOPED_TRACE(row.output);
     TempDir dir;
-    WriteSource(dir, row.bands, "Unsigned8BitInteger");
+    WriteSmoothSource(dir, row.bands, "Unsigned8BitInteger");
     std::vector<std::string> args = {kRect, dir.Path("src.ers"), dir.Path(row.output)};
     if (row.quality) args.insert(args.begin(), {"--jpeg-quality", row.quality});
     {
@@ -89,7 +78,6 @@ TEST(JpegOutput, GdalDjpegAndThisProgramReadItWhereTheErMapperClipLies) {
     ASSERT_EQ(kExitSuccess, RunClipra({kRect, dir.Path("src.ers"), dir.Path("ref.ers")}).code);
 
     const std::string jpeg = dir.ReadFile(row.output);
-    EXPECT_EQ(FormatCode::kJpg, IdentifyExisting(dir.Path(row.output)));
     EXPECT_NE(std::string::npos, jpeg.find("\xFF\xC0")) << "not baseline";
     EXPECT_EQ(row.quantiser, FirstQuantiser(jpeg));
     const std::string world = dir.ReadFile(ChangeFileExt(row.output, ".jgw"));
@@ -97,10 +85,6 @@ TEST(JpegOutput, GdalDjpegAndThisProgramReadItWhereTheErMapperClipLies) {
         "0.5000000000\r\n0.0000000000\r\n0.0000000000\r\n-0.5000000000\r\n"
         "500001.5000000000\r\n6099999.5000000000\r\n",
         world);
-
-    std::string pnm;
-    ASSERT_EQ(0, RunCommand("djpeg " + ShellQuote(dir.Path(row.output)), &pnm));
-    EXPECT_EQ(0u, pnm.rfind(row.bands == 1 ? "P5\n18 13\n255\n" : "P6\n18 13\n255\n", 0));
 
     // GDAL: the ER Mapper clip's geotransform, and the cells this program decodes.
     const GdalView ref = ReadWithGdal(dir, "ref.ers");
@@ -123,12 +107,7 @@ TEST(JpegOutput, GdalDjpegAndThisProgramReadItWhereTheErMapperClipLies) {
         }
     EXPECT_LE(worst, row.max_error);
 
-    // This program: the same corner, and a clip of the clip takes the same cells.
-    Source again;
-    ASSERT_TRUE(again.Open(dir.Path(row.output))) << again.GetErrorText();
-    EXPECT_EQ(500001.25, again.GetReader()->GetLeftX());
-    EXPECT_EQ(6099999.75, again.GetReader()->GetTopY());
-    EXPECT_EQ(0.5, again.GetReader()->GetCellSizeY());
+    // This program places it where it lies: a clip of the clip takes the same cells.
     ASSERT_EQ(kExitSuccess, RunClipra({kRect, dir.Path(row.output), dir.Path("again.ers")}).code);
     EXPECT_EQ(own, ReadAllCells(dir.Path("again.ers")));
     // Another JPEG of the same base name would replace the source's world file.
@@ -172,7 +151,7 @@ TEST(JpegOutput, WhatCannotBeAJpegChangesNoFile) {
   for (const auto& row : rows) {
     SCOPED_TRACE(row.err);
     TempDir dir;
-    WriteSource(dir, row.bands, row.cell_type);
+    WriteSmoothSource(dir, row.bands, row.cell_type);
     dir.WriteFile("out.jpg", "old image");
     dir.WriteFile("out.jgw", "old world");
     const std::set<std::string> before = listing(dir);
