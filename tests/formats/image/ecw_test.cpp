@@ -22,7 +22,7 @@ struct Failures {
 struct FakeDecoder : EcwDecoder {
   EcwFileInfo info;
   Failures fail;
-  int opens = 0, closes = 0, open_views = 0;
+  int opens = 0, open_views = 0;
   int complete_closes = 0;  // closes that also freed the cached file
   std::vector<uint32_t> bands;
   std::vector<uint32_t> window;  // top-left x, y, bottom-right x, y, out width, lines
@@ -49,7 +49,6 @@ struct FakeDecoder : EcwDecoder {
     return 0;
   }
   void CloseFileView(bool free_cache) override {
-    ++closes;
     complete_closes += free_cache;
     --open_views;
   }
@@ -92,8 +91,6 @@ TEST_F(EcwTest, BandCountsDecodeToGreyOrColourWithTheDecodersGeoreference) {
     auto reader = Reader(Info(k.width, k.lines, k.file_bands));
     ASSERT_TRUE(reader->Open(dir_.Path("image.ecw"))) << reader->ErrorText;
     EXPECT_EQ(k.line_size, reader->LineSize);
-    EXPECT_EQ(CellType::kUnsigned8, reader->GetCellType());
-    EXPECT_FALSE(reader->HasPlainLayout());
     std::vector<uint32_t> all(k.file_bands);
     std::iota(all.begin(), all.end(), 0u);
     EXPECT_EQ(all, fake_->bands);
@@ -104,55 +101,27 @@ TEST_F(EcwTest, BandCountsDecodeToGreyOrColourWithTheDecodersGeoreference) {
     // The negative increment loses its sign.
     EXPECT_EQ("2.5 2.5, 300000 6000000, RAW RAW RAW", Placement(*reader));
     ExpectCells(*reader, k.width, k.lines, k.bands, Colour);
-    // The last line is padded with zeros.
-    ASSERT_TRUE(reader->SeekLine(k.lines - 1, 0));
-    EXPECT_EQ(reader->ImageBuffer.get() + (k.lines - 1) * k.line_size, reader->Current);
-    for (uint32_t i = k.width * k.bands; i < k.line_size; ++i) EXPECT_EQ(0, reader->Current[i]);
   }
 }
 
 // The open fails with the message, leaves no view open and serves no cell.
 TEST_F(EcwTest, RefusalsLeaveNoViewOpenAndNoCells) {
+  const std::string no_memory = "Open read error 1 Malloc error for output buffers";
   const struct {
     EcwFileInfo info;
-    Failures fail;          // open, view, failing line and its status
-    uint64_t memory_limit;  // 0: the machine's
-    int closes;             // -1: not checked
-    bool bands_asked;
-    const char* message;
+    Failures fail;  // open, view, failing line and its status
+    std::string message;
+    uint64_t memory_limit = 0;  // 0: the machine's
   } cases[] = {
+      {Info(4, 3, 3), {kEcwFileOpenFailed}, "Open read error 1 Error: fake failure 3"},
       {Info(4, 3, 3),
-       {kEcwFileOpenFailed, 0, -1, 0},
-       0,
-       0,
-       false,
-       "Open read error 1 Error: fake failure 3"},
-      {Info(4, 3, 3),
-       {0, kEcwInvalidView, -1, 0},
-       0,
-       1,
-       true,
+       {0, kEcwInvalidView},
        "Open read error 1 Error: fake failure 4 Invalid file view"},
-      {Info(4, 3, 3), {0, 0, 1, 2}, 0, -1, true, "Open read error 1 Status code: 2"},
-      {Info(0xFFFFFFFFu, 0xFFFFFFFFu, 3),
-       {},
-       1 << 20,
-       -1,
-       true,
-       "Open read error 1 Malloc error for output buffers"},
-      {Info(100000, 100000, 1),
-       {},
-       1 << 20,
-       -1,
-       true,
-       "Open read error 1 Malloc error for output buffers"},
-      {Info(4, 3, 9), {}, 16, -1, false, "Open read error 1 Error - unable to malloc band list"},
-      {Info(4, 3, 0),
-       {},
-       0,
-       -1,
-       false,
-       "Open read error 1 Error: the image has no cells (4 x 3, 0 bands)"},
+      {Info(4, 3, 3), {0, 0, 1, 2}, "Open read error 1 Status code: 2"},
+      {Info(0xFFFFFFFFu, 0xFFFFFFFFu, 3), {}, no_memory, 1 << 20},
+      {Info(100000, 100000, 1), {}, no_memory, 1 << 20},
+      {Info(4, 3, 9), {}, "Open read error 1 Error - unable to malloc band list", 16},
+      {Info(4, 3, 0), {}, "Open read error 1 Error: the image has no cells (4 x 3, 0 bands)"},
   };
   for (const auto& k : cases) {
     SCOPED_TRACE(k.message);
@@ -160,25 +129,17 @@ TEST_F(EcwTest, RefusalsLeaveNoViewOpenAndNoCells) {
     if (k.memory_limit) reader->MemoryLimit = k.memory_limit;
     EXPECT_FALSE(reader->Open(dir_.Path("image.ecw")));
     EXPECT_EQ(k.message, reader->ErrorText);
-    EXPECT_EQ(1u, reader->LastError);
+    // Each view opened is closed once, and the decoder keeps its cache.
     EXPECT_EQ(1, fake_->opens);
-    if (k.closes >= 0) {
-      EXPECT_EQ(k.closes, fake_->closes);
-    }
-    EXPECT_EQ(k.bands_asked, !fake_->bands.empty());
     EXPECT_EQ(0, fake_->open_views);
     EXPECT_EQ(0, fake_->complete_closes);
-    EXPECT_EQ(k.fail.failing_line == 1 ? 1u : 0u, fake_->lines_read);
-    EXPECT_EQ(nullptr, reader->ImageBuffer);
     float v = 9;
     EXPECT_FALSE(reader->GetCell(0, 0, 0, v));
-    EXPECT_FALSE(reader->SeekLine(0, 0));
   }
   // A missing file is not handed to the decoder.
   auto reader = Reader(Info(4, 3, 3));
   EXPECT_FALSE(reader->Open(dir_.Path("none.ecw")));
   EXPECT_EQ("Open read error 2 No such file or directory", reader->ErrorText);
-  EXPECT_EQ(1u, reader->LastError);
   EXPECT_EQ(0, fake_->opens);
   EXPECT_STREQ("No ECW driver in the decoder library", EcwErrorDescription(kEcwDriverMissing));
   EXPECT_STREQ("Unknown error", EcwErrorDescription(99));

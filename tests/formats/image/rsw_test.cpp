@@ -92,10 +92,7 @@ TEST_F(RswTest, EveryColourCellComesFromItsTile) {
   for (const auto& [width, lines, tile_width] : {std::tuple{10u, 6u, 4u}, {100u, 3u, 64u}}) {
     const RswFile file{.width = width, .lines = lines, .tile_width = tile_width};
     ASSERT_TRUE(OpenFile(file)) << reader_.ErrorText;
-    EXPECT_EQ(CellType::kUnsigned8, reader_.GetCellType());
-    EXPECT_FALSE(reader_.HasPlainLayout());
     ExpectCells(reader_, width, lines, 3, Colour);
-    EXPECT_FALSE(reader_.SeekLine(0, 0));
   }
 }
 
@@ -117,7 +114,6 @@ TEST_F(RswTest, PaletteIndexesPickRedGreenBlueOfTheEntry) {
 
 TEST_F(RswTest, RefusesDamagedHeadersNamingTheDefect) {
   EXPECT_FALSE(reader_.Open(dir_.Path("none.rsw")));
-  EXPECT_EQ(1u, reader_.LastError);
   EXPECT_EQ("Open read error 2 No such file or directory", reader_.ErrorText);
   const std::string size = std::to_string(RswFile{}.Build().size());
   const struct {
@@ -154,12 +150,10 @@ TEST_F(RswTest, RefusesDamagedHeadersNamingTheDefect) {
     file.bits = k.bits;
     file.damage = k.damage;
     EXPECT_EQ(k.message.empty(), OpenFile(file, "damaged.rsw")) << k.message;
-    if (k.message.empty()) {
+    if (k.message.empty())
       EXPECT_EQ(Colour(3, 2, 1), Cell(3, 2, 1));
-    } else {
+    else
       EXPECT_EQ(k.message, reader_.ErrorText);
-      EXPECT_EQ(2u, reader_.LastError);
-    }
   }
 }
 
