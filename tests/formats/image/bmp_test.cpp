@@ -26,18 +26,16 @@ std::vector<Rgb> GreyRamp() {
   return p;
 }
 
-Rgb Colour(uint32_t x, uint32_t y) {
-  return {static_cast<uint8_t>(10 + x * 20 + y), static_cast<uint8_t>(100 + x + y * 30),
-          static_cast<uint8_t>(200 + x + y)};
+double Colour(uint32_t x, uint32_t y, uint32_t b) {
+  return static_cast<uint8_t>(b == 0 ? 10 + x * 20 + y : b == 1 ? 100 + x + y * 30 : 200 + x + y);
+}
+double Index(uint32_t x, uint32_t y, uint32_t) {
+  return x + 4 * y;
 }
 
-double ColourCell(uint32_t x, uint32_t y, uint32_t b) {
-  return Colour(x, y)[b];
-}
-
-// A bitmap file of 24-bit Colour(x, y) pixels, or with a palette of 8-bit
-// pixels whose pixel (x, y) is index x + 4y. Rows are padded to 4 bytes and
-// stored bottom-up, or top-down for a negative height.
+// A bitmap file of 24-bit Colour() pixels, or with a palette of 8-bit
+// Index() pixels. Rows are padded to 4 bytes and stored bottom-up, or
+// top-down for a negative height.
 struct BmpSpec {
   uint32_t width = 2;
   int32_t height = 2;
@@ -54,17 +52,16 @@ struct BmpSpec {
     const uint32_t used = colours_used < 0 ? palette.size() : colours_used;
     const std::string info = core ? Le32(12) + Le16(width) + Le16(height) + Le16(1) + Le16(bits)
                                   : Le32(40) + Le32(width) + Le32(height) + Le16(1) + Le16(bits) +
-                                        Le32(compression) + Le32(0) + Le32(2835) + Le32(2835) +
+                                        Le32(compression) + Le32(0) + Le32(0) + Le32(0) +
                                         Le32(used) + Le32(0);
     const uint32_t lines = std::abs(height);
     for (uint32_t i = 0; i < lines; ++i) {
       const uint32_t y = height < 0 ? i : lines - 1 - i;
       std::string row;
-      for (uint32_t x = 0; x < width; ++x) {
-        const Rgb c = Colour(x, y);
-        row += palette.empty() ? std::string{char(c[2]), char(c[1]), char(c[0])}
-                               : std::string(1, char(x + 4 * y));
-      }
+      for (uint32_t x = 0; x < width; ++x)
+        row += palette.empty() ? std::string{char(Colour(x, y, 2)), char(Colour(x, y, 1)),
+                                             char(Colour(x, y, 0))}
+                               : std::string(1, char(Index(x, y, 0)));
       pixels += row + std::string(-row.size() % 4, '\0');
     }
     const uint32_t offset = 14 + info.size() + palette_bytes.size();
@@ -96,15 +93,14 @@ TEST_F(BmpReaderTest, TwentyFourBitReadsRedGreenBlueTopLineFirst) {
   for (const BmpSpec& s : {BmpSpec{.width = 5, .height = 3}, BmpSpec{.width = 5, .height = -3},
                            BmpSpec{.width = 5, .height = 3, .core = true}}) {
     ASSERT_TRUE(OpenBytes(s.Build())) << reader_->ErrorText;
-    ExpectCells(*reader_, 5, 3, 3, ColourCell);
+    ExpectCells(*reader_, 5, 3, 3, Colour);
   }
 }
 
 TEST_F(BmpReaderTest, GreyRampIsOneBandOtherPalettesThreeAndZeroPastTheirEnd) {
   for (const bool core : {false, true}) {
     ASSERT_TRUE(OpenBytes(BmpSpec{4, 3, GreyRamp(), core}.Build())) << reader_->ErrorText;
-    ASSERT_EQ(reader_->GetBands(), 1u);
-    EXPECT_EQ(Cell(3, 2, 0), 11);
+    ExpectCells(*reader_, 4, 3, 1, Index);
   }
   std::vector<Rgb> palette = GreyRamp();
   palette[5] = {5, 5, 6};
@@ -122,10 +118,7 @@ TEST_F(BmpReaderTest, GreyRampIsOneBandOtherPalettesThreeAndZeroPastTheirEnd) {
 TEST_F(BmpReaderTest, RowNotWhollyInsideTheFileReadsFalse) {
   // Ten 24-bit pixels need 30 bytes a row, but the file holds only 50
   // bytes of pixels for four rows: the stride from the file size is 12.
-  std::string bytes = BmpSpec{10, 4}.Build();
-  const uint32_t offset = read_le<uint32_t>(bytes.data() + 10);
-  bytes.resize(offset + 50);
-  ASSERT_TRUE(OpenBytes(bytes)) << reader_->ErrorText;
+  ASSERT_TRUE(OpenBytes(BmpSpec{10, 4}.Build().substr(0, 54 + 50))) << reader_->ErrorText;
   EXPECT_EQ(reader_->Stride, 12u);
   float v = -1;
   EXPECT_TRUE(reader_->GetCell(0, 3, 0, v));   // the first stored row
@@ -203,42 +196,34 @@ class BmpWriterTest : public ::testing::Test {
   TempDir dir_;
 };
 
-// The registration cell moves the origin; the world file gives the corner.
+// Rows go bottom-up, blue first, padded to 4 bytes (a stride of 4 for one
+// band of width 1, 16 for three of width 5), with a grey palette for one
+// band. The world file gives the corner, which the registration cell moves.
 TEST_F(BmpWriterTest, WritesPaddedRowsBottomUpAndAWorldFileAndReadsThemBack) {
-  // One band of width 1 has a stride of 4 and a grey palette; three bands of
-  // width 5 have a stride of 16, blue first.
-  for (const auto& [w, bands] : {std::pair{1u, 1}, std::pair{5u, 3}}) {
-    const uint32_t h = 3, stride = (w * bands + 3) / 4 * 4;
+  for (const uint32_t bands : {1u, 3u}) {
+    const BmpSpec want{.width = bands == 1 ? 1u : 5u,
+                       .height = 3,
+                       .palette = bands == 1 ? GreyRamp() : std::vector<Rgb>{},
+                       .colours_used = 0};
+    const CellFn cell = bands == 1 ? Index : Colour;
     const std::string name = "o" + std::to_string(bands);
     {
-      BmpWriter out(dir_.Path(name + ".bmp"), w, h, CellType::kUnsigned8, bands, 1);
+      BmpWriter out(dir_.Path(name + ".bmp"), want.width, 3, CellType::kUnsigned8, bands, 1);
       out.SetGeoreference({2.5, 2.5, 1, 1, 0, 0, "S", "D", "P"});
-      for (uint32_t y = 0; y < h; ++y)
-        for (uint32_t x = 0; x < w; ++x)
-          for (int32_t b = 0; b < bands; ++b) EXPECT_TRUE(out.SetCell(x, y, b, Colour(x, y)[b]));
-      EXPECT_FALSE(out.SetCell(w, 0, 0, 1));
-      EXPECT_FALSE(out.SetCell(0, h, 0, 1));
+      for (uint32_t y = 0; y < 3; ++y)
+        for (uint32_t x = 0; x < want.width; ++x)
+          for (uint32_t b = 0; b < bands; ++b) EXPECT_TRUE(out.SetCell(x, y, b, cell(x, y, b)));
+      EXPECT_FALSE(out.SetCell(want.width, 0, 0, 1));
+      EXPECT_FALSE(out.SetCell(0, 3, 0, 1));
     }
-    std::string want;
-    for (int i = 0; bands == 1 && i < 256; ++i) want += {char(i), char(i), char(i), '\0'};
-    const uint32_t offset = 54 + static_cast<uint32_t>(want.size());
-    for (uint32_t y = h; y-- > 0;) {
-      std::string row;
-      for (uint32_t x = 0; x < w; ++x)
-        for (int32_t b = bands; b-- > 0;) row += char(Colour(x, y)[bands == 1 ? 0 : b]);
-      row.resize(stride, '\0');
-      want += row;
-    }
-    EXPECT_EQ(dir_.ReadFile(name + ".bmp"),
-              "BM" + Le32(offset + stride * h) + Le32(0) + Le32(offset) + Le32(40) + Le32(w) +
-                  Le32(h) + Le16(1) + Le16(bands == 1 ? 8 : 24) + std::string(24, '\0') + want);
+    EXPECT_EQ(want.Build(), dir_.ReadFile(name + ".bmp"));
     EXPECT_EQ(dir_.ReadFile(name + ".bmpw"),
               "  2.50000000000000\r\n  0.00000000000000\r\n  0.00000000000000\r\n"
               " -2.50000000000000\r\n -2.50000000000000\r\n  2.50000000000000\r\n");
     BmpReader r;
     ASSERT_TRUE(r.Open(dir_.Path(name + ".bmp"))) << r.ErrorText;
     EXPECT_EQ("2.5 2.5, -2.5 2.5, UNKNOWN UNKNOWN UNKNOWN", Placement(r));
-    ExpectCells(r, w, h, bands, ColourCell);
+    ExpectCells(r, want.width, 3, bands, cell);
   }
 }
 
