@@ -202,17 +202,6 @@ TEST_F(JpegTest, FailuresKeepTheDecodersReason) {
   SetJpegMemoryLimit(saved);
 }
 
-TEST_F(JpegTest, FacadeClipsJpegWithItsWorldFile) {
-  REQUIRE_TOOL("cjpeg");
-  REQUIRE_TOOL("djpeg");
-  Encode("src.jpg", 30, 20, true, "-progressive -restart 1");
-  dir_.WriteFile("src.jgw", "10\n0\n0\n-10\n1005\n4995\n");  // the corner is (1000, 5000)
-  const Pnm want = Djpeg("src.jpg");
-  ASSERT_EQ(30u, want.width);
-  ExpectClip({"-A1050:4950:1150:4900", dir_.Path("src.jpg"), dir_.Path("out.ers")}, 11, 6, 3,
-             [&](uint32_t x, uint32_t y, uint32_t b) { return want.At(x + 5, y + 5, b); });
-}
-
 // The reduced image is djpeg's at the same scale, and each reduced cell
 // lies at the centre of the block of full cells it stands for.
 TEST_F(JpegTest, ScaledDecodeIsDjpegsAtTheSmallestScaleThatKeepsTheAskedSize) {
