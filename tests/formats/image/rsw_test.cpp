@@ -15,57 +15,53 @@ double Colour(uint32_t x, uint32_t y, uint32_t b) {
   return Pattern(x, y, 2 - b);
 }
 
-void PutU32(std::string& file, uint32_t offset, uint32_t v) {
-  write_le<uint32_t>(&file[offset], v);
-}
+using Patch = std::vector<std::pair<uint32_t, uint32_t>>;  // offsets and 32-bit values
+
+constexpr uint32_t kTable = rsw::kHeaderSize + rsw::kPaletteSize;  // where the tile table goes
 
 // An RSW file: header, palette, tile table, then the tiles in table order,
-// each a full tile height of rows. `damage` changes the finished bytes.
+// each a full tile height of rows. `patch` then overwrites the finished bytes.
 struct RswFile {
   uint32_t bits = 24, width = 10, lines = 6, tile_width = 4, tile_height = 4;
   double cell_size = 1, bottom_y = 0, left_x = 0;
   std::function<uint8_t(uint32_t x, uint32_t y, uint32_t c)> pixel = Pattern;
   std::string palette = std::string(rsw::kPaletteSize, '\0');
-  std::function<void(std::string&)> damage = nullptr;
+  Patch patch = {};
 
-  uint32_t TableOffset() const { return rsw::kHeaderSize + rsw::kPaletteSize; }
   std::string Build() const {
     const uint32_t across = (width + tile_width - 1) / tile_width;
     const uint32_t count = across * ((lines + tile_height - 1) / tile_height);
     const uint32_t last_width = width - (across - 1) * tile_width;
     std::string header(rsw::kHeaderSize, '\0');
     header.replace(0, 3, "RSW");
-    for (const auto& [at, v] : {std::pair{rsw::kBitsPerPixel, bits},
-                                {rsw::kLines, lines},
-                                {rsw::kWidth, width},
-                                {rsw::kTilesAcross, across},
-                                {rsw::kTileWidth, tile_width},
-                                {rsw::kTileHeight, tile_height},
-                                {rsw::kLastTileWidth, last_width},
-                                {rsw::kPaletteOffset, rsw::kHeaderSize},
-                                {rsw::kTileTableOffset, TableOffset()},
-                                {rsw::kTileTableLength, count * rsw::kTileEntrySize}})
-      PutU32(header, at, v);
+    const Patch fields = {{rsw::kBitsPerPixel, bits},
+                          {rsw::kLines, lines},
+                          {rsw::kWidth, width},
+                          {rsw::kTilesAcross, across},
+                          {rsw::kTileWidth, tile_width},
+                          {rsw::kTileHeight, tile_height},
+                          {rsw::kLastTileWidth, last_width},
+                          {rsw::kPaletteOffset, rsw::kHeaderSize},
+                          {rsw::kTileTableOffset, kTable},
+                          {rsw::kTileTableLength, count * rsw::kTileEntrySize}};
+    for (const auto& [at, v] : fields) write_le<uint32_t>(&header[at], v);
     write_le<double>(&header[rsw::kCellSize], cell_size);
     write_le<double>(&header[rsw::kBottomY], bottom_y);
     write_le<double>(&header[rsw::kLeftX], left_x);
     std::string table(count * rsw::kTileEntrySize, '\0'), tiles;
-    uint32_t offset = TableOffset() + count * rsw::kTileEntrySize;
     for (uint32_t t = 0; t < count; ++t) {
       const uint32_t col = t % across, stride = col == across - 1 ? last_width : tile_width;
-      std::string tile;
+      const size_t start = tiles.size();
       for (uint32_t row = 0; row < tile_height; ++row)
         for (uint32_t x = 0; x < stride; ++x)
           for (uint32_t c = 0; c < bits / 8; ++c)
-            tile +=
+            tiles +=
                 static_cast<char>(pixel(col * tile_width + x, t / across * tile_height + row, c));
-      PutU32(table, t * 8, offset);
-      PutU32(table, t * 8 + 4, static_cast<uint32_t>(tile.size()));
-      offset += static_cast<uint32_t>(tile.size());
-      tiles += tile;
+      write_le<uint32_t>(&table[t * 8], kTable + table.size() + start);
+      write_le<uint32_t>(&table[t * 8 + 4], tiles.size() - start);
     }
     std::string file = header + palette + table + tiles;
-    if (damage) damage(file);
+    for (const auto& [at, v] : patch) write_le<uint32_t>(&file[at], v);
     return file;
   }
 };
@@ -115,41 +111,33 @@ TEST_F(RswTest, PaletteIndexesPickRedGreenBlueOfTheEntry) {
 TEST_F(RswTest, RefusesDamagedHeadersNamingTheDefect) {
   EXPECT_FALSE(reader_.Open(dir_.Path("none.rsw")));
   EXPECT_EQ("Open read error 2 No such file or directory", reader_.ErrorText);
+  dir_.WriteFile("short.rsw", RswFile{}.Build().substr(0, 200));
+  EXPECT_FALSE(reader_.Open(dir_.Path("short.rsw")));
+  EXPECT_EQ("RSW header is incomplete: the file has 200 bytes, the header needs 248",
+            reader_.ErrorText);
   const std::string size = std::to_string(RswFile{}.Build().size());
   const struct {
-    uint32_t bits;
-    std::function<void(std::string&)> damage = nullptr;
+    Patch patch;
     std::string message;  // empty: the file opens
+    uint32_t bits = 24;
   } cases[] = {
-      {24, [](std::string& f) { f.resize(200); },
-       "RSW header is incomplete: the file has 200 bytes, the header needs 248"},
-      {24,
-       [](std::string& f) {
-         PutU32(f, rsw::kTileTableOffset, 0xFFFFFFF8u);
-         PutU32(f, rsw::kTileTableLength, 48);
-       },
+      {{{rsw::kTileTableOffset, 0xFFFFFFF8u}, {rsw::kTileTableLength, 48}},
        "RSW tile table (offset 4294967288, 48 bytes) lies outside the file of " + size + " bytes"},
-      {24,
-       [](std::string& f) {
-         PutU32(f, rsw::kTileTableOffset, 1272);
-         PutU32(f, rsw::kTileTableLength, 0xFFFFFFF0u);
-       },
+      {{{rsw::kTileTableOffset, kTable}, {rsw::kTileTableLength, 0xFFFFFFF0u}},
        "RSW tile table (offset 1272, 4294967280 bytes) lies outside the file of " + size +
            " bytes"},
-      {24, [](std::string& f) { PutU32(f, rsw::kTileHeight, 0); },
+      {{{rsw::kTileHeight, 0}},
        "RSW tile layout is empty: tile width 4, tile height 0, tiles across 3"},
-      {24, [](std::string& f) { PutU32(f, rsw::kBitsPerPixel, 16); },
-       "RSW pixels of 16 bits are not supported"},
+      {{{rsw::kBitsPerPixel, 16}}, "RSW pixels of 16 bits are not supported"},
       // An indexed file needs its palette inside the file; a colour file ignores it.
-      {8, [](std::string& f) { PutU32(f, rsw::kPaletteOffset, 400); },
-       "RSW palette (offset 400, 1024 bytes) lies outside the file of 1400 bytes"},
-      {24, [](std::string& f) { PutU32(f, rsw::kPaletteOffset, 0xFFFFFFF0u); }, ""},
+      {{{rsw::kPaletteOffset, 400}},
+       "RSW palette (offset 400, 1024 bytes) lies outside the file of 1400 bytes",
+       8},
+      {{{rsw::kPaletteOffset, 0xFFFFFFF0u}}, ""},
   };
   for (const auto& k : cases) {
-    RswFile file;
-    file.bits = k.bits;
-    file.damage = k.damage;
-    EXPECT_EQ(k.message.empty(), OpenFile(file, "damaged.rsw")) << k.message;
+    EXPECT_EQ(k.message.empty(), OpenFile({.bits = k.bits, .patch = k.patch}, "damaged.rsw"))
+        << k.message;
     if (k.message.empty())
       EXPECT_EQ(Colour(3, 2, 1), Cell(3, 2, 1));
     else
@@ -159,13 +147,11 @@ TEST_F(RswTest, RefusesDamagedHeadersNamingTheDefect) {
 
 TEST_F(RswTest, TilesOutsideTheFileOrTableReadFalse) {
   RswFile file;
-  file.damage = [&file](std::string& f) {
-    const uint32_t table = file.TableOffset();
-    PutU32(f, table + 0 * 8, static_cast<uint32_t>(f.size()));  // tile 0 starts at the end
-    PutU32(f, table + 1 * 8 + 4, 0xFFFF0000u);                  // tile 1 runs past the end
-    PutU32(f, table + 2 * 8 + 4, 3);                            // tile 2 holds one pixel
-    PutU32(f, rsw::kTileTableLength, 3 * rsw::kTileEntrySize);  // only the first tile row
-  };
+  const uint32_t size = file.Build().size();
+  file.patch = {{kTable, size},                                     // tile 0 starts at the end
+                {kTable + 8 + 4, 0xFFFF0000u},                      // tile 1 runs past the end
+                {kTable + 16 + 4, 3},                               // tile 2 holds one pixel
+                {rsw::kTileTableLength, 3 * rsw::kTileEntrySize}};  // only the first tile row
   ASSERT_TRUE(OpenFile(file, "damaged-tiles.rsw")) << reader_.ErrorText;
   EXPECT_EQ(0, Cell(0, 0, 0, false));
   EXPECT_EQ("Position outside of file", reader_.ErrorText);
@@ -176,10 +162,7 @@ TEST_F(RswTest, TilesOutsideTheFileOrTableReadFalse) {
   EXPECT_EQ(0, Cell(0, 4, 0, false));  // beyond the table
   // Inconsistent tile geometry never leaves the tile: the third tile column
   // is not in the layout, and the second holds rows of one pixel.
-  file.damage = [](std::string& f) {
-    PutU32(f, rsw::kTilesAcross, 2);
-    PutU32(f, rsw::kLastTileWidth, 1);
-  };
+  file.patch = {{rsw::kTilesAcross, 2}, {rsw::kLastTileWidth, 1}};
   ASSERT_TRUE(OpenFile(file)) << reader_.ErrorText;
   Cell(8, 0, 0, false);
   Cell(5, 0, 0, false);
@@ -188,21 +171,12 @@ TEST_F(RswTest, TilesOutsideTheFileOrTableReadFalse) {
 }
 
 TEST_F(RswTest, FacadeIdentifiesGeoreferencesAndClipsRsw) {
-  // The top edge is at 5000.
-  const RswFile file{.width = 20,
-                     .lines = 12,
-                     .tile_width = 8,
-                     .tile_height = 5,
-                     .cell_size = 10,
-                     .bottom_y = 4880,
-                     .left_x = 1000};
-  dir_.WriteFile("src.rsw", file.Build());
+  // 20 x 12 cells of 10 in tiles of 8 x 5; the bottom edge at 4880 puts the
+  // top edge at 5000, the left one at 1000.
+  dir_.WriteFile("src.rsw", RswFile{24, 20, 12, 8, 5, 10, 4880, 1000}.Build());
   Source source;
   ASSERT_TRUE(source.Open(dir_.Path("src.rsw"))) << source.GetErrorText();
   // The georeference is the top-left corner, in no coordinate system.
-  float v = 0;
-  ASSERT_TRUE(source.GetValue(0, v, 1000 + 10 * 17, 5000 - 10 * 9, 0));
-  EXPECT_EQ(Colour(17, 9, 0), v);
   EXPECT_EQ("10 10, 1000 5000, RAW RAW RAW", Placement(*source.GetReader()));
   ExpectClip({"-A1050:4950:1150:4900", dir_.Path("src.rsw"), dir_.Path("out.ers")}, 11, 6, 3,
              [](uint32_t x, uint32_t y, uint32_t b) { return Colour(x + 5, y + 5, b); });
