@@ -1,6 +1,5 @@
 #include "formats/image/ecw.h"
 
-#include <memory>
 #include <numeric>
 
 #include "support/format_test.h"
@@ -22,10 +21,8 @@ struct Failures {
 struct FakeDecoder : EcwDecoder {
   EcwFileInfo info;
   Failures fail;
-  int opens = 0, open_views = 0;
-  int complete_closes = 0;  // closes that also freed the cached file
-  std::vector<uint32_t> bands;
-  std::vector<uint32_t> window;  // top-left x, y, bottom-right x, y, out width, lines
+  int opens = 0, open_views = 0, complete_closes = 0;  // closes that also freed the cache
+  std::vector<uint32_t> view;  // the bands, then top-left x, y, bottom-right x, y, width, lines
   uint32_t lines_read = 0;
 
   int OpenFileView(const std::string&) override {
@@ -37,8 +34,8 @@ struct FakeDecoder : EcwDecoder {
   EcwFileInfo GetViewFileInfo() override { return info; }
   int SetFileView(const std::vector<uint32_t>& b, uint32_t tlx, uint32_t tly, uint32_t brx,
                   uint32_t bry, uint32_t w, uint32_t h) override {
-    bands = b;
-    window = {tlx, tly, brx, bry, w, h};
+    view = b;
+    view.insert(view.end(), {tlx, tly, brx, bry, w, h});
     return fail.view_error;
   }
   int ReadViewLineRGB(uint8_t* rgb) override {
@@ -91,11 +88,11 @@ TEST_F(EcwTest, BandCountsDecodeToGreyOrColourWithTheDecodersGeoreference) {
     auto reader = Reader(Info(k.width, k.lines, k.file_bands));
     ASSERT_TRUE(reader->Open(dir_.Path("image.ecw"))) << reader->ErrorText;
     EXPECT_EQ(k.line_size, reader->LineSize);
-    std::vector<uint32_t> all(k.file_bands);
-    std::iota(all.begin(), all.end(), 0u);
-    EXPECT_EQ(all, fake_->bands);
-    EXPECT_EQ((std::vector<uint32_t>{0, 0, k.width - 1, k.lines - 1, k.width, k.lines}),
-              fake_->window);
+    // Every band, and the whole image at full size.
+    std::vector<uint32_t> view(k.file_bands);
+    std::iota(view.begin(), view.end(), 0u);
+    view.insert(view.end(), {0, 0, k.width - 1, k.lines - 1, k.width, k.lines});
+    EXPECT_EQ(view, fake_->view);
     EXPECT_EQ(1, fake_->complete_closes);
     EXPECT_EQ(0, fake_->open_views);
     // The negative increment loses its sign.
@@ -106,29 +103,26 @@ TEST_F(EcwTest, BandCountsDecodeToGreyOrColourWithTheDecodersGeoreference) {
 
 // The open fails with the message, leaves no view open and serves no cell.
 TEST_F(EcwTest, RefusalsLeaveNoViewOpenAndNoCells) {
-  const std::string no_memory = "Open read error 1 Malloc error for output buffers";
   const struct {
     EcwFileInfo info;
-    Failures fail;  // open, view, failing line and its status
-    std::string message;
+    Failures fail;              // open, view, failing line and its status
+    std::string message;        // after "Open read error 1 "
     uint64_t memory_limit = 0;  // 0: the machine's
   } cases[] = {
-      {Info(4, 3, 3), {kEcwFileOpenFailed}, "Open read error 1 Error: fake failure 3"},
-      {Info(4, 3, 3),
-       {0, kEcwInvalidView},
-       "Open read error 1 Error: fake failure 4 Invalid file view"},
-      {Info(4, 3, 3), {0, 0, 1, 2}, "Open read error 1 Status code: 2"},
-      {Info(0xFFFFFFFFu, 0xFFFFFFFFu, 3), {}, no_memory, 1 << 20},
-      {Info(100000, 100000, 1), {}, no_memory, 1 << 20},
-      {Info(4, 3, 9), {}, "Open read error 1 Error - unable to malloc band list", 16},
-      {Info(4, 3, 0), {}, "Open read error 1 Error: the image has no cells (4 x 3, 0 bands)"},
+      {Info(4, 3, 3), {kEcwFileOpenFailed}, "Error: fake failure 3"},
+      {Info(4, 3, 3), {0, kEcwInvalidView}, "Error: fake failure 4 Invalid file view"},
+      {Info(4, 3, 3), {0, 0, 1, 2}, "Status code: 2"},
+      {Info(0xFFFFFFFFu, 0xFFFFFFFFu, 3), {}, "Malloc error for output buffers", 1 << 20},
+      {Info(100000, 100000, 1), {}, "Malloc error for output buffers", 1 << 20},
+      {Info(4, 3, 9), {}, "Error - unable to malloc band list", 16},
+      {Info(4, 3, 0), {}, "Error: the image has no cells (4 x 3, 0 bands)"},
   };
   for (const auto& k : cases) {
     SCOPED_TRACE(k.message);
     auto reader = Reader(k.info, k.fail);
     if (k.memory_limit) reader->MemoryLimit = k.memory_limit;
     EXPECT_FALSE(reader->Open(dir_.Path("image.ecw")));
-    EXPECT_EQ(k.message, reader->ErrorText);
+    EXPECT_EQ("Open read error 1 " + k.message, reader->ErrorText);
     // Each view opened is closed once, and the decoder keeps its cache.
     EXPECT_EQ(1, fake_->opens);
     EXPECT_EQ(0, fake_->open_views);
@@ -152,17 +146,14 @@ TEST(EcwGdal, BindingReadsColourOrGreyLinesAndGeoreferenceAndReportsFailures) {
   TempDir dir;
   for (const uint32_t bands : {3u, 1u}) {
     SCOPED_TRACE(bands);
-    const uint32_t w = bands == 3 ? 7 : 6, h = bands == 3 ? 5 : 3;
-    dir.WriteFile("in.pnm", MakePnm(w, h, bands, Colour));
-    ASSERT_EQ(0,
-              RunCommand("gdal_translate -q -of GTiff -a_ullr 1000 5000 " +
-                         std::to_string(1000 + 10 * w) + " " + std::to_string(5000 - 5 * h) + " " +
-                         ShellQuote(dir.Path("in.pnm")) + " " + ShellQuote(dir.Path("in.tif"))));
+    dir.WriteFile("in.pnm", MakePnm(7, 5, bands, Colour));  // lines of 21 or 7 bytes, padded
+    ASSERT_EQ(0, RunCommand("gdal_translate -q -of GTiff -a_ullr 1000 5000 1070 4975 " +
+                            ShellQuote(dir.Path("in.pnm")) + " " + ShellQuote(dir.Path("in.tif"))));
     EcwReader reader(CreateGdalDecoderForTesting());
     ASSERT_TRUE(reader.Open(dir.Path("in.tif"))) << reader.ErrorText;
     EXPECT_EQ(bands == 3 ? 24u : 8u, reader.LineSize);
     EXPECT_EQ(0u, Placement(reader).find("10 5, 1000 5000, ")) << Placement(reader);
-    ExpectCells(reader, w, h, bands, Colour);
+    ExpectCells(reader, 7, 5, bands, Colour);
   }
   dir.WriteFile("junk.ecw", "\x65\x02\x01\x02 and nothing GDAL knows");
   EcwReader reader(CreateGdalDecoderForTesting());
