@@ -6,6 +6,8 @@
 namespace clipra {
 namespace {
 
+using namespace rsw;  // the header layout
+
 double Pattern(uint32_t x, uint32_t y, uint32_t c) {
   return (x * 7 + y * 13 + c * 101) % 251;
 }
@@ -17,7 +19,7 @@ double Colour(uint32_t x, uint32_t y, uint32_t b) {
 
 using Patch = std::vector<std::pair<uint32_t, uint32_t>>;  // offsets and 32-bit values
 
-constexpr uint32_t kTable = rsw::kHeaderSize + rsw::kPaletteSize;  // where the tile table goes
+constexpr uint32_t kTable = kHeaderSize + kPaletteSize;  // where the tile table goes
 
 // An RSW file: header, palette, tile table, then the tiles in table order,
 // each a full tile height of rows. `patch` then overwrites the finished bytes.
@@ -25,30 +27,25 @@ struct RswFile {
   uint32_t bits = 24, width = 10, lines = 6, tile_width = 4, tile_height = 4;
   double cell_size = 1, bottom_y = 0, left_x = 0;
   std::function<uint8_t(uint32_t x, uint32_t y, uint32_t c)> pixel = Pattern;
-  std::string palette = std::string(rsw::kPaletteSize, '\0');
+  std::string palette = std::string(kPaletteSize, '\0');
   Patch patch = {};
 
   std::string Build() const {
     const uint32_t across = (width + tile_width - 1) / tile_width;
     const uint32_t count = across * ((lines + tile_height - 1) / tile_height);
     const uint32_t last_width = width - (across - 1) * tile_width;
-    std::string header(rsw::kHeaderSize, '\0');
+    std::string header(kHeaderSize, '\0');
     header.replace(0, 3, "RSW");
-    const Patch fields = {{rsw::kBitsPerPixel, bits},
-                          {rsw::kLines, lines},
-                          {rsw::kWidth, width},
-                          {rsw::kTilesAcross, across},
-                          {rsw::kTileWidth, tile_width},
-                          {rsw::kTileHeight, tile_height},
-                          {rsw::kLastTileWidth, last_width},
-                          {rsw::kPaletteOffset, rsw::kHeaderSize},
-                          {rsw::kTileTableOffset, kTable},
-                          {rsw::kTileTableLength, count * rsw::kTileEntrySize}};
-    for (const auto& [at, v] : fields) write_le<uint32_t>(&header[at], v);
-    write_le<double>(&header[rsw::kCellSize], cell_size);
-    write_le<double>(&header[rsw::kBottomY], bottom_y);
-    write_le<double>(&header[rsw::kLeftX], left_x);
-    std::string table(count * rsw::kTileEntrySize, '\0'), tiles;
+    const uint32_t at[] = {kBitsPerPixel,    kLines,          kWidth,         kTilesAcross,
+                           kTileWidth,       kTileHeight,     kLastTileWidth, kPaletteOffset,
+                           kTileTableOffset, kTileTableLength};
+    const uint32_t value[] = {bits,        lines,      width,       across, tile_width,
+                              tile_height, last_width, kHeaderSize, kTable, count * kTileEntrySize};
+    for (size_t i = 0; i < std::size(at); ++i) write_le<uint32_t>(&header[at[i]], value[i]);
+    write_le<double>(&header[kCellSize], cell_size);
+    write_le<double>(&header[kBottomY], bottom_y);
+    write_le<double>(&header[kLeftX], left_x);
+    std::string table(count * kTileEntrySize, '\0'), tiles;
     for (uint32_t t = 0; t < count; ++t) {
       const uint32_t col = t % across, stride = col == across - 1 ? last_width : tile_width;
       const size_t start = tiles.size();
@@ -121,19 +118,18 @@ TEST_F(RswTest, RefusesDamagedHeadersNamingTheDefect) {
     std::string message;  // empty: the file opens
     uint32_t bits = 24;
   } cases[] = {
-      {{{rsw::kTileTableOffset, 0xFFFFFFF8u}, {rsw::kTileTableLength, 48}},
+      {{{kTileTableOffset, 0xFFFFFFF8u}, {kTileTableLength, 48}},
        "RSW tile table (offset 4294967288, 48 bytes) lies outside the file of " + size + " bytes"},
-      {{{rsw::kTileTableOffset, kTable}, {rsw::kTileTableLength, 0xFFFFFFF0u}},
+      {{{kTileTableOffset, kTable}, {kTileTableLength, 0xFFFFFFF0u}},
        "RSW tile table (offset 1272, 4294967280 bytes) lies outside the file of " + size +
            " bytes"},
-      {{{rsw::kTileHeight, 0}},
-       "RSW tile layout is empty: tile width 4, tile height 0, tiles across 3"},
-      {{{rsw::kBitsPerPixel, 16}}, "RSW pixels of 16 bits are not supported"},
+      {{{kTileHeight, 0}}, "RSW tile layout is empty: tile width 4, tile height 0, tiles across 3"},
+      {{{kBitsPerPixel, 16}}, "RSW pixels of 16 bits are not supported"},
       // An indexed file needs its palette inside the file; a colour file ignores it.
-      {{{rsw::kPaletteOffset, 400}},
+      {{{kPaletteOffset, 400}},
        "RSW palette (offset 400, 1024 bytes) lies outside the file of 1400 bytes",
        8},
-      {{{rsw::kPaletteOffset, 0xFFFFFFF0u}}, ""},
+      {{{kPaletteOffset, 0xFFFFFFF0u}}, ""},
   };
   for (const auto& k : cases) {
     EXPECT_EQ(k.message.empty(), OpenFile({.bits = k.bits, .patch = k.patch}, "damaged.rsw"))
@@ -148,10 +144,10 @@ TEST_F(RswTest, RefusesDamagedHeadersNamingTheDefect) {
 TEST_F(RswTest, TilesOutsideTheFileOrTableReadFalse) {
   RswFile file;
   const uint32_t size = file.Build().size();
-  file.patch = {{kTable, size},                                     // tile 0 starts at the end
-                {kTable + 8 + 4, 0xFFFF0000u},                      // tile 1 runs past the end
-                {kTable + 16 + 4, 3},                               // tile 2 holds one pixel
-                {rsw::kTileTableLength, 3 * rsw::kTileEntrySize}};  // only the first tile row
+  file.patch = {{kTable, size},                           // tile 0 starts at the end
+                {kTable + 8 + 4, 0xFFFF0000u},            // tile 1 runs past the end
+                {kTable + 16 + 4, 3},                     // tile 2 holds one pixel
+                {kTileTableLength, 3 * kTileEntrySize}};  // only the first tile row
   ASSERT_TRUE(OpenFile(file, "damaged-tiles.rsw")) << reader_.ErrorText;
   EXPECT_EQ(0, Cell(0, 0, 0, false));
   EXPECT_EQ("Position outside of file", reader_.ErrorText);
@@ -162,7 +158,7 @@ TEST_F(RswTest, TilesOutsideTheFileOrTableReadFalse) {
   EXPECT_EQ(0, Cell(0, 4, 0, false));  // beyond the table
   // Inconsistent tile geometry never leaves the tile: the third tile column
   // is not in the layout, and the second holds rows of one pixel.
-  file.patch = {{rsw::kTilesAcross, 2}, {rsw::kLastTileWidth, 1}};
+  file.patch = {{kTilesAcross, 2}, {kLastTileWidth, 1}};
   ASSERT_TRUE(OpenFile(file)) << reader_.ErrorText;
   Cell(8, 0, 0, false);
   Cell(5, 0, 0, false);
