@@ -21,12 +21,11 @@ using Patch = std::vector<std::pair<uint32_t, uint32_t>>;  // offsets and 32-bit
 
 constexpr uint32_t kTable = kHeaderSize + kPaletteSize;  // where the tile table goes
 
-// An RSW file: header, palette, tile table, then the tiles in table order,
+// An RSW file of Pattern() pixels: header, palette, tile table, then the tiles in table order,
 // each a full tile height of rows. `patch` then overwrites the finished bytes.
 struct RswFile {
   uint32_t bits = 24, width = 10, lines = 6, tile_width = 4, tile_height = 4;
   double cell_size = 1, bottom_y = 0, left_x = 0;
-  std::function<uint8_t(uint32_t x, uint32_t y, uint32_t c)> pixel = Pattern;
   std::string palette = std::string(kPaletteSize, '\0');
   Patch patch = {};
 
@@ -53,7 +52,7 @@ struct RswFile {
         for (uint32_t x = 0; x < stride; ++x)
           for (uint32_t c = 0; c < bits / 8; ++c)
             tiles +=
-                static_cast<char>(pixel(col * tile_width + x, t / across * tile_height + row, c));
+                static_cast<char>(Pattern(col * tile_width + x, t / across * tile_height + row, c));
       write_le<uint32_t>(&table[t * 8], kTable + table.size() + start);
       write_le<uint32_t>(&table[t * 8 + 4], tiles.size() - start);
     }
@@ -80,24 +79,21 @@ class RswTest : public ::testing::Test {
 };
 
 // 10 x 6 in 4 x 4 tiles is 3 across, the last 2 wide, and 2 down; 100 in
-// tiles of 64 leaves a last column of 36.
-TEST_F(RswTest, EveryColourCellComesFromItsTile) {
+// tiles of 64 leaves a last column of 36. Palette entries hold red, green,
+// blue and an unused byte.
+TEST_F(RswTest, EveryCellComesFromItsTileAndIndexesPickTheirPaletteEntry) {
   for (const auto& [width, lines, tile_width] : {std::tuple{10u, 6u, 4u}, {100u, 3u, 64u}}) {
-    const RswFile file{.width = width, .lines = lines, .tile_width = tile_width};
-    ASSERT_TRUE(OpenFile(file)) << reader_.ErrorText;
+    ASSERT_TRUE(OpenFile({.width = width, .lines = lines, .tile_width = tile_width}))
+        << reader_.ErrorText;
     ExpectCells(reader_, width, lines, 3, Colour);
   }
-}
-
-TEST_F(RswTest, PaletteIndexesPickRedGreenBlueOfTheEntry) {
-  RswFile file;
-  file.bits = 8;
-  file.pixel = [](uint32_t x, uint32_t y, uint32_t) -> uint8_t { return x == 5 && y == 0 ? 7 : 1; };
-  for (int i = 0; i < 256; ++i)
-    for (int c = 0; c < 4; ++c) file.palette[i * 4 + c] = static_cast<char>(i + 40 * c);
+  RswFile file{.bits = 8};
+  for (uint32_t i = 0; i < kPaletteSize; ++i)
+    file.palette[i] = static_cast<char>(i / 4 + 40 * (i % 4));
   ASSERT_TRUE(OpenFile(file)) << reader_.ErrorText;
-  EXPECT_EQ(std::vector<float>({7, 47, 87, 41}),
-            std::vector<float>({Cell(5, 0, 0), Cell(5, 0, 1), Cell(5, 0, 2), Cell(4, 0, 1)}));
+  ExpectCells(reader_, 10, 6, 3, [](uint32_t x, uint32_t y, uint32_t b) {
+    return static_cast<uint8_t>(Pattern(x, y, 0) + 40 * b);
+  });
   // Control points come from the GCP file beside it, found in any case.
   dir_.WriteFile("MAP.GCP", "p1 Yes 1 2 100 200 0\r\np2 No 3 4 300 400 0\r\n");
   ASSERT_TRUE(OpenFile(file)) << reader_.ErrorText;
