@@ -24,9 +24,8 @@ double Smooth(uint32_t x, uint32_t y, uint32_t b) {
 }
 
 // 24 x 16 cells of 0.5, cell (0, 0) at (500000.25, 6100000.75).
-void WriteSmoothSource(const TempDir& dir, uint32_t bands, const char* cell_type) {
-  WriteSource(dir, "src", Grid(24, 16, bands, "0.5", "0.5", "500000.25", "6100000.75", cell_type),
-              Smooth);
+ErsSource SmoothSource(uint32_t bands, const char* cell_type = "Unsigned8BitInteger") {
+  return Grid(24, 16, bands, "0.5", "0.5", "500000.25", "6100000.75", cell_type);
 }
 
 // Source cells (2, 2) to (19, 14): 18 x 13, neither a whole number of blocks.
@@ -50,7 +49,7 @@ TEST(JpegOutput, GdalAndThisProgramReadItWhereTheErMapperClipLies) {
   for (const auto& row : rows) {
     SCOPED_TRACE(row.output);
     TempDir dir;
-    WriteSmoothSource(dir, row.bands, "Unsigned8BitInteger");
+    WriteSource(dir, "src", SmoothSource(row.bands), Smooth);
     std::vector<std::string> args = {kRect, dir.Path("src.ers"), dir.Path(row.output)};
     if (row.quality) args.insert(args.begin(), {"--jpeg-quality", row.quality});
     {
@@ -79,9 +78,8 @@ TEST(JpegOutput, GdalAndThisProgramReadItWhereTheErMapperClipLies) {
     const GdalView out = ReadWithGdal(dir, row.output);
     ASSERT_EQ(6u, ref.geo.size());
     EXPECT_EQ(ref.geo, out.geo);
-    ASSERT_EQ(18, out.width);
-    ASSERT_EQ(13, out.height);
-    ASSERT_EQ(static_cast<int>(row.bands), out.bands);
+    ASSERT_EQ((std::vector<int>{18, 13, static_cast<int>(row.bands)}),
+              (std::vector<int>{out.width, out.height, out.bands}));
     const std::vector<float> own = ReadAllCells(dir.Path(row.output));
     ASSERT_EQ(out.cells.size(), own.size());
     double worst = 0;
@@ -134,7 +132,7 @@ TEST(JpegOutput, WhatCannotBeAJpegChangesNoFile) {
   for (const auto& row : rows) {
     SCOPED_TRACE(row.err);
     TempDir dir;
-    WriteSmoothSource(dir, row.bands, row.cell_type);
+    WriteSource(dir, "src", SmoothSource(row.bands, row.cell_type), Smooth);
     dir.WriteFile("out.jpg", "old image");
     dir.WriteFile("out.jgw", "old world");
     const Files before = files(dir);
