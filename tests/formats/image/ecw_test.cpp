@@ -26,9 +26,8 @@ struct FakeDecoder : EcwDecoder {
   uint32_t lines_read = 0;
 
   int OpenFileView(const std::string&) override {
-    if (fail.open_error != 0) return fail.open_error;
-    ++open_views;
-    return 0;
+    if (fail.open_error == 0) ++open_views;
+    return fail.open_error;
   }
   EcwFileInfo GetViewFileInfo() override { return info; }
   int SetFileView(const std::vector<uint32_t>& b, uint32_t tlx, uint32_t tly, uint32_t brx,
@@ -75,7 +74,7 @@ class EcwTest : public ::testing::Test {
 // holds fewer bytes than the decoder delivers: the delivered line must never
 // land in the block, which is exactly Lines x LineSize bytes (the address
 // sanitizer sees any overrun).
-TEST_F(EcwTest, BandCountsDecodeToGreyOrColourWithTheDecodersGeoreference) {
+TEST_F(EcwTest, BandCountsDecodeToGreyOrColourAndRefusalsLeaveNoViewOpenAndNoCells) {
   const struct {
     uint32_t width, lines;
     uint16_t file_bands;
@@ -98,16 +97,14 @@ TEST_F(EcwTest, BandCountsDecodeToGreyOrColourWithTheDecodersGeoreference) {
     EXPECT_EQ("2.5 2.5, 300000 6000000, RAW RAW RAW", Placement(*reader));
     ExpectCells(*reader, k.width, k.lines, k.bands, Colour);
   }
-}
 
-// The open fails with the message, leaves no view open and serves no cell.
-TEST_F(EcwTest, RefusalsLeaveNoViewOpenAndNoCells) {
+  // A refused open leaves no view open and serves no cell.
   const struct {
     EcwFileInfo info;
     Failures fail;              // open, view, failing line and its status
     std::string message;        // after "Open read error 1 "
     uint64_t memory_limit = 0;  // 0: the machine's
-  } cases[] = {
+  } refusals[] = {
       {Info(4, 3, 3), {kEcwFileOpenFailed}, "Error: fake failure 3"},
       {Info(4, 3, 3), {0, kEcwInvalidView}, "Error: fake failure 4 Invalid file view"},
       {Info(4, 3, 3), {0, 0, 1, 2}, "Status code: 2"},
@@ -116,7 +113,7 @@ TEST_F(EcwTest, RefusalsLeaveNoViewOpenAndNoCells) {
       {Info(4, 3, 9), {}, "Error - unable to malloc band list", 16},
       {Info(4, 3, 0), {}, "Error: the image has no cells (4 x 3, 0 bands)"},
   };
-  for (const auto& k : cases) {
+  for (const auto& k : refusals) {
     SCOPED_TRACE(k.message);
     auto reader = Reader(k.info, k.fail);
     if (k.memory_limit) reader->MemoryLimit = k.memory_limit;
