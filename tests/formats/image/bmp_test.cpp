@@ -83,16 +83,14 @@ class BmpReaderTest : public ::testing::Test {
   std::unique_ptr<BmpReader> reader_ = std::make_unique<BmpReader>();
 };
 
-TEST_F(BmpReaderTest, TwentyFourBitReadsRedGreenBlueTopLineFirst) {
+TEST_F(BmpReaderTest, ReadsRedGreenBlueTopLineFirstAndGreyRampsAsOneBand) {
   // Bottom-up rows, top-down rows (a negative height), and the core header.
   for (const BmpSpec& s : {BmpSpec{.width = 5, .height = 3}, BmpSpec{.width = 5, .height = -3},
                            BmpSpec{.width = 5, .height = 3, .core = true}}) {
     ASSERT_TRUE(OpenBytes(s.Build())) << reader_->ErrorText;
     ExpectCells(*reader_, 5, 3, 3, Colour);
   }
-}
 
-TEST_F(BmpReaderTest, GreyRampIsOneBandOtherPalettesThreeAndZeroPastTheirEnd) {
   for (const bool core : {false, true}) {
     ASSERT_TRUE(OpenBytes(BmpSpec{4, 3, GreyRamp(), core}.Build())) << reader_->ErrorText;
     ExpectCells(*reader_, 4, 3, 1, Index);
@@ -110,7 +108,7 @@ TEST_F(BmpReaderTest, GreyRampIsOneBandOtherPalettesThreeAndZeroPastTheirEnd) {
   }
 }
 
-TEST_F(BmpReaderTest, RowNotWhollyInsideTheFileReadsFalse) {
+TEST_F(BmpReaderTest, RowsNotWhollyInsideTheFileReadFalseAndBadHeadersAreRefused) {
   // Ten 24-bit pixels need 30 bytes a row, but the file holds only 50
   // bytes of pixels for four rows: the stride from the file size is 12.
   ASSERT_TRUE(OpenBytes(BmpSpec{10, 4}.Build().substr(0, 54 + 50))) << reader_->ErrorText;
@@ -121,9 +119,7 @@ TEST_F(BmpReaderTest, RowNotWhollyInsideTheFileReadsFalse) {
   EXPECT_EQ(v, 0);
   EXPECT_FALSE(reader_->GetCell(10, 3, 0, v));
   EXPECT_FALSE(reader_->GetCell(0, 4, 0, v));
-}
 
-TEST_F(BmpReaderTest, RefusesWithItsMessage) {
   // A file header and the size field of an info header, then zeros.
   const auto raw = [](uint32_t size, uint32_t offset, uint32_t info, size_t zeros) {
     return "BM" + Le32(size) + Le32(0) + Le32(offset) + Le32(info) + std::string(zeros, '\0');

@@ -101,7 +101,7 @@ TEST_F(RswTest, EveryCellComesFromItsTileAndIndexesPickTheirPaletteEntry) {
   EXPECT_EQ(2, reader_.GetControlPoints()->Count());
 }
 
-TEST_F(RswTest, RefusesDamagedHeadersNamingTheDefect) {
+TEST_F(RswTest, RefusesDamagedHeadersAndReadsFalseOutsideTheFileOrTable) {
   EXPECT_FALSE(reader_.Open(dir_.Path("none.rsw")));
   EXPECT_EQ("Open read error 2 No such file or directory", reader_.ErrorText);
   dir_.WriteFile("short.rsw", RswFile{}.Build().substr(0, 200));
@@ -133,9 +133,7 @@ TEST_F(RswTest, RefusesDamagedHeadersNamingTheDefect) {
     else
       EXPECT_EQ(k.message, reader_.ErrorText);
   }
-}
 
-TEST_F(RswTest, TilesOutsideTheFileOrTableReadFalse) {
   RswFile file;
   file.patch = {{kTable, 1560},                           // tile 0 starts at the end
                 {kTable + 8 + 4, 0xFFFF0000u},            // tile 1 runs past the end
