@@ -83,26 +83,6 @@ TEST_F(JpegTest, DecodesLikeDjpegWholeOrByAdvisedBlock) {
   }
 }
 
-// The world file gives the centre of cell (0, 0); .jpgw wins over .jgw.
-TEST_F(JpegTest, GeoreferenceComesFromTheWorldFile) {
-  REQUIRE_TOOL("cjpeg");
-  Encode("map.jpg", 4, 4, false);
-  const std::string jpg = dir_.ReadFile("map.jpg");
-  dir_.WriteFile("w.jgw", "9\n0\n0\n-9\n9\n9\n");
-  const char* cases[][4] = {
-      {"raw", nullptr, nullptr, "1 1, 0 0, RAW RAW RAW"},
-      {"w", "w.jpgw", "0.5\r\n0\r\n0\r\n-0.5\r\n1000.25\r\n2000.75\r\n",
-       "0.5 0.5, 1000 2001, UNKNOWN UNKNOWN UNKNOWN"},
-      {"gdal", "gdal.wld", "4\n0\n0\n-4\n10\n10\n", "4 4, 8 12, UNKNOWN UNKNOWN UNKNOWN"},
-  };
-  for (const auto& [name, sidecar, world, placement] : cases) {
-    dir_.WriteFile(name + std::string(".jpg"), jpg);
-    if (sidecar) dir_.WriteFile(sidecar, world);
-    ASSERT_TRUE(reader_.Open(dir_.Path(name + std::string(".jpg")))) << reader_.ErrorText;
-    EXPECT_EQ(placement, Placement(reader_)) << name;
-  }
-}
-
 // A valid progressive grey file of 704 scans: the DC and each of the 63 AC
 // coefficients sent bit by bit, 11 scans each. cjpeg makes at most 100 scans
 // a file, so the AC scans of eight files of the same image are put together.
@@ -189,9 +169,10 @@ TEST_F(JpegTest, FailuresKeepTheDecodersReason) {
   SetJpegMemoryLimit(saved);
 }
 
-// The reduced image is djpeg's at the same scale, and each reduced cell
-// lies at the centre of the block of full cells it stands for.
-TEST_F(JpegTest, ScaledDecodeIsDjpegsAtTheSmallestScaleThatKeepsTheAskedSize) {
+// The world file gives the centre of cell (0, 0). The reduced image is
+// djpeg's at the same scale, and each reduced cell lies at the centre of the
+// block of full cells it stands for.
+TEST_F(JpegTest, GeoreferenceComesFromTheWorldFileAndScaledDecodesAreDjpegs) {
   REQUIRE_TOOL("cjpeg");
   REQUIRE_TOOL("djpeg");
   const struct {
@@ -217,6 +198,22 @@ TEST_F(JpegTest, ScaledDecodeIsDjpegsAtTheSmallestScaleThatKeepsTheAskedSize) {
     ExpectCells(*reader, want.width, want.height, want.channels,
                 [&](uint32_t x, uint32_t y, uint32_t c) { return want.At(x, y, c); });
     EXPECT_EQ(row.placement + std::string(", UNKNOWN UNKNOWN UNKNOWN"), Placement(*reader));
+  }
+  // The full decode: .jpgw wins over .jgw, and ".wld" serves any image.
+  const std::string jpg = dir_.ReadFile("map.jpg");
+  dir_.WriteFile("w.jgw", "9\n0\n0\n-9\n9\n9\n");
+  const char* cases[][4] = {
+      {"raw", nullptr, nullptr, "1 1, 0 0, RAW RAW RAW"},
+      {"w", "w.jpgw", "0.5\r\n0\r\n0\r\n-0.5\r\n1000.25\r\n2000.75\r\n",
+       "0.5 0.5, 1000 2001, UNKNOWN UNKNOWN UNKNOWN"},
+      {"gdal", "gdal.wld", "4\n0\n0\n-4\n10\n10\n", "4 4, 8 12, UNKNOWN UNKNOWN UNKNOWN"},
+      {"map", nullptr, nullptr, "2 3, 99 201.5, UNKNOWN UNKNOWN UNKNOWN"},  // MAP.JGW
+  };
+  for (const auto& [name, sidecar, world, placement] : cases) {
+    dir_.WriteFile(name + std::string(".jpg"), jpg);
+    if (sidecar) dir_.WriteFile(sidecar, world);
+    ASSERT_TRUE(reader_.Open(dir_.Path(name + std::string(".jpg")))) << reader_.ErrorText;
+    EXPECT_EQ(placement, Placement(reader_)) << name;
   }
   std::string error;
   dir_.WriteFile("bad.jpg", "\xFF\xD8 not a JPEG");
