@@ -19,6 +19,7 @@ struct Failures {
 // Serves an image of Colour() triplets, fails where told to, and counts
 // what the reader asked of it.
 struct FakeDecoder : EcwDecoder {
+  FakeDecoder(const EcwFileInfo& i, const Failures& f) : info(i), fail(f) {}
   EcwFileInfo info;
   Failures fail;
   int open_views = 0, complete_closes = 0;  // closes that also freed the cache
@@ -54,27 +55,21 @@ EcwFileInfo Info(uint32_t width, uint32_t lines, uint16_t bands) {
   return {width, lines, bands, 2.5, -2.5, 300000, 6000000};
 }
 
-class EcwTest : public ::testing::Test {
- protected:
-  EcwTest() { dir_.WriteFile("image.ecw", "\x65\x02\x01\x02 not really wavelets"); }
-  // A reader over a fresh fake decoder, which fake_ then shows.
-  std::unique_ptr<EcwReader> Reader(const EcwFileInfo& info, Failures fail = {}) {
-    auto fake = std::make_unique<FakeDecoder>();
-    fake->info = info;
-    fake->fail = fail;
-    fake_ = fake.get();
-    return std::make_unique<EcwReader>(std::move(fake));
-  }
-
-  TempDir dir_;
-  FakeDecoder* fake_ = nullptr;
-};
+// A reader over a fresh fake decoder, which `fake` then shows.
+std::unique_ptr<EcwReader> Reader(FakeDecoder*& fake, const EcwFileInfo& info, Failures fail = {}) {
+  auto decoder = std::make_unique<FakeDecoder>(info, fail);
+  fake = decoder.get();
+  return std::make_unique<EcwReader>(std::move(decoder));
+}
 
 // Grey files present one band, any other band count three. A grey line
 // holds fewer bytes than the decoder delivers: the delivered line must never
 // land in the block, which is exactly Lines x LineSize bytes (the address
 // sanitizer sees any overrun).
-TEST_F(EcwTest, BandCountsDecodeToGreyOrColourAndRefusalsLeaveNoViewOpenAndNoCells) {
+TEST(EcwTest, BandCountsDecodeToGreyOrColourAndRefusalsLeaveNoViewOpenAndNoCells) {
+  TempDir dir;
+  dir.WriteFile("image.ecw", "\x65\x02\x01\x02 not really wavelets");
+  FakeDecoder* fake = nullptr;
   const struct {
     uint32_t width, lines;
     uint16_t file_bands;
@@ -83,16 +78,16 @@ TEST_F(EcwTest, BandCountsDecodeToGreyOrColourAndRefusalsLeaveNoViewOpenAndNoCel
                {3, 2, 2, 3, 12},        {3, 2, 4, 3, 12}, {3, 2, 7, 3, 12}};
   for (const auto& k : cases) {
     SCOPED_TRACE(std::to_string(k.width) + " x " + std::to_string(k.file_bands));
-    auto reader = Reader(Info(k.width, k.lines, k.file_bands));
-    ASSERT_TRUE(reader->Open(dir_.Path("image.ecw"))) << reader->ErrorText;
+    auto reader = Reader(fake, Info(k.width, k.lines, k.file_bands));
+    ASSERT_TRUE(reader->Open(dir.Path("image.ecw"))) << reader->ErrorText;
     EXPECT_EQ(k.line_size, reader->LineSize);
     // Every band, and the whole image at full size.
     std::vector<uint32_t> view(k.file_bands);
     std::iota(view.begin(), view.end(), 0u);
     view.insert(view.end(), {0, 0, k.width - 1, k.lines - 1, k.width, k.lines});
-    EXPECT_EQ(view, fake_->view);
-    EXPECT_EQ(1, fake_->complete_closes);
-    EXPECT_EQ(0, fake_->open_views);
+    EXPECT_EQ(view, fake->view);
+    EXPECT_EQ(1, fake->complete_closes);
+    EXPECT_EQ(0, fake->open_views);
     // The negative increment loses its sign.
     EXPECT_EQ("2.5 2.5, 300000 6000000, RAW RAW RAW", Placement(*reader));
     ExpectCells(*reader, k.width, k.lines, k.bands, Colour);
@@ -115,19 +110,19 @@ TEST_F(EcwTest, BandCountsDecodeToGreyOrColourAndRefusalsLeaveNoViewOpenAndNoCel
   };
   for (const auto& k : refusals) {
     SCOPED_TRACE(k.message);
-    auto reader = Reader(k.info, k.fail);
+    auto reader = Reader(fake, k.info, k.fail);
     if (k.memory_limit) reader->MemoryLimit = k.memory_limit;
-    EXPECT_FALSE(reader->Open(dir_.Path("image.ecw")));
+    EXPECT_FALSE(reader->Open(dir.Path("image.ecw")));
     EXPECT_EQ("Open read error 1 " + k.message, reader->ErrorText);
     // Each view opened is closed once, and the decoder keeps its cache.
-    EXPECT_EQ(0, fake_->open_views);
-    EXPECT_EQ(0, fake_->complete_closes);
+    EXPECT_EQ(0, fake->open_views);
+    EXPECT_EQ(0, fake->complete_closes);
     float v = 9;
     EXPECT_FALSE(reader->GetCell(0, 0, 0, v));
   }
   // A missing file is not handed to the decoder, which would open it.
-  auto reader = Reader(Info(4, 3, 3));
-  EXPECT_FALSE(reader->Open(dir_.Path("none.ecw")));
+  auto reader = Reader(fake, Info(4, 3, 3));
+  EXPECT_FALSE(reader->Open(dir.Path("none.ecw")));
   EXPECT_EQ("Open read error 2 No such file or directory", reader->ErrorText);
   EXPECT_STREQ("No ECW driver in the decoder library", EcwErrorDescription(kEcwDriverMissing));
   EXPECT_STREQ("Unknown error", EcwErrorDescription(99));
