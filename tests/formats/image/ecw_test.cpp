@@ -125,8 +125,7 @@ TEST(EcwTest, BandCountsDecodeToGreyOrColourAndRefusalsLeaveNoViewOpenAndNoCells
   EXPECT_FALSE(reader->Open(dir.Path("none.ecw")));
   EXPECT_EQ("Open read error 2 No such file or directory", reader->ErrorText);
   EXPECT_STREQ("No ECW driver in the decoder library", EcwErrorDescription(kEcwDriverMissing));
-  EXPECT_STREQ("Unknown error", EcwErrorDescription(99));
-  EXPECT_STREQ("Unknown error", EcwErrorDescription(-1));
+  for (const int code : {99, -1}) EXPECT_STREQ("Unknown error", EcwErrorDescription(code));
 }
 
 // The GDAL binding, proven on GeoTIFFs that the GDAL here reads. The

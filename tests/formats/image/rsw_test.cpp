@@ -81,7 +81,7 @@ class RswTest : public ::testing::Test {
 // 10 x 6 in 4 x 4 tiles is 3 across, the last 2 wide, and 2 down; 100 in
 // tiles of 64 leaves a last column of 36. Palette entries hold red, green,
 // blue and an unused byte.
-TEST_F(RswTest, EveryCellComesFromItsTileAndIndexesPickTheirPaletteEntry) {
+TEST_F(RswTest, EveryCellComesFromItsTilePaletteIndexesPickTheirEntryAndTheFacadeClips) {
   for (const auto& [width, lines, tile_width] : {std::tuple{10u, 6u, 4u}, {100u, 3u, 64u}}) {
     ASSERT_TRUE(OpenFile({.width = width, .lines = lines, .tile_width = tile_width}))
         << reader_.ErrorText;
@@ -99,6 +99,15 @@ TEST_F(RswTest, EveryCellComesFromItsTileAndIndexesPickTheirPaletteEntry) {
   ASSERT_TRUE(OpenFile(file)) << reader_.ErrorText;
   ASSERT_NE(nullptr, reader_.GetControlPoints());
   EXPECT_EQ(2, reader_.GetControlPoints()->Count());
+  // The facade clips 20 x 12 cells of 10 in tiles of 8 x 5; the bottom edge
+  // at 4880 puts the top edge at 5000, the left one at 1000.
+  dir_.WriteFile("src.rsw", RswFile{24, 20, 12, 8, 5, 10, 4880, 1000}.Build());
+  Source source;
+  ASSERT_TRUE(source.Open(dir_.Path("src.rsw"))) << source.GetErrorText();
+  // The georeference is the top-left corner, in no coordinate system.
+  EXPECT_EQ("10 10, 1000 5000, RAW RAW RAW", Placement(*source.GetReader()));
+  ExpectClip({"-A1050:4950:1150:4900", dir_.Path("src.rsw"), dir_.Path("out.ers")}, 11, 6, 3,
+             [](uint32_t x, uint32_t y, uint32_t b) { return Colour(x + 5, y + 5, b); });
 }
 
 TEST_F(RswTest, RefusesDamagedHeadersAndReadsFalseOutsideTheFileOrTable) {
@@ -155,18 +164,6 @@ TEST_F(RswTest, RefusesDamagedHeadersAndReadsFalseOutsideTheFileOrTable) {
   Cell(5, 0, 0, false);
   Cell(4, 0, 0);
   Cell(3, 3, 0);
-}
-
-TEST_F(RswTest, FacadeIdentifiesGeoreferencesAndClipsRsw) {
-  // 20 x 12 cells of 10 in tiles of 8 x 5; the bottom edge at 4880 puts the
-  // top edge at 5000, the left one at 1000.
-  dir_.WriteFile("src.rsw", RswFile{24, 20, 12, 8, 5, 10, 4880, 1000}.Build());
-  Source source;
-  ASSERT_TRUE(source.Open(dir_.Path("src.rsw"))) << source.GetErrorText();
-  // The georeference is the top-left corner, in no coordinate system.
-  EXPECT_EQ("10 10, 1000 5000, RAW RAW RAW", Placement(*source.GetReader()));
-  ExpectClip({"-A1050:4950:1150:4900", dir_.Path("src.rsw"), dir_.Path("out.ers")}, 11, 6, 3,
-             [](uint32_t x, uint32_t y, uint32_t b) { return Colour(x + 5, y + 5, b); });
 }
 
 }  // namespace
