@@ -34,7 +34,7 @@ double Index(uint32_t x, uint32_t y, uint32_t) {
 // A bitmap file of 24-bit Colour() pixels, or with a palette of 8-bit
 // Index() pixels. Rows are padded to 4 bytes and stored bottom-up, or
 // top-down for a negative height.
-struct BmpSpec {
+struct BmpFile {
   uint32_t width = 2;
   int32_t height = 2;
   std::vector<Rgb> palette = {};
@@ -84,14 +84,14 @@ class BmpReaderTest : public ::testing::Test {
 
 TEST_F(BmpReaderTest, ReadsRedGreenBlueTopLineFirstGreyRampsAsOneBandAndTheWorldFile) {
   // Bottom-up rows, top-down rows (a negative height), and the core header.
-  for (const BmpSpec& s : {BmpSpec{.width = 5, .height = 3}, BmpSpec{.width = 5, .height = -3},
-                           BmpSpec{.width = 5, .height = 3, .core = true}}) {
+  for (const BmpFile& s : {BmpFile{.width = 5, .height = 3}, BmpFile{.width = 5, .height = -3},
+                           BmpFile{.width = 5, .height = 3, .core = true}}) {
     ASSERT_TRUE(OpenBytes(s.Build())) << reader_->ErrorText;
     ExpectCells(*reader_, 5, 3, 3, Colour);
   }
 
   for (const bool core : {false, true}) {
-    ASSERT_TRUE(OpenBytes(BmpSpec{4, 3, GreyRamp(), core}.Build())) << reader_->ErrorText;
+    ASSERT_TRUE(OpenBytes(BmpFile{4, 3, GreyRamp(), core}.Build())) << reader_->ErrorText;
     ExpectCells(*reader_, 4, 3, 1, Index);
   }
   // One entry that is not grey makes three bands; indexes past a palette of
@@ -100,7 +100,7 @@ TEST_F(BmpReaderTest, ReadsRedGreenBlueTopLineFirstGreyRampsAsOneBandAndTheWorld
   palette[5] = {5, 5, 6};
   for (const size_t entries : {256, 6}) {
     palette.resize(entries);
-    ASSERT_TRUE(OpenBytes(BmpSpec{4, 3, palette}.Build())) << reader_->ErrorText;
+    ASSERT_TRUE(OpenBytes(BmpFile{4, 3, palette}.Build())) << reader_->ErrorText;
     ExpectCells(*reader_, 4, 3, 3, [&](uint32_t x, uint32_t y, uint32_t b) {
       return x + 4 * y < palette.size() ? palette[x + 4 * y][b] : 0;
     });
@@ -126,7 +126,7 @@ TEST_F(BmpReaderTest, ReadsRedGreenBlueTopLineFirstGreyRampsAsOneBandAndTheWorld
   };
   for (const auto& [world, placement] : worlds) {
     if (world) dir_.WriteFile("w.bmpw", world);  // the first row has none
-    ASSERT_TRUE(OpenBytes(BmpSpec{}.Build(), "w.bmp")) << reader_->ErrorText;
+    ASSERT_TRUE(OpenBytes(BmpFile{}.Build(), "w.bmp")) << reader_->ErrorText;
     std::string got = Placement(*reader_);
     if (const size_t any = std::string(placement).find('?'); any != std::string::npos)
       got.replace(any, got.find(',', any) - any, "?");
@@ -137,7 +137,7 @@ TEST_F(BmpReaderTest, ReadsRedGreenBlueTopLineFirstGreyRampsAsOneBandAndTheWorld
 TEST_F(BmpReaderTest, RowsNotWhollyInsideTheFileReadFalseAndBadHeadersAreRefused) {
   // Ten 24-bit pixels need 30 bytes a row, but the file holds only 50
   // bytes of pixels for four rows: the stride from the file size is 12.
-  ASSERT_TRUE(OpenBytes(BmpSpec{10, 4}.Build().substr(0, 54 + 50))) << reader_->ErrorText;
+  ASSERT_TRUE(OpenBytes(BmpFile{10, 4}.Build().substr(0, 54 + 50))) << reader_->ErrorText;
   EXPECT_EQ(reader_->Stride, 12u);
   float v = -1;
   EXPECT_TRUE(reader_->GetCell(0, 3, 0, v));   // the first stored row
@@ -150,7 +150,7 @@ TEST_F(BmpReaderTest, RowsNotWhollyInsideTheFileReadFalseAndBadHeadersAreRefused
   };
   const std::vector<Rgb> ramp = GreyRamp();
   const std::string room = "Damaged bitmap: palette larger than the room before the pixel data";
-  using S = BmpSpec;
+  using S = BmpFile;
   const std::pair<std::string, std::string> cases[] = {
       {"II*\0" + std::string(60, '\0'), "Not a BMP file"},
       {"BM\0\0", "Not a BMP file"},
@@ -182,7 +182,7 @@ TEST_F(BmpReaderTest, RowsNotWhollyInsideTheFileReadFalseAndBadHeadersAreRefused
 TEST(BmpWriter, WritesLowBitsInPaddedRowsBottomUpAndAWorldFileAndRefusesWiderCells) {
   TempDir dir;
   for (const uint32_t bands : {1u, 3u}) {
-    const BmpSpec want{.width = bands == 1 ? 1u : 5u,
+    const BmpFile want{.width = bands == 1 ? 1u : 5u,
                        .height = 3,
                        .palette = bands == 1 ? GreyRamp() : std::vector<Rgb>{},
                        .colours_used = 0};
