@@ -131,35 +131,26 @@ TEST_F(WindowTest, CommandLineNamesAreaAndAutoRunOverrideTheSettings) {
 
 TEST_F(WindowTest, TextsValuesNamesAndToolBarShowAsTypedSurviveARestartAndResizingIsUndone) {
   auto first = MakeWindow();
-  const QStringList texts{first->windowTitle(),
-                          first->ApplicationTitle(),
-                          first->InputBtn()->toolTip(),
-                          first->OutPutBtn()->toolTip(),
-                          first->StartBtn()->toolTip(),
-                          first->FileMenu()->title(),
-                          first->ProcessMenu()->title(),
-                          first->InputAction()->text(),
-                          first->OutputAction()->text(),
-                          first->ExitAction()->text(),
-                          first->StartAction()->text(),
-                          first->ToolbarAction()->text(),
-                          first->ContentsAction()->text(),
-                          first->AboutAction()->text(),
-                          first->BackgroundButton()->text(),
-                          first->ElapsedLabel()->text(),
-                          first->RemainingLabel()->text(),
-                          first->Pages()->tabText(0),
-                          first->Pages()->tabText(1),
-                          first->Pages()->tabText(2),
-                          first->InputLabel()->text(),
-                          first->OutputLabel()->text()};
+  QStringList texts{first->windowTitle(),
+                    first->ApplicationTitle(),
+                    first->InputLabel()->text(),
+                    first->OutputLabel()->text(),
+                    first->BackgroundButton()->text(),
+                    first->ElapsedLabel()->text(),
+                    first->RemainingLabel()->text()};
+  for (QToolButton* button : {first->InputBtn(), first->OutPutBtn(), first->StartBtn()})
+    texts << button->toolTip();
+  for (int i = 0; i < first->Pages()->count(); ++i) texts << first->Pages()->tabText(i);
+  for (QAction* menu : first->menuBar()->actions()) {
+    texts << menu->text();
+    for (QAction* item : menu->menu()->actions()) texts << item->text();
+  }
   EXPECT_EQ(
-      "Clipra Utility|Clipra Utility|Define source image file|Define output file|Start execution|"
-      "&File|&Process|&Input file|&Output file|E&xit|&Start|Main toolbar|&Contents|&About|"
-      "Background Color|Elapsed time:|Remaining time:|Files|Options|Processing|Input file: |"
-      "Output file: map.bmp",
+      "Clipra Utility|Clipra Utility|Input file: |Output file: map.bmp|Background Color|"
+      "Elapsed time:|Remaining time:|Define source image file|Define output file|Start execution|"
+      "Files|Options|Processing|&File|&Input file|&Output file||E&xit|&Process|&Start|S&top|"
+      "&View|Main toolbar|&Preview|&Help|&Contents|&About",
       S(texts.join('|')));
-  EXPECT_EQ(3, first->Pages()->count());
   EXPECT_FALSE(first->InputBtn()->icon().isNull() || first->StartBtn()->icon().isNull());
   EXPECT_EQ(8, first->font().pointSize());
   for (int i = 0; i < 4; ++i) EXPECT_EQ("0.000", S(first->Edit(i)->text()));
@@ -197,16 +188,12 @@ TEST_F(WindowTest, TextsValuesNamesAndToolBarShowAsTypedSurviveARestartAndResizi
     w->Edit(2)->setText("abc");    // no number: 0
     EXPECT_TRUE(w->close());
   }
-  const Settings saved = LoadSettings(Ini());
-  EXPECT_EQ(1234.5, saved.Options.TopLeftX);
-  EXPECT_EQ("/maps/<i>x</i>.ers", saved.InFile);
-  EXPECT_EQ("/maps/a&b <b>.tif", saved.OutName);
-  std::string ini = dir_.ReadFile("clipra.ini");
-  EXPECT_NE(std::string::npos,
-            ini.find("TopLeftY=0.000\r\nBotRightX=0.000\r\nBotRightY=4.000\r\n"));
-  const size_t colour = ini.find("BgrColor=0\r\nToolBar=0\r\n");
-  ASSERT_NE(std::string::npos, colour);
-  dir_.WriteFile("clipra.ini", ini.replace(colour, 10, "BgrColor=255"));
+  EXPECT_EQ(
+      "[Names]\r\nInFile=/maps/<i>x</i>.ers\r\nOutName=/maps/a&b <b>.tif\r\n[Options]\r\n"
+      "TopLeftX=1234.500\r\nTopLeftY=0.000\r\nBotRightX=0.000\r\nBotRightY=4.000\r\n"
+      "BgrColor=0\r\nToolBar=0\r\n",
+      dir_.ReadFile("clipra.ini"));
+  dir_.WriteFile("clipra.ini", "[Options]\r\nTopLeftX=1234.500\r\nBgrColor=255\r\nToolBar=0\r\n");
   auto again = MakeWindow();
   again->show();
   EXPECT_EQ("1234.500", S(again->Edit(0)->text()));
@@ -219,53 +206,15 @@ TEST_F(WindowTest, TextsValuesNamesAndToolBarShowAsTypedSurviveARestartAndResizi
   again->ShowValues();
   EXPECT_EQ("1234,500", S(again->Edit(0)->text()));
 }
-TEST_F(WindowTest, OutputDialogProposesANameThenRemembersFolderFilterAndName) {
-  auto w = MakeWindow({"/maps/ortho.ers", dir_.Path("old.osd")});
-  // What the dialog offers, then what is typed into it.
-  const struct {
-    const char *offered_filter, *offered_name, *typed;
-    int filter;
-    const char* chosen;
-  } kRows[] = {
-      // Not "ortho": that is the source's own data file.
-      {"OSD file (*.osd)", "ortho_clip", "result", 2, "result.tif"},
-      {"Tiff file (*.tif)", "result.tif", "result.bmp", 2, "result.bmp"},
-      {"BMP file (*.bmp)", "result.bmp", "sheet", 7, "sheet.001"},
-      {"NOG file (*.001)", "sheet.001", "sheet.001", 7, "sheet.001"},
-  };
-  for (const auto& row : kRows) {
-    SCOPED_TRACE(row.typed);
-    w->SetDialogRunner([&](QDialog& d) {
-      auto& dialog = dynamic_cast<QFileDialog&>(d);
-      EXPECT_EQ("Output file", S(dialog.windowTitle()));
-      EXPECT_EQ(QFileDialog::AcceptSave, dialog.acceptMode());
-      EXPECT_EQ(7, dialog.nameFilters().size());
-      EXPECT_EQ(row.offered_filter, S(dialog.selectedNameFilter()));
-      EXPECT_EQ(QString::fromStdString(dir_.path()), dialog.directory().absolutePath());
-      EXPECT_EQ(QString::fromStdString(dir_.Path(row.offered_name)),
-                dialog.selectedFiles().value(0));
-      dialog.selectNameFilter(dialog.nameFilters().at(row.filter - 1));
-      dialog.selectFile(row.typed);
-      return int{QDialog::Accepted};
-    });
-    w->OutPutBtn()->click();
-    EXPECT_EQ(dir_.Path(row.chosen), w->OutName());
-  }
-  EXPECT_EQ("Output file: " + dir_.Path("sheet.001"), S(w->OutputLabel()->text()));
-  w->SetDialogRunner(Reject);
-  w->OutPutBtn()->click();
-  EXPECT_EQ(dir_.Path("sheet.001"), w->OutName()) << "cancel keeps the name";
-  // A dot in a folder's name is no extension; a description's own pattern
-  // gives way to the entry's.
-  EXPECT_EQ("/d.x/result.dtm", OutputNameForFilter("/d.x/result", 6));
-  EXPECT_EQ((QStringList{"Jpeg files (*.jpg *.jpeg)"}),
-            QtNameFilters("Jpeg files (*.jpg)|*.jpg;*.jpeg"));
-}
 
-// Each dialog, accepted or cancelled, keeps the corners typed before it.
-TEST_F(WindowTest, DialogsKeepTypedCornersAndStartUsesThem) {
-  WriteErsSource(dir_, "new", 8, 6);
-  auto w = JobWindow();
+// One window through every dialog, each opened from the options page: each,
+// accepted or cancelled, keeps the corners typed before it, and Start uses them.
+TEST_F(WindowTest, DialogsKeepTypedCornersAndTheOutputDialogProposesThenRemembers) {
+  std::filesystem::create_directories(dir_.Path("in"));
+  WriteErsSource(dir_, "in/src", 8, 6);
+  WriteErsSource(dir_, "in/new", 8, 6);
+  dir_.WriteFile("clipra.hlp", "Key      Meaning\r\nF5       Start\r\n");
+  auto w = MakeWindow({dir_.Path("in/src.ers"), dir_.Path("out.ers"), "/A0:6:7:0"});
   const char* const typed[] = {"1", "5,0", " 6 ", "1.25"};
   for (int i = 0; i < 4; ++i) w->Edit(i)->setText(typed[i]);
   auto input = [&](QDialog& d) {
@@ -278,14 +227,29 @@ TEST_F(WindowTest, DialogsKeepTypedCornersAndStartUsesThem) {
                            "All files (*)"}),
               dialog.nameFilters());
     EXPECT_EQ(dialog.nameFilters().front(), dialog.selectedNameFilter());
-    EXPECT_EQ(QString::fromStdString(dir_.path()), dialog.directory().absolutePath());
-    EXPECT_EQ(QString::fromStdString(dir_.Path("src.ers")), dialog.selectedFiles().value(0));
+    EXPECT_EQ(QString::fromStdString(dir_.Path("in")), dialog.directory().absolutePath());
+    EXPECT_EQ(QString::fromStdString(dir_.Path("in/src.ers")), dialog.selectedFiles().value(0));
     dialog.selectFile("new.ers");
     return int{QDialog::Accepted};
   };
+  // What the output dialog offers (in the output's folder), then what is typed into it.
+  auto output = [&](const char* filter, const char* name, const char* typed_name, int pick) {
+    return [=, this](QDialog& d) {
+      auto& dialog = dynamic_cast<QFileDialog&>(d);
+      EXPECT_EQ("Output file", S(dialog.windowTitle()));
+      EXPECT_EQ(QFileDialog::AcceptSave, dialog.acceptMode());
+      EXPECT_EQ(7, dialog.nameFilters().size());
+      EXPECT_EQ(filter, S(dialog.selectedNameFilter()));
+      EXPECT_EQ(QString::fromStdString(dir_.path()), dialog.directory().absolutePath());
+      EXPECT_EQ(QString::fromStdString(dir_.Path(name)), dialog.selectedFiles().value(0));
+      dialog.selectNameFilter(dialog.nameFilters().at(pick - 1));
+      dialog.selectFile(typed_name);
+      return int{QDialog::Accepted};
+    };
+  };
   auto colour = [](QDialog& d) {
     auto& dialog = dynamic_cast<QColorDialog&>(d);
-    EXPECT_EQ(QColor(Qt::black), dialog.currentColor()) << "a cancel before changes nothing";
+    EXPECT_EQ(QColor(Qt::black), dialog.currentColor()) << "the cancel before changed nothing";
     dialog.setCurrentColor(QColor(10, 20, 30));  // 0x1E140A in BgrColor
     return int{QDialog::Accepted};
   };
@@ -297,8 +261,15 @@ TEST_F(WindowTest, DialogsKeepTypedCornersAndStartUsesThem) {
     EXPECT_TRUE(close && close->text() == "Close");
     return int{QDialog::Accepted};
   };
+  // The guide shows in a fixed-width font.
+  auto guide = [](QDialog& d) {
+    auto* text = d.findChild<QPlainTextEdit*>("GuideText");
+    EXPECT_TRUE(text && QFontInfo(text->font()).fixedPitch() &&
+                text->toPlainText().startsWith("Key      Meaning\nF5"));
+    return int{QDialog::Accepted};
+  };
   using M = MainWindow;
-  // One after the other on one window; each opens from the options page.
+  const auto out = [](M& w) { w.OutPutBtn()->click(); };
   const struct {
     const char* name;
     void (*open)(M&);
@@ -308,10 +279,14 @@ TEST_F(WindowTest, DialogsKeepTypedCornersAndStartUsesThem) {
       {"colour cancel", [](M& w) { w.BackgroundButton()->click(); }, Reject, M::kOptionsPage},
       {"colour OK", [](M& w) { w.BackgroundButton()->click(); }, colour, M::kOptionsPage},
       {"input cancel", [](M& w) { w.InputLabel()->clicked(); }, Reject, M::kOptionsPage},
-      {"output cancel", [](M& w) { w.OutputAction()->trigger(); }, Reject, M::kOptionsPage},
       {"about", [](M& w) { w.AboutAction()->trigger(); }, about, M::kOptionsPage},
-      // The proposal taken as it stands, under the first filter entry.
-      {"output OK", [](M& w) { w.OutPutBtn()->click(); }, Accept, M::kFilesPage},
+      {"guide", [](M& w) { w.ContentsAction()->trigger(); }, guide, M::kOptionsPage},
+      // Not "src": that is the source's own data file.
+      {"tif", out, output("ER Mapper files (*.ers)", "src_clip", "result", 2), M::kFilesPage},
+      {"bmp", out, output("Tiff file (*.tif)", "result.tif", "result.bmp", 2), M::kFilesPage},
+      {"nog", out, output("BMP file (*.bmp)", "result.bmp", "sheet", 7), M::kFilesPage},
+      {"nog again", out, output("NOG file (*.001)", "sheet.001", "sheet.001", 7), M::kFilesPage},
+      {"output cancel", [](M& w) { w.OutputAction()->trigger(); }, Reject, M::kOptionsPage},
       {"input OK", [](M& w) { w.InputBtn()->click(); }, input, M::kFilesPage},
   };
   for (const auto& c : kCases) {
@@ -327,16 +302,23 @@ TEST_F(WindowTest, DialogsKeepTypedCornersAndStartUsesThem) {
     for (int i = 0; i < 4; ++i) EXPECT_EQ(typed[i], S(w->Edit(i)->text()));
     EXPECT_EQ(c.page, w->Pages()->currentIndex());
   }
-  EXPECT_EQ(dir_.Path("new.ers"), w->InFile());
+  EXPECT_EQ(dir_.Path("in/new.ers"), w->InFile());
   EXPECT_EQ("Input file: " + w->InFile(), S(w->InputLabel()->text()));
+  EXPECT_EQ("Output file: " + dir_.Path("sheet.001"), S(w->OutputLabel()->text()));
   EXPECT_EQ(0x1E140Au, w->Options().BgrColor);
   EXPECT_EQ(QColor(10, 20, 30), w->BackgroundButton()->palette().color(QPalette::ButtonText));
   w->StartBtn()->click();
   EXPECT_EQ(std::make_tuple(1, 5, 6, 1.25), Corners(*w));
   ASSERT_TRUE(WaitForJob(*w));
   EXPECT_EQ("Successful Finish", S(w->StatusText()));
-  EXPECT_TRUE(FileExists(dir_.Path("src_clip.ers"))) << "the filter of the current output";
+  EXPECT_TRUE(FileExists(dir_.Path("sheet.001")));
+  // A dot in a folder's name is no extension; a description's own pattern
+  // gives way to the entry's.
+  EXPECT_EQ("/d.x/result.dtm", OutputNameForFilter("/d.x/result", 6));
+  EXPECT_EQ((QStringList{"Jpeg files (*.jpg *.jpeg)"}),
+            QtNameFilters("Jpeg files (*.jpg)|*.jpg;*.jpeg"));
 }
+
 TEST_F(WindowTest, GuideIsFoundBesideTheProgramThenInstalledAndMissingIsReported) {
   auto w = MakeWindow();
   EXPECT_EQ(dir_.Path("clipra.hlp"), w->HelpFile());
@@ -351,17 +333,6 @@ TEST_F(WindowTest, GuideIsFoundBesideTheProgramThenInstalledAndMissingIsReported
             MakeWindow({}, "bin/clipra")->HelpFile());
   dir_.WriteFile("bin/clipra.hlp", "Key      Meaning\r\n");
   EXPECT_EQ(dir_.Path("bin/clipra.hlp"), MakeWindow({}, "bin/clipra")->HelpFile());
-  // The guide shows in a fixed-width font.
-  dir_.WriteFile("clipra.hlp", "Key      Meaning\r\nF5       Start\r\n");
-  bool seen = false;
-  w->SetDialogRunner([&](QDialog& d) {
-    auto* text = d.findChild<QPlainTextEdit*>("GuideText");
-    seen = text && QFontInfo(text->font()).fixedPitch() &&
-           text->toPlainText().startsWith("Key      Meaning\nF5");
-    return int{QDialog::Accepted};
-  });
-  w->ContentsAction()->trigger();
-  EXPECT_TRUE(seen);
 }
 
 void SendMouse(QWidget* w, QEvent::Type type, QPointF pos, Qt::MouseButton button) {
@@ -526,60 +497,67 @@ TEST_F(WindowTest, CornerBoxesThatAreNotNumbersAreMarkedAndRefusedAndEnterApplie
   EXPECT_EQ(missing->SourceFactsLabel()->text(), missing->OutputSizeLabel()->text());
 }
 
-TEST_F(WindowTest, StartRunsTheJobAndStopMenuAndExitEndItWithUserAbort) {
+TEST_F(WindowTest, StartRunsTheJobStopMenuAndExitEndItAndAnUnattendedRunCloses) {
   auto keys = MakeWindow();
   EXPECT_EQ((QList<QKeySequence>{QKeySequence(Qt::Key_F5), QKeySequence(Qt::CTRL | Qt::Key_R)}),
             keys->StartAction()->shortcuts());
   EXPECT_EQ(QKeySequence(Qt::Key_Escape), keys->StopAction()->shortcut());
   using M = MainWindow;
+  const std::vector<int> kSevenLines{0, 17, 33, 50, 67, 83, 100};
   const struct {
     const char* what;
     void (*stop)(M&);  // at the first progress call
     bool closes;
     const char* status;
     std::vector<int> percents;
+    const char* flag = "/Q";  // an unknown letter changes nothing
   } ways[] = {
-      {"no stop: seven lines", nullptr, false, "Successful Finish", {0, 17, 33, 50, 67, 83, 100}},
+      {"run", nullptr, false, "Successful Finish", kSevenLines},
       {"Stop button", [](M& w) { w.StartBtn()->click(); }, false, "User Abort", {0}},
       {"Stop in the menu", [](M& w) { w.StopAction()->trigger(); }, false, "User Abort", {0}},
       {"Exit stops, then closes", [](M& w) { w.ExitAction()->trigger(); }, true, "User Abort", {0}},
+      {"unattended", nullptr, true, "Successful Finish", kSevenLines, "/F"},
   };
   for (const auto& way : ways) {
     SCOPED_TRACE(way.what);
     std::filesystem::remove(Ini());
-    auto w = JobWindow();
-    w->show();
+    WriteErsSource(dir_, "src", 8, 6);
+    auto w = MakeWindow({dir_.Path("src.ers"), dir_.Path("out.ers"), "/A0:6:7:0", way.flag});
+    std::filesystem::remove(dir_.Path("out.ers"));
     std::vector<int> percents;
     std::string elapsed, remaining;
     // The first progress call runs while the worker waits for it, so the job
-    // is certainly still running when it is stopped here.
+    // is certainly still running when it is checked and stopped here.
     QObject::connect(w.get(), &MainWindow::ProgressShown, [&](int p) {
       percents.push_back(p);
+      EXPECT_EQ(p, w->ProgressGauge()->value());
       elapsed = S(w->ElapsedLabel()->text());
       remaining = S(w->RemainingLabel()->text());
-      if (percents.size() == 1 && way.stop) way.stop(*w);
+      if (percents.size() > 1) return;
+      ExpectRunning(*w, true);
+      EXPECT_TRUE(w->ProgressGauge()->isVisible());
+      EXPECT_EQ("", S(w->StatusText()));
+      EXPECT_EQ(dir_.Path("src.ers"), LoadSettings(Ini()).InFile) << "saved at start";
+      if (way.stop) way.stop(*w);
     });
-    w->StartAction()->trigger();
-    ExpectRunning(*w, true);
-    EXPECT_TRUE(w->ProgressGauge()->isVisible());
-    EXPECT_EQ(0, w->ProgressGauge()->value());
-    EXPECT_EQ("", S(w->StatusText()));
-    EXPECT_EQ(dir_.Path("src.ers"), LoadSettings(Ini()).InFile) << "saved at start";
+    w->show();
+    if (!w->AutoRun()) w->StartAction()->trigger();
     ASSERT_TRUE(WaitForJob(*w));
     QApplication::processEvents();
     EXPECT_EQ(way.status, S(w->StatusText()));
     EXPECT_EQ(way.percents, percents) << "the line after a stop request is the last one";
     EXPECT_EQ(0u, elapsed.rfind("Elapsed Time ", 0)) << elapsed;
-    EXPECT_EQ(!way.closes, w->isVisible()) << "only Exit and an unattended run close the window";
+    EXPECT_EQ(!way.closes, w->isVisible());
     EXPECT_FALSE(Busy);
-    if (way.closes) continue;
-    ExpectRunning(*w, false);
-    EXPECT_FALSE(w->ProgressGauge()->isVisible());
     if (way.stop) continue;
     EXPECT_EQ("Remaining Time 0:0:0", remaining);
     EXPECT_EQ("Clipra Utility  100 %|Clipra Utility  100 %",
               S(w->ApplicationTitle() + '|' + w->windowTitle()));
-    EXPECT_TRUE(FileExists(dir_.Path("out.ers")));
+    // The source, then a line below it.
+    EXPECT_EQ(CellText(dir_.Path("src.ers")) + "|0 0 0 0 0 0 0 0", CellText(dir_.Path("out.ers")));
+    if (way.closes) continue;
+    ExpectRunning(*w, false);
+    EXPECT_FALSE(w->ProgressGauge()->isVisible());
   }
 }
 
@@ -635,38 +613,6 @@ TEST_F(WindowTest, StatusTextsAreWholeFreshAndTellWhenTheRectangleMissesTheSourc
   }
 }
 
-TEST_F(WindowTest, UnattendedRunWritesTheOutputAndCloses) {
-  // Either way output cell (c, r) is source cell (1 + c, 1 + r).
-  const struct {
-    bool comma_locale;
-    const char *cell, *area, *saved_line;  // in the locale's separator
-  } rows[] = {
-      {false, "1", "/A1:3:3:2", "TopLeftX=1.000\r\n"},
-      {true, "0.5", "/A0.5:3.5:1.5:3.0", "TopLeftX=0,500\r\n"},
-  };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.area);
-    std::optional<CommaLocale> comma;
-    if (row.comma_locale) {
-      comma.emplace();
-      REQUIRE_COMMA_LOCALE(*comma);
-    }
-    WriteErsSource(dir_, "src", 6, 4, row.cell);
-    auto w = MakeWindow({dir_.Path("src.ers"), dir_.Path("cut.ers"), row.area, "/F"});
-    ASSERT_TRUE(w->AutoRun());
-    w->show();
-    ASSERT_TRUE(WaitForJob(*w));
-    QApplication::processEvents();
-    EXPECT_FALSE(w->isVisible()) << "the window closes by itself";
-    EXPECT_EQ("Successful Finish", S(w->StatusText()));
-    uint32_t width = 0;
-    EXPECT_EQ((std::vector<float>{11, 12, 13, 21, 22, 23}),
-              ReadAllCells(dir_.Path("cut.ers"), &width));
-    EXPECT_EQ(3u, width);
-    EXPECT_EQ(dir_.Path("cut.ers"), LoadSettings(Ini()).OutName);
-    EXPECT_NE(std::string::npos, dir_.ReadFile("clipra.ini").find(row.saved_line));
-  }
-}
 TEST_F(WindowTest, DestroyingTheWindowDuringARunStopsTheJob) {
   auto w = JobWindow();
   bool destroyed = false;
