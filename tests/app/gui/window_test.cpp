@@ -124,29 +124,24 @@ TEST_F(WindowTest, CommandLineNamesAreaAndAutoRunOverrideTheSettings) {
 
 TEST_F(WindowTest, TextsValuesNamesAndToolBarShowAsTypedSurviveARestartAndResizingIsUndone) {
   auto first = MakeWindow();
-  QStringList texts{first->windowTitle(),
-                    first->ApplicationTitle(),
-                    first->InputLabel()->text(),
-                    first->OutputLabel()->text(),
-                    first->BackgroundButton()->text(),
-                    first->ElapsedLabel()->text(),
-                    first->RemainingLabel()->text()};
+  QStringList texts;
+  texts << first->windowTitle() << first->ApplicationTitle() << first->InputLabel()->text()
+        << first->OutputLabel()->text() << first->BackgroundButton()->text()
+        << first->ElapsedLabel()->text() << first->RemainingLabel()->text();
   for (QToolButton* button : {first->InputBtn(), first->OutPutBtn(), first->StartBtn()})
     texts << button->toolTip();
   for (int i = 0; i < first->Pages()->count(); ++i) texts << first->Pages()->tabText(i);
   for (QAction* menu : first->menuBar()->actions()) {
     texts << menu->text();
-    for (QAction* item : menu->menu()->actions()) texts << item->text();
+    for (QAction* item : menu->menu()->actions())
+      texts << (item->text() + ' ' + QKeySequence::listToString(item->shortcuts())).trimmed();
   }
   EXPECT_EQ(
       "Clipra Utility|Clipra Utility|Input file: |Output file: map.bmp|Background Color|"
       "Elapsed time:|Remaining time:|Define source image file|Define output file|Start execution|"
-      "Files|Options|Processing|&File|&Input file|&Output file||E&xit|&Process|&Start|S&top|"
-      "&View|Main toolbar|&Preview|&Help|&Contents|&About",
+      "Files|Options|Processing|&File|&Input file|&Output file||E&xit|&Process|&Start F5; Ctrl+R|"
+      "S&top Esc|&View|Main toolbar|&Preview Ctrl+P|&Help|&Contents|&About",
       S(texts.join('|')));
-  EXPECT_EQ((QList<QKeySequence>{QKeySequence(Qt::Key_F5), QKeySequence(Qt::CTRL | Qt::Key_R)}),
-            first->StartAction()->shortcuts());
-  EXPECT_EQ(QKeySequence(Qt::Key_Escape), first->StopAction()->shortcut());
   EXPECT_FALSE(first->InputBtn()->icon().isNull() || first->StartBtn()->icon().isNull());
   EXPECT_EQ(8, first->font().pointSize());
   for (int i = 0; i < 4; ++i) EXPECT_EQ("0.000", S(first->Edit(i)->text()));
@@ -369,7 +364,6 @@ TEST_F(WindowTest, PreviewZoomsPansAndDrawsTheRectangleThatStartCuts) {
   w->PreviewAction()->trigger();
   PreviewWindow* preview = w->Preview();
   ASSERT_TRUE(preview && preview->isVisible());
-  EXPECT_EQ(QKeySequence(Qt::CTRL | Qt::Key_P), w->PreviewAction()->shortcut());
   PreviewCanvas& canvas = *preview->Canvas();
   canvas.setFixedSize(300, 200);
   canvas.Fit();
