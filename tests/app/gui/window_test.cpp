@@ -191,12 +191,48 @@ TEST_F(WindowTest, TextsValuesNamesAndToolBarShowAsTypedSurviveARestartAndResizi
 
 // One window through every dialog, each opened from the options page: each,
 // accepted or cancelled, keeps the corners typed before it, and Start uses them.
-TEST_F(WindowTest, DialogsKeepTypedCornersAndTheOutputDialogProposesThenRemembers) {
+TEST_F(WindowTest, BoxesRefuseTextDialogsKeepTypedCornersOutputsAreProposedAndTheGuideIsFound) {
   std::filesystem::create_directories(dir_.Path("in"));
   WriteErsSource(dir_, "in/src");
   WriteErsSource(dir_, "in/new");
-  dir_.WriteFile("clipra.hlp", "Key      Meaning\r\nF5       Start\r\n");
   auto w = MakeWindow({dir_.Path("in/src.ers"), dir_.Path("out.ers"), "/A0:6:7:0"});
+  EXPECT_EQ("8 x 6 cells, 1 band, UNSIGNED8BITINTEGER, cell 1 x 1, extent 0, 6, 8, 0, RAW",
+            S(w->SourceFactsLabel()->text()));
+  EXPECT_EQ("Output size: 8 x 7 cells", S(w->OutputSizeLabel()->text()));
+  w->Edit(0)->setText("5005OO");
+  EXPECT_TRUE(w->Edit(0)->styleSheet().contains("red"));
+  EXPECT_EQ("not a number", S(w->Edit(0)->toolTip()));
+  EXPECT_TRUE(w->Edit(1)->styleSheet().isEmpty());
+  EXPECT_EQ("TopLeftX is not a number", S(w->OutputSizeLabel()->text()));
+  w->StartBtn()->click();
+  EXPECT_FALSE(w->Running());
+  EXPECT_EQ(nullptr, w->Job());
+  EXPECT_EQ("TopLeftX is not a number: 5005OO", S(w->StatusText()));
+  EXPECT_EQ(MainWindow::kOptionsPage, w->Pages()->currentIndex());
+
+  w->Edit(0)->setText(" 2,5");
+  emit w->Edit(0)->returnPressed();
+  EXPECT_EQ("2.500", S(w->Edit(0)->text()));
+  EXPECT_EQ(2.5, w->Options().TopLeftX);
+  EXPECT_TRUE(w->Edit(0)->styleSheet().isEmpty());
+  EXPECT_EQ("Output size: 5 x 7 cells", S(w->OutputSizeLabel()->text()));
+
+  auto missing = MakeWindow({dir_.Path("absent.ers")});
+  EXPECT_EQ("No file: " + dir_.Path("absent.ers"), S(missing->SourceFactsLabel()->text()));
+  EXPECT_EQ(missing->SourceFactsLabel()->text(), missing->OutputSizeLabel()->text());
+  EXPECT_EQ(dir_.Path("clipra.hlp"), w->HelpFile());
+  w->ContentsAction()->trigger();
+  EXPECT_EQ("Help file not found", S(w->StatusText()));
+  // An installed <prefix>/bin/clipra reads <prefix>/share/doc/clipra/clipra.hlp,
+  // unless a guide sits beside it.
+  std::filesystem::create_directories(dir_.Path("share/doc/clipra"));
+  std::filesystem::create_directories(dir_.Path("bin"));
+  dir_.WriteFile("share/doc/clipra/clipra.hlp", "Key      Meaning\r\n");
+  EXPECT_EQ(dir_.Path("bin/../share/doc/clipra/clipra.hlp"),
+            MakeWindow({}, "bin/clipra")->HelpFile());
+  dir_.WriteFile("bin/clipra.hlp", "Key      Meaning\r\n");
+  EXPECT_EQ(dir_.Path("bin/clipra.hlp"), MakeWindow({}, "bin/clipra")->HelpFile());
+  dir_.WriteFile("clipra.hlp", "Key      Meaning\r\nF5       Start\r\n");
   const char* const typed[] = {"1", "5,0", " 6 ", "1.25"};
   for (int i = 0; i < 4; ++i) w->Edit(i)->setText(typed[i]);
   auto input = [&](QDialog& d) {
@@ -299,22 +335,6 @@ TEST_F(WindowTest, DialogsKeepTypedCornersAndTheOutputDialogProposesThenRemember
   EXPECT_EQ("/d.x/result.dtm", OutputNameForFilter("/d.x/result", 6));
   EXPECT_EQ((QStringList{"Jpeg files (*.jpg *.jpeg)"}),
             QtNameFilters("Jpeg files (*.jpg)|*.jpg;*.jpeg"));
-}
-
-TEST_F(WindowTest, GuideIsFoundBesideTheProgramThenInstalledAndMissingIsReported) {
-  auto w = MakeWindow();
-  EXPECT_EQ(dir_.Path("clipra.hlp"), w->HelpFile());
-  w->ContentsAction()->trigger();
-  EXPECT_EQ("Help file not found", S(w->StatusText()));
-  // An installed <prefix>/bin/clipra reads <prefix>/share/doc/clipra/clipra.hlp,
-  // unless a guide sits beside it.
-  std::filesystem::create_directories(dir_.Path("share/doc/clipra"));
-  std::filesystem::create_directories(dir_.Path("bin"));
-  dir_.WriteFile("share/doc/clipra/clipra.hlp", "Key      Meaning\r\n");
-  EXPECT_EQ(dir_.Path("bin/../share/doc/clipra/clipra.hlp"),
-            MakeWindow({}, "bin/clipra")->HelpFile());
-  dir_.WriteFile("bin/clipra.hlp", "Key      Meaning\r\n");
-  EXPECT_EQ(dir_.Path("bin/clipra.hlp"), MakeWindow({}, "bin/clipra")->HelpFile());
 }
 
 void SendMouse(QWidget* w, QEvent::Type type, QPointF pos, Qt::MouseButton button) {
@@ -430,34 +450,6 @@ TEST_F(WindowTest, PreviewZoomsPansAndDrawsTheRectangleThatStartCuts) {
   w->StartBtn()->click();
   EXPECT_EQ(std::make_tuple(5020, 880, 5100, 820), Corners(*w));
   ASSERT_TRUE(WaitForJob(*w));
-}
-
-TEST_F(WindowTest, CornerBoxesThatAreNotNumbersAreMarkedAndRefusedAndEnterAppliesABox) {
-  auto w = JobWindow();
-  EXPECT_EQ("8 x 6 cells, 1 band, UNSIGNED8BITINTEGER, cell 1 x 1, extent 0, 6, 8, 0, RAW",
-            S(w->SourceFactsLabel()->text()));
-  EXPECT_EQ("Output size: 8 x 7 cells", S(w->OutputSizeLabel()->text()));
-  w->Edit(0)->setText("5005OO");
-  EXPECT_TRUE(w->Edit(0)->styleSheet().contains("red"));
-  EXPECT_EQ("not a number", S(w->Edit(0)->toolTip()));
-  EXPECT_TRUE(w->Edit(1)->styleSheet().isEmpty());
-  EXPECT_EQ("TopLeftX is not a number", S(w->OutputSizeLabel()->text()));
-  w->StartBtn()->click();
-  EXPECT_FALSE(w->Running());
-  EXPECT_EQ(nullptr, w->Job());
-  EXPECT_EQ("TopLeftX is not a number: 5005OO", S(w->StatusText()));
-  EXPECT_EQ(MainWindow::kOptionsPage, w->Pages()->currentIndex());
-
-  w->Edit(0)->setText(" 2,5");
-  emit w->Edit(0)->returnPressed();
-  EXPECT_EQ("2.500", S(w->Edit(0)->text()));
-  EXPECT_EQ(2.5, w->Options().TopLeftX);
-  EXPECT_TRUE(w->Edit(0)->styleSheet().isEmpty());
-  EXPECT_EQ("Output size: 5 x 7 cells", S(w->OutputSizeLabel()->text()));
-
-  auto missing = MakeWindow({dir_.Path("absent.ers")});
-  EXPECT_EQ("No file: " + dir_.Path("absent.ers"), S(missing->SourceFactsLabel()->text()));
-  EXPECT_EQ(missing->SourceFactsLabel()->text(), missing->OutputSizeLabel()->text());
 }
 
 TEST_F(WindowTest, StartRunsTheJobStopMenuAndExitEndItAndTheStatusLineTellsTheEnd) {
