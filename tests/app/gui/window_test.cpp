@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QSignalSpy>
+#include <QTest>
 #include <QtWidgets>
 #include <filesystem>
 
@@ -329,18 +330,11 @@ TEST_F(WindowTest, BoxesRefuseTextDialogsKeepTypedCornersOutputsAreProposedAndTh
             QtNameFilters("Jpeg files (*.jpg)|*.jpg;*.jpeg"));
 }
 
-void SendMouse(QWidget* w, QEvent::Type type, QPointF pos, Qt::MouseButton button) {
-  const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : button;
-  QMouseEvent event(type, pos, w->mapToGlobal(pos),
-                    type == QEvent::MouseMove ? Qt::NoButton : button, held, Qt::NoModifier);
-  QApplication::sendEvent(w, &event);
-}
-
-void Drag(QWidget* w, QPointF from, QPointF to, Qt::MouseButton button = Qt::LeftButton) {
-  SendMouse(w, QEvent::MouseButtonPress, from, button);
-  SendMouse(w, QEvent::MouseMove, (from + to) / 2, button);
-  SendMouse(w, QEvent::MouseMove, to, button);
-  SendMouse(w, QEvent::MouseButtonRelease, to, button);
+void Drag(QWidget* w, QPoint from, QPoint to, Qt::MouseButton button = Qt::LeftButton) {
+  QTest::mousePress(w, button, {}, from);
+  QTest::mouseMove(w, (from + to) / 2);
+  QTest::mouseMove(w, to);
+  QTest::mouseRelease(w, button, {}, to);
 }
 
 // Waits until the canvas shows a picture sampled for exactly its current view.
@@ -407,7 +401,7 @@ TEST_F(WindowTest, PreviewZoomsPansAndDrawsTheRectangleThatStartCuts) {
   ASSERT_EQ(QPointF(4995, 962), canvas.WidgetToMap({0, 0}));
   ASSERT_DOUBLE_EQ(1, canvas.UnitsPerPixel());
   const struct {
-    QPointF from, to;
+    QPoint from, to;
     const char *corners, *size;  // the boxes afterwards, rounded to cell centres
   } kDrags[] = {
       // Draw from map (5032, 889) to (5118, 861): cells 3 to 12 across, 3 to 10 down.
@@ -504,9 +498,8 @@ TEST_F(WindowTest, StartRunsTheJobStopMenuAndExitEndItAndTheStatusLineTellsTheEn
     EXPECT_TRUE(way.source != absent || cut) << "a long name does not fit";
     EXPECT_EQ(cut, line->text().contains(QChar(0x2026))) << S(line->text());
     EXPECT_TRUE(line->toolTip().contains(status));
-    QMouseEvent click(QEvent::MouseButtonDblClick, QPointF(2, 2), QPointF(2, 2), Qt::LeftButton,
-                      Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(line, &click);
+    QApplication::clipboard()->clear();
+    QTest::mouseDClick(line, Qt::LeftButton, {}, QPoint(2, 2));
     EXPECT_EQ(way.status, S(QApplication::clipboard()->text()));
     EXPECT_FALSE(w->ProgressGauge()->isVisible());
     if (!way.closes) ExpectRunning(*w, false);
