@@ -339,19 +339,17 @@ void Drag(QWidget* w, QPoint from, QPoint to, Qt::MouseButton button = Qt::LeftB
 
 // Waits until the canvas shows a picture sampled for exactly its current view.
 bool WaitForPicture(PreviewCanvas& canvas) {
-  for (int i = 0; i < 200; ++i) {
-    const PreviewView& v = canvas.PictureView();
-    const QPointF corner = canvas.WidgetToMap({0, 0});
-    const double unit = canvas.UnitsPerPixel();
-    if (!canvas.Picture().isNull() &&
-        std::make_tuple(v.left, v.top, v.unit_x, v.unit_y, v.width, v.height) ==
-            std::make_tuple(corner.x(), corner.y(), unit, unit, uint32_t(canvas.width()),
-                            uint32_t(canvas.height())))
-      return true;
-    QSignalSpy shown(&canvas, &PreviewCanvas::PictureShown);
-    shown.wait(100);
-  }
-  return false;
+  return QTest::qWaitFor(
+      [&] {
+        const PreviewView& v = canvas.PictureView();
+        const QPointF corner = canvas.WidgetToMap({0, 0});
+        const double unit = canvas.UnitsPerPixel();
+        return !canvas.Picture().isNull() &&
+               std::make_tuple(v.left, v.top, v.unit_x, v.unit_y, v.width, v.height) ==
+                   std::make_tuple(corner.x(), corner.y(), unit, unit, uint32_t(canvas.width()),
+                                   uint32_t(canvas.height()));
+      },
+      20000);
 }
 
 // A three-band source of 40 x 20 cells of 10 x 4 map units, cell (0, 0) at
@@ -533,8 +531,7 @@ TEST_F(WindowTest, DestroyingTheWindowDuringARunStopsTheJob) {
         qApp, [&] { w.reset(); }, Qt::QueuedConnection);
   });
   w->StartBtn()->click();
-  for (int i = 0; w && i < 100000; ++i) QApplication::processEvents(QEventLoop::WaitForMoreEvents);
-  EXPECT_FALSE(w);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !w; }, 120000));
   EXPECT_FALSE(Busy);
 }
 
