@@ -498,11 +498,8 @@ TEST_F(WindowTest, StartRunsTheJobStopMenuAndExitEndItAndTheStatusLineTellsTheEn
     EXPECT_FALSE(w->ProgressGauge()->isVisible());
     if (!way.closes) ExpectRunning(*w, false);
     if (way.percents != kSevenLines) {
-      // A new input (after a stop) or output (else) clears the text.
-      w->SetDialogRunner([&](QDialog& d) {
-        dynamic_cast<QFileDialog&>(d).selectFile(QString::fromStdString(dir_.Path("src.ers")));
-        return int{QDialog::Accepted};
-      });
+      // A new input (after a stop) or output (else), as offered, clears the text.
+      w->SetDialogRunner([](QDialog&) { return int{QDialog::Accepted}; });
       way.stop ? w->ChooseInput() : w->ChooseOutput();
       EXPECT_EQ("", S(w->StatusText()));
       continue;
