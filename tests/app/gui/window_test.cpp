@@ -357,9 +357,8 @@ TEST_F(WindowTest, PreviewZoomsPansAndDrawsTheRectangleThatStartCuts) {
                                       });
   auto w = MakeWindow({src, dir_.Path("out.ers"), "/A5100:880:5200:860"});
   w->PreviewAction()->trigger();
-  PreviewWindow* preview = w->Preview();
-  ASSERT_TRUE(preview && preview->isVisible());
-  PreviewCanvas& canvas = *preview->Canvas();
+  ASSERT_TRUE(w->Preview() && w->Preview()->isVisible());
+  PreviewCanvas& canvas = *w->Preview()->Canvas();
   canvas.setFixedSize(300, 200);
   canvas.Fit();
   Source source;
