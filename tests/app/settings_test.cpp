@@ -165,9 +165,10 @@ TEST_F(SettingsFileTest,
 
 TEST(SettingsLocationTest, ProgramFolderWhileWritableElseTheUserFile) {
   TempDir dir;
-  const SettingsLocation beside = LocateSettings(dir.Path("clipra"), dir.Path("u/clipra.ini"));
-  EXPECT_EQ(dir.Path("clipra.ini"), beside.read_path);
-  EXPECT_EQ(dir.Path("clipra.ini"), beside.write_path);
+  // Where the settings are read, then where they are written.
+  const auto paths = [](const SettingsLocation& l) { return l.read_path + " " + l.write_path; };
+  EXPECT_EQ(dir.Path("clipra.ini") + " " + dir.Path("clipra.ini"),
+            paths(LocateSettings(dir.Path("clipra"), dir.Path("u/clipra.ini"))));
 
   ::mkdir(dir.Path("bin").c_str(), 0755);
   const std::string program = dir.Path("bin/clipra");
@@ -185,10 +186,8 @@ TEST(SettingsLocationTest, ProgramFolderWhileWritableElseTheUserFile) {
   }
   ::chmod(dir.Path("bin").c_str(), 0755);
   if (!denied) GTEST_SKIP() << "running with rights that ignore file permissions";
-  EXPECT_EQ(dir.Path("bin/clipra.ini"), before.read_path);
-  EXPECT_EQ(user, before.write_path);
-  EXPECT_EQ(user, after.read_path);
-  EXPECT_EQ(user, after.write_path);
+  EXPECT_EQ(dir.Path("bin/clipra.ini") + " " + user, paths(before));
+  EXPECT_EQ(user + " " + user, paths(after));
   EXPECT_EQ("shipped.ers", LoadSettings(user).InFile);
 }
 

@@ -17,9 +17,7 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-std::string S(const QString& text) {
-  return text.toStdString();
-}
+const auto S = [](const QString& text) { return text.toStdString(); };
 const auto Reject = [](QDialog&) { return int{QDialog::Rejected}; };
 
 // An ER Mapper source of 8 x 6 cells of one map unit, its top-left corner at
