@@ -136,6 +136,40 @@ TEST(ControlPointFile, SavesRightAlignedCrLfLinesAndLoadsLfOrCrLf) {
             dir.ReadFile("out.gcp"));
 }
 
+// Field texts are the columns of the table view: name, active, then the
+// five numbers; text that is no number sets 0, and unknown columns do nothing.
+TEST(ControlPoint, FieldTextsFollowTheTableColumns) {
+  ControlPoint p = Point("N Yes 12.5 1e20 -0.25 3 0");
+  const char* texts[] = {"N", "Yes", "12.5", "1E20", "-0.25", "3", "0", ""};
+  for (int i = 0; i < 8; ++i) EXPECT_EQ(texts[i], p.GetFieldText(i)) << i;
+  for (const auto& [i, text] : {std::pair{1, "y"}, {5, " 7,25 "}, {2, "twelve"}, {7, "x"}})
+    p.SetFieldText(i, text);
+  EXPECT_EQ("N 0 0 1e+20 -0.25 7.25 0", Fields(&p));
+}
+
+// Map points: name and map coordinates, inactive, or one blank point when the
+// file holds none. Survey tables: a heading, then northing before easting.
+TEST(ControlPointFile, ImportsMapPointsAndSurveyTables) {
+  TempDir dir;
+  dir.WriteFile("p.txt", "T1 512000.5\t6200000 101,5\r\n;skip\r\nT2   1 2\r\n");
+  dir.WriteFile("comments.txt", ";only a comment\r\n\r\n");
+  dir.WriteFile("s.txt",
+                "North East Height Col Row\r\n6200000 512000 10 100 200\r\n\r\n;note\r\n"
+                "6200100\t512100\t11\t101\t201\r\n");
+  ControlPointList list;
+  ASSERT_TRUE(list.ImportMapPoints(dir.Path("p.txt")));
+  EXPECT_EQ("T1 0 0 0 512000.5 6200000 101.5 | T2 0 0 0 1 2 0", Fields(list));
+  EXPECT_FALSE(list.ImportMapPoints(""));
+  EXPECT_THROW(list.ImportMapPoints(dir.Path("missing.txt")), LineReaderError);
+  ASSERT_TRUE(list.ImportMapPoints(dir.Path("comments.txt")));
+  EXPECT_EQ(" 0 0 0 0 0 0", Fields(list));
+  ASSERT_TRUE(list.ImportSurveyTable(dir.Path("s.txt")));
+  EXPECT_EQ("0 1 100 200 512000 6200000 10 | 1 1 101 201 512100 6200100 11", Fields(list));
+  EXPECT_FALSE(list.Modified);
+  EXPECT_FALSE(list.ImportSurveyTable(dir.Path("missing.txt")));  // and empties the list
+  EXPECT_EQ(0, list.Count());
+}
+
 TEST(ControlPointFile, FailuresSaveNothingAndReportTheSystemError) {
   TempDir dir;
   std::vector<std::string> messages;

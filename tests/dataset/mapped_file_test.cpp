@@ -154,6 +154,70 @@ TEST_F(MappedRasterTest, OverflowingOrOverlongGridsAreRefused) {
   }
 }
 
+// Mode 2 writes in place, rounding half to even; three 8-bit bands also
+// read and write as pixel-interleaved colours. Mode 0 refuses every write.
+TEST_F(MappedRasterTest, WritesCellsAndColoursOnlyWhenOpenedForWriting) {
+  for (const uint8_t mode : {2, 0}) {
+    MappedRaster f;
+    ASSERT_TRUE(OpenBytes(f, PatternFile(12), 2, 2, CellType::kUnsigned8, 3, false, mode));
+    uint32_t color = 0;
+    ASSERT_TRUE(f.GetRGB(0, 1, color));
+    EXPECT_EQ(0x080706u, color);
+    EXPECT_FALSE(f.GetRGB(2, 0, color));
+    EXPECT_EQ(mode == 2, f.SetRGB(1, 1, 0xFFA1B2C3));
+    EXPECT_EQ(mode == 2, f.SetCell(0, 0, 1, 4.5f));
+    EXPECT_FALSE(f.SetCell(2, 0, 0, 1));
+    f.Close();
+    EXPECT_EQ(mode == 2 ? std::string("\0\1\4\3\4\5\6\7\x08\xC3\xB2\xA1", 12) : PatternFile(12),
+              dir_.ReadFile("r.raw"));
+  }
+  MappedRaster one_band;
+  ASSERT_TRUE(OpenBytes(one_band, PatternFile(12), 4, 3, CellType::kUnsigned8, 1, false, 2));
+  uint32_t color = 0;
+  EXPECT_FALSE(one_band.GetRGB(0, 0, color));
+  MappedFile created;  // mode 1 makes a zeroed file of the size asked for
+  ASSERT_TRUE(created.Open(dir_.Path("new.raw"), 1, 70000));
+  ASSERT_NE(nullptr, created.At(69999, 1));
+  *created.Current = 'y';
+  created.Close();
+  EXPECT_EQ(std::string(69999, '\0') + "y", dir_.ReadFile("new.raw"));
+}
+
+// A reader with its own cell layout samples through its own GetCell; this
+// one's value x + 10y + xy is what bilinear interpolation reproduces exactly.
+class SyntheticCells : public MappedRaster {
+ public:
+  bool GetCell(uint32_t x, uint32_t y, uint32_t, float& value) override {
+    if (x >= Width || y >= Lines) return false;
+    value = static_cast<float>(x + 10 * y + x * y);
+    return true;
+  }
+};
+
+TEST_F(MappedRasterTest, BilinearSamplingNeedsARightAndLowerNeighbour) {
+  SyntheticCells f;
+  ASSERT_TRUE(OpenBytes(f, std::string(48, '\0'), 6, 8, CellType::kUnsigned8, 1, false));
+  float c[4] = {};
+  ASSERT_TRUE(f.Get4Cells(1, 2, c, 0));  // (1, 2), (1, 3), (2, 3), (2, 2)
+  EXPECT_EQ((std::vector<float>{23, 34, 38, 26}), std::vector<float>(c, c + 4));
+  EXPECT_FALSE(f.Get4Cells(5, 0, c, 0));
+  const struct {
+    double x, y;
+    bool ok;
+    float value;
+  } rows[] = {{2.5, 3.5, true, 2.5f + 35 + 8.75f},
+              {4, 7, true, 102},
+              {5, 0.5, false, 0},
+              {0.5, 7.25, false, 0},
+              {-0.5, 1, false, 0},
+              {1e300, 1, false, 0}};
+  for (const auto& r : rows) {
+    float v = -1;
+    EXPECT_EQ(r.ok, f.GetBilinear(0, v, r.x, r.y)) << r.x << "," << r.y;
+    EXPECT_FLOAT_EQ(r.value, v) << r.x << "," << r.y;
+  }
+}
+
 uint16_t CellValue(uint32_t x, uint32_t y, uint32_t band) {
   return static_cast<uint16_t>(x * 31 + y * 257 + band * 7919);
 }

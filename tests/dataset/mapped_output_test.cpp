@@ -113,5 +113,36 @@ TEST(MappedOutput, RasterCellsAndLinesAreBandInterleavedByLine) {
   EXPECT_EQ(nullptr, out.LineAddress(3, 0));
 }
 
+// value = x + 10y + xy, which bilinear interpolation reproduces exactly.
+// Nearest rounds half to even; bilinear repeats the last column and line.
+TEST(MappedOutput, SamplesNearestAndBilinearRepeatingTheLastColumnAndLine) {
+  TempDir dir;
+  MappedOutputRaster r(dir.Path("f.raw"), 4, 3, CellType::kFloat32, 1, 1, false);
+  ASSERT_TRUE(r.CreateNew(12));
+  for (uint32_t y = 0; y < 3; ++y)
+    for (uint32_t x = 0; x < 4; ++x) ASSERT_TRUE(r.SetCell(x, y, 0, x + 10 * y + x * y));
+  double four[4] = {};
+  ASSERT_TRUE(r.Get4Cells(3, 1, 0, four));  // (x, y), (x, y + 1), (x + 1, y + 1), (x + 1, y)
+  EXPECT_EQ((std::vector<double>{16, 29, 29, 16}), std::vector<double>(four, four + 4));
+  EXPECT_FALSE(r.Get4Cells(0, 3, 0, four));
+  const struct {
+    bool bilinear;
+    double x, y;
+    bool ok;
+    double value;
+  } rows[] = {{true, 1.5, 0.5, true, 7.25}, {true, 3, 1.5, true, 22.5}, {true, 3.5, 1, true, 16},
+              {true, -0.5, 1, false, 0},    {true, 4.5, 1, false, 0},   {false, 1.5, 0.5, true, 2},
+              {false, 2.5, 1.5, true, 26},  {false, -0.4, 0, true, 0},  {false, -0.6, 0, false, 0},
+              {false, 3.5, 0, false, 0},    {false, NAN, 0, false, 0}};
+  for (const auto& s : rows) {
+    double v = -1;
+    EXPECT_EQ(s.ok, s.bilinear ? r.GetBilinear(0, v, s.x, s.y) : r.GetNearest(0, v, s.x, s.y))
+        << s.bilinear << " " << s.x << "," << s.y;
+    if (s.ok || s.bilinear) {
+      EXPECT_DOUBLE_EQ(s.value, v) << s.x << "," << s.y;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace clipra

@@ -39,6 +39,12 @@ TEST(Utils, TrimsAndShortensPathsAndSwapsExtensionsAfterTheLastSlash) {
   EXPECT_EQ("", ExtractFileExt("/a.b/c"));
   EXPECT_EQ("/a.b/c", ChangeFileExt("/a.b/c.ers", ""));
   EXPECT_EQ("/a.b/c.ers", ChangeFileExt("/a.b/c", ".ers"));
+  EXPECT_EQ(0x04030201u, SwapLong(0x01020304u));
+  EXPECT_EQ(std::string("\x3F\xF8", 2) + std::string(6, '\0'),
+            Ordered<double>({SwapDouble(1.5)}, false));
+  EXPECT_TRUE(BitIsSet(0x81, 8));  // bit numbers count modulo 8
+  EXPECT_EQ((std::vector<int>{145, 17}),
+            (std::vector<int>{SetBit(129, 4, true), SetBit(145, 7, false)}));
 }
 
 TEST(Utils, RoundsTiesToEvenAndFormatsNumbers) {
