@@ -11,13 +11,6 @@ namespace {
 
 using Rgb = std::array<uint8_t, 3>;
 
-std::string Le32(uint32_t v) {
-  return Le<uint32_t>({v});
-}
-std::string Le16(uint16_t v) {
-  return Le<uint16_t>({v});
-}
-
 std::vector<Rgb> GreyRamp() {
   std::vector<Rgb> p(256);
   for (int i = 0; i < 256; ++i) p[i].fill(static_cast<uint8_t>(i));
@@ -28,7 +21,7 @@ double Colour(uint32_t x, uint32_t y, uint32_t b) {
   return static_cast<uint8_t>(b == 0 ? 10 + x * 20 + y : b == 1 ? 100 + x + y * 30 : 200 + x + y);
 }
 double Index(uint32_t x, uint32_t y, uint32_t) {
-  return x + 4 * y;
+  return x + 5 * y;
 }
 
 // A bitmap file of 24-bit Colour() pixels, or with a palette of 8-bit
@@ -48,11 +41,11 @@ struct BmpFile {
     for (const Rgb& c : palette)
       palette_bytes +=
           std::string{char(c[2]), char(c[1]), char(c[0])} + std::string(core ? 0 : 1, '\0');
-    const uint32_t used = colours_used < 0 ? palette.size() : colours_used;
-    const std::string info = core ? Le32(12) + Le16(width) + Le16(height) + Le16(1) + Le16(bits)
-                                  : Le32(40) + Le32(width) + Le32(height) + Le16(1) + Le16(bits) +
-                                        Le32(compression) + Le32(0) + Le32(0) + Le32(0) +
-                                        Le32(used) + Le32(0);
+    const uint32_t used = colours_used < 0 ? palette.size() : colours_used, h = height;
+    const std::string info =
+        core ? Le<uint32_t>({12}) + Le<uint16_t>({uint16_t(width), uint16_t(height), 1, bits})
+             : Le<uint32_t>({40, width, h}) + Le<uint16_t>({1, bits}) +
+                   Le<uint32_t>({compression, 0, 0, 0, used, 0});
     const uint32_t lines = std::abs(height);
     for (uint32_t i = 0; i < lines; ++i) {
       const uint32_t y = height < 0 ? i : lines - 1 - i;
@@ -63,9 +56,8 @@ struct BmpFile {
                                : std::string(1, char(Index(x, y, 0)));
       pixels += row + std::string(-row.size() % 4, '\0');
     }
-    const uint32_t offset = 14 + info.size() + palette_bytes.size();
-    return "BM" + Le32(offset + pixels.size()) + Le32(0) + Le32(offset) + info + palette_bytes +
-           pixels;
+    const uint32_t offset = 14 + info.size() + palette_bytes.size(), size = offset + pixels.size();
+    return "BM" + Le<uint32_t>({size, 0, offset}) + info + palette_bytes + pixels;
   }
 };
 
@@ -83,26 +75,20 @@ class BmpReaderTest : public ::testing::Test {
 };
 
 TEST_F(BmpReaderTest, ReadsRedGreenBlueTopLineFirstGreyRampsAsOneBandAndTheWorldFile) {
-  // Bottom-up rows, top-down rows (a negative height), and the core header.
-  for (const BmpFile& s : {BmpFile{.width = 5, .height = 3}, BmpFile{.width = 5, .height = -3},
-                           BmpFile{.width = 5, .height = 3, .core = true}}) {
-    ASSERT_TRUE(OpenBytes(s.Build())) << reader_->ErrorText;
-    ExpectCells(*reader_, 5, 3, 3, Colour);
-  }
-
-  for (const bool core : {false, true}) {
-    ASSERT_TRUE(OpenBytes(BmpFile{4, 3, GreyRamp(), core}.Build())) << reader_->ErrorText;
-    ExpectCells(*reader_, 4, 3, 1, Index);
-  }
-  // One entry that is not grey makes three bands; indexes past a palette of
-  // six entries read zero.
+  // Bottom-up rows, top-down rows (a negative height) and the core header; a grey
+  // ramp reads as one band, one entry that is not grey makes three, and indexes
+  // past a palette of six entries read zero.
   std::vector<Rgb> palette = GreyRamp();
   palette[5] = {5, 5, 6};
-  for (const size_t entries : {256, 6}) {
-    palette.resize(entries);
-    ASSERT_TRUE(OpenBytes(BmpFile{4, 3, palette}.Build())) << reader_->ErrorText;
-    ExpectCells(*reader_, 4, 3, 3, [&](uint32_t x, uint32_t y, uint32_t b) {
-      return x + 4 * y < palette.size() ? palette[x + 4 * y][b] : 0;
+  const std::vector<Rgb> six(palette.begin(), palette.begin() + 6);
+  for (const BmpFile& s :
+       {BmpFile{5, 3}, BmpFile{5, -3}, BmpFile{5, 3, {}, true}, BmpFile{5, 3, GreyRamp()},
+        BmpFile{5, 3, GreyRamp(), true}, BmpFile{5, 3, palette}, BmpFile{5, 3, six}}) {
+    ASSERT_TRUE(OpenBytes(s.Build())) << reader_->ErrorText;
+    const bool grey = s.palette == GreyRamp();
+    ExpectCells(*reader_, 5, 3, grey ? 1 : 3, [&](uint32_t x, uint32_t y, uint32_t b) {
+      const uint32_t i = Index(x, y, b);
+      return s.palette.empty() ? Colour(x, y, b) : i < s.palette.size() ? s.palette[i][b] : 0;
     });
   }
   // The georeference comes from the world file.
@@ -146,7 +132,7 @@ TEST_F(BmpReaderTest, RowsNotWhollyInsideTheFileReadFalseAndBadHeadersAreRefused
 
   // A file header and the size field of an info header, then zeros.
   const auto raw = [](uint32_t size, uint32_t offset, uint32_t info, size_t zeros) {
-    return "BM" + Le32(size) + Le32(0) + Le32(offset) + Le32(info) + std::string(zeros, '\0');
+    return "BM" + Le<uint32_t>({size, 0, offset, info}) + std::string(zeros, '\0');
   };
   const std::vector<Rgb> ramp = GreyRamp();
   const std::string room = "Damaged bitmap: palette larger than the room before the pixel data";
