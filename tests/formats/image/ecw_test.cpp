@@ -86,8 +86,7 @@ TEST(EcwTest, BandCountsDecodeToGreyOrColourAndRefusalsLeaveNoViewOpenAndNoCells
     std::iota(view.begin(), view.end(), 0u);
     view.insert(view.end(), {0, 0, k.width - 1, k.lines - 1, k.width, k.lines});
     EXPECT_EQ(view, fake->view);
-    EXPECT_EQ(1, fake->complete_closes);
-    EXPECT_EQ(0, fake->open_views);
+    EXPECT_EQ(std::pair(1, 0), std::pair(fake->complete_closes, fake->open_views));
     // The negative increment loses its sign.
     EXPECT_EQ("2.5 2.5, 300000 6000000, RAW RAW RAW", Placement(*reader));
     ExpectCells(*reader, k.width, k.lines, k.bands, Colour);
@@ -115,8 +114,7 @@ TEST(EcwTest, BandCountsDecodeToGreyOrColourAndRefusalsLeaveNoViewOpenAndNoCells
     EXPECT_FALSE(reader->Open(dir.Path("image.ecw")));
     EXPECT_EQ("Open read error 1 " + k.message, reader->ErrorText);
     // Each view opened is closed once, and the decoder keeps its cache.
-    EXPECT_EQ(0, fake->open_views);
-    EXPECT_EQ(0, fake->complete_closes);
+    EXPECT_EQ(std::pair(0, 0), std::pair(fake->complete_closes, fake->open_views));
     float v = 9;
     EXPECT_FALSE(reader->GetCell(0, 0, 0, v));
   }

@@ -48,10 +48,9 @@ TEST_F(JpegTest, DecodesLikeDjpegWholeOrByAdvisedBlock) {
     SCOPED_TRACE(options);
     Encode("e.jpg", 150, 90, true, options);
     const Pnm want = Djpeg("e.jpg");
-    const uint32_t channels = want.channels;
     JpegReader whole;
     ASSERT_TRUE(whole.Open(dir_.Path("e.jpg"))) << whole.ErrorText;
-    ExpectCells(whole, 150, 90, channels,
+    ExpectCells(whole, 150, 90, want.channels,
                 [&](uint32_t x, uint32_t y, uint32_t c) { return want.At(x, y, c); });
     for (const Block& b : blocks) {
       SCOPED_TRACE(std::to_string(b.first_col) + "," + std::to_string(b.first_line));
@@ -60,11 +59,11 @@ TEST_F(JpegTest, DecodesLikeDjpegWholeOrByAdvisedBlock) {
       ASSERT_TRUE(reader.AdviseRead(b.first_col, b.first_line, b.last_col, b.last_line));
       const uint32_t right = std::min(b.last_col, 149u), bottom = std::min(b.last_line, 89u);
       // Only the block is held: the whole image only when it is the block.
-      EXPECT_EQ(
-          (right - b.first_col + 1) * channels * (bottom - b.first_line + 1),
-          reader.PartLineSize == 0 ? 150 * channels * 90 : reader.PartLineSize * reader.PartLines);
+      EXPECT_EQ((right - b.first_col + 1) * want.channels * (bottom - b.first_line + 1),
+                reader.PartLineSize == 0 ? 150 * want.channels * 90
+                                         : reader.PartLineSize * reader.PartLines);
       for (uint32_t y = b.first_line; y <= bottom; ++y)
-        for (uint32_t c = 0; c < channels; ++c) {
+        for (uint32_t c = 0; c < want.channels; ++c) {
           uint64_t step = 0;
           uint32_t begin = 0, end = 0;
           const uint8_t* run = reader.CellSpan(y, c, step, begin, end);
@@ -184,12 +183,12 @@ TEST_F(JpegTest, GeoreferenceComesFromTheWorldFileAndScaledDecodesAreDjpegs) {
   // The centre of cell (0, 0) at (100, 200), cells 2 across and 3 down: its
   // corner lies at (99, 201.5). The world file is found in any case.
   dir_.WriteFile("MAP.JGW", "2\n0\n0\n-3\n100\n200\n");
+  std::string error;
   for (const auto& row : rows) {
     SCOPED_TRACE(row.n);
     ASSERT_EQ(row.n, JpegScaleNumerator(61, 37, row.min_width, row.min_lines));
     Encode("map.jpg", 61, 37, row.colour);
     const Pnm want = Djpeg("map.jpg", "-scale " + std::to_string(row.n) + "/8");
-    std::string error;
     auto reader = OpenJpegScaled(dir_.Path("map.jpg"), row.min_width, row.min_lines, error);
     ASSERT_TRUE(reader) << error;
     ExpectCells(*reader, want.width, want.height, want.channels,
@@ -212,7 +211,6 @@ TEST_F(JpegTest, GeoreferenceComesFromTheWorldFileAndScaledDecodesAreDjpegs) {
     ASSERT_TRUE(reader_.Open(dir_.Path(name + std::string(".jpg")))) << reader_.ErrorText;
     EXPECT_EQ(placement, Placement(reader_)) << name;
   }
-  std::string error;
   dir_.WriteFile("bad.jpg", "\xFF\xD8 not a JPEG");
   EXPECT_FALSE(OpenJpegScaled(dir_.Path("bad.jpg"), 1, 1, error));
   EXPECT_EQ(0u, error.find("JPEG read error: ")) << error;

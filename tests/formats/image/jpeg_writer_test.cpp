@@ -69,8 +69,7 @@ TEST(JpegOutput, RefusalsChangeNoFileAndOutputsLieWhereTheErMapperClipLies) {
     if (row.quality) args.insert(args.begin(), {"--jpeg-quality", row.quality});
     rlimit old_limit{};
     ::getrlimit(RLIMIT_FSIZE, &old_limit);
-    rlimit limit = old_limit;
-    if (row.file_limit) limit.rlim_cur = row.file_limit;
+    rlimit limit{row.file_limit ? row.file_limit : old_limit.rlim_cur, old_limit.rlim_max};
     ::setrlimit(RLIMIT_FSIZE, &limit);
     const CliResult r = RunClipra(args);
     ::setrlimit(RLIMIT_FSIZE, &old_limit);
@@ -134,8 +133,7 @@ TEST(JpegOutput, RefusalsChangeNoFileAndOutputsLieWhereTheErMapperClipLies) {
     // GDAL: the ER Mapper clip's geotransform, and the cells this program decodes.
     const GdalView ref = ReadWithGdal(dir, "ref.ers");
     const GdalView out = ReadWithGdal(dir, row.output);
-    ASSERT_EQ(6u, ref.geo.size());
-    EXPECT_EQ(ref.geo, out.geo);
+    ASSERT_EQ(ref.geo, out.geo);
     ASSERT_EQ((std::vector<int>{18, 13, static_cast<int>(row.bands)}),
               (std::vector<int>{out.width, out.height, out.bands}));
     const std::vector<float> own = ReadAllCells(dir.Path(row.output));

@@ -90,13 +90,12 @@ TEST_F(RswTest, EveryCellComesFromItsTilePaletteIndexesPickTheirEntryAndTheFacad
   RswFile file{.bits = 8};
   for (uint32_t i = 0; i < kPaletteSize; ++i)
     file.palette[i] = static_cast<char>(i / 4 + 40 * (i % 4));
+  // Control points come from the GCP file beside it, found in any case.
+  dir_.WriteFile("MAP.GCP", "p1 Yes 1 2 100 200 0\r\np2 No 3 4 300 400 0\r\n");
   ASSERT_TRUE(OpenFile(file)) << reader_.ErrorText;
   ExpectCells(reader_, 10, 6, 3, [](uint32_t x, uint32_t y, uint32_t b) {
     return static_cast<uint8_t>(Pattern(x, y, 0) + 40 * b);
   });
-  // Control points come from the GCP file beside it, found in any case.
-  dir_.WriteFile("MAP.GCP", "p1 Yes 1 2 100 200 0\r\np2 No 3 4 300 400 0\r\n");
-  ASSERT_TRUE(OpenFile(file)) << reader_.ErrorText;
   ASSERT_NE(nullptr, reader_.GetControlPoints());
   EXPECT_EQ(2, reader_.GetControlPoints()->Count());
   // The facade clips 20 x 12 cells of 10 in tiles of 8 x 5; the bottom edge

