@@ -16,7 +16,7 @@ namespace clipra {
 namespace {
 
 // source() is 70 x 50 cells of 2 m from (500000, 6200000) unless told:
-// several 16 x 16 tiles; ers() is 12 x 9 cells from (1000, 5000). dump()
+// several 16 x 16 tiles; ers() is 12 x 9 cells from (1000, 5000) unless told. dump()
 // prints a file as GDAL reads it, a palette expanded to RGB unless grey: name,
 // "type/EPSG[/compression/predictor/tile width]", size, bands, geotransform,
 // then the cells.
@@ -37,8 +37,8 @@ def source(bands, kind, lo=0, mul=None, gt=(500000, 2, 0, 6200000, 0, -2), w=70,
 def tif(ds, *options, to=None, tile=None, **kw):
     if tile: options += ('TILED=YES', 'BLOCKXSIZE=%d' % tile[0], 'BLOCKYSIZE=%d' % tile[1])
     gdal.Translate(to or name, ds, creationOptions=list(options), **kw)
-def ers(bands, kind, cx=10, cy=10, *options, **kw):
-    d = source(bands, kind, gt=(1000, cx, 0, 5000, 0, -cy), w=12, h=9, **kw)
+def ers(bands, kind, cx=10, cy=10, *options, x=1000, y=5000, **kw):
+    d = source(bands, kind, gt=(x, cx, 0, y, 0, -cy), w=12, h=9, **kw)
     tif(d, *options, format='ERS')
 def big(bands, kind, lo=0, mul=None):
     tif(source(bands, kind, lo, mul, w=300, h=270), format='ERS')
@@ -86,8 +86,8 @@ constexpr const char* kRects =
 
 struct Row {
   const char* file;
-  const char* make;  // Python lines that write `file`, as `name`
-  const char* output;
+  const char* make;             // Python lines that write `file`, as `name`
+  const char* output = ".ers";  // the clips' extension
   const char* rects = kRects;
   const char* options = "";  // for clipra
   const char* gdal = "";     // the output's info, when given
@@ -99,24 +99,21 @@ constexpr const char* kBig = "500004:6199996:500600:6199460";
 constexpr const char* kEdge = "1000:5000:1120:4910";
 
 const Row kRows[] = {
-    {"lzw.tif", "tif(source(3, B, epsg=25833), 'COMPRESS=LZW', 'PREDICTOR=2')", ".ers"},
-    {"deflate.tif", "tif(source(1, U16), 'COMPRESS=DEFLATE', tile=(16, 16))", ".ers"},
-    {"packbits.tif", "tif(source(3, B), 'COMPRESS=PACKBITS', 'INTERLEAVE=BAND', tile=(32, 16))",
-     ".ers"},
-    {"ycbcr.tif", "tif(source(3, B), 'COMPRESS=JPEG', 'PHOTOMETRIC=YCBCR', tile=(32, 32))", ".ers"},
-    {"zstd.tif", "tif(source(1, I16, -100), 'COMPRESS=ZSTD')", ".ers"},
-    {"lzma.tif", "tif(source(1, I32, -100000, 997), 'COMPRESS=LZMA')", ".ers"},
-    {"webp.tif", "tif(source(3, B), 'COMPRESS=WEBP', 'WEBP_LOSSLESS=YES')", ".ers"},
-    {"big.tif", "tif(source(1, F32), 'BIGTIFF=YES', 'COMPRESS=DEFLATE', 'PREDICTOR=3')", ".ers"},
-    {"int8.tif", "tif(source(1, B), 'PIXELTYPE=SIGNEDBYTE', 'COMPRESS=LZW')", ".ers"},
+    {"lzw.tif", "tif(source(3, B, epsg=25833), 'COMPRESS=LZW', 'PREDICTOR=2')"},
+    {"deflate.tif", "tif(source(1, U16), 'COMPRESS=DEFLATE', tile=(16, 16))"},
+    {"packbits.tif", "tif(source(3, B), 'COMPRESS=PACKBITS', 'INTERLEAVE=BAND', tile=(32, 16))"},
+    {"ycbcr.tif", "tif(source(3, B), 'COMPRESS=JPEG', 'PHOTOMETRIC=YCBCR', tile=(32, 32))"},
+    {"zstd.tif", "tif(source(1, I16, -100), 'COMPRESS=ZSTD')"},
+    {"lzma.tif", "tif(source(1, I32, -100000, 997), 'COMPRESS=LZMA')"},
+    {"webp.tif", "tif(source(3, B), 'COMPRESS=WEBP', 'WEBP_LOSSLESS=YES')"},
+    {"big.tif", "tif(source(1, F32), 'BIGTIFF=YES', 'COMPRESS=DEFLATE', 'PREDICTOR=3')"},
+    {"int8.tif", "tif(source(1, B), 'PIXELTYPE=SIGNEDBYTE', 'COMPRESS=LZW')"},
     {"palette.tif",
-     "d, ct = source(1, B), gdal.ColorTable()\nct.CreateColorRamp(0, (0, 255, 9), 255, (255, 0, "
-     "99))\n"
-     "d.GetRasterBand(1).SetColorTable(ct)\ntif(d)",
-     ".ers"},
-    {"point.tif", "tif(source(1, B), metadataOptions=['AREA_OR_POINT=Point'])", ".ers"},
-    {"tfw.tif", "tif(source(1, B), 'PROFILE=BASELINE', 'TFW=YES')", ".ers"},
-    {"world.jpg", "tif(source(3, B), 'WORLDFILE=YES', 'QUALITY=95', format='JPEG')", ".ers"},
+     "ct = gdal.ColorTable(); ct.CreateColorRamp(0, (0, 255, 9), 255, (255, 0, 99))\n"
+     "d = source(1, B); d.GetRasterBand(1).SetColorTable(ct); tif(d)"},
+    {"point.tif", "tif(source(1, B), metadataOptions=['AREA_OR_POINT=Point'])"},
+    {"tfw.tif", "tif(source(1, B), 'PROFILE=BASELINE', 'TFW=YES')"},
+    {"world.jpg", "tif(source(3, B), 'WORLDFILE=YES', 'QUALITY=95', format='JPEG')"},
     // Uncompressed strips, which the baseline reader takes.
     {"le8.tif", "tif(source(1, B), 'ENDIANNESS=LITTLE', 'TFW=YES')", ".tif"},
     {"be8.tif", "tif(source(1, B), 'ENDIANNESS=BIG')", ".tif"},
@@ -145,9 +142,8 @@ const Row kRows[] = {
     {"nutm.ers", "ers(1, I16, lo=-30000, mul=240, epsg=32633)", ".tif", kEdge, "", "Int16/32633"},
     {"sutm.ers", "ers(1, I32, lo=-2e9, mul=16e6, epsg=32733)", ".tif", kEdge, "", "Int32/32733"},
     {"etrs.ers", "ers(1, F32, lo=-5000, epsg=25833)", ".tif", kEdge, "", "Float32/25833"},
-    {"gda.ers",
-     "tif(source(1, B, gt=(150, 0.25, 0, -30, 0, -0.25), w=12, h=9, epsg=4283), format='ERS')",
-     ".tif", "150.25:-30.25:153.5:-32.5", "", "Byte/4283"},
+    {"gda.ers", "ers(1, B, 0.25, 0.25, x=150, y=-30, epsg=4283)", ".tif",
+     "150.25:-30.25:153.5:-32.5", "", "Byte/4283"},
     {"local.ers", "ers(1, B, 10, 10, 'PROJ=LOCAL', 'DATUM=MYDATUM')", ".tif", kEdge, "",
      "Byte/32635"},
     // Compressed tiles through libtiff.

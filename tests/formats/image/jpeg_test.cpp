@@ -34,17 +34,14 @@ class JpegTest : public ::testing::Test {
 TEST_F(JpegTest, DecodesLikeDjpegWholeOrByAdvisedBlock) {
   REQUIRE_TOOL("cjpeg");
   REQUIRE_TOOL("djpeg");
-  const char* encodings[] = {"-grayscale",   "-quality 90",
-                             "-sample 2x1",  "-sample 1x2",
-                             "-sample 1x1",  "-grayscale -progressive",
-                             "-progressive", "-restart 1",
-                             "-restart 3B",  "-progressive -restart 2B",
-                             "-arithmetic"};
   struct Block {
     uint32_t first_col, first_line, last_col, last_line;
   } const blocks[] = {{17, 33, 101, 70}, {64, 48, 79, 63}, {1, 1, 1, 1},    {140, 80, 149, 89},
                       {0, 40, 149, 41},  {31, 15, 32, 16}, {0, 0, 149, 89}, {100, 0, 500, 500}};
-  for (const char* options : encodings) {
+  for (const char* options :
+       {"-grayscale", "-quality 90", "-sample 2x1", "-sample 1x2", "-sample 1x1",
+        "-grayscale -progressive", "-progressive", "-restart 1", "-restart 3B",
+        "-progressive -restart 2B", "-arithmetic"}) {
     SCOPED_TRACE(options);
     Encode("e.jpg", 150, 90, true, options);
     const Pnm want = Djpeg("e.jpg");

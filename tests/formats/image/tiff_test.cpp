@@ -190,10 +190,7 @@ TEST_F(TiffReaderTest, ReadsBothByteOrdersDepthsAndLayouts) {
     const TiffImage& img = c.img;
     ASSERT_TRUE(OpenBytes(MakeTiff(img, c.extra))) << reader_->ErrorText;
     EXPECT_EQ(reader_->TiffReason, c.reason);
-    if (c.max_view) {
-      reader_->MaxViewSize = c.max_view;
-      ASSERT_GT(reader_->FileSize, 2 * c.max_view);
-    }
+    if (c.max_view) reader_->MaxViewSize = c.max_view;
     EXPECT_EQ(reader_->GetCellType(),
               img.bits == 16 ? CellType::kUnsigned16 : CellType::kUnsigned8);
     EXPECT_EQ(reader_->IsMSBFirst(), img.msb ? 1 : 0);
