@@ -291,17 +291,15 @@ TEST_F(TiffReaderTest, GeoreferenceComesFromTheWorldFile) {
        "1.5 1.5, -0.75 8, UNKNOWN UNKNOWN UNKNOWN"},
   };
   dir_.WriteFile("w.tfw", "5\n0\n0\n-5\n500\n600\n");
-  const auto tags = [](int kind) {
-    return [kind](TiffBuilder& b) {
+  for (const auto& [tif, sidecar, world, kind, placement] : cases) {
+    const auto tags = [kind = kind](TiffBuilder& b) {
       if (kind == 1) b.Values<double>(33550, {0.5, 0.5, 0});
       if (kind == 1) b.Values<double>(33922, {0, 0, 0, 7, 8, 0});
       const double r = kind == 3 ? 0.1 : 0;
       if (kind > 1) b.Values<double>(34264, {0.5, r, 0, 7, r, -0.5, 0, 8, 0, 0, 0, 0, 0, 0, 0, 1});
     };
-  };
-  for (const auto& [tif, sidecar, world, kind, placement] : cases) {
     if (sidecar) dir_.WriteFile(sidecar, world);
-    ASSERT_TRUE(OpenBytes(MakeTiff({}, tags(kind)), tif)) << tif;
+    ASSERT_TRUE(OpenBytes(MakeTiff({}, tags), tif)) << tif;
     EXPECT_EQ(placement, Placement(*reader_)) << tif;
     // Tags that the world file overrode are named in the closing note.
     EXPECT_EQ(reader_->Note.empty(), !(kind && sidecar) && kind != 3) << reader_->Note;
@@ -375,6 +373,10 @@ TEST(TiffWriter, WritesTheHeaderThenThePixelsAndTheWorldFile) {
             cells += k.bits == 16 ? Le<uint16_t>({v}) : std::string(1, char(v));
           }
       EXPECT_FALSE(w.SetCell(k.w, 0, 0, 1));
+      // Without a georeference the cells are 1 x 1 with the corner at (0, 0).
+      const Georeference g = w.GetGeoreference();
+      EXPECT_EQ(std::tuple(g.LeftX(), g.TopY(), g.CellSizeY, w.GetCellType()),
+                std::tuple(k.left, k.top, k.scale ? k.scale : 1, k.type));
     }
     if (k.bits == 16) cells += std::string(348, '\0');
     EXPECT_EQ(
