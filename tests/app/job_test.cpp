@@ -220,9 +220,8 @@ TEST_F(JobTest, OutputThatCannotBeCreatedLeavesEveryFileAsItWas) {
 }
 
 TEST(FormatTimeSpan, HoursMinutesSecondsWithoutLeadingZeros) {
-  EXPECT_EQ("1:2:5", FormatTimeSpan(3725.0 / 86400));
-  EXPECT_EQ("0:0:59", FormatTimeSpan(59.0 / 86400));
-  EXPECT_EQ("0:0:0", FormatTimeSpan(0));
+  EXPECT_EQ("1:2:5 0:0:59 0:0:0", FormatTimeSpan(3725.0 / 86400) + " " +
+                                      FormatTimeSpan(59.0 / 86400) + " " + FormatTimeSpan(0));
 }
 
 // The indexed path (column indices computed once, runs of stored cells copied
