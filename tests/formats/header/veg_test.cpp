@@ -70,23 +70,11 @@ class VegTest : public ::testing::Test {
   Source set_;
 };
 
-TEST_F(VegTest, HeaderGivesSizeAndGeoreferenceWithDecimalCommas) {
-  ASSERT_TRUE(OpenFiles(Dat("0", "1", "1000", "500,25", "0,5"), VegTiles(0, 1).Bytes()))
-      << set_.GetErrorText();
-  RasterReader* r = set_.GetReader();
-  EXPECT_EQ(250u, r->GetLines());
-  EXPECT_EQ(500u, r->GetWidth());
-  EXPECT_EQ(CellType::kFloat32, r->GetCellType());
-  EXPECT_EQ("0.5 0.5, 500.25 1124.5,   ", Placement(*r));  // the top is 249 cells up
-  EXPECT_EQ(std::vector<float>(3, kNoData),
-            std::vector<float>(
-                {Cell(500, 0, false), Cell(0, 250, false), Cell(UINT32_MAX, UINT32_MAX, false)}));
-}
-
 // Tile rows run from the top, rows inside a tile from the bottom. A stored
-// -9999 whatever its code, and an absent tile, reach the caller as values.
-TEST_F(VegTest, CellsComeFromTheirTileBottomRowFirst) {
-  VegTiles tiles(1, 1);  // tile (1, 1) is absent
+// -9999 whatever its code, and an absent tile, reach the caller as values;
+// cells outside the grid read false. The header takes decimal commas.
+TEST_F(VegTest, HeaderAndCellsFromTheirTileBottomRowFirst) {
+  VegTiles tiles(1, 2);  // tiles (1, 1), (0, 2) and (1, 2) are absent
   tiles.Tile(0, 0);
   std::string& t = tiles.Tile(1, 0);
   VegTiles::SetCell(t, 249, 0, 3, 42.0f);  // cell (0, 0)
@@ -94,12 +82,20 @@ TEST_F(VegTest, CellsComeFromTheirTileBottomRowFirst) {
   VegTiles::SetCell(t, 249, 1, 123, kNoData);
   VegTiles::SetCell(t, 249, 2, 123, 5.0f);                   // the code is not the value
   write_le<float>(tiles.Tile(0, 1).data() + 358508, 77.5f);  // 239 x 1,500 + 6 + 2
-  ASSERT_TRUE(OpenFiles(Dat("1", "1"), tiles.Bytes()));
-  EXPECT_EQ(std::vector<float>({42, 43, 0, 77.5f, 0, kNoData, 5, kNoData}),
-            std::vector<float>({Cell(0, 0), Cell(0, 249), Cell(0, 250), Cell(251, 260),
-                                Cell(251, 259), Cell(1, 0), Cell(2, 0), Cell(499, 249)}));
+  ASSERT_TRUE(OpenFiles(Dat("1", "2", "1000", "500,25", "0,5"), tiles.Bytes()))
+      << set_.GetErrorText();
+  RasterReader* r = set_.GetReader();
+  EXPECT_EQ(500u, r->GetLines());
+  EXPECT_EQ(750u, r->GetWidth());
+  EXPECT_EQ(CellType::kFloat32, r->GetCellType());
+  EXPECT_EQ("0.5 0.5, 500.25 1249.5,   ", Placement(*r));  // the top is 499 cells up
+  EXPECT_EQ(
+      std::vector<float>({42, 43, 0, 77.5f, 0, kNoData, 5, kNoData, kNoData, kNoData, kNoData}),
+      std::vector<float>({Cell(0, 0), Cell(0, 249), Cell(0, 250), Cell(251, 260), Cell(251, 259),
+                          Cell(1, 0), Cell(2, 0), Cell(499, 249), Cell(750, 0, false),
+                          Cell(0, 500, false), Cell(UINT32_MAX, UINT32_MAX, false)}));
   float v = 0;
-  ASSERT_TRUE(set_.GetValue(0, v, 300.0, 400.0, 0));
+  ASSERT_TRUE(set_.GetValue(0, v, 700.0, 1200.0, 0));
   EXPECT_EQ(kNoData, v);
 }
 
