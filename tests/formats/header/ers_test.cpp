@@ -174,11 +174,7 @@ TEST(KeywordHeaderReaders, ReadKeywordsWhateverTheirCaseAndNumbersTolerantly) {
 // grid; a short data file is refused.
 TEST(KeywordHeaderReaders, OpenWhatTheyDecodeAndRefuseTheRestWithAMessage) {
   TempDir dir;
-  auto ers = [](const char* cell_type) {
-    ErsSource s;
-    s.cell_type = cell_type;
-    return s.HeaderText();
-  };
+  auto ers = [](const char* type) { return Grid(1, 1, 1, "1", "1", "0", "0", type).HeaderText(); };
   const std::string osd = "OrthoSetDataHeader [\n  NrOfBands = 1\n  NrOfLines = 1\n";
   const std::string osd_1 = osd + "  NrOfCellsPerLine = 1\n";
   const std::string u8 = ers("Unsigned8BitInteger");

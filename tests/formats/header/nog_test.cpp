@@ -120,9 +120,7 @@ TEST(NogWriter, RoundTripKeepsCellsOrientationAndGeoreference) {
   // Small values stay plain too; only a value whose plain form would not
   // fit its field is written with an exponent, and still reads back.
   const nog::Record r = nog::MakeRecord(1e-7, -1e300, 0.1, 1, 1);
-  EXPECT_EQ("0.0000001", nog::RecordText(r, nog::kCellSizeOffset));
-  EXPECT_EQ("0.1", nog::RecordText(r, nog::kLeftXOffset));
-  EXPECT_EQ("-1e+300", nog::RecordText(r, nog::kTopYOffset));
+  EXPECT_EQ((NogRecord{"0.0000001", "-1e+300", "0.1"}.Bytes()), std::string(r.begin(), r.end()));
   EXPECT_EQ(-1e300, static_cast<double>(ParseFloatDef(nog::RecordText(r, nog::kTopYOffset), 0)));
 }
 
