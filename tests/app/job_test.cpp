@@ -361,9 +361,8 @@ void WriteErs(const TempDir& dir, const std::string& name, const std::string& ce
 // stored bottom first.
 void WriteVeg(const TempDir& dir) {
   dir.WriteFile("veg.dat", "6199751\r\n500000\r\n1\r\n0\r\n0\r\n");
-  std::string tiles(12, '\0');
+  std::string tiles(12 + 375000, '\0');
   write_le<uint32_t>(tiles.data() + 4, 12);
-  tiles.resize(12 + 375000);
   for (uint32_t y = 0; y < 4; ++y)
     for (uint32_t x = 0; x < 4; ++x)
       write_le<float>(tiles.data() + 12 + (249 - y) * 1500 + x * 6 + 2,
