@@ -33,11 +33,10 @@ TEST(OsdHeader, ComposeLabelsCountsAndRawWarpSpace) {
 
 TEST(OsdWriter, EveryNameWithoutItsOwnWriterBecomesAZeroedOsd) {
   TempDir dir;
-  const char* cases[][3] = {{"a.osd", "a.osd", "a"},
-                            {"b.jpgw", "b.jpgw", "b"},
-                            {"d", "d.osd", "d"},
-                            {"e.xyz", "e.xyz", "e"},
-                            {"f.veg", "f.veg", "f"}};
+  const char* cases[][3] = {
+      {"a.osd", "a.osd", "a"}, {"b.jpgw", "b.jpgw", "b"}, {"d", "d.osd", "d"},
+      {"e.xyz", "e.xyz", "e"}, {"f.veg", "f.veg", "f"},
+  };
   for (const auto& [given, header, data] : cases) {
     { Output out(dir.Path(given), 3, 2, CellType::kSigned16, 1, 1); }
     EXPECT_EQ(0u, dir.ReadFile(header).rfind("OrthoSetDataHeader [\r\n", 0)) << given;
