@@ -221,8 +221,8 @@ class TiffWriter : public RasterWriter {
   uint16_t GetBands() override;
   CellType GetCellType() override;
   uint8_t IsMSBFirst() override { return 0; }
-  // The corner of cell (0, 0) as the registration point, the stored
-  // (negative) cell height as a positive size; an unset height gives -1.
+  // The corner of cell (0, 0) as the registration point and the cell height
+  // as a positive size; a zero cell size gives 1 across and -1 down.
   Georeference GetGeoreference() override;
   void SetGeoreference(const Georeference& georef) override;
   ControlPointList* GetControlPoints() override { return control_points_.get(); }
@@ -248,15 +248,8 @@ class TiffWriter : public RasterWriter {
   uint32_t image_length_ = 0;
   std::array<uint16_t, 3> bits_per_sample_ = {0, 0, 0};
   uint16_t photometric_ = 0;
-  double cell_size_x_ = 1.0;
-  double cell_height_ = -1.0;
-  double rotation_x_ = 0;
-  double rotation_y_ = 0;
-  double left_x_ = 0;
-  double top_y_ = 0;
-  std::string projection_ = "RAW";
-  std::string datum_ = "RAW";
-  std::string spheroid_ = "RAW";
+  // Registered at cell (0, 0)'s corner, as the tie point and world file store it.
+  Georeference georef_;
   std::unique_ptr<ControlPointList> control_points_;
   // 1 unsigned, 2 signed, 3 float; uncompressed files carry only 2 and 3.
   uint16_t sample_format_ = 1;

@@ -227,9 +227,9 @@ void TiffWriter::SetNoData(double value) {
 
 tiff::GeoFields TiffWriter::GeoValues() const {
   tiff::GeoFields g;
-  g.pixel_scale = {cell_size_x_, std::fabs(cell_height_), 0};
-  g.tiepoint = {0, 0, 0, left_x_, top_y_, 0};
-  GeoKeys(EpsgFromErMapper(projection_, datum_), g.keys.data());
+  g.pixel_scale = {georef_.CellSizeX, std::fabs(georef_.CellSizeY), 0};
+  g.tiepoint = {0, 0, 0, georef_.RegX, georef_.RegY, 0};
+  GeoKeys(EpsgFromErMapper(georef_.Projection, georef_.Datum), g.keys.data());
   g.no_data = NoDataText(no_data_);
   return g;
 }
@@ -330,13 +330,10 @@ std::vector<uint8_t> TiffWriter::ClassicHeader() const {
 }
 
 Georeference TiffWriter::GetGeoreference() {
-  return {.CellSizeX = cell_size_x_ == 0 ? 1.0 : cell_size_x_,
-          .CellSizeY = cell_height_ == 0 ? -1.0 : std::fabs(cell_height_),
-          .RegX = left_x_,
-          .RegY = top_y_,
-          .Spheroid = spheroid_,
-          .Datum = datum_,
-          .Projection = projection_};
+  Georeference georef = georef_;
+  if (georef.CellSizeX == 0) georef.CellSizeX = 1.0;
+  georef.CellSizeY = georef.CellSizeY == 0 ? -1.0 : std::fabs(georef.CellSizeY);
+  return georef;
 }
 
 uint16_t TiffWriter::GetBands() {
@@ -395,19 +392,14 @@ bool TiffWriter::Finish(const std::function<bool()>& stop) {
 }
 
 void TiffWriter::SetGeoreference(const Georeference& georef) {
-  cell_size_x_ = georef.CellSizeX;
-  rotation_x_ = 0;
-  rotation_y_ = 0;
-  cell_height_ = -georef.CellSizeY;
-  left_x_ = georef.LeftX();
-  top_y_ = georef.TopY();
-  projection_ = georef.Projection;
-  datum_ = georef.Datum;
-  spheroid_ = georef.Spheroid;
+  georef_ = georef;
+  georef_.RegCellX = georef_.RegCellY = 0;
+  georef_.RegX = georef.LeftX();
+  georef_.RegY = georef.TopY();
   WriteHeader();
   // A world file that cannot be written does not stop the job.
-  WriteWorldFile(ChangeFileExt(FileName(), ".tfw"), cell_size_x_, rotation_x_, rotation_y_,
-                 cell_height_, left_x_, top_y_);
+  WriteWorldFile(ChangeFileExt(FileName(), ".tfw"), georef_.CellSizeX, 0, 0, -georef_.CellSizeY,
+                 georef_.RegX, georef_.RegY);
 }
 
 }  // namespace clipra
